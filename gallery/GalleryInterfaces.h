@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/UserInterface.h"
+
+namespace fotolane::gallery {
+
+// What the gallery run reads of the main window's controls. Each value is
+// read at the moment the run needs it, so a front end answers with the
+// control's current state.
+class IGalleryInputs {
+public:
+    virtual ~IGalleryInputs() = default;
+    virtual std::string FolderPath() const = 0;  // File1's path (P)
+    virtual std::string ForRowText() const = 0;  // Text1, thumbnails per row
+    virtual std::string SizeText() const = 0;    // Text2, thumbnail size
+    virtual std::string TitleText() const = 0;   // Text3, the title as typed
+    virtual int TitleCheck() const = 0;          // Check1: 0, 1 or 2 (grey)
+    virtual int ViewerCheck() const = 0;         // chkJava: 0, 1 or 2 (grey)
+    virtual bool AllSelected() const = 0;        // optThumb index 0 ("All")
+};
+
+// The controls that the run drives.
+enum class Control { Command1, Command2, Frame1, Frame2, Frame3, Frame4 };
+
+// What the run does to the window: enabling controls, the progress bar, the
+// busy pointer, and (through ui::Host) message boxes and yielding.
+class IGalleryView : public ui::Host {
+public:
+    virtual void SetEnabled(Control control, bool enabled) = 0;
+    virtual void SetProgressMax(std::int32_t maximum) = 0;
+    virtual void SetProgressValue(std::int32_t value) = 0;
+    virtual void SetBusyPointer(bool busy) = 0;
+};
+
+// The thumbnail maker, as the run and the page writer call it.
+class IThumbnailMaker {
+public:
+    virtual ~IThumbnailMaker() = default;
+    // Writes the thumbnail of the picture strFileName into the folder
+    // strNewPath (which ends in the separator) as base name + ".jpg"; with
+    // bThumbMode false only when no such thumbnail exists yet. lSize is the
+    // length of the thumbnail's longer side; it is only read.
+    virtual void Get_Thrumbal(const std::string& strFileName, const std::string& strNewPath,
+                              bool bThumbMode, std::int32_t& lSize) = 0;
+    // The picture's width and height in pixels.
+    virtual void Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
+                                 std::int32_t& DimY) = 0;
+};
+
+}  // namespace fotolane::gallery

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+
+namespace fotolane::ui {
+
+// The application's name: the caption of every message box.
+inline constexpr const char* kApplicationName = "Fotolane";
+
+enum class Icon { None, Information, Exclamation, Critical };
+enum class Buttons { OK };
+
+// What the program's code needs of whichever front end runs it: a modal
+// message box, and a chance for pending window events to run during long
+// work. The window, the batch front end and the tests each install one.
+class Host {
+public:
+    virtual ~Host() = default;
+    // Returns once the user has closed the box.
+    virtual void ShowMessage(const std::string& text, const std::string& caption, Icon icon,
+                             Buttons buttons) = 0;
+    virtual void YieldToEvents() = 0;
+};
+
+// Installs `host` for the calls below; nullptr goes back to the fallback,
+// which writes messages to standard error and has no events to yield to.
+// The host is not owned and must outlive its installation.
+void Install(Host* host);
+Host& Current();
+
+// Installs a host for the lifetime of the object and puts back the one
+// that was there before.
+class ScopedHost {
+public:
+    explicit ScopedHost(Host& host);
+    ScopedHost(const ScopedHost&) = delete;
+    ScopedHost& operator=(const ScopedHost&) = delete;
+    ~ScopedHost();
+
+private:
+    Host* previous_;
+};
+
+void MessageBox(const std::string& text, Icon icon = Icon::None, Buttons buttons = Buttons::OK,
+                const std::string& caption = kApplicationName);
+void DoEvents();
+
+}  // namespace fotolane::ui

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the benchmarks need, from
+# Debian's packages and the npm registry. Safe to run again: it installs only
+# what is missing. Works as root, and through sudo otherwise.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools
+    libturbojpeg0-dev libjpeg-turbo-progs libexif-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth chromium
+)
+# Node.js may come from elsewhere than Debian with its own npm; only fill gaps.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The browser test drives Debian's Chromium through playwright-core; no
+# browser download, the package ships none.
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+if [ -f "$here/tests/browser/package.json" ] && [ ! -d "$here/tests/browser/node_modules/playwright-core" ]; then
+    (cd "$here/tests/browser" && npm ci --no-audit --no-fund --loglevel=error)
+fi
