@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace fotolane {
+
+// A picture as 24-bit pixel rows, the layout that the drawing layer, the
+// image buffer, the JPEG writer and the thumbnail maker share:
+// 3 bytes per pixel in the order blue, green, red; every row padded to a
+// multiple of 4 bytes (stride = (3 * width + 3) with the two lowest bits
+// cleared); rows bottom-up, so that row 0 in memory is the picture's last
+// line. The memory is stride * height bytes.
+struct PixelRows {
+    struct FreeDeleter {
+        void operator()(std::uint8_t* bits) const noexcept { std::free(bits); }
+    };
+
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t stride = 0;
+    std::unique_ptr<std::uint8_t[], FreeDeleter> bits;
+
+    // Scan line `s` counted from the bottom (memory order).
+    std::uint8_t* ScanLine(std::int32_t s) const {
+        return bits.get() + static_cast<std::ptrdiff_t>(s) * stride;
+    }
+};
+
+// The stride of a 24-bit row of `width` pixels; "Overflow" fault when it
+// does not fit a signed 32-bit integer.
+std::int32_t StrideOf24BitRow(std::int32_t width);
+
+// Zero-filled rows for a width x height picture. Sizes of 0 or below give
+// empty rows (null bits). A stride or stride * height beyond the signed 32-bit
+// range is an "Overflow" fault; memory that cannot be had, "Out of memory".
+PixelRows AllocatePixelRows(std::int32_t width, std::int32_t height);
+
+}  // namespace fotolane
