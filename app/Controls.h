@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QColor>
+#include <QObject>
+#include <QPalette>
+#include <QRect>
+#include <QString>
+#include <QValidator>
+#include <cstdint>
+
+class QEvent;
+
+namespace fotolane::app {
+
+// Window layout comes in twips; at 96 dots per inch 15 twips make one pixel,
+// and Qt's device-independent pixels are those pixels (Qt scales them on
+// screens of higher density).
+int TwipsToPixels(int twips);
+QRect TwipsRect(int left, int top, int width, int height);
+
+// Colours as the window's rules give them: 0x00BBGGRR for a plain colour;
+// with the high bit set, the low byte picks a system colour (15 the face of
+// buttons, 5 the background of text boxes), taken from `palette`. Any other
+// system colour is the fault "Invalid property value".
+inline constexpr std::uint32_t kWhite = 0xFFFFFFu;
+inline constexpr std::uint32_t kButtonFace = 0x8000000Fu;
+QColor ColorFromValue(std::uint32_t value, const QPalette& palette);
+
+// A check box's value: 0 unchecked, 1 checked, 2 grey. Qt numbers its states
+// otherwise (PartiallyChecked is 1), hence the explicit mapping; any other
+// value is the fault "Invalid property value".
+Qt::CheckState CheckStateOfValue(int value);
+int ValueOfCheckState(Qt::CheckState state);
+
+// A check box that holds the value 0, 1 or 2. A click turns a checked box
+// unchecked and any other checked; grey is only ever set by the program.
+class ValueCheckBox final : public QCheckBox {
+  public:
+    explicit ValueCheckBox(const QString& caption, QWidget* parent);
+    int Value() const;
+    void SetValue(int value);
+
+  protected:
+    void nextCheckState() override;
+};
+
+// Whether a key press may reach a digits-only box. A press that types a
+// character passes only when the character is a digit: letters, signs,
+// blanks and control characters (Backspace, Enter, Escape, Ctrl with a
+// letter) are discarded. Keys that type nothing pass and edit the box as
+// usual: Delete, the arrows, Home, End, and Tab, which moves the focus.
+bool DigitFilterPasses(int key, Qt::KeyboardModifiers modifiers, const QString& text);
+
+// Applies DigitFilterPasses to the key presses of the widgets it is
+// installed on. Text that the program puts into a box is not filtered.
+class DigitFilter final : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// Refuses a user's edit that would leave more than `maximum` characters in
+// the box. Unlike QLineEdit's own limit it leaves text that the program sets
+// as it is: a stored value is shown as it was stored.
+class LengthLimit final : public QValidator {
+  public:
+    LengthLimit(int maximum, QObject* parent) : QValidator(parent), maximum_(maximum) {}
+    State validate(QString& input, int& position) const override;
+
+  private:
+    int maximum_;
+};
+
+}  // namespace fotolane::app

@@ -1,0 +1,293 @@
+#include "app/FileSystemLists.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QStorageInfo>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "platform/Fault.h"
+
+namespace fotolane::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kDepthRole = Qt::UserRole + 1;
+constexpr int kIndentPixels = 8;
+
+fs::path ToFsPath(const QString& path) {
+#ifdef _WIN32
+    return fs::path(path.toStdWString());
+#else
+    return fs::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+QString NameOf(const fs::directory_entry& entry) {
+#ifdef _WIN32
+    return QString::fromStdWString(entry.path().filename().native());
+#else
+    return QFile::decodeName(QByteArray::fromStdString(entry.path().filename().native()));
+#endif
+}
+
+bool IsHidden(const QString& name) {
+    return name.startsWith(QLatin1Char('.'));
+}
+
+Fault FolderFault(const std::error_code& error, const QString& folder) {
+    return Fault::FromErrno(error.value(), QDir::toNativeSeparators(folder).toStdString());
+}
+
+// Calls `take` for every entry of `folder` that is not hidden. A folder that
+// cannot be opened or read to its end is a fault.
+template <typename Take>
+void ForEachEntry(const QString& folder, Take take) {
+    std::error_code error;
+    fs::directory_iterator entry(ToFsPath(folder), error);
+    if (error) throw FolderFault(error, folder);
+    for (; entry != fs::directory_iterator(); entry.increment(error)) {
+        if (error) throw FolderFault(error, folder);
+        const QString name = NameOf(*entry);
+        if (!IsHidden(name)) take(*entry, name);
+    }
+    if (error) throw FolderFault(error, folder);
+}
+
+QString JoinPath(const QString& folder, const QString& name) {
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+bool IsWithin(const QString& path, const QString& folder) {
+    return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
+}  // namespace
+
+// Indents each folder by its depth below the root, as the classic list does.
+class FolderList::IndentDelegate final : public QStyledItemDelegate {
+  public:
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem indented = option;
+        indented.rect.adjust(kIndentPixels * index.data(kDepthRole).toInt(), 0, 0, 0);
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+};
+
+void SortByName(QStringList& names) {
+    std::vector<std::pair<QString, QString>> keyed;
+    keyed.reserve(static_cast<std::size_t>(names.size()));
+    for (const QString& name : names) keyed.emplace_back(name.toUpper(), name);
+    std::sort(keyed.begin(), keyed.end());
+    names.clear();
+    for (auto& entry : keyed) names.append(std::move(entry.second));
+}
+
+QStringList AncestorsOf(const QString& folder) {
+    QStringList chain;
+    QString path = QDir::cleanPath(folder);
+    for (;;) {
+        chain.prepend(path);
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        if (slash < 0 || slash == path.size() - 1) break;  // no parent, or the root "/", "C:/"
+        path = path.left(slash == 0 || path.at(slash - 1) == QLatin1Char(':') ? slash + 1 : slash);
+    }
+    return chain;
+}
+
+QString AbsoluteFolderPath(const QString& folder) {
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder)) {
+        throw Fault::PathNotFound(folder.toStdString());
+    }
+    return QDir::cleanPath(folder);
+}
+
+QStringList SubFoldersOf(const QString& folder) {
+    QStringList names;
+    ForEachEntry(folder, [&](const fs::directory_entry& entry, const QString& name) {
+        std::error_code ignored;
+        if (entry.is_directory(ignored)) names.append(name);
+    });
+    SortByName(names);
+    QStringList paths;
+    for (const QString& name : names) paths.append(JoinPath(folder, name));
+    return paths;
+}
+
+FilePattern::FilePattern(const QString& patterns) {
+    for (const QString& pattern : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        expressions_.emplace_back(
+            QRegularExpression::wildcardToRegularExpression(pattern.trimmed()),
+            QRegularExpression::CaseInsensitiveOption);
+    }
+}
+
+bool FilePattern::Matches(const QString& name) const {
+    return std::any_of(expressions_.begin(), expressions_.end(),
+                       [&](const QRegularExpression& e) { return e.match(name).hasMatch(); });
+}
+
+QStringList MatchingFiles(const QString& folder, const FilePattern& pattern) {
+    QStringList names;
+    ForEachEntry(folder, [&](const fs::directory_entry& entry, const QString& name) {
+        std::error_code ignored;
+        if (entry.is_regular_file(ignored) && pattern.Matches(name)) names.append(name);
+    });
+    SortByName(names);
+    return names;
+}
+
+bool IsUserVolume(const QString& mountPoint, const QByteArray& fileSystemType) {
+    static const QByteArray kPseudoTypes[] = {
+        "proc",      "sysfs",       "devtmpfs",       "devpts",     "cgroup",
+        "cgroup2",   "securityfs",  "debugfs",        "tracefs",    "pstore",
+        "bpf",       "mqueue",      "hugetlbfs",      "configfs",   "fusectl",
+        "autofs",    "binfmt_misc", "efivarfs",       "rpc_pipefs", "nsfs",
+        "selinuxfs", "fuse.portal", "fuse.gvfsd-fuse"};
+    for (const QByteArray& type : kPseudoTypes) {
+        if (fileSystemType == type) return false;
+    }
+    if (IsWithin(mountPoint, QStringLiteral("/run/media"))) return true;
+    static const QString kSystemPlaces[] = {QStringLiteral("/proc"),    QStringLiteral("/sys"),
+                                            QStringLiteral("/dev"),     QStringLiteral("/run"),
+                                            QStringLiteral("/var/run"), QStringLiteral("/var/lock"),
+                                            QStringLiteral("/var/lib"), QStringLiteral("/snap")};
+    for (const QString& place : kSystemPlaces) {
+        if (IsWithin(mountPoint, place)) return false;
+    }
+    return true;
+}
+
+QStringList Volumes() {
+    const QString root = QDir::rootPath();
+    QStringList others;
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (!volume.isValid() || !volume.isReady()) continue;
+        const QString mountPoint = QDir::cleanPath(volume.rootPath());
+        if (mountPoint == root || others.contains(mountPoint)) continue;
+        if (!IsUserVolume(mountPoint, volume.fileSystemType())) continue;
+        // Containers mount single files (/etc/hosts) too.
+        const QFileInfo info(mountPoint);
+        if (info.isDir() && info.isReadable()) others.append(mountPoint);
+    }
+    SortByName(others);
+    others.prepend(root);
+    return others;
+}
+
+QString DriveOf(const QString& folder) {
+    QString existing = AbsoluteFolderPath(folder);
+    while (!QFileInfo(existing).isDir()) {
+        const QStringList chain = AncestorsOf(existing);
+        if (chain.size() < 2) throw Fault::PathNotFound(folder.toStdString());
+        existing = chain.at(chain.size() - 2);
+    }
+    const QStorageInfo volume(existing);
+    if (!volume.isValid()) throw Fault::PathNotFound(folder.toStdString());
+    return QDir::cleanPath(volume.rootPath());
+}
+
+DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
+    for (const QString& volume : Volumes()) addItem(QDir::toNativeSeparators(volume), volume);
+}
+
+QString DriveList::DriveAt(int index) const {
+    return itemData(index).toString();
+}
+
+void DriveList::Select(const QString& drive) {
+    int index = findData(drive);
+    if (index < 0) {
+        index = 1;
+        while (index < count() && DriveAt(index).toUpper() < drive.toUpper()) ++index;
+        insertItem(index, QDir::toNativeSeparators(drive), drive);
+    }
+    const QSignalBlocker quiet(this);
+    setCurrentIndex(index);
+    drive_ = drive;
+}
+
+FolderList::FolderList(QWidget* parent)
+    : QListWidget(parent), indent_(std::make_unique<IndentDelegate>()) {
+    setItemDelegate(indent_.get());
+    setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+FolderList::~FolderList() = default;
+
+QString FolderList::FolderAt(int row) const {
+    const QListWidgetItem* entry = item(row);
+    return entry != nullptr ? entry->data(kPathRole).toString() : QString();
+}
+
+bool FolderList::SetPath(const QString& folder) {
+    const QString path = AbsoluteFolderPath(folder);
+    Show(path, SubFoldersOf(path));
+    const bool changed = path != path_;
+    path_ = path;
+    return changed;
+}
+
+void FolderList::Refresh() {
+    Show(path_, SubFoldersOf(path_));
+}
+
+void FolderList::Show(const QString& folder, const QStringList& subFolders) {
+    const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    clear();
+    const QStringList chain = AncestorsOf(folder);
+    auto add = [&](const QString& path, const QIcon& icon, int depth) {
+        const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        const bool isRoot = AncestorsOf(path).size() == 1;
+        addItem(QDir::toNativeSeparators(isRoot || parts.isEmpty() ? path : parts.last()));
+        QListWidgetItem* entry = item(count() - 1);
+        entry->setIcon(icon);
+        entry->setData(kPathRole, path);
+        entry->setData(kDepthRole, depth);
+    };
+    for (int depth = 0; depth < chain.size(); ++depth) add(chain.at(depth), open, depth);
+    for (const QString& sub : subFolders) add(sub, closed, static_cast<int>(chain.size()));
+    setCurrentRow(static_cast<int>(chain.size()) - 1);
+}
+
+FileList::FileList(QWidget* parent) : QListWidget(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+QStringList FileList::Names() const {
+    QStringList names;
+    for (int row = 0; row < count(); ++row) names.append(item(row)->text());
+    return names;
+}
+
+void FileList::SetPath(const QString& folder) {
+    const QString path = AbsoluteFolderPath(folder);
+    Show(path, pattern_);
+    path_ = path;
+}
+
+void FileList::SetPattern(const QString& pattern) {
+    FilePattern compiled(pattern);
+    if (!path_.isEmpty()) Show(path_, compiled);
+    patternText_ = pattern;
+    pattern_ = std::move(compiled);
+}
+
+void FileList::Show(const QString& folder, const FilePattern& pattern) {
+    const QStringList names = MatchingFiles(folder, pattern);
+    clear();
+    addItems(names);
+}
+
+}  // namespace fotolane::app

@@ -1,0 +1,537 @@
+#include "app/frmGetHTML.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <exception>
+#include <functional>
+#include <initializer_list>
+#include <utility>
+
+#include "platform/Fault.h"
+#include "platform/Numbers.h"
+
+namespace fotolane::app {
+namespace {
+
+QMessageBox::Icon MessageBoxIcon(ui::Icon icon) {
+    switch (icon) {
+        case ui::Icon::Information:
+            return QMessageBox::Information;
+        case ui::Icon::Exclamation:
+            return QMessageBox::Warning;
+        case ui::Icon::Critical:
+            return QMessageBox::Critical;
+        case ui::Icon::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// The gallery run and the settings take paths as the platform writes them.
+std::string NativePath(const QString& path) {
+    return QDir::toNativeSeparators(path).toStdString();
+}
+
+QString QtPath(const std::string& path) {
+    return QDir::fromNativeSeparators(QString::fromStdString(path));
+}
+
+void SetSliderPosition(QSlider& slider, std::int32_t position) {
+    // A slider refuses a position outside its range, as it refuses any
+    // value it cannot hold; the program's own setting raises no mirror, so
+    // that a number typed into a box survives a restart as it was typed.
+    if (position < slider.minimum() || position > slider.maximum()) {
+        throw Fault("Invalid property value");
+    }
+    const QSignalBlocker quiet(slider);
+    slider.setValue(position);
+}
+
+void LayOutSlider(QSlider& slider, int lowest) {
+    slider.setRange(lowest, 10);
+    slider.setValue(3);
+    slider.setPageStep(1);
+    slider.setTickPosition(QSlider::TicksBelow);
+    slider.setTickInterval(1);
+}
+
+}  // namespace
+
+void PresentMessageBox(QWidget& owner, const Message& message) {
+    QMessageBox box(MessageBoxIcon(message.icon), QString::fromStdString(message.caption),
+                    QString::fromStdString(message.text), QMessageBox::Ok,
+                    owner.isVisible() ? &owner : nullptr);
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    // A message during a run must not show the busy pointer over its button.
+    QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    box.exec();
+    QGuiApplication::restoreOverrideCursor();
+}
+
+frmGetHTML::frmGetHTML(WindowParts parts)
+    : parts_(std::move(parts)),
+      thumbnails_(parts_.createThumbnailMaker),
+      run_(*this, *this, thumbnails_),
+      host_(static_cast<gallery::IGalleryView&>(*this)) {
+    LayOut();
+    OpenStartFolder();
+    Connect();
+    Form_Load();
+}
+
+frmGetHTML::~frmGetHTML() {
+    // No rule may run on a window half torn down.
+    for (QObject* sender : std::initializer_list<QObject*>{&Check1, &Drive1, &Dir1, &Slider1,
+                                                           &Slider2, &Command1, &Command2}) {
+        sender->disconnect(this);
+    }
+    // Teardown: the run's list goes, and with it whatever a run left behind.
+    run_.strPictures.clear();
+    if (busy_) QGuiApplication::restoreOverrideCursor();
+}
+
+void frmGetHTML::LayOut() {
+    setWindowTitle(QStringLiteral("Fotolane"));
+    // A fixed border: no resizing, no maximising.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(TwipsToPixels(5040), TwipsToPixels(4740));
+    // The layout was made for an 8-point font; larger ones would not fit
+    // the controls' fixed places.
+    QFont small = font();
+    small.setPointSizeF(8.0);
+    setFont(small);
+
+    Drive1.setGeometry(TwipsRect(0, 0, 2895, 315));
+    Dir1.setGeometry(TwipsRect(0, 360, 2895, 1890));
+    File1.setGeometry(TwipsRect(2880, 0, 2175, 2235));
+    ProgressBar1.setGeometry(TwipsRect(0, 2280, 4995, 240));
+    ProgressBar1.setRange(0, 100);
+    ProgressBar1.setValue(0);
+    ProgressBar1.setTextVisible(false);
+    Command1.setGeometry(TwipsRect(4320, 2610, 615, 375));
+    Command2.setGeometry(TwipsRect(4320, 3120, 615, 375));
+    Command2.setEnabled(false);
+
+    Frame1.setGeometry(TwipsRect(2310, 2520, 855, 975));
+    optThumb0.setGeometry(TwipsRect(120, 240, 600, 255));
+    optThumb1.setGeometry(TwipsRect(120, 600, 660, 255));
+    optThumb0.setChecked(true);
+
+    Frame2.setGeometry(TwipsRect(60, 2520, 2175, 975));
+    Text2.setGeometry(TwipsRect(720, 600, 375, 285));
+    Text1.setGeometry(TwipsRect(720, 240, 375, 285));
+    Slider2.setGeometry(TwipsRect(1080, 600, 975, 255));
+    Slider1.setGeometry(TwipsRect(1080, 240, 975, 255));
+    Label1.setGeometry(TwipsRect(120, 240, 735, 255));
+    Label3.setGeometry(TwipsRect(120, 600, 495, 255));
+    for (QLineEdit* box : {&Text1, &Text2}) {
+        box->setValidator(&lengthLimit_);
+        box->installEventFilter(&digitFilter_);
+        // Every typed character goes through the digit filter as a key press;
+        // an input method or a drop would bring text past it.
+        box->setAttribute(Qt::WA_InputMethodEnabled, false);
+        box->setAcceptDrops(false);
+    }
+    // A per-row count of 0 would end every run in a division by zero.
+    LayOutSlider(Slider1, 1);
+    LayOutSlider(Slider2, 0);
+
+    Frame3.setGeometry(TwipsRect(60, 3480, 4935, 1215));
+    Text3.setGeometry(TwipsRect(270, 240, 4575, 885));
+    Text3.setLineWrapMode(QPlainTextEdit::NoWrap);
+    Text3.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text3.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text3.setTabChangesFocus(true);
+    Text3.setEnabled(false);
+    Check1.setGeometry(TwipsRect(60, 210, 255, 255));
+    Check1.SetValue(0);
+
+    Frame4.setGeometry(TwipsRect(3240, 2520, 990, 975));
+    chkJava.setGeometry(TwipsRect(60, 405, 900, 195));
+    chkJava.SetValue(1);
+
+    // The keyboard's focus order: drive, folder and file lists, the buttons,
+    // then the frames' contents in the form's order.
+    QWidget* const order[] = {&Drive1,    &Dir1,      &File1,  &Command1, &Command2,
+                              &optThumb0, &optThumb1, &Text2,  &Text1,    &Slider2,
+                              &Slider1,   &Text3,     &Check1, &chkJava};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void frmGetHTML::OpenStartFolder() {
+    // The lists start on the process's current folder, as the classic
+    // controls do (the drive list follows the folder); if it cannot be
+    // read, on the root.
+    try {
+        SetDir1Path(QDir::currentPath());
+    } catch (const Fault&) {
+        SetDir1Path(QDir::rootPath());
+    }
+}
+
+void frmGetHTML::Connect() {
+    connect(&Check1, &QCheckBox::stateChanged, this,
+            [this] { Guarded([this] { Check1_Click(); }); });
+    connect(&Drive1, &QComboBox::activated, this,
+            [this](int index) { Guarded([this, index] { ChooseDrive(index); }); });
+    connect(&Dir1, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        Guarded([this, item] { OpenFolder(Dir1.row(item)); });
+    });
+    // Both notifications of a slider, the scroll while the thumb is dragged
+    // and the change of its position, run the same mirror.
+    connect(&Slider1, &QSlider::sliderMoved, this,
+            [this] { Guarded([this] { Slider1_Scroll(); }); });
+    connect(&Slider1, &QSlider::valueChanged, this,
+            [this] { Guarded([this] { Slider1_Scroll(); }); });
+    connect(&Slider2, &QSlider::sliderMoved, this,
+            [this] { Guarded([this] { Slider2_Scroll(); }); });
+    connect(&Slider2, &QSlider::valueChanged, this,
+            [this] { Guarded([this] { Slider2_Scroll(); }); });
+    connect(&Command1, &QPushButton::clicked, this,
+            [this] { Guarded([this] { Command1_Click(); }); });
+    connect(&Command2, &QPushButton::clicked, this, [this] { run_.Command2_Click(); });
+}
+
+void frmGetHTML::Form_Load() {
+    // Each step on its own: a failing one is skipped, the window opens anyway.
+    const std::function<void()> steps[] = {
+        [this] { File1.SetPattern(QString::fromLatin1(kFilePattern)); },
+        [this] { Slider1_Scroll(); },
+        [this] { Slider2_Scroll(); },
+        [this] { SetText3BackColor(kButtonFace); },
+        [this] { RestoreSettings(); },
+    };
+    for (const auto& step : steps) {
+        try {
+            step();
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void frmGetHTML::RestoreSettings() {
+    std::unique_ptr<ISettingsObject> store;
+    QString F;
+    std::int32_t n = 0;
+    auto read = [&](const char* name, const SettingValue& defaultValue) {
+        if (!store) throw Fault("Object variable not set");
+        return store->ReadValue(kSettingsRoot, kSettingsKeyPath, name, defaultValue);
+    };
+    const std::function<void()> steps[] = {
+        [&] { store = parts_.createObject(kRegFunProgId); },
+        [&] {
+            const QString executableFolder = QCoreApplication::applicationDirPath();
+            strCurrentFolder = QtPath(SettingText(read("Path", NativePath(executableFolder))));
+        },
+        [&] { F = strCurrentFolder; },
+        [&] { SetDrive(DriveOf(strCurrentFolder)); },
+        [&] { SetDir1Path(F); },
+        [&] { File1.SetPath(Dir1.Path()); },
+        [&] {
+            Text1.setText(
+                QString::fromStdString(SettingText(read("ForRowValue", std::int16_t{3}))));
+        },
+        [&] { SetSliderPosition(Slider1, SettingLong(read("ForRowScroll", std::int16_t{3}))); },
+        [&] {
+            Text2.setText(QString::fromStdString(SettingText(read("SizeValue", std::int16_t{70}))));
+        },
+        [&] { SetSliderPosition(Slider2, SettingLong(read("SizeScroll", std::int16_t{3}))); },
+        [&] { n = SettingLong(read("Add", std::int16_t{0})); },
+        [&] { optThumb(SettingInteger(n)).setChecked(true); },
+        [&] { chkJava.SetValue(SettingInteger(read("Java", std::int32_t{1}))); },
+        [&] { store.reset(); },
+    };
+    for (const auto& step : steps) {
+        try {
+            step();
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void frmGetHTML::SaveSettings() {
+    // Unguarded: the first failure ends the save, and the close with it.
+    std::unique_ptr<ISettingsObject> store = parts_.createObject(kRegFunProgId);
+    if (!store) throw Fault("Object variable not set");
+    auto write = [&](const char* name, const SettingValue& value) {
+        store->WriteValue(kSettingsRoot, kSettingsKeyPath, name, value);
+    };
+    write("Path", NativePath(strCurrentFolder));
+    write("ForRowScroll", std::int32_t{Slider1.value()});
+    write("ForRowValue", Text1.text().toStdString());
+    write("SizeScroll", std::int32_t{Slider2.value()});
+    write("SizeValue", Text2.text().toStdString());
+    write("Add", std::int32_t{optThumb0.isChecked() ? 0 : 1});
+    write("Java", static_cast<std::int16_t>(chkJava.Value()));
+    store.reset();
+}
+
+QRadioButton& frmGetHTML::optThumb(int index) {
+    switch (index) {
+        case 0:
+            return optThumb0;
+        case 1:
+            return optThumb1;
+        default:
+            throw Fault("Control array element '" + std::to_string(index) + "' doesn't exist");
+    }
+}
+
+void frmGetHTML::SetMessagePresenter(MessagePresenter presenter) {
+    parts_.presentMessage = std::move(presenter);
+}
+
+void frmGetHTML::Check1_Click() {
+    if (Check1.Value() == 1) {
+        SetText3BackColor(kWhite);
+        Text3.setEnabled(true);
+    } else {
+        SetText3BackColor(kButtonFace);
+        Text3.setEnabled(false);
+    }
+}
+
+void frmGetHTML::Drive1_Change() {
+    const QString drive = Drive1.Drive();
+    const auto remembered = driveFolders_.find(drive);
+    const QString folder = remembered != driveFolders_.end() ? remembered->second : drive;
+    // The folder last opened on the drive may be gone since; then its root.
+    try {
+        SetDir1Path(folder);
+    } catch (const Fault&) {
+        if (folder == drive) throw;
+        SetDir1Path(drive);
+    }
+}
+
+void frmGetHTML::Dir1_Change() {
+    File1.SetPath(Dir1.Path());
+    strCurrentFolder = Dir1.Path();
+    // One tree holds every volume, so opening a folder may cross onto
+    // another drive; the drive list follows without raising its change.
+    const QString drive = DriveOf(Dir1.Path());
+    driveFolders_[drive] = Dir1.Path();
+    Drive1.Select(drive);
+}
+
+void frmGetHTML::Slider1_Scroll() {
+    Text1.setText(QString::number(Slider1.value()));
+}
+
+void frmGetHTML::Slider2_Scroll() {
+    const std::int32_t size = CheckedAdd(CheckedMul(Slider2.value(), 15), 25);
+    Text2.setText(QString::number(size));
+}
+
+void frmGetHTML::Command1_Click() {
+    run_.Command1_Click();
+    if (closePending_) {
+        closePending_ = false;
+        close();
+    }
+}
+
+void frmGetHTML::SetDrive(const QString& drive) {
+    const QString previous = Drive1.Drive();
+    if (drive == previous) return;
+    Drive1.Select(drive);
+    try {
+        Drive1_Change();
+    } catch (...) {
+        if (!previous.isEmpty()) Drive1.Select(previous);
+        throw;
+    }
+}
+
+void frmGetHTML::SetDir1Path(const QString& folder) {
+    if (Dir1.SetPath(folder)) Dir1_Change();
+}
+
+void frmGetHTML::SetText3BackColor(std::uint32_t value) {
+    QPalette palette = Text3.palette();
+    palette.setColor(QPalette::Base, ColorFromValue(value, QApplication::palette(&Text3)));
+    Text3.setPalette(palette);
+    text3BackColor_ = value;
+}
+
+void frmGetHTML::ChooseDrive(int index) {
+    try {
+        SetDrive(Drive1.DriveAt(index));
+    } catch (const Fault& fault) {
+        ShowMessage(fault.Description(), ui::kApplicationName, ui::Icon::Exclamation,
+                    ui::Buttons::OK);
+        StayOnReadableFolder();
+    }
+}
+
+void frmGetHTML::OpenFolder(int row) {
+    try {
+        SetDir1Path(Dir1.FolderAt(row));
+    } catch (const Fault& fault) {
+        ShowMessage(fault.Description(), ui::kApplicationName, ui::Icon::Exclamation,
+                    ui::Buttons::OK);
+        StayOnReadableFolder();
+    }
+}
+
+void frmGetHTML::StayOnReadableFolder() {
+    // The folder shown, read again; if it has gone too, the root.
+    try {
+        Dir1.Refresh();
+        File1.SetPath(Dir1.Path());
+    } catch (const Fault&) {
+        Dir1.SetPath(QDir::rootPath());
+        File1.SetPath(Dir1.Path());
+    }
+    strCurrentFolder = Dir1.Path();
+    Drive1.Select(DriveOf(Dir1.Path()));
+}
+
+template <typename Rule>
+void frmGetHTML::Guarded(Rule rule) {
+    // A fault must not travel through Qt's event handling.
+    try {
+        rule();
+    } catch (const std::exception& error) {
+        EndWithUnexpectedError(error.what());
+    }
+}
+
+void frmGetHTML::ReportUnexpectedError(const std::string& description) {
+    failed_ = true;
+    ShowMessage("Unexpected error: " + description, ui::kApplicationName, ui::Icon::Critical,
+                ui::Buttons::OK);
+}
+
+void frmGetHTML::EndWithUnexpectedError(const std::string& description) {
+    ReportUnexpectedError(description);
+    if (ending_) return;
+    // The program ends without its close sequence; a run under way is asked
+    // to stop first, and the window closes once it has.
+    ending_ = true;
+    run_.Command2_Click();
+    close();
+}
+
+std::string frmGetHTML::FolderPath() const {
+    return NativePath(File1.Path());
+}
+
+std::string frmGetHTML::ForRowText() const {
+    return Text1.text().toStdString();
+}
+
+std::string frmGetHTML::SizeText() const {
+    return Text2.text().toStdString();
+}
+
+std::string frmGetHTML::TitleText() const {
+    return Text3.toPlainText().toStdString();
+}
+
+int frmGetHTML::TitleCheck() const {
+    return Check1.Value();
+}
+
+int frmGetHTML::ViewerCheck() const {
+    return chkJava.Value();
+}
+
+bool frmGetHTML::AllSelected() const {
+    return optThumb0.isChecked();
+}
+
+void frmGetHTML::SetEnabled(gallery::Control control, bool enabled) {
+    switch (control) {
+        case gallery::Control::Command1:
+            Command1.setEnabled(enabled);
+            break;
+        case gallery::Control::Command2:
+            Command2.setEnabled(enabled);
+            break;
+        case gallery::Control::Frame1:
+            Frame1.setEnabled(enabled);
+            break;
+        case gallery::Control::Frame2:
+            Frame2.setEnabled(enabled);
+            break;
+        case gallery::Control::Frame3:
+            Frame3.setEnabled(enabled);
+            break;
+        case gallery::Control::Frame4:
+            Frame4.setEnabled(enabled);
+            break;
+    }
+}
+
+void frmGetHTML::SetProgressMax(std::int32_t maximum) {
+    ProgressBar1.setMaximum(maximum);
+}
+
+void frmGetHTML::SetProgressValue(std::int32_t value) {
+    ProgressBar1.setValue(value);
+}
+
+void frmGetHTML::SetBusyPointer(bool busy) {
+    if (busy == busy_) return;
+    if (busy) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QGuiApplication::restoreOverrideCursor();
+    }
+    busy_ = busy;
+}
+
+void frmGetHTML::ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon,
+                             ui::Buttons buttons) {
+    parts_.presentMessage(*this, Message{text, caption, icon, buttons});
+}
+
+void frmGetHTML::YieldToEvents() {
+    QCoreApplication::processEvents();
+}
+
+void frmGetHTML::closeEvent(QCloseEvent* event) {
+    if (run_.IsRunning()) {
+        closePending_ = true;
+        run_.Command2_Click();
+        event->ignore();
+        return;
+    }
+    event->accept();
+    if (closed_ || ending_) return;
+    closed_ = true;
+    // The close never refuses; its sequence:
+    try {
+        SaveSettings();
+        thumbnails_.Close();
+    } catch (const std::exception& error) {
+        // The rest of the sequence is skipped, and the program ends.
+        ending_ = true;
+        ReportUnexpectedError(error.what());
+    }
+}
+
+void frmGetHTML::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (shown_) return;
+    shown_ = true;
+    // Centred on the screen when first shown.
+    if (const QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+}  // namespace fotolane::app
