@@ -68,6 +68,7 @@ QString JoinPath(const QString& folder, const QString& name) {
 }
 
 bool IsWithin(const QString& path, const QString& folder) {
+    if (folder.endsWith(QLatin1Char('/'))) return path.startsWith(folder);  // a root
     return path == folder || path.startsWith(folder + QLatin1Char('/'));
 }
 
@@ -185,20 +186,36 @@ QStringList Volumes() {
     return others;
 }
 
-QString DriveOf(const QString& folder) {
-    QString existing = AbsoluteFolderPath(folder);
-    while (!QFileInfo(existing).isDir()) {
-        const QStringList chain = AncestorsOf(existing);
-        if (chain.size() < 2) throw Fault::PathNotFound(folder.toStdString());
-        existing = chain.at(chain.size() - 2);
+QString DriveAmong(const QString& folder, const QStringList& volumes) {
+    const QString path = AbsoluteFolderPath(folder);
+    QString drive = QDir::rootPath();
+    for (const QString& volume : volumes) {
+        if (IsWithin(path, volume) && volume.size() > drive.size()) drive = volume;
     }
-    const QStorageInfo volume(existing);
-    if (!volume.isValid()) throw Fault::PathNotFound(folder.toStdString());
-    return QDir::cleanPath(volume.rootPath());
+    // On Windows every drive letter is a root of its own.
+    if (!IsWithin(path, drive)) drive = AncestorsOf(path).constFirst();
+    return drive;
 }
 
-DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
-    for (const QString& volume : Volumes()) addItem(QDir::toNativeSeparators(volume), volume);
+DriveList::DriveList(QWidget* parent) : QComboBox(parent) {}
+
+void DriveList::SetVolumeSource(std::function<QStringList()> source) {
+    source_ = std::move(source);
+    ShowVolumes();
+}
+
+void DriveList::showPopup() {
+    ShowVolumes();
+    QComboBox::showPopup();
+}
+
+void DriveList::ShowVolumes() {
+    if (!source_) return;
+    const QStringList volumes = source_();
+    const QSignalBlocker quiet(this);
+    clear();
+    for (const QString& volume : volumes) addItem(QDir::toNativeSeparators(volume), volume);
+    if (!drive_.isEmpty()) Select(drive_);
 }
 
 QString DriveList::DriveAt(int index) const {
@@ -208,7 +225,7 @@ QString DriveList::DriveAt(int index) const {
 void DriveList::Select(const QString& drive) {
     int index = findData(drive);
     if (index < 0) {
-        index = 1;
+        index = count() > 0 ? 1 : 0;
         while (index < count() && DriveAt(index).toUpper() < drive.toUpper()) ++index;
         insertItem(index, QDir::toNativeSeparators(drive), drive);
     }

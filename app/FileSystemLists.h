@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -55,10 +56,11 @@ bool IsUserVolume(const QString& mountPoint, const QByteArray& fileSystemType);
 // points of the user's readable volumes, sorted.
 QStringList Volumes();
 
-// The volume that holds `folder`: the mount point of the nearest folder on
-// its way up that exists. A relative path, or one whose every level is gone,
-// is the fault "Path not found".
-QString DriveOf(const QString& folder);
+// The drive of `folder`: the volume among `volumes` (mount points) that
+// holds it, the one of the longest mount point; a folder on a volume that
+// is not listed counts as on the root's. A relative path is the fault "Path
+// not found".
+QString DriveAmong(const QString& folder, const QStringList& volumes);
 
 // Drive1: a drop-down of the volumes, each standing for its mount point.
 class DriveList final : public QComboBox {
@@ -66,11 +68,19 @@ class DriveList final : public QComboBox {
     explicit DriveList(QWidget* parent);
     const QString& Drive() const { return drive_; }
     QString DriveAt(int index) const;
-    // Shows `drive` as the chosen one, adding it to the list when a folder
-    // was reached on a volume the list left out. Raises nothing.
+    // Where the volumes to choose from come from; asked now and whenever
+    // the list drops down, so that a volume mounted meanwhile is there.
+    void SetVolumeSource(std::function<QStringList()> source);
+    // Shows `drive` as the chosen one, adding it to the list when it is not
+    // there. Raises nothing.
     void Select(const QString& drive);
 
+  protected:
+    void showPopup() override;
+
   private:
+    void ShowVolumes();
+    std::function<QStringList()> source_;
     QString drive_;
 };
 

@@ -82,6 +82,7 @@ frmGetHTML::frmGetHTML(WindowParts parts)
       run_(*this, *this, thumbnails_),
       host_(static_cast<gallery::IGalleryView&>(*this)) {
     LayOut();
+    Drive1.SetVolumeSource(parts_.listVolumes);
     OpenStartFolder();
     Connect();
     Form_Load();
@@ -169,14 +170,20 @@ void frmGetHTML::LayOut() {
 }
 
 void frmGetHTML::OpenStartFolder() {
-    // The lists start on the process's current folder, as the classic
-    // controls do (the drive list follows the folder); if it cannot be
-    // read, on the root.
+    // The lists are created on the process's current folder (on the root if
+    // it cannot be read), as the classic controls are. Being created there
+    // is no change of folder: strCurrentFolder stays empty until one.
+    QString folder = QDir::currentPath();
     try {
-        SetDir1Path(QDir::currentPath());
+        Dir1.SetPath(folder);
     } catch (const Fault&) {
-        SetDir1Path(QDir::rootPath());
+        folder = QDir::rootPath();
+        Dir1.SetPath(folder);
     }
+    File1.SetPath(Dir1.Path());
+    const QString drive = DriveOf(Dir1.Path());
+    driveFolders_[drive] = Dir1.Path();
+    Drive1.Select(drive);
 }
 
 void frmGetHTML::Connect() {
@@ -325,11 +332,11 @@ void frmGetHTML::Dir1_Change() {
 }
 
 void frmGetHTML::Slider1_Scroll() {
-    Text1.setText(QString::number(Slider1.value()));
+    Text1.setText(QString::number(Slider1.sliderPosition()));
 }
 
 void frmGetHTML::Slider2_Scroll() {
-    const std::int32_t size = CheckedAdd(CheckedMul(Slider2.value(), 15), 25);
+    const std::int32_t size = CheckedAdd(CheckedMul(Slider2.sliderPosition(), 15), 25);
     Text2.setText(QString::number(size));
 }
 
@@ -355,6 +362,10 @@ void frmGetHTML::SetDrive(const QString& drive) {
 
 void frmGetHTML::SetDir1Path(const QString& folder) {
     if (Dir1.SetPath(folder)) Dir1_Change();
+}
+
+QString frmGetHTML::DriveOf(const QString& folder) const {
+    return DriveAmong(folder, parts_.listVolumes());
 }
 
 void frmGetHTML::SetText3BackColor(std::uint32_t value) {

@@ -52,8 +52,11 @@ inline constexpr const char* kFilePattern = "*.JPG;*.JPEG;*.BMP;*.GIF";
 
 // What the window is made with; the program takes the defaults, the tests
 // put their own in.
+using VolumeLister = std::function<QStringList()>;
+
 struct WindowParts {
     SettingsObjectFactory createObject = CreateObject;
+    VolumeLister listVolumes = Volumes;
     ThumbnailMakerFactory createThumbnailMaker = MakeThumbnailMaker;
     MessagePresenter presentMessage = PresentMessageBox;
 };
@@ -163,6 +166,7 @@ class frmGetHTML final : public QWidget,
     void SetDrive(const QString& drive);
     void SetDir1Path(const QString& folder);
     void SetText3BackColor(std::uint32_t value);
+    QString DriveOf(const QString& folder) const;
 
     // The user's choices, which say so when a drive or folder cannot be read.
     void ChooseDrive(int index);

@@ -1,5 +1,6 @@
 #include "platform/RegFun.h"
 
+#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -108,28 +109,43 @@ std::string RootKeyName(std::int32_t root) {
 }
 
 struct RegFun::File {
-    explicit File(const QString& path) : path(path) { Open(); }
+    explicit File(const QString& path) : path(path) {
+        // The bytes as found, for setting a damaged file aside as it was: by
+        // the time Qt notices the damage it may have rewritten the file.
+        QFile found(path);
+        if (found.open(QIODevice::ReadOnly)) original = found.readAll();
+        Open();
+    }
 
     void Open() { settings = std::make_unique<QSettings>(path, QSettings::IniFormat); }
 
-    // Qt keeps the format error of the file it read for the life of the
-    // settings object, where it would hide the failure of a later write. So
-    // the damaged file goes aside, and what was parsed of it is written anew.
-    void SetAsideIfDamaged() {
-        if (settings->status() != QSettings::FormatError) return;
+    bool IsDamaged() const { return settings->status() == QSettings::FormatError; }
+
+    // Qt keeps the format error of a file it read for the life of the
+    // settings object, where it would hide the failure of a later write; and
+    // what it parsed of a damaged file may not read back cleanly once
+    // written. So the damaged file goes aside as it was found, and what
+    // could be parsed of it is written anew, less the keys without a name.
+    void SetAside() {
         QMap<QString, QVariant> parsed;
-        for (const QString& key : settings->allKeys()) parsed.insert(key, settings->value(key));
+        for (const QString& key : settings->allKeys()) {
+            if (!key.isEmpty() && !key.endsWith(QLatin1Char('/'))) {
+                parsed.insert(key, settings->value(key));
+            }
+        }
         settings.reset();
-        const QString aside = path + QStringLiteral(".damaged");
-        QFile::remove(aside);
-        if (!QFile::rename(path, aside)) QFile::remove(path);
+        QFile aside(path + QStringLiteral(".damaged"));
+        if (aside.open(QIODevice::WriteOnly | QIODevice::Truncate)) aside.write(original);
+        QFile::remove(path);
         Open();
         for (auto entry = parsed.cbegin(); entry != parsed.cend(); ++entry) {
             settings->setValue(entry.key(), entry.value());
         }
+        settings->sync();
     }
 
     QString path;
+    QByteArray original;
     std::unique_ptr<QSettings> settings;
 };
 
@@ -159,9 +175,12 @@ SettingValue RegFun::ReadValue(std::int32_t root, const std::string& keyPath,
 void RegFun::WriteValue(std::int32_t root, const std::string& keyPath, const std::string& valueName,
                         const SettingValue& value) {
     const QString key = SettingsKey(root, keyPath, valueName);
-    file_->SetAsideIfDamaged();
+    // Sync reads the file anew where it changed since Qt's cache of it.
+    file_->settings->sync();
+    if (file_->IsDamaged()) file_->SetAside();
     file_->settings->setValue(key, ToVariant(value));
     file_->settings->sync();
+    if (file_->IsDamaged()) file_->SetAside();
     if (file_->settings->status() != QSettings::NoError) {
         throw Fault("Cannot write the settings file: " + filePath_);
     }

@@ -65,8 +65,9 @@ class RegFun final : public ISettingsObject {
     // counts; the rest reads as not stored.
     SettingValue ReadValue(std::int32_t root, const std::string& keyPath,
                            const std::string& valueName, const SettingValue& defaultValue) override;
-    // A damaged file is first moved aside to FilePath() + ".damaged", and
-    // what could be parsed of it is written anew with the value.
+    // A damaged file is first kept aside, as it was when this object was
+    // made, in FilePath() + ".damaged"; what could be parsed of it is
+    // written anew with the value.
     void WriteValue(std::int32_t root, const std::string& keyPath, const std::string& valueName,
                     const SettingValue& value) override;
 

@@ -1,0 +1,170 @@
+// The settings store RegFun: value conversions, where values live in the INI
+// file, what reads back, and how a damaged or unwritable file behaves.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/Fault.h"
+#include "platform/RegFun.h"
+#include "tests/TempFolder.h"
+
+namespace fotolane {
+namespace {
+
+using testing::ReadFile;
+using testing::TempFolder;
+
+constexpr const char* kKey = "SOFTWARE\\Quarvell\\Fotolane";
+
+std::string FaultOf(const auto& action) {
+    try {
+        action();
+    } catch (const Fault& fault) {
+        return fault.Description();
+    }
+    return "no fault";
+}
+
+TEST(SettingConversions, NumbersAndTextConvertBothWays) {
+    EXPECT_EQ(SettingText(std::int16_t{3}), "3");
+    EXPECT_EQ(SettingText(std::int32_t{-2147483646}), "-2147483646");
+    EXPECT_EQ(SettingText(std::string("D:\\Photos")), "D:\\Photos");
+    EXPECT_EQ(SettingLong(std::int16_t{-7}), -7);
+    EXPECT_EQ(SettingLong(std::string("12")), 12);
+    EXPECT_EQ(SettingLong(std::string(" +12 ")), 12);
+    EXPECT_EQ(SettingLong(std::string("-3")), -3);
+    EXPECT_EQ(SettingLong(std::string("2.5")), 2);  // half to even
+    EXPECT_EQ(SettingLong(std::string("3.5")), 4);
+    EXPECT_EQ(SettingLong(std::string(".5")), 0);
+    EXPECT_EQ(SettingInteger(std::string("-32768")), -32768);
+
+    for (const char* text : {"", " ", "abc", "12abc", "1 2", "-", "."}) {
+        EXPECT_EQ(FaultOf([&] { SettingLong(std::string(text)); }), "Type mismatch") << text;
+    }
+    EXPECT_EQ(FaultOf([] { SettingLong(std::string("2147483648")); }), "Overflow");
+    EXPECT_EQ(FaultOf([] { SettingInteger(std::int32_t{32768}); }), "Overflow");
+    EXPECT_EQ(FaultOf([] { SettingInteger(std::string("-32769")); }), "Overflow");
+}
+
+TEST(SettingRoots, PredefinedRootsHaveTheirNames) {
+    EXPECT_EQ(kHKeyLocalMachine, -2147483646);
+    EXPECT_EQ(RootKeyName(kHKeyLocalMachine), "HKEY_LOCAL_MACHINE");
+    EXPECT_EQ(RootKeyName(static_cast<std::int32_t>(0x80000001u)), "HKEY_CURRENT_USER");
+    EXPECT_EQ(FaultOf([] { RootKeyName(0); }), "Invalid root key: 0");
+    RegFun store((TempFolder() / "x.ini"));
+    EXPECT_EQ(FaultOf([&] { store.WriteValue(5, kKey, "Path", std::string("/")); }),
+              "Invalid root key: 5");
+}
+
+TEST(RegFunFile, ValuesReadBackFromALaterObject) {
+    TempFolder folder;
+    const std::string file = folder / "sub/Fotolane.ini";
+    {
+        RegFun store(file);
+        // Nothing stored: the default comes back as passed, type and all.
+        const SettingValue missing =
+            store.ReadValue(kHKeyLocalMachine, kKey, "Add", std::int16_t{0});
+        ASSERT_TRUE(std::holds_alternative<std::int16_t>(missing));
+        store.WriteValue(kHKeyLocalMachine, kKey, "Path", std::string("/home/ann/Photos, 2024"));
+        store.WriteValue(kHKeyLocalMachine, kKey, "ForRowScroll", std::int32_t{7});
+        store.WriteValue(kHKeyLocalMachine, kKey, "Java", std::int16_t{2});
+        store.WriteValue(kHKeyLocalMachine, kKey, "SizeValue", std::string());
+        store.WriteValue(kHKeyLocalMachine, kKey, "ForRowValue", std::string("@12 \xc3\xa9"));
+    }
+    // Written at once, grouped by the root and the key path.
+    const std::string ini = ReadFile(file);
+    EXPECT_NE(ini.find("[HKEY_LOCAL_MACHINE]"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("SOFTWARE\\Quarvell\\Fotolane\\ForRowScroll=7"), std::string::npos) << ini;
+
+    RegFun store(file);
+    auto read = [&](const char* name) {
+        return SettingText(store.ReadValue(kHKeyLocalMachine, kKey, name, std::string("?")));
+    };
+    EXPECT_EQ(read("Path"), "/home/ann/Photos, 2024");
+    EXPECT_EQ(read("ForRowScroll"), "7");
+    EXPECT_EQ(read("Java"), "2");
+    EXPECT_EQ(read("SizeValue"), "");
+    EXPECT_EQ(read("ForRowValue"), "@12 \xc3\xa9");
+    EXPECT_EQ(read("Add"), "?");
+    // Another root or key path is another place.
+    EXPECT_EQ(SettingText(store.ReadValue(static_cast<std::int32_t>(0x80000001u), kKey, "Java",
+                                          std::string("?"))),
+              "?");
+}
+
+TEST(RegFunFile, DefaultFileIsInTheUsersConfigurationFolder) {
+    TempFolder folder;
+    const char* previous = getenv("XDG_CONFIG_HOME");
+    const std::string kept = previous != nullptr ? previous : "";
+    setenv("XDG_CONFIG_HOME", folder.str().c_str(), 1);
+    EXPECT_EQ(RegFun::DefaultFilePath(), folder / "Quarvell/Fotolane.ini");
+    {
+        std::unique_ptr<ISettingsObject> store = CreateObject("RegServer.RegFun");
+        store->WriteValue(kHKeyLocalMachine, kKey, "Add", std::int32_t{1});
+    }
+    EXPECT_TRUE(std::filesystem::exists(folder.path() / "Quarvell/Fotolane.ini"));
+    setenv("XDG_CONFIG_HOME", kept.c_str(), 1);
+    EXPECT_EQ(FaultOf([] { CreateObject("RegServer.Other"); }),
+              "ActiveX component can't create object: RegServer.Other");
+}
+
+TEST(RegFunFile, FailuresAreFaultsThatNameTheFile) {
+    TempFolder folder;
+    // Below a regular file: nothing can be written.
+    folder.Write("plain", "x");
+    const std::string belowFile = folder / "plain/Fotolane.ini";
+    RegFun unwritable(belowFile);
+    EXPECT_EQ(
+        FaultOf([&] { unwritable.WriteValue(kHKeyLocalMachine, kKey, "Add", std::int32_t{1}); }),
+        "Cannot write the settings file: " + belowFile);
+
+    // A folder in the file's place can be neither read nor written.
+    const std::string folderInPlace = folder / "taken.ini";
+    std::filesystem::create_directory(folderInPlace);
+    RegFun taken(folderInPlace);
+    EXPECT_EQ(FaultOf([&] { taken.ReadValue(kHKeyLocalMachine, kKey, "Add", std::int16_t{0}); }),
+              "Cannot read the settings file: " + folderInPlace);
+    EXPECT_EQ(FaultOf([&] { taken.WriteValue(kHKeyLocalMachine, kKey, "Add", std::int32_t{1}); }),
+              "Cannot write the settings file: " + folderInPlace);
+}
+
+TEST(RegFunFile, DamagedFileKeepsWhatCanBeReadAndIsRewritten) {
+    TempFolder folder;
+    const std::string file = folder / "Fotolane.ini";
+    const std::string damaged =
+        "[HKEY_LOCAL_MACHINE]\nSOFTWARE\\Quarvell\\Fotolane\\Path=/photos\n[broken\n=\n";
+    folder.Write("Fotolane.ini", damaged);
+    {
+        RegFun store(file);
+        EXPECT_EQ(SettingText(store.ReadValue(kHKeyLocalMachine, kKey, "Path", std::string())),
+                  "/photos");
+        store.WriteValue(kHKeyLocalMachine, kKey, "Java", std::int16_t{0});
+    }
+    EXPECT_EQ(ReadFile(file + ".damaged"), damaged);
+    {
+        // As at the window's close: an object of its own after the load's.
+        RegFun store(file);
+        store.WriteValue(kHKeyLocalMachine, kKey, "Add", std::int32_t{1});
+    }
+    RegFun store(file);
+    auto read = [&](const char* name) {
+        return SettingText(store.ReadValue(kHKeyLocalMachine, kKey, name, std::string()));
+    };
+    EXPECT_EQ(read("Path"), "/photos");
+    EXPECT_EQ(read("Java"), "0");
+    EXPECT_EQ(read("Add"), "1");
+
+    // Damage that Qt's cache of the file hides from a later object shows
+    // once written; that write succeeds all the same.
+    folder.Write("Fotolane.ini", "\x01\xff[HKEY_LOCAL_MACHINE\n=\n");
+    { RegFun(file).ReadValue(kHKeyLocalMachine, kKey, "Path", std::string()); }
+    RegFun(file).WriteValue(kHKeyLocalMachine, kKey, "Path", std::string("/x"));
+    EXPECT_EQ(SettingText(RegFun(file).ReadValue(kHKeyLocalMachine, kKey, "Path", std::string())),
+              "/x");
+}
+
+}  // namespace
+}  // namespace fotolane
