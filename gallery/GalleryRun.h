@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "gallery/GalleryInterfaces.h"
+#include "platform/FileSystem.h"
 
 namespace fotolane::gallery {
 
@@ -12,8 +13,12 @@ namespace fotolane::gallery {
 // writes the page, shows progress, honours the stop request and restores the
 // window at every end. It owns the run's state, which lives as long as the
 // window that owns it.
+//
+// Nothing escapes a run: every failure ends it through one error path that
+// closes the page (keeping what was written), restores the window and then
+// shows "Errore : " and the failure's description.
 class GalleryRun {
-public:
+  public:
     GalleryRun(IGalleryInputs& inputs, IGalleryView& view, IThumbnailMaker& thumbnails);
 
     // "&Get": the title check, then BuildGallery.
@@ -21,18 +26,36 @@ public:
     // "&Stop": asks the run under way to stop after the picture in hand.
     void Command2_Click();
 
+    // Does nothing while a run is under way (a second run would reset the
+    // list the first one is working through).
     void BuildGallery();
+    // True from the moment the window is switched to running until the run
+    // has ended and shown its message, if any.
     bool IsRunning() const { return running_; }
 
     bool bStop = false;
-    std::vector<std::string> strPictures;
-    std::int32_t lThumbSize = 0;
+    std::vector<std::string> strPictures;  // listed names, numbered from 1
+    std::int32_t lThumbSize = 0;           // the last run's thumbnail size
 
-private:
+  private:
+    void RunSteps(const std::string& strPictureFolder, TextFileWriter& page);
+    std::int32_t ListPictures(const std::string& strPictureFolder);
+    std::string NextFileName();
+    static void MakeThumbnailFolder(const std::string& strPath);
+    void SetRunning(bool running);
+
     IGalleryInputs& inputs_;
     IGalleryView& view_;
     IThumbnailMaker& thumbnails_;
+    FolderListing listing_;  // begun by ListPictures, continued by NextFileName
     bool running_ = false;
 };
+
+// Whether a file name is one of the pictures a gallery takes: its extension
+// is JPG, JPEG, GIF or BMP in any letter case.
+bool IsPictureName(const std::string& strName);
+
+// Whether a title holds nothing but spaces (or nothing).
+bool IsBlankTitle(const std::string& strTitle);
 
 }  // namespace fotolane::gallery

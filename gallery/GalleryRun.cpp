@@ -1,0 +1,164 @@
+#include "gallery/GalleryRun.h"
+
+#include <cstddef>
+#include <exception>
+#include <new>
+#include <optional>
+
+#include "gallery/GalleryPage.h"
+#include "gallery/GalleryPaths.h"
+#include "gallery/ModThumbnails.h"
+#include "platform/Fault.h"
+#include "platform/Numbers.h"
+
+namespace fotolane::gallery {
+namespace {
+
+constexpr Control kFrames[] = {Control::Frame1, Control::Frame2, Control::Frame3, Control::Frame4};
+
+// Clears the running flag however the run ends, the message box included.
+class RunningFlag {
+  public:
+    explicit RunningFlag(bool& flag) : flag_(flag) {}
+    RunningFlag(const RunningFlag&) = delete;
+    RunningFlag& operator=(const RunningFlag&) = delete;
+    ~RunningFlag() { flag_ = false; }
+
+  private:
+    bool& flag_;
+};
+
+}  // namespace
+
+bool IsPictureName(const std::string& strName) {
+    std::string extension = ModThumbnails::FileExtension(strName);
+    // ASCII only: a non-ASCII letter never upper-cases into one of these.
+    for (char& c : extension) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return extension == "JPG" || extension == "JPEG" || extension == "GIF" || extension == "BMP";
+}
+
+bool IsBlankTitle(const std::string& strTitle) {
+    return strTitle.find_first_not_of(' ') == std::string::npos;
+}
+
+GalleryRun::GalleryRun(IGalleryInputs& inputs, IGalleryView& view, IThumbnailMaker& thumbnails)
+    : inputs_(inputs), view_(view), thumbnails_(thumbnails) {}
+
+void GalleryRun::Command1_Click() {
+    if (running_) return;
+    if (inputs_.TitleCheck() == 1 && IsBlankTitle(inputs_.TitleText())) {
+        view_.ShowMessage("First write a Title!", ui::kApplicationName, ui::Icon::Information,
+                          ui::Buttons::OK);
+        return;
+    }
+    BuildGallery();
+}
+
+void GalleryRun::Command2_Click() {
+    bStop = true;
+}
+
+void GalleryRun::BuildGallery() {
+    if (running_) return;
+    RunningFlag runningUntilTheEnd(running_);
+    bStop = false;
+    std::optional<std::string> failure;
+    {
+        // The page is closed when it goes out of scope: on the error path
+        // with what it holds so far, before the window is restored.
+        TextFileWriter page;
+        try {
+            RunSteps(inputs_.FolderPath(), page);
+        } catch (const Fault& fault) {
+            failure = fault.Description();
+        } catch (const std::bad_alloc&) {
+            failure = Fault::OutOfMemory().Description();
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
+    }
+    // Step R, the same at every end.
+    view_.SetEnabled(Control::Command1, true);
+    view_.SetEnabled(Control::Command2, false);
+    for (const Control frame : kFrames) view_.SetEnabled(frame, true);
+    view_.SetProgressValue(0);
+    view_.SetBusyPointer(false);
+    if (failure) {
+        view_.ShowMessage("Errore : " + *failure, ui::kApplicationName, ui::Icon::None,
+                          ui::Buttons::OK);
+    }
+}
+
+void GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter& page) {
+    running_ = true;
+    view_.SetEnabled(Control::Command1, false);
+    view_.SetEnabled(Control::Command2, true);
+    for (const Control frame : kFrames) view_.SetEnabled(frame, false);
+    strPictures.clear();
+    view_.SetBusyPointer(true);
+
+    const std::int32_t n = ListPictures(strPictureFolder);
+    if (n == 0) return;
+
+    const GalleryPaths paths = MakeGalleryPaths(strPictureFolder);
+    page.Open(paths.pagePath);
+    GalleryPage writer(page, inputs_, thumbnails_, strPictureFolder);
+    writer.WritePageHeader(paths.folderName);
+    lThumbSize = ReadNumber(inputs_.SizeText());
+    MakeThumbnailFolder(paths.thumbnailFolder);
+
+    for (std::int32_t i = 1; i <= n; ++i) {
+        const std::string name = strPictures[static_cast<std::size_t>(i - 1)];
+        view_.SetProgressValue(i);
+        thumbnails_.Get_Thrumbal(PathInFolder(strPictureFolder, name), paths.thumbnailFolder,
+                                 inputs_.AllSelected(), lThumbSize);
+        writer.WritePictureCell(name, i, lThumbSize);
+        // A click on "&Stop" is served here; it takes effect once the picture
+        // in hand has its thumbnail and its cell.
+        view_.YieldToEvents();
+        if (bStop) {
+            page.Close();
+            return;
+        }
+    }
+    writer.WritePageFooter();
+    page.Close();
+}
+
+std::int32_t GalleryRun::ListPictures(const std::string& strPictureFolder) {
+    std::int32_t count = 0;
+    // The listing ends at the first empty name only: a name of spaces alone
+    // (possible on Linux) is no picture, but it must not end the listing and
+    // lose the pictures listed after it.
+    for (std::string name = listing_.First(strPictureFolder); !name.empty();
+         name = NextFileName()) {
+        if (IsPictureName(name)) {
+            strPictures.push_back(name);
+            count = CheckedAdd(count, 1);
+        }
+    }
+    view_.SetProgressValue(0);
+    if (count > 0) view_.SetProgressMax(count);
+    return count;
+}
+
+std::string GalleryRun::NextFileName() {
+    try {
+        return listing_.Next();
+    } catch (const Fault&) {
+        return {};
+    }
+}
+
+void GalleryRun::MakeThumbnailFolder(const std::string& strPath) {
+    try {
+        CreateFolder(strPath);
+    } catch (const Fault&) {
+        // Most often the folder exists from an earlier run and is reused as
+        // it is; any other failure shows when the first thumbnail is written.
+    }
+}
+
+}  // namespace fotolane::gallery
