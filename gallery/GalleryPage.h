@@ -56,7 +56,9 @@ std::int64_t PerRowCount(std::string_view text);
 // "Division by zero" fault.
 bool IsMultipleOf(std::int64_t value, std::int64_t perRow);
 
-// Lines that carry values; the arguments are page text already.
+// Lines that carry values. The title lines take page text already made;
+// the image lines take the picture's name as listed and encode each use of
+// it (the thumbnail's and the picture's URL, the alt text, the window name).
 std::string TitleLine(std::string_view title);
 std::string HeadingLine(std::string_view title);
 std::string CellOpeningLine(std::int32_t lThumbSize);

@@ -32,7 +32,7 @@ class RunningFlag {
 
 bool IsPictureName(const std::string& strName) {
     std::string extension = ModThumbnails::FileExtension(strName);
-    // ASCII only: a non-ASCII letter never upper-cases into one of these.
+    // Upper-casing ASCII letters only keeps the test free of the locale.
     for (char& c : extension) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
