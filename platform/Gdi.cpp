@@ -436,12 +436,13 @@ std::size_t LiveObjectCount() {
     return objects.contexts.size() + objects.bitmaps.size();
 }
 
-ScopedRefusal::ScopedRefusal(Refusable call, std::int32_t allowed) : call_(call) {
+ScopedRefusal::ScopedRefusal(Refusable call, std::int32_t allowed)
+    : call_(call), previous_(Objects().allowances[static_cast<std::size_t>(call)]) {
     Objects().allowances[static_cast<std::size_t>(call)] = std::max(allowed, 0);
 }
 
 ScopedRefusal::~ScopedRefusal() {
-    Objects().allowances[static_cast<std::size_t>(call_)] = -1;
+    Objects().allowances[static_cast<std::size_t>(call_)] = previous_;
 }
 
 }  // namespace fotolane::gdi

@@ -191,7 +191,7 @@ std::size_t LiveObjectCount();
 // Calls that the layer refuses while an object of this type lives, so that
 // tests can walk the failure paths of its callers: the first `allowed` calls
 // of the chosen kind succeed, every later one fails as if the system had
-// run out of the resource.
+// run out of the resource. The refusal in force before is restored at the end.
 enum class Refusable { CreateCompatibleDC, CreateBitmap, GetDC, OpenClipboard, SetClipboardData };
 class ScopedRefusal {
   public:
@@ -202,6 +202,7 @@ class ScopedRefusal {
 
   private:
     Refusable call_;
+    std::int32_t previous_;
 };
 
 }  // namespace fotolane::gdi

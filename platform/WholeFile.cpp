@@ -1,6 +1,7 @@
 #include "platform/WholeFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,6 +78,12 @@ void ReplaceFileWhole(const std::string& path, std::span<const std::uint8_t> byt
     const std::string folder = separator == std::string::npos ? "" : path.substr(0, separator + 1);
     const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
     if (name.empty()) throw Fault::FromErrno(path.empty() ? ENOENT : EISDIR, path);
+    // Only a regular file is ever replaced: renaming over a device or a
+    // folder's name would destroy something that is not ours.
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        throw Fault::FromErrno(S_ISDIR(existing.st_mode) ? EISDIR : EPERM, path);
+    }
     TemporaryFile file(folder, name, path);
     file.WriteAll(bytes);
     file.Commit();

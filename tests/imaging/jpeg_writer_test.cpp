@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <turbojpeg.h>
 
 #include <cstdint>
@@ -191,6 +192,9 @@ TEST(WriteJPEGFile, WarnsAndWritesNothingWhenTheFileCannotBeMade) {
     folder.Write("plain.txt", "x");
     std::filesystem::create_directory(folder.path() / "taken.jpg");
     folder.Write("old.jpg", "old");
+    // A name that is not a regular file (here a pipe; a device such as
+    // /dev/full is the same) is never renamed over.
+    ASSERT_EQ(::mkfifo((folder / "pipe.jpg").c_str(), 0666), 0);
     const auto dib = RedOverBlue(8, 8);
 
     const std::string names[] = {
@@ -199,6 +203,7 @@ TEST(WriteJPEGFile, WarnsAndWritesNothingWhenTheFileCannotBeMade) {
         folder / "plain.txt/thumb.jpg",  // a file where a folder should be
         folder / "taken.jpg",            // a folder of the file's name
         folder.str() + "/",              // a folder, not a file
+        folder / "pipe.jpg",             // not a regular file
     };
     for (const std::string& name : names) {
         host.messages.clear();
@@ -211,7 +216,8 @@ TEST(WriteJPEGFile, WarnsAndWritesNothingWhenTheFileCannotBeMade) {
     }
     EXPECT_TRUE(std::filesystem::is_directory(folder.path() / "taken.jpg"));
     EXPECT_TRUE(std::filesystem::is_empty(folder.path() / "taken.jpg"));
-    EXPECT_EQ(Entries(folder), (std::set<std::string>{"old.jpg", "plain.txt", "taken.jpg"}));
+    EXPECT_TRUE(std::filesystem::is_fifo(folder.path() / "pipe.jpg"));
+    EXPECT_EQ(Entries(folder), (std::set<std::string>{"old.jpg", "pipe.jpg", "plain.txt", "taken.jpg"}));
 
     // A buffer without pixel memory: the same warning, and the old file kept.
     host.messages.clear();
