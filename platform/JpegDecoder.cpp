@@ -1,9 +1,13 @@
 // JPEG decoding through libjpeg-turbo's TurboJPEG API (version 2, as Debian
 // 12 ships it), straight into the bottom-up B, G, R rows.
 
+#include <jconfig.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "platform/Fault.h"
 #include "platform/PictureDecoding.h"
@@ -48,11 +52,69 @@ bool ReadHeader(tjhandle handle, Bytes bytes, JpegHeader& header) {
     return true;
 }
 
+// libjpeg's own table of its messages (jerror.h); those named JWRN_ are the
+// warnings, after which decoding goes on.
+struct LibjpegMessage {
+    std::string_view name;
+    std::string_view text;
+};
+// The version and copyright texts come from the library's private
+// jversion.h; the table needs them only as placeholders.
+#define JVERSION ""
+#define JCOPYRIGHT_SHORT ""
+#define JMESSAGE(code, string) {#code, string},
+constexpr LibjpegMessage kLibjpegMessages[] = {
+#include <jerror.h>
+};
+#undef JMESSAGE
+#undef JCOPYRIGHT_SHORT
+#undef JVERSION
+
+// Whether `message` is `format` with its printf conversions filled in: the
+// literal pieces between the conversions appear in order, each conversion
+// standing for at least one character.
+bool FitsFormat(std::string_view message, std::string_view format) {
+    std::size_t at = 0;
+    for (bool first = true;; first = false) {
+        const std::size_t percent = format.find('%');
+        const std::string_view piece = format.substr(0, percent);
+        if (first) {
+            if (!message.starts_with(piece)) return false;
+            if (percent == std::string_view::npos) return message.size() == piece.size();
+            at = piece.size();
+        } else if (percent == std::string_view::npos) {
+            return message.size() >= at + 1 + piece.size() && message.ends_with(piece);
+        } else {
+            const std::size_t found = message.find(piece, at + 1);
+            if (found == std::string_view::npos) return false;
+            at = found + piece.size();
+        }
+        // Past the conversion: its flags and width, then its letter.
+        std::size_t end = percent + 1;
+        while (end < format.size() && std::strchr("0123456789.-+ #l", format[end]) != nullptr) {
+            ++end;
+        }
+        format.remove_prefix(std::min(format.size(), end + 1));
+    }
+}
+
+bool IsLibjpegWarning(std::string_view message) {
+    for (const LibjpegMessage& known : kLibjpegMessages) {
+        if (known.name.starts_with("JWRN_") && FitsFormat(message, known.text)) return true;
+    }
+    return false;
+}
+
 // A -1 from tjDecompress2 is either a warning (a truncated or slightly
 // corrupt file: the rows hold the picture as far as it goes, as browsers
-// show it) or an error that ends decoding (no picture).
+// show it) or an error that ended decoding (no picture). TurboJPEG 2's error
+// code tells a warning from an error only when no warning came first: it
+// stays "warning" through an error that follows one. The message is the last
+// one libjpeg gave, so the error's when there was one: decoding ran to its
+// end only when that message is one of libjpeg's warnings.
 void CheckDecodeResult(tjhandle handle, int result, const std::string& path) {
-    if (result != 0 && tjGetErrorCode(handle) != TJERR_WARNING) {
+    if (result == 0) return;
+    if (tjGetErrorCode(handle) != TJERR_WARNING || !IsLibjpegWarning(tjGetErrorStr2(handle))) {
         throw Fault::InvalidPicture(path);
     }
 }
