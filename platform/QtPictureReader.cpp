@@ -142,7 +142,7 @@ ChannelTables BitmapChannelTables(Bytes bytes) {
     std::uint32_t masks[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     if (bytes.size() >= 34) {
         const std::uint32_t header = ReadLittleEndian32(bytes, 14);
-        const unsigned bits_a_pixel = bytes[28] | bytes[29] << 8;
+        const int bits_a_pixel = bytes[28] | bytes[29] << 8;
         const std::uint32_t compression = ReadLittleEndian32(bytes, 30);
         constexpr std::uint32_t kRgb = 0;
         constexpr std::uint32_t kBitFields = 3;
