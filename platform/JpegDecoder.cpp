@@ -131,7 +131,7 @@ std::uint8_t Scale(unsigned value, unsigned black) {
 // inverted (0 is full ink); TurboJPEG gives them as stored, and converts to
 // no RGB format itself. Like browsers, take every CMYK file as inverted and
 // ignore its colour profile: red = C * K / 255, and so on.
-void DecodeCmyk(tjhandle handle, Bytes bytes, PixelRows& rows, const std::string& path) {
+void DecodeCmyk(tjhandle handle, Bytes bytes, int flags, PixelRows& rows, const std::string& path) {
     const std::size_t width = static_cast<std::size_t>(rows.width);
     const std::size_t pitch = width * 4;
     const std::size_t height = static_cast<std::size_t>(rows.height);
@@ -140,7 +140,7 @@ void DecodeCmyk(tjhandle handle, Bytes bytes, PixelRows& rows, const std::string
     auto inks = std::make_unique_for_overwrite<std::uint8_t[]>(pitch * height);
     const int result =
         tjDecompress2(handle, bytes.data(), static_cast<unsigned long>(bytes.size()), inks.get(),
-                      rows.width, static_cast<int>(pitch), rows.height, TJPF_CMYK, kDecodeFlags);
+                      rows.width, static_cast<int>(pitch), rows.height, TJPF_CMYK, flags);
     CheckDecodeResult(handle, result, path);
     for (std::int32_t s = 0; s < rows.height; ++s) {
         const std::uint8_t* cmyk = inks.get() + static_cast<std::size_t>(s) * pitch;
@@ -173,17 +173,26 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
     CheckPictureSize(header.size, path);
     CheckPictureSize(OrientedSize(header.size, orientation), path);
 
+    // Rows decoded top-down and read bottom-up show the picture mirrored top
+    // to bottom, for nothing: that is orientation 4, and half of 3.
+    int flags = kDecodeFlags;
+    int left_to_do = orientation;
+    if (orientation == 3 || orientation == 4) {
+        flags &= ~TJFLAG_BOTTOMUP;
+        left_to_do = orientation == 3 ? 2 : 1;
+    }
+
     PixelRows rows = AllocatePixelRows(header.size.width, header.size.height);
     if (header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK) {
-        DecodeCmyk(handle.get(), bytes, rows, path);
+        DecodeCmyk(handle.get(), bytes, flags, rows, path);
     } else {
         // The padded stride as the pitch: rows are padded to 4 bytes.
-        const int result = tjDecompress2(
-            handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()), rows.bits.get(),
-            rows.width, rows.stride, rows.height, TJPF_BGR, kDecodeFlags);
+        const int result =
+            tjDecompress2(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()),
+                          rows.bits.get(), rows.width, rows.stride, rows.height, TJPF_BGR, flags);
         CheckDecodeResult(handle.get(), result, path);
     }
-    return ApplyOrientation(std::move(rows), orientation);
+    return ApplyOrientation(std::move(rows), left_to_do);
 }
 
 }  // namespace fotolane::picture::detail
