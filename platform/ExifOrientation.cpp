@@ -46,15 +46,38 @@ PictureSize OrientedSize(PictureSize stored, int orientation) {
     return stored;
 }
 
+namespace {
+
+void MirrorLeftToRight(PixelRows& rows) {
+    for (std::int32_t s = 0; s < rows.height; ++s) {
+        std::uint8_t* left = rows.ScanLine(s);
+        std::uint8_t* right = left + 3 * (rows.width - 1);
+        for (; left < right; left += 3, right -= 3) std::swap_ranges(left, left + 3, right);
+    }
+}
+
+void MirrorTopToBottom(PixelRows& rows) {
+    const auto row_bytes = static_cast<std::ptrdiff_t>(3) * rows.width;
+    for (std::int32_t s = 0, t = rows.height - 1; s < t; ++s, --t) {
+        std::swap_ranges(rows.ScanLine(s), rows.ScanLine(s) + row_bytes, rows.ScanLine(t));
+    }
+}
+
+}  // namespace
+
 PixelRows ApplyOrientation(PixelRows stored, int orientation) {
     if (orientation < 2 || orientation > 8 || !stored.bits) return stored;
+    // 2 to 4 keep the size: done in place.
+    if (orientation == 2 || orientation == 3) MirrorLeftToRight(stored);
+    if (orientation == 3 || orientation == 4) MirrorTopToBottom(stored);
+    if (orientation <= 4) return stored;
     const PictureSize shown = OrientedSize({stored.width, stored.height}, orientation);
     PixelRows rows = AllocatePixelRows(shown.width, shown.height);
 
-    // Stored pixel (x, y), counted from the top left, is at
-    // bits + (height - 1 - y) * stride + 3 * x (rows are bottom-up). Every
-    // orientation maps the shown pixel (u, v) to a stored pixel whose
-    // address is origin + u * step_u + v * step_v, with the steps below.
+    // 5 to 8 swap width and height: into new rows. Stored pixel (x, y),
+    // counted from the top left, is at bits + (height - 1 - y) * stride + 3 * x
+    // (rows are bottom-up). Each orientation maps the shown pixel (u, v) to a
+    // stored pixel whose address is origin + u * step_u + v * step_v.
     const std::ptrdiff_t pixel = 3;
     const std::ptrdiff_t line = stored.stride;  // one row up in the picture: -line
     const std::ptrdiff_t last_x = stored.width - 1;
@@ -66,25 +89,16 @@ PixelRows ApplyOrientation(PixelRows stored, int orientation) {
     std::ptrdiff_t step_u = 0;
     std::ptrdiff_t step_v = 0;
     switch (orientation) {
-        case 2:  // mirrored left to right: (u, v) from (last_x - u, v)
-            origin = at(last_x, 0), step_u = -pixel, step_v = -line;
-            break;
-        case 3:  // turned by a half: (last_x - u, last_y - v)
-            origin = at(last_x, last_y), step_u = -pixel, step_v = line;
-            break;
-        case 4:  // mirrored top to bottom: (u, last_y - v)
-            origin = at(0, last_y), step_u = pixel, step_v = line;
-            break;
         case 5:  // mirrored about the main diagonal: (v, u)
             origin = at(0, 0), step_u = -line, step_v = pixel;
             break;
-        case 6:  // stored turned left, shown turned right: (v, last_y - u)
+        case 6:  // shown a quarter turn clockwise: (v, last_y - u)
             origin = at(0, last_y), step_u = line, step_v = pixel;
             break;
         case 7:  // mirrored about the other diagonal: (last_x - v, last_y - u)
             origin = at(last_x, last_y), step_u = line, step_v = -pixel;
             break;
-        default:  // 8, stored turned right, shown turned left: (last_x - v, u)
+        default:  // 8, shown a quarter turn counter-clockwise: (last_x - v, u)
             origin = at(last_x, 0), step_u = -line, step_v = -pixel;
             break;
     }

@@ -1,9 +1,13 @@
 // JPEG decoding through libjpeg-turbo's TurboJPEG API (version 2, as Debian
 // 12 ships it), straight into the bottom-up B, G, R rows.
 
+#include <jconfig.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "platform/Fault.h"
 #include "platform/PictureDecoding.h"
@@ -48,11 +52,69 @@ bool ReadHeader(tjhandle handle, Bytes bytes, JpegHeader& header) {
     return true;
 }
 
+// libjpeg's own table of its messages (jerror.h); those named JWRN_ are the
+// warnings, after which decoding goes on.
+struct LibjpegMessage {
+    std::string_view name;
+    std::string_view text;
+};
+// The version and copyright texts come from the library's private
+// jversion.h; the table needs them only as placeholders.
+#define JVERSION ""
+#define JCOPYRIGHT_SHORT ""
+#define JMESSAGE(code, string) {#code, string},
+constexpr LibjpegMessage kLibjpegMessages[] = {
+#include <jerror.h>
+};
+#undef JMESSAGE
+#undef JCOPYRIGHT_SHORT
+#undef JVERSION
+
+// Whether `message` is `format` with its printf conversions filled in: the
+// literal pieces between the conversions appear in order, each conversion
+// standing for at least one character.
+bool FitsFormat(std::string_view message, std::string_view format) {
+    std::size_t at = 0;
+    for (bool first = true;; first = false) {
+        const std::size_t percent = format.find('%');
+        const std::string_view piece = format.substr(0, percent);
+        if (first) {
+            if (!message.starts_with(piece)) return false;
+            if (percent == std::string_view::npos) return message.size() == piece.size();
+            at = piece.size();
+        } else if (percent == std::string_view::npos) {
+            return message.size() >= at + 1 + piece.size() && message.ends_with(piece);
+        } else {
+            const std::size_t found = message.find(piece, at + 1);
+            if (found == std::string_view::npos) return false;
+            at = found + piece.size();
+        }
+        // Past the conversion: its flags and width, then its letter.
+        std::size_t end = percent + 1;
+        while (end < format.size() && std::strchr("0123456789.-+ #l", format[end]) != nullptr) {
+            ++end;
+        }
+        format.remove_prefix(std::min(format.size(), end + 1));
+    }
+}
+
+bool IsLibjpegWarning(std::string_view message) {
+    for (const LibjpegMessage& known : kLibjpegMessages) {
+        if (known.name.starts_with("JWRN_") && FitsFormat(message, known.text)) return true;
+    }
+    return false;
+}
+
 // A -1 from tjDecompress2 is either a warning (a truncated or slightly
 // corrupt file: the rows hold the picture as far as it goes, as browsers
-// show it) or an error that ends decoding (no picture).
+// show it) or an error that ended decoding (no picture). TurboJPEG 2's error
+// code tells a warning from an error only when no warning came first: it
+// stays "warning" through an error that follows one. The message is the last
+// one libjpeg gave, so the error's when there was one: decoding ran to its
+// end only when that message is one of libjpeg's warnings.
 void CheckDecodeResult(tjhandle handle, int result, const std::string& path) {
-    if (result != 0 && tjGetErrorCode(handle) != TJERR_WARNING) {
+    if (result == 0) return;
+    if (tjGetErrorCode(handle) != TJERR_WARNING || !IsLibjpegWarning(tjGetErrorStr2(handle))) {
         throw Fault::InvalidPicture(path);
     }
 }
@@ -69,7 +131,7 @@ std::uint8_t Scale(unsigned value, unsigned black) {
 // inverted (0 is full ink); TurboJPEG gives them as stored, and converts to
 // no RGB format itself. Like browsers, take every CMYK file as inverted and
 // ignore its colour profile: red = C * K / 255, and so on.
-void DecodeCmyk(tjhandle handle, Bytes bytes, PixelRows& rows, const std::string& path) {
+void DecodeCmyk(tjhandle handle, Bytes bytes, int flags, PixelRows& rows, const std::string& path) {
     const std::size_t width = static_cast<std::size_t>(rows.width);
     const std::size_t pitch = width * 4;
     const std::size_t height = static_cast<std::size_t>(rows.height);
@@ -78,7 +140,7 @@ void DecodeCmyk(tjhandle handle, Bytes bytes, PixelRows& rows, const std::string
     auto inks = std::make_unique_for_overwrite<std::uint8_t[]>(pitch * height);
     const int result =
         tjDecompress2(handle, bytes.data(), static_cast<unsigned long>(bytes.size()), inks.get(),
-                      rows.width, static_cast<int>(pitch), rows.height, TJPF_CMYK, kDecodeFlags);
+                      rows.width, static_cast<int>(pitch), rows.height, TJPF_CMYK, flags);
     CheckDecodeResult(handle, result, path);
     for (std::int32_t s = 0; s < rows.height; ++s) {
         const std::uint8_t* cmyk = inks.get() + static_cast<std::size_t>(s) * pitch;
@@ -111,17 +173,26 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
     CheckPictureSize(header.size, path);
     CheckPictureSize(OrientedSize(header.size, orientation), path);
 
+    // Rows decoded top-down and read bottom-up show the picture mirrored top
+    // to bottom, for nothing: that is orientation 4, and half of 3.
+    int flags = kDecodeFlags;
+    int left_to_do = orientation;
+    if (orientation == 3 || orientation == 4) {
+        flags &= ~TJFLAG_BOTTOMUP;
+        left_to_do = orientation == 3 ? 2 : 1;
+    }
+
     PixelRows rows = AllocatePixelRows(header.size.width, header.size.height);
     if (header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK) {
-        DecodeCmyk(handle.get(), bytes, rows, path);
+        DecodeCmyk(handle.get(), bytes, flags, rows, path);
     } else {
         // The padded stride as the pitch: rows are padded to 4 bytes.
-        const int result = tjDecompress2(
-            handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()), rows.bits.get(),
-            rows.width, rows.stride, rows.height, TJPF_BGR, kDecodeFlags);
+        const int result =
+            tjDecompress2(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()),
+                          rows.bits.get(), rows.width, rows.stride, rows.height, TJPF_BGR, flags);
         CheckDecodeResult(handle.get(), result, path);
     }
-    return ApplyOrientation(std::move(rows), orientation);
+    return ApplyOrientation(std::move(rows), left_to_do);
 }
 
 }  // namespace fotolane::picture::detail

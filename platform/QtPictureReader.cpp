@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QImageReader>
 
+#include <array>
+#include <bit>
 #include <cstring>
 
 #include "platform/Fault.h"
@@ -107,13 +109,67 @@ PictureSize HeaderSize(Bytes bytes, PictureFormat format, QImageReader& reader) 
     return {size.width(), size.height() < 0 ? -size.height() : size.height()};
 }
 
+// Qt widens a colour channel of n bits (n < 8) of a 16- or 32-bit bitmap by
+// multiplying it by 2^(8 - n), so that a 5-bit white comes out 248, not
+// 255, and a 1-bit alpha 128 (half transparent) rather than opaque. A
+// channel's table maps Qt's value to the value stretched over 0 to 255.
+struct ChannelTables {
+    std::array<std::uint8_t, 256> red, green, blue, alpha;
+};
+
+std::array<std::uint8_t, 256> StretchTable(std::uint32_t mask) {
+    std::array<std::uint8_t, 256> table{};
+    const int bits = std::popcount(mask);
+    for (int value = 0; value < 256; ++value) {
+        if (bits < 1 || bits > 7) {
+            table[static_cast<std::size_t>(value)] = static_cast<std::uint8_t>(value);
+            continue;
+        }
+        const int top = (1 << bits) - 1;
+        const int level = value >> (8 - bits);
+        table[static_cast<std::size_t>(value)] =
+            static_cast<std::uint8_t>((level * 255 + top / 2) / top);
+    }
+    return table;
+}
+
+// The channel masks from the bitmap's headers: after the 14-byte file
+// header, the info header's size (offset 14), bits a pixel (28),
+// compression (30); bit-field masks red, green, blue at 54, 58, 62 (after a
+// 40-byte header, or inside a longer one), alpha at 66 inside headers of 56
+// bytes and more.
+ChannelTables BitmapChannelTables(Bytes bytes) {
+    std::uint32_t masks[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    if (bytes.size() >= 34) {
+        const std::uint32_t header = ReadLittleEndian32(bytes, 14);
+        const int bits_a_pixel = bytes[28] | bytes[29] << 8;
+        const std::uint32_t compression = ReadLittleEndian32(bytes, 30);
+        constexpr std::uint32_t kRgb = 0;
+        constexpr std::uint32_t kBitFields = 3;
+        if (header >= 40 && bits_a_pixel == 16 && compression == kRgb) {
+            // The default 16-bit layout: 5 bits each for red, green, blue.
+            masks[0] = masks[1] = masks[2] = 0x1F;
+        } else if (header >= 40 && (bits_a_pixel == 16 || bits_a_pixel == 32) &&
+                   compression == kBitFields && bytes.size() >= 66) {
+            for (std::size_t i = 0; i < 3; ++i) masks[i] = ReadLittleEndian32(bytes, 54 + 4 * i);
+            if (header >= 56 && bytes.size() >= 70) masks[3] = ReadLittleEndian32(bytes, 66);
+        }
+    }
+    return {StretchTable(masks[0]), StretchTable(masks[1]), StretchTable(masks[2]),
+            StretchTable(masks[3])};
+}
+
+ChannelTables IdentityTables() {
+    return {StretchTable(0), StretchTable(0), StretchTable(0), StretchTable(0)};
+}
+
 std::uint8_t OnWhite(int channel, int alpha) {
     return static_cast<std::uint8_t>((channel * alpha + 255 * (255 - alpha) + 127) / 255);
 }
 
 // Qt's picture as bottom-up B, G, R rows; pixels that are not fully opaque
 // are laid over white (the surface's background colour).
-PixelRows ToPixelRows(QImage image) {
+PixelRows ToPixelRows(QImage image, const ChannelTables& tables) {
     const bool alpha = image.hasAlphaChannel();
     // Both formats hold one 0xAARRGGBB word a pixel; ARGB32 is not
     // premultiplied, so the colour is the colour.
@@ -125,16 +181,31 @@ PixelRows ToPixelRows(QImage image) {
         std::uint8_t* to = rows.ScanLine(rows.height - 1 - y);
         for (std::int32_t x = 0; x < rows.width; ++x, to += 3) {
             const QRgb pixel = from[x];
-            const int a = alpha ? qAlpha(pixel) : 255;
-            to[0] = OnWhite(qBlue(pixel), a);
-            to[1] = OnWhite(qGreen(pixel), a);
-            to[2] = OnWhite(qRed(pixel), a);
+            const int a = alpha ? tables.alpha[static_cast<std::size_t>(qAlpha(pixel))] : 255;
+            to[0] = OnWhite(tables.blue[static_cast<std::size_t>(qBlue(pixel))], a);
+            to[1] = OnWhite(tables.green[static_cast<std::size_t>(qGreen(pixel))], a);
+            to[2] = OnWhite(tables.red[static_cast<std::size_t>(qRed(pixel))], a);
         }
     }
     return rows;
 }
 
 }  // namespace
+
+// Where a GIF's first frame covers only part of the screen, browsers show
+// the rest transparent (white on our surface), but Qt paints it in the
+// screen's background colour when the frame has no transparent colour. Qt
+// takes a background index beyond the colour table as transparent: the
+// copy handed to Qt gets one (byte 11; byte 10 holds the table's presence
+// and size). A table of 256 colours leaves no such index and stays as it is.
+std::vector<std::uint8_t> WithTransparentBackground(Bytes bytes) {
+    if (bytes.size() < 13 || (bytes[10] & 0x80) == 0) return {};
+    const int colours = 2 << (bytes[10] & 0x07);
+    if (colours >= 256 || bytes[11] == 0xFF) return {};
+    std::vector<std::uint8_t> patched(bytes.begin(), bytes.end());
+    patched[11] = 0xFF;
+    return patched;
+}
 
 PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::string& path) {
     std::vector<std::uint8_t> widened;
@@ -147,9 +218,10 @@ PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::stri
 }
 
 PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& path) {
-    std::vector<std::uint8_t> widened;
-    if (format == PictureFormat::kBitmap) widened = WidenedBitmapHeader(bytes);
-    if (!widened.empty()) bytes = widened;
+    std::vector<std::uint8_t> copy = format == PictureFormat::kBitmap
+                                         ? WidenedBitmapHeader(bytes)
+                                         : WithTransparentBackground(bytes);
+    if (!copy.empty()) bytes = copy;
     BoundReader bound(bytes, format);
     QImageReader& reader = bound.reader();
     const PictureSize size = HeaderSize(bytes, format, reader);
@@ -168,7 +240,9 @@ PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& pat
         image.fill(0);
     }
     if (!reader.read(&image) || image.isNull()) throw Fault::InvalidPicture(path);
-    return ToPixelRows(std::move(image));
+    const ChannelTables tables =
+        format == PictureFormat::kBitmap ? BitmapChannelTables(bytes) : IdentityTables();
+    return ToPixelRows(std::move(image), tables);
 }
 
 }  // namespace fotolane::picture::detail
