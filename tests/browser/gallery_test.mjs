@@ -104,7 +104,7 @@ try {
     executablePath: '/usr/bin/chromium',
     headless: true,
     args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
-           '--disable-component-update', '--no-first-run'],
+           '--disable-component-update', '--disable-sync', '--disable-quic', '--no-first-run'],
   });
   context.setDefaultTimeout(15000);
   const page = await context.newPage();
