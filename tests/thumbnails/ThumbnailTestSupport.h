@@ -8,11 +8,22 @@
 #include <string>
 #include <vector>
 
+#include "platform/Fault.h"
 #include "platform/PictureDecoder.h"
 #include "platform/PixelRows.h"
 #include "platform/UserInterface.h"
 
 namespace fotolane::thumbnails::testing {
+
+// The description of the fault that `call` raises, or "no fault".
+std::string FaultOf(auto&& call) {
+    try {
+        call();
+    } catch (const Fault& fault) {
+        return fault.Description();
+    }
+    return "no fault";
+}
 
 using Bgr = std::array<int, 3>;
 using ColourAt = std::function<Bgr(std::int32_t x, std::int32_t y)>;

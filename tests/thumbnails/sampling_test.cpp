@@ -6,19 +6,13 @@
 
 #include "platform/Fault.h"
 #include "platform/PixelRows.h"
+#include "tests/thumbnails/ThumbnailTestSupport.h"
 #include "thumbnails/Sampling.h"
 
 namespace fotolane::thumbnails {
 namespace {
 
-std::string FaultOf(auto&& call) {
-    try {
-        call();
-    } catch (const Fault& fault) {
-        return fault.Description();
-    }
-    return "no fault";
-}
+using testing::FaultOf;
 
 // Bottom-up rows whose every pixel tells where it came from: blue holds the
 // column's low byte, green the row (from the top), red 0x80 plus the

@@ -21,6 +21,7 @@ using fotolane::testing::ReadFile;
 using fotolane::testing::TempFolder;
 using testing::Bgr;
 using testing::Decode;
+using testing::FaultOf;
 using testing::Near;
 using testing::RecordingHost;
 using testing::Solid;
@@ -28,15 +29,6 @@ using testing::TopDown;
 using testing::WriteBmp;
 
 const std::string kTestData = FOTOLANE_TESTDATA_DIR;
-
-std::string FaultOf(auto&& call) {
-    try {
-        call();
-    } catch (const Fault& fault) {
-        return fault.Description();
-    }
-    return "no fault";
-}
 
 // A picture folder with its Thumbnails folder; messages and yields of the
 // maker are recorded rather than shown.

@@ -12,36 +12,14 @@
 #include "platform/Fault.h"
 #include "platform/UserInterface.h"
 #include "tests/TempFolder.h"
+#include "tests/gallery/FakeThumbnailMaker.h"
 
 namespace fotolane::batch {
 namespace {
 
+using testing::FakeThumbnailMaker;
 using testing::ReadFile;
 using testing::TempFolder;
-
-// Writes a stand-in thumbnail for every picture, and can fail, warn or
-// interrupt at a chosen picture (counted from 1).
-class ScriptedThumbnails final : public gallery::IThumbnailMaker {
-  public:
-    int failAt = 0;
-    int warnAt = 0;
-    int interruptAt = 0;
-    int calls = 0;
-
-    void Get_Thrumbal(const std::string& strFileName, const std::string& strNewPath, bool,
-                      std::int32_t&) override {
-        ++calls;
-        if (calls == failAt) throw Fault::InvalidPicture(strFileName);
-        if (calls == warnAt) ui::MessageBox("Failed to save to JPG", ui::Icon::Exclamation);
-        if (calls == interruptAt) std::raise(SIGINT);
-        const std::string name = std::filesystem::path(strFileName).stem().string();
-        std::ofstream(strNewPath + name + ".jpg") << "jpeg";
-    }
-    void Get_SizePicture(const std::string&, std::int32_t& DimX, std::int32_t& DimY) override {
-        DimX = 640;
-        DimY = 480;
-    }
-};
 
 struct Outcome {
     int status;
@@ -76,11 +54,11 @@ std::string PagePath(const TempFolder& folder) {
 TEST(BatchGallery, MakesTheGalleryQuietlyAndEndsWithStatusZero) {
     TempFolder folder;
     WritePictures(folder);
-    ScriptedThumbnails thumbnails;
+    FakeThumbnailMaker thumbnails;
     const Outcome outcome = RunBatch(SettingsFor(folder), thumbnails);
     EXPECT_EQ(outcome.status, kExitDone);
     EXPECT_EQ(outcome.err, "");
-    EXPECT_EQ(thumbnails.calls, 3);
+    EXPECT_EQ(thumbnails.thumbnailCalls.size(), 3u);
     const std::string page = ReadFile(PagePath(folder));
     EXPECT_TRUE(page.ends_with("</html>\r\n"));
     EXPECT_NE(page.find("Viewer('c','c.bmp',640,480)"), std::string::npos);
@@ -101,8 +79,10 @@ TEST(BatchGallery, MakesTheGalleryQuietlyAndEndsWithStatusZero) {
 TEST(BatchGallery, ReportsMessagesAndProgressOnTheErrorStream) {
     TempFolder folder;
     WritePictures(folder);
-    ScriptedThumbnails warning;
-    warning.warnAt = 2;
+    FakeThumbnailMaker warning;
+    warning.duringPicture = [](int picture) {
+        if (picture == 2) ui::MessageBox("Failed to save to JPG", ui::Icon::Exclamation);
+    };
     const Outcome warned = RunBatch(SettingsFor(folder), warning, /*progress=*/true);
     // A writer's warning does not end the run.
     EXPECT_EQ(warned.status, kExitDone);
@@ -112,8 +92,8 @@ TEST(BatchGallery, ReportsMessagesAndProgressOnTheErrorStream) {
               "Failed to save to JPG\n"
               "\rpicture 3 of 3: c.bmp\x1b[K\n");
 
-    ScriptedThumbnails failing;
-    failing.failAt = 2;
+    FakeThumbnailMaker failing;
+    failing.faultAtPicture = 2;
     const Outcome failed = RunBatch(SettingsFor(folder), failing);
     EXPECT_EQ(failed.status, kExitError);
     EXPECT_EQ(failed.err, "Errore : Invalid picture: " + (folder / "b.GIF") + "\n");
@@ -122,11 +102,11 @@ TEST(BatchGallery, ReportsMessagesAndProgressOnTheErrorStream) {
     BatchSettings blank = SettingsFor(folder);
     blank.titled = true;
     blank.title = "   ";
-    ScriptedThumbnails unused;
+    FakeThumbnailMaker unused;
     const Outcome untitled = RunBatch(blank, unused);
     EXPECT_EQ(untitled.status, kExitUsage);
     EXPECT_EQ(untitled.err, "First write a Title!\n");
-    EXPECT_EQ(unused.calls, 0);
+    EXPECT_EQ(unused.thumbnailCalls.size(), 0u);
 
     BatchSettings missing;
     missing.folder = folder / "gone";
@@ -147,12 +127,14 @@ TEST(BatchGallery, AnInterruptStopsAfterThePictureUnderWay) {
     struct sigaction before {};
     ASSERT_EQ(::sigaction(SIGINT, &mine, &before), 0);
 
-    ScriptedThumbnails thumbnails;
-    thumbnails.interruptAt = 2;
+    FakeThumbnailMaker thumbnails;
+    thumbnails.duringPicture = [](int picture) {
+        if (picture == 2) std::raise(SIGINT);
+    };
     const Outcome outcome = RunBatch(SettingsFor(folder), thumbnails);
     EXPECT_EQ(outcome.status, kExitStopped);
     EXPECT_EQ(outcome.err, "");
-    EXPECT_EQ(thumbnails.calls, 2);
+    EXPECT_EQ(thumbnails.thumbnailCalls.size(), 2u);
     const std::string page = ReadFile(PagePath(folder));
     EXPECT_NE(page.find("Thumbnails/b.jpg"), std::string::npos);
     EXPECT_EQ(page.find("Thumbnails/c.jpg"), std::string::npos);
@@ -163,9 +145,9 @@ TEST(BatchGallery, AnInterruptStopsAfterThePictureUnderWay) {
     EXPECT_EQ(after.sa_handler, &CountInterrupt);
 
     // The next run starts without the old request.
-    ScriptedThumbnails next;
+    FakeThumbnailMaker next;
     EXPECT_EQ(RunBatch(SettingsFor(folder), next).status, kExitDone);
-    EXPECT_EQ(next.calls, 3);
+    EXPECT_EQ(next.thumbnailCalls.size(), 3u);
 }
 
 TEST(BatchGallery, TakesTheFolderAsAnAbsolutePathWithoutTrailingSeparator) {
@@ -176,7 +158,7 @@ TEST(BatchGallery, TakesTheFolderAsAnAbsolutePathWithoutTrailingSeparator) {
 }
 
 TEST(BatchGallery, MainAnswersHelpVersionAndUsageErrors) {
-    ScriptedThumbnails thumbnails;
+    FakeThumbnailMaker thumbnails;
     const auto main = [&](std::vector<std::string> arguments) {
         std::ostringstream out;
         std::ostringstream err;
@@ -193,7 +175,7 @@ TEST(BatchGallery, MainAnswersHelpVersionAndUsageErrors) {
     EXPECT_EQ(usage,
               "fotolane-gallery: option '--size' takes a whole number, not 'x'\n"
               "Try 'fotolane-gallery --help' for more information.\n");
-    EXPECT_EQ(thumbnails.calls, 0);
+    EXPECT_EQ(thumbnails.thumbnailCalls.size(), 0u);
 }
 
 }  // namespace
