@@ -2,12 +2,12 @@
 
 #include <utility>
 
-#include "platform/Fault.h"
+#include "thumbnails/frmThumbnails.h"
 
 namespace fotolane::app {
 
 std::unique_ptr<gallery::IThumbnailMaker> MakeThumbnailMaker() {
-    throw Fault("The thumbnail maker is not part of this build");
+    return std::make_unique<thumbnails::frmThumbnails>();
 }
 
 LazyThumbnailMaker::LazyThumbnailMaker(ThumbnailMakerFactory factory)

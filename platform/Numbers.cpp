@@ -24,29 +24,31 @@ std::int32_t ReadNumber(std::string_view text) {
         while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
     };
     skipBlanks();
+    // The number is copied into a plain "[-]digits[.digits]" text for
+    // from_chars, which reads it the same way in every locale.
     std::string number;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         if (text[i] == '-') number += '-';
         ++i;
         skipBlanks();
     }
+    number += '0';  // so that ".5" reads as "0.5"
     bool digits = false;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-        number += text[i++];
-        digits = true;
-    }
-    if (i < text.size() && text[i] == '.') {
-        number += text[i++];
+    auto takeDigits = [&] {
         while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
             number += text[i++];
             digits = true;
         }
+    };
+    takeDigits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        const std::size_t mark = number.size();
+        number += '.';
+        takeDigits();
+        if (number.size() == mark + 1) number.pop_back();
     }
     if (!digits) return 0;
-    if (number.back() == '.') number.pop_back();
-    if (number.front() == '.' || (number.size() > 1 && number[0] == '-' && number[1] == '.')) {
-        number.insert(number.front() == '-' ? 1 : 0, "0");
-    }
     double value = 0.0;
     const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
     if (error == std::errc::result_out_of_range) throw Fault::Overflow();

@@ -1,10 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 namespace fotolane {
+
+// Gives the memory of pixel rows back, however AllocatePixelRows got it: a
+// mapping of its own (`capacity` bytes long) or the heap (capacity 0).
+struct PixelRowsDeleter {
+    std::size_t capacity = 0;
+    void operator()(std::uint8_t* bits) const noexcept;
+};
 
 // A picture as 24-bit pixel rows, the layout that the drawing layer, the
 // image buffer, the JPEG writer and the thumbnail maker share:
@@ -13,14 +20,12 @@ namespace fotolane {
 // cleared); rows bottom-up, so that row 0 in memory is the picture's last
 // line. The memory is stride * height bytes.
 struct PixelRows {
-    struct FreeDeleter {
-        void operator()(std::uint8_t* bits) const noexcept { std::free(bits); }
-    };
+    using FreeDeleter = PixelRowsDeleter;
 
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t stride = 0;
-    std::unique_ptr<std::uint8_t[], FreeDeleter> bits;
+    std::unique_ptr<std::uint8_t[], PixelRowsDeleter> bits;
 
     // Scan line `s` counted from the bottom (memory order).
     std::uint8_t* ScanLine(std::int32_t s) const {
@@ -35,6 +40,8 @@ std::int32_t StrideOf24BitRow(std::int32_t width);
 // Zero-filled rows for a width x height picture. Sizes of 0 or below give
 // empty rows (null bits). A stride or stride * height beyond the signed 32-bit
 // range is an "Overflow" fault; memory that cannot be had, "Out of memory".
+// A large picture's memory is a mapping of its own, in huge pages where the
+// system has them. Safe to call from several threads at once.
 PixelRows AllocatePixelRows(std::int32_t width, std::int32_t height);
 
 }  // namespace fotolane

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools
-    libturbojpeg0-dev libjpeg-turbo-progs libexif-dev
+    libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libexif-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth chromium
 )

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "app/batch/BatchGallery.h"
+#include "platform/Fault.h"
+#include "platform/UserInterface.h"
+#include "tests/TempFolder.h"
+#include "tests/gallery/FakeThumbnailMaker.h"
+
+namespace fotolane::batch {
+namespace {
+
+using testing::FakeThumbnailMaker;
+using testing::ReadFile;
+using testing::TempFolder;
+
+struct Outcome {
+    int status;
+    std::string err;
+};
+
+Outcome RunBatch(const BatchSettings& settings, gallery::IThumbnailMaker& thumbnails,
+                 bool progress = false) {
+    std::ostringstream err;
+    const int status = RunBatchGallery(settings, thumbnails, err, progress);
+    return {status, err.str()};
+}
+
+BatchSettings SettingsFor(const TempFolder& folder) {
+    BatchSettings settings;
+    settings.folder = folder.str();
+    return settings;
+}
+
+// Three pictures (the listing sorts them) and a file the run leaves alone.
+void WritePictures(const TempFolder& folder) {
+    folder.Write("a.jpg");
+    folder.Write("b.GIF");
+    folder.Write("c.bmp");
+    folder.Write("notes.txt");
+}
+
+std::string PagePath(const TempFolder& folder) {
+    return folder / (folder.path().filename().string() + ".htm");
+}
+
+TEST(BatchGallery, MakesTheGalleryQuietlyAndEndsWithStatusZero) {
+    TempFolder folder;
+    WritePictures(folder);
+    FakeThumbnailMaker thumbnails;
+    const Outcome outcome = RunBatch(SettingsFor(folder), thumbnails);
+    EXPECT_EQ(outcome.status, kExitDone);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(thumbnails.thumbnailCalls.size(), 3u);
+    const std::string page = ReadFile(PagePath(folder));
+    EXPECT_TRUE(page.ends_with("</html>\r\n"));
+    EXPECT_NE(page.find("Viewer('c','c.bmp',640,480)"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(folder / "Thumbnails/b.jpg"));
+
+    // A relative folder with a trailing separator names the same gallery.
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path().parent_path());
+    BatchSettings relative;
+    relative.folder = folder.path().filename().string() + "/";
+    relative.viewer = false;
+    const Outcome again = RunBatch(relative, thumbnails);
+    std::filesystem::current_path(here);
+    EXPECT_EQ(again.status, kExitDone);
+    EXPECT_NE(ReadFile(PagePath(folder)).find("<a href=\"c.bmp\">"), std::string::npos);
+}
+
+TEST(BatchGallery, ReportsMessagesAndProgressOnTheErrorStream) {
+    TempFolder folder;
+    WritePictures(folder);
+    FakeThumbnailMaker warning;
+    warning.duringPicture = [](int picture) {
+        if (picture == 2) ui::MessageBox("Failed to save to JPG", ui::Icon::Exclamation);
+    };
+    const Outcome warned = RunBatch(SettingsFor(folder), warning, /*progress=*/true);
+    // A writer's warning does not end the run.
+    EXPECT_EQ(warned.status, kExitDone);
+    EXPECT_EQ(warned.err,
+              "\rpicture 1 of 3: a.jpg\x1b[K"
+              "\rpicture 2 of 3: b.GIF\x1b[K\n"
+              "Failed to save to JPG\n"
+              "\rpicture 3 of 3: c.bmp\x1b[K\n");
+
+    FakeThumbnailMaker failing;
+    failing.faultAtPicture = 2;
+    const Outcome failed = RunBatch(SettingsFor(folder), failing);
+    EXPECT_EQ(failed.status, kExitError);
+    EXPECT_EQ(failed.err, "Errore : Invalid picture: " + (folder / "b.GIF") + "\n");
+    EXPECT_FALSE(ReadFile(PagePath(folder)).ends_with("</html>\r\n"));
+
+    BatchSettings blank = SettingsFor(folder);
+    blank.titled = true;
+    blank.title = "   ";
+    FakeThumbnailMaker unused;
+    const Outcome untitled = RunBatch(blank, unused);
+    EXPECT_EQ(untitled.status, kExitUsage);
+    EXPECT_EQ(untitled.err, "First write a Title!\n");
+    EXPECT_EQ(unused.thumbnailCalls.size(), 0u);
+
+    BatchSettings missing;
+    missing.folder = folder / "gone";
+    const Outcome notAFolder = RunBatch(missing, unused);
+    EXPECT_EQ(notAFolder.status, kExitUsage);
+    EXPECT_EQ(notAFolder.err, "fotolane-gallery: not a folder: " + missing.folder + "\n");
+}
+
+extern "C" void CountInterrupt(int) {}
+
+TEST(BatchGallery, AnInterruptStopsAfterThePictureUnderWay) {
+    TempFolder folder;
+    WritePictures(folder);
+    // Whatever handled SIGINT before the run handles it again afterwards.
+    struct sigaction mine {};
+    mine.sa_handler = CountInterrupt;
+    sigemptyset(&mine.sa_mask);
+    struct sigaction before {};
+    ASSERT_EQ(::sigaction(SIGINT, &mine, &before), 0);
+
+    FakeThumbnailMaker thumbnails;
+    thumbnails.duringPicture = [](int picture) {
+        if (picture == 2) std::raise(SIGINT);
+    };
+    const Outcome outcome = RunBatch(SettingsFor(folder), thumbnails);
+    EXPECT_EQ(outcome.status, kExitStopped);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(thumbnails.thumbnailCalls.size(), 2u);
+    const std::string page = ReadFile(PagePath(folder));
+    EXPECT_NE(page.find("Thumbnails/b.jpg"), std::string::npos);
+    EXPECT_EQ(page.find("Thumbnails/c.jpg"), std::string::npos);
+    EXPECT_EQ(page.find("</table>"), std::string::npos);
+
+    struct sigaction after {};
+    ASSERT_EQ(::sigaction(SIGINT, &before, &after), 0);
+    EXPECT_EQ(after.sa_handler, &CountInterrupt);
+
+    // The next run starts without the old request.
+    FakeThumbnailMaker next;
+    EXPECT_EQ(RunBatch(SettingsFor(folder), next).status, kExitDone);
+    EXPECT_EQ(next.thumbnailCalls.size(), 3u);
+}
+
+TEST(BatchGallery, TakesTheFolderAsAnAbsolutePathWithoutTrailingSeparator) {
+    EXPECT_EQ(RunFolderPath("/"), "/");
+    EXPECT_EQ(RunFolderPath("/photos/trip/"), "/photos/trip");
+    EXPECT_EQ(RunFolderPath("/photos/./x/../trip"), "/photos/trip");
+    EXPECT_EQ(RunFolderPath("trip"), (std::filesystem::current_path() / "trip").string());
+}
+
+TEST(BatchGallery, MainAnswersHelpVersionAndUsageErrors) {
+    FakeThumbnailMaker thumbnails;
+    const auto main = [&](std::vector<std::string> arguments) {
+        std::ostringstream out;
+        std::ostringstream err;
+        const int status = BatchMain(arguments, thumbnails, out, err, false);
+        return std::tuple(status, out.str(), err.str());
+    };
+    const auto [helpStatus, help, helpErr] = main({"--help"});
+    EXPECT_EQ(helpStatus, kExitDone);
+    EXPECT_TRUE(help.starts_with("Usage: fotolane-gallery"));
+    EXPECT_EQ(std::get<1>(main({"--version"})), "fotolane-gallery 0.1.0\n");
+    const auto [usageStatus, usageOut, usage] = main({"--size", "x", "pics"});
+    EXPECT_EQ(usageStatus, kExitUsage);
+    EXPECT_EQ(usageOut, "");
+    EXPECT_EQ(usage,
+              "fotolane-gallery: option '--size' takes a whole number, not 'x'\n"
+              "Try 'fotolane-gallery --help' for more information.\n");
+    EXPECT_EQ(thumbnails.thumbnailCalls.size(), 0u);
+}
+
+}  // namespace
+}  // namespace fotolane::batch

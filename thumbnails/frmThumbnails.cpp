@@ -1,0 +1,131 @@
+#include "thumbnails/frmThumbnails.h"
+
+#include <span>
+
+#include "gallery/ModThumbnails.h"
+#include "imaging/cDIBSection.h"
+#include "imaging/mIntelJPEGLibrary.h"
+#include "platform/Fault.h"
+#include "platform/FileSystem.h"
+#include "platform/Numbers.h"
+#include "platform/PictureDecoder.h"
+#include "platform/UserInterface.h"
+#include "thumbnails/Sampling.h"
+
+namespace fotolane::thumbnails {
+namespace {
+
+constexpr std::int32_t kThumbnailQuality = 80;
+
+std::span<std::uint8_t> BytesOf(const PixelRows& rows) {
+    return {rows.bits.get(),
+            static_cast<std::size_t>(rows.stride) * static_cast<std::size_t>(rows.height)};
+}
+
+}  // namespace
+
+frmThumbnails::frmThumbnails() {
+    gdi::BITMAPINFOHEADER& header = BitmapHeader.bmiHeader;
+    header.biSize = sizeof(gdi::BITMAPINFOHEADER);
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = gdi::BI_RGB;
+}
+
+void frmThumbnails::Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
+                                    std::int32_t& DimY) {
+    const picture::PictureSize size = picture::ReadPictureSize(strFileName);
+    DimX = size.width;
+    DimY = size.height;
+}
+
+void frmThumbnails::Get_Thrumbal(const std::string& strFileName, const std::string& strNewPath,
+                                 bool bThumbMode, std::int32_t& lSize) {
+    std::string strPath = strFileName;
+    bool bExtensionFound = false;
+    const std::string strThumbFile =
+        strNewPath + gallery::ModThumbnails::SplitFileName(strPath, bExtensionFound) + ".jpg";
+    if (!bThumbMode && FileExists(strThumbFile)) return;
+
+    // One buffer per thumbnail; it releases its platform objects on every
+    // way out of this call, faults included.
+    imaging::cDIBSection cDib;
+    SampleThumbnail(strFileName, lSize);
+    ShowThumbBits();
+    Picture2.PictureFromImage();
+    cDib.CreateFromPicture(Picture2.Picture());
+    ui::DoEvents();
+    // A failed write has been reported by the writer itself.
+    imaging::mIntelJPEGLibrary::WriteJPEGFile(cDib, strThumbFile, kThumbnailQuality);
+    ui::DoEvents();
+    cDib.ClearUp();
+}
+
+bool frmThumbnails::FileExists(const std::string& strPath) {
+    try {
+        const std::string name = LookUpPlainFile(strPath);
+        return name.find_first_not_of(' ') != std::string::npos;
+    } catch (const Fault&) {
+        return false;
+    }
+}
+
+// Decodes the picture and samples its thumbnail into ThumbBits. Every member
+// it uses is set afresh, so what it leaves depends on the file and the size
+// alone.
+void frmThumbnails::SampleThumbnail(const std::string& strFileName, std::int32_t lSize) {
+    // The last thumbnail's memory goes first, so that two decoded pictures
+    // never take memory at the same time.
+    Picture1.Clear();
+    SourceBits = PixelRows();
+    ThumbBits = PixelRows();
+
+    Picture1.ShowPicture(gdi::PictureFromPixelRows(picture::DecodePicture(strFileName)));
+    ReadSourceSize();
+    const ThumbnailSize size = ThumbnailSizeFor(SourceWidth, SourceHeight, lSize);
+    ThumbWidth = size.width;
+    ThumbHeight = size.height;
+    GrabSourceBits();
+    ScaleBits();
+}
+
+void frmThumbnails::ReadSourceSize() {
+    SourceWidth = Picture1.ScaleWidth();
+    SourceHeight = Picture1.ScaleHeight();
+    BitmapHeader.bmiHeader.biWidth = SourceWidth;
+    BitmapHeader.bmiHeader.biHeight = SourceHeight;
+    SourceScanWidth = StrideOf24BitRow(SourceWidth);
+    SourceBits = AllocatePixelRows(SourceWidth, SourceHeight);
+}
+
+void frmThumbnails::GrabSourceBits() {
+    const std::int32_t lines = gdi::GetDIBits(
+        Picture1.hDC(), Picture1.Image(), 0, static_cast<std::uint32_t>(SourceHeight),
+        BytesOf(SourceBits), &BitmapHeader, gdi::DIB_RGB_COLORS);
+    // Black rows in place of the picture would pass for a thumbnail.
+    if (lines != SourceHeight) throw Fault("Could not read the picture's pixels");
+}
+
+void frmThumbnails::ScaleBits() {
+    const float StepX = SamplingStep(SourceWidth, ThumbWidth);
+    const float StepY = SamplingStep(SourceHeight, ThumbHeight);
+    // No array has a negative length.
+    if (ThumbWidth < 0 || ThumbHeight < 0) throw Fault::SubscriptOutOfRange();
+    ThumbBits = AllocatePixelRows(ThumbWidth, ThumbHeight);
+    BitmapHeader.bmiHeader.biWidth = ThumbWidth;
+    BitmapHeader.bmiHeader.biHeight = ThumbHeight;
+    Picture2.Resize(CheckedAdd(ThumbWidth, 2), CheckedAdd(ThumbHeight, 2));
+
+    const RowLayout thumbLayout{ThumbWidth, ThumbHeight, ThumbBits.stride};
+    const SampledExtent reached =
+        SampleNearest(BytesOf(SourceBits), RowLayout{SourceWidth, SourceHeight, SourceScanWidth},
+                      StepX, StepY, BytesOf(ThumbBits), thumbLayout);
+    FillUnreached(BytesOf(ThumbBits), thumbLayout, reached);
+}
+
+void frmThumbnails::ShowThumbBits() {
+    gdi::StretchDIBits(Picture2.hDC(), 0, 0, ThumbWidth, ThumbHeight, 0, 0, ThumbWidth, ThumbHeight,
+                       BytesOf(ThumbBits), &BitmapHeader, gdi::DIB_RGB_COLORS, gdi::SRCCOPY);
+}
+
+}  // namespace fotolane::thumbnails
