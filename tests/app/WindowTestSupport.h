@@ -94,10 +94,11 @@ inline app::SettingsObjectFactory RecordingFactory(StoreLog& log) {
     };
 }
 
-// A thumbnail maker that writes a small stand-in file for each thumbnail.
-// `onPicture` runs inside each call with the picture's number, where the real
-// maker yields to pending events around its JPEG write.
+// A thumbnail maker that writes a small stand-in file for each thumbnail,
+// or has the program's own maker make it. `onPicture` runs inside each call with the picture's
+// number, where the real maker yields to pending events around its JPEG write.
 struct MakerLog {
+    bool real = false;                  // the program's own maker makes the thumbnails
     std::vector<std::string> pictures;  // the file names asked for, in order
     std::function<void(int)> onPicture;
     std::string failOn;  // a picture name that is the fault "Invalid picture"
@@ -107,7 +108,8 @@ struct MakerLog {
 
 class FakeThumbnailMaker final : public gallery::IThumbnailMaker {
   public:
-    explicit FakeThumbnailMaker(MakerLog& log) : log_(log) {
+    explicit FakeThumbnailMaker(MakerLog& log)
+        : log_(log), real_(log.real ? app::MakeThumbnailMaker() : nullptr) {
         ++log_.created;
         ++log_.alive;
     }
@@ -115,22 +117,29 @@ class FakeThumbnailMaker final : public gallery::IThumbnailMaker {
     FakeThumbnailMaker(const FakeThumbnailMaker&) = delete;
     FakeThumbnailMaker& operator=(const FakeThumbnailMaker&) = delete;
 
-    void Get_Thrumbal(const std::string& strFileName, const std::string& strNewPath, bool,
-                      std::int32_t&) override {
+    void Get_Thrumbal(const std::string& strFileName, const std::string& strNewPath,
+                      bool bThumbMode, std::int32_t& lSize) override {
         log_.pictures.push_back(strFileName);
         const std::string name = strFileName.substr(strFileName.find_last_of('/') + 1);
         if (name == log_.failOn) throw Fault::InvalidPicture(strFileName);
-        const std::string base = name.substr(0, name.find_last_of('.'));
-        std::ofstream(strNewPath + base + ".jpg", std::ios::binary) << "thumbnail";
+        if (real_) {
+            real_->Get_Thrumbal(strFileName, strNewPath, bThumbMode, lSize);
+        } else {
+            const std::string base = name.substr(0, name.find_last_of('.'));
+            std::ofstream(strNewPath + base + ".jpg", std::ios::binary) << "thumbnail";
+        }
         if (log_.onPicture) log_.onPicture(static_cast<int>(log_.pictures.size()));
     }
-    void Get_SizePicture(const std::string&, std::int32_t& DimX, std::int32_t& DimY) override {
+    void Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
+                         std::int32_t& DimY) override {
+        if (real_) return real_->Get_SizePicture(strFileName, DimX, DimY);
         DimX = 640;
         DimY = 480;
     }
 
   private:
     MakerLog& log_;
+    std::unique_ptr<gallery::IThumbnailMaker> real_;
 };
 
 inline app::ThumbnailMakerFactory FakeMakerFactory(MakerLog& log) {

@@ -7,9 +7,11 @@
 #include <QCursor>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImage>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 
@@ -378,8 +380,15 @@ class WindowTest : public QObject {
     }
 
     void runFromTheWindow() {
+        // Real pictures, thumbnails made by the program's own maker.
         TempFolder trip;
-        Touch(trip, {"a.jpg", "b.JPG", "c.gif", "notes.txt"});
+        const fs::path testdata = FOTOLANE_TESTDATA_DIR;
+        fs::copy_file(testdata / "image-rs/jpg/iptc.jpg", trip.path() / "a.jpg");  // 64 x 48
+        fs::copy_file(testdata / "bmpsuite/g/rgb24.bmp", trip.path() / "b.BMP");   // 127 x 64
+        fs::copy_file(testdata / "image-rs/gif/simple/sample_1.gif",
+                      trip.path() / "c.gif");  // 10 x 10
+        Touch(trip, {"notes.txt"});
+        maker.real = true;
         store.stored["Path"] = trip.str();
         frmGetHTML window(Parts());
         window.show();
@@ -413,9 +422,17 @@ class WindowTest : public QObject {
         const std::string folderName = trip.path().filename().string();
         const std::string page = ReadFile(trip / (folderName + ".htm"));
         QVERIFY(page.find("</table>") != std::string::npos);
+        // Each thumbnail a JPEG whose longer side is the size, 70; each
+        // viewer cell with its picture's own size.
         for (const char* base : {"a", "b", "c"}) {
-            QVERIFY(fs::exists(trip.path() / "Thumbnails" / (std::string(base) + ".jpg")));
+            const fs::path thumbnail = trip.path() / "Thumbnails" / (std::string(base) + ".jpg");
+            const QImage image(Q(thumbnail.string()), "JPEG");
+            QVERIFY2(!image.isNull(), base);
+            QCOMPARE(std::max(image.width(), image.height()), 70);
             QVERIFY(page.find("Thumbnails/" + std::string(base) + ".jpg") != std::string::npos);
+        }
+        for (const char* size : {",64,48);", ",127,64);", ",10,10);"}) {
+            QVERIFY2(page.find(size) != std::string::npos, size);
         }
         // Two per row: the second row opens before the third picture.
         QVERIFY(page.find("<tr>", page.find("Thumbnails/b.jpg")) < page.find("Thumbnails/c.jpg"));
@@ -425,10 +442,10 @@ class WindowTest : public QObject {
 
         // A fault of the thumbnail maker ends the run with its message.
         maker.onPicture = nullptr;
-        maker.failOn = "b.JPG";
+        maker.failOn = "b.BMP";
         QTest::mouseClick(&window.Command1, Qt::LeftButton);
         QCOMPARE(messages.messages.size(), std::size_t{1});
-        QCOMPARE(messages.messages[0].text, "Errore : Invalid picture: " + (trip / "b.JPG"));
+        QCOMPARE(messages.messages[0].text, "Errore : Invalid picture: " + (trip / "b.BMP"));
         QCOMPARE(messages.messages[0].icon, ui::Icon::None);
         QCOMPARE(messages.messages[0].caption, std::string("Fotolane"));
         VerifyIdle(window);
