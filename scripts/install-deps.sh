@@ -10,6 +10,7 @@ packages=(
     libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libexif-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth chromium
+    twm x11-apps netpbm  # the screenshot: a window manager, xwd, PNG conversion
 )
 # Node.js may come from elsewhere than Debian with its own npm; only fill gaps.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
