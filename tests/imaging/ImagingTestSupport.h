@@ -11,6 +11,7 @@
 #include "platform/Gdi.h"
 #include "platform/PixelRows.h"
 #include "platform/UserInterface.h"
+#include "tests/TestSupport.h"
 
 namespace fotolane::imaging::testing {
 
@@ -96,22 +97,6 @@ class Surface {
     gdi::HGDIOBJ old_;
 };
 
-// Records the message boxes instead of showing them.
-class RecordingHost final : public ui::Host {
-  public:
-    struct Message {
-        std::string text;
-        std::string caption;
-        ui::Icon icon;
-        ui::Buttons buttons;
-    };
-    void ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon,
-                     ui::Buttons buttons) override {
-        messages.push_back({text, caption, icon, buttons});
-    }
-    void YieldToEvents() override {}
-
-    std::vector<Message> messages;
-};
+using fotolane::testing::RecordingHost;
 
 }  // namespace fotolane::imaging::testing

@@ -21,6 +21,8 @@ namespace {
 using gdi::LiveObjectCount;
 using gdi::Refusable;
 using gdi::ScopedRefusal;
+using fotolane::testing::FaultOf;
+using fotolane::testing::RecordingSink;
 using testing::Bgr;
 using testing::Colour;
 using testing::PatternRows;
@@ -31,15 +33,6 @@ using testing::TopDownPixel;
 
 bool IsEmpty(const cDIBSection& dib) {
     return dib.hdc() == nullptr && dib.hDib() == nullptr && dib.DIBSectionBitsPtr() == nullptr;
-}
-
-std::string FaultOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Fault& fault) {
-        return fault.Description();
-    }
-    return "no fault";
 }
 
 TEST(cDIBSection, BytesPerScanLinePadsRowsToFourBytesAndFaultsOnOverflow) {
@@ -292,23 +285,6 @@ TEST(cDIBSection, RandomisePixelsDrawsInTheGivenLoopOrders) {
     }
     EXPECT_LT(SecondsSinceMidnight(), 86400u);
 }
-
-class RecordingSink final : public gdi::ClipboardSink {
-  public:
-    void Clear() override { ++clears; }
-    bool TakeImage(const PixelRows& rows) override {
-        width = rows.width;
-        height = rows.height;
-        bytes.assign(rows.bits.get(), rows.bits.get() + rows.stride * rows.height);
-        ++images;
-        return true;
-    }
-    int clears = 0;
-    int images = 0;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::vector<std::uint8_t> bytes;
-};
 
 TEST(cDIBSection, CopyToClipboardAsDIBOnlySaysItCannot) {
     const std::size_t before = LiveObjectCount();

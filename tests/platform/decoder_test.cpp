@@ -15,11 +15,13 @@
 #include "platform/PictureDecoder.h"
 #include "platform/PictureDecoding.h"
 #include "tests/TempFolder.h"
+#include "tests/TestSupport.h"
 
 namespace fotolane::picture {
 namespace {
 
 using testing::DecodeWithDjpeg;
+using testing::FaultOf;
 using testing::FromRows;
 using testing::LoadWithQt;
 using testing::ManifestEntry;
@@ -51,15 +53,6 @@ bool IsPicture(const std::string& file) {
 
 bool IsJpeg(const std::string& file) {
     return HasExtension(file, {".jpg", ".jpeg"});
-}
-
-std::string FaultOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Fault& fault) {
-        return fault.Description();
-    }
-    return "no fault";
 }
 
 std::string DecodeFault(const std::string& path) {

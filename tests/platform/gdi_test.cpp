@@ -13,11 +13,13 @@
 #include "platform/Picture.h"
 #include "platform/PixelRows.h"
 #include "platform/QtClipboard.h"
+#include "tests/TestSupport.h"
 
 namespace fotolane::gdi {
 namespace {
 
 using Bgr = std::array<std::uint8_t, 3>;
+using fotolane::testing::RecordingSink;
 
 // Pixel (x, y) counted from the top-left corner of bottom-up rows.
 Bgr PixelAt(const std::uint8_t* bits, std::int32_t height, std::int32_t stride, std::int32_t x,
@@ -374,24 +376,6 @@ TEST(GdiPicture, PictureFromDCTakesTheTopLeftArea) {
     }
     EXPECT_EQ(LiveObjectCount(), before);
 }
-
-class RecordingSink final : public ClipboardSink {
-  public:
-    void Clear() override { ++clears; }
-    bool TakeImage(const PixelRows& rows) override {
-        width = rows.width;
-        height = rows.height;
-        bytes.assign(rows.bits.get(), rows.bits.get() + rows.stride * rows.height);
-        ++images;
-        return accept;
-    }
-    bool accept = true;
-    int clears = 0;
-    int images = 0;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::vector<std::uint8_t> bytes;
-};
 
 TEST(GdiClipboard, TakesABitmapIntoTheSinkAndFreesIt) {
     const std::size_t before = LiveObjectCount();

@@ -12,18 +12,11 @@
 #include "platform/PictureDecoder.h"
 #include "platform/PixelRows.h"
 #include "platform/UserInterface.h"
+#include "tests/TestSupport.h"
 
 namespace fotolane::thumbnails::testing {
 
-// The description of the fault that `call` raises, or "no fault".
-std::string FaultOf(auto&& call) {
-    try {
-        call();
-    } catch (const Fault& fault) {
-        return fault.Description();
-    }
-    return "no fault";
-}
+using fotolane::testing::FaultOf;
 
 using Bgr = std::array<int, 3>;
 using ColourAt = std::function<Bgr(std::int32_t x, std::int32_t y)>;
@@ -91,17 +84,6 @@ inline bool Near(const Bgr& a, const Bgr& b, int tolerance = 8) {
     return true;
 }
 
-// Records what the thumbnail maker and the JPEG writer show and when they
-// yield.
-class RecordingHost final : public ui::Host {
-  public:
-    void ShowMessage(const std::string& text, const std::string&, ui::Icon, ui::Buttons) override {
-        messages.push_back(text);
-    }
-    void YieldToEvents() override { ++yields; }
-
-    std::vector<std::string> messages;
-    int yields = 0;
-};
+using fotolane::testing::RecordingHost;
 
 }  // namespace fotolane::thumbnails::testing

@@ -244,7 +244,7 @@ TEST(ThumbnailMaker, NewMakesAThumbnailThatIsHiddenOrNoPlainFile) {
     WriteBmp(gallery.folder / "taken.bmp", 80, 40, Solid({9, 9, 9}));
     std::filesystem::create_directory(gallery.Thumb("taken"));
     gallery.Make("taken.bmp", 70, false);
-    EXPECT_EQ(gallery.host.messages, (std::vector<std::string>{"Failed to save to JPG"}));
+    EXPECT_EQ(gallery.host.Texts(), (std::vector<std::string>{"Failed to save to JPG"}));
     EXPECT_TRUE(std::filesystem::is_directory(gallery.Thumb("taken")));
 }
 
