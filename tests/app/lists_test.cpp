@@ -11,24 +11,17 @@
 #include "app/FileSystemLists.h"
 #include "platform/Fault.h"
 #include "tests/TempFolder.h"
+#include "tests/TestSupport.h"
 
 namespace fotolane::app {
 namespace {
 
+using testing::FaultOf;
 using testing::TempFolder;
 namespace fs = std::filesystem;
 
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-std::string FaultOf(const auto& action) {
-    try {
-        action();
-    } catch (const Fault& fault) {
-        return fault.Description();
-    }
-    return "no fault";
 }
 
 TEST(FolderPaths, AncestorsRunFromTheRoot) {

@@ -10,23 +10,16 @@
 #include "platform/Fault.h"
 #include "platform/RegFun.h"
 #include "tests/TempFolder.h"
+#include "tests/TestSupport.h"
 
 namespace fotolane {
 namespace {
 
+using testing::FaultOf;
 using testing::ReadFile;
 using testing::TempFolder;
 
 constexpr const char* kKey = "SOFTWARE\\Quarvell\\Fotolane";
-
-std::string FaultOf(const auto& action) {
-    try {
-        action();
-    } catch (const Fault& fault) {
-        return fault.Description();
-    }
-    return "no fault";
-}
 
 TEST(SettingConversions, NumbersAndTextConvertBothWays) {
     EXPECT_EQ(SettingText(std::int16_t{3}), "3");
