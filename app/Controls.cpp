@@ -4,7 +4,7 @@
 #include <QKeyEvent>
 #include <cmath>
 
-#include "platform/Fault.h"
+#include "platform/core/Fault.h"
 
 namespace fotolane::app {
 namespace {

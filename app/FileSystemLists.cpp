@@ -13,7 +13,7 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/Fault.h"
+#include "platform/core/Fault.h"
 
 namespace fotolane::app {
 namespace {

@@ -14,8 +14,8 @@
 #include <initializer_list>
 #include <utility>
 
-#include "platform/Fault.h"
-#include "platform/Numbers.h"
+#include "platform/core/Fault.h"
+#include "platform/core/Numbers.h"
 
 namespace fotolane::app {
 namespace {

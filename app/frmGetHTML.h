@@ -21,8 +21,8 @@
 #include "app/ThumbnailMaker.h"
 #include "gallery/GalleryInterfaces.h"
 #include "gallery/GalleryRun.h"
-#include "platform/RegFun.h"
-#include "platform/UserInterface.h"
+#include "platform/settings/RegFun.h"
+#include "platform/ui/UserInterface.h"
 
 namespace fotolane::app {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/UserInterface.h"
+#include "platform/ui/UserInterface.h"
 
 namespace fotolane::gallery {
 

@@ -7,8 +7,8 @@
 
 #include "gallery/GalleryPaths.h"
 #include "gallery/ModThumbnails.h"
-#include "platform/Fault.h"
-#include "platform/Numbers.h"
+#include "platform/core/Fault.h"
+#include "platform/core/Numbers.h"
 
 namespace fotolane::gallery {
 namespace {

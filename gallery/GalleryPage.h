@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "gallery/GalleryInterfaces.h"
-#include "platform/FileSystem.h"
+#include "platform/files/FileSystem.h"
 
 namespace fotolane::gallery {
 

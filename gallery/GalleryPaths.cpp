@@ -1,7 +1,7 @@
 #include "gallery/GalleryPaths.h"
 
 #include "gallery/ModThumbnails.h"
-#include "platform/Paths.h"
+#include "platform/core/Paths.h"
 
 namespace fotolane::gallery {
 

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "platform/Paths.h"
+#include "platform/core/Paths.h"
 
 namespace fotolane::gallery::ModThumbnails {
 

@@ -4,7 +4,7 @@
 
 namespace fotolane::gallery::ModThumbnails {
 
-// Path text uses kPathSeparator (platform/Paths.h) between folders and "."
+// Path text uses kPathSeparator (platform/core/Paths.h) between folders and "."
 // as the extension mark; each is recognised only as that single byte, so the
 // functions work on UTF-8 text byte by byte. None of them touches the file
 // system. A path's folder part is everything up to and including its last

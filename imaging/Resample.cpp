@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "imaging/cDIBSection.h"
-#include "platform/Fault.h"
-#include "platform/Numbers.h"
+#include "platform/core/Fault.h"
+#include "platform/core/Numbers.h"
 
 namespace fotolane::imaging {
 namespace {

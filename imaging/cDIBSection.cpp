@@ -5,9 +5,9 @@
 #include <ctime>
 #include <utility>
 
-#include "platform/Numbers.h"
-#include "platform/PixelRows.h"
-#include "platform/UserInterface.h"
+#include "platform/core/Numbers.h"
+#include "platform/core/PixelRows.h"
+#include "platform/ui/UserInterface.h"
 
 namespace fotolane::imaging {
 namespace {

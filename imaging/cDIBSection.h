@@ -4,8 +4,8 @@
 #include <memory>
 #include <random>
 
-#include "platform/Gdi.h"
-#include "platform/Picture.h"
+#include "platform/drawing/Gdi.h"
+#include "platform/drawing/Picture.h"
 
 namespace fotolane::imaging {
 

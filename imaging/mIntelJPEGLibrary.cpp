@@ -1,9 +1,9 @@
 #include "imaging/mIntelJPEGLibrary.h"
 
-#include "platform/Fault.h"
-#include "platform/JpegEncoder.h"
-#include "platform/UserInterface.h"
-#include "platform/WholeFile.h"
+#include "platform/core/Fault.h"
+#include "platform/codecs/JpegEncoder.h"
+#include "platform/ui/UserInterface.h"
+#include "platform/files/WholeFile.h"
 
 namespace fotolane::imaging::mIntelJPEGLibrary {
 

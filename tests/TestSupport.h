@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Clipboard.h"
-#include "platform/Fault.h"
-#include "platform/PixelRows.h"
-#include "platform/UserInterface.h"
+#include "platform/drawing/Clipboard.h"
+#include "platform/core/Fault.h"
+#include "platform/core/PixelRows.h"
+#include "platform/ui/UserInterface.h"
 
 namespace fotolane::testing {
 

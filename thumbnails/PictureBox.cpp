@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "platform/Fault.h"
-#include "platform/Numbers.h"
+#include "platform/core/Fault.h"
+#include "platform/core/Numbers.h"
 
 namespace fotolane::thumbnails {
 

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "platform/Gdi.h"
-#include "platform/Picture.h"
+#include "platform/drawing/Gdi.h"
+#include "platform/drawing/Picture.h"
 
 namespace fotolane::thumbnails {
 

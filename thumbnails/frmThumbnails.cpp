@@ -5,11 +5,11 @@
 #include "gallery/ModThumbnails.h"
 #include "imaging/cDIBSection.h"
 #include "imaging/mIntelJPEGLibrary.h"
-#include "platform/Fault.h"
-#include "platform/FileSystem.h"
-#include "platform/Numbers.h"
-#include "platform/PictureDecoder.h"
-#include "platform/UserInterface.h"
+#include "platform/core/Fault.h"
+#include "platform/files/FileSystem.h"
+#include "platform/core/Numbers.h"
+#include "platform/codecs/PictureDecoder.h"
+#include "platform/ui/UserInterface.h"
 #include "thumbnails/Sampling.h"
 
 namespace fotolane::thumbnails {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "gallery/GalleryInterfaces.h"
-#include "platform/Gdi.h"
-#include "platform/PixelRows.h"
+#include "platform/drawing/Gdi.h"
+#include "platform/core/PixelRows.h"
 #include "thumbnails/PictureBox.h"
 
 namespace fotolane::thumbnails {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/frmGetHTML.h"
-#include "platform/Fault.h"
-#include "platform/RegFun.h"
+#include "platform/core/Fault.h"
+#include "platform/settings/RegFun.h"
 #include "tests/TempFolder.h"
 
 // Stand-ins for the window's parts, so that a test sees every message box,

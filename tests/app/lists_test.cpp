@@ -9,7 +9,7 @@
 
 #include "app/Controls.h"
 #include "app/FileSystemLists.h"
-#include "platform/Fault.h"
+#include "platform/core/Fault.h"
 #include "tests/TempFolder.h"
 #include "tests/TestSupport.h"
 

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/Fault.h"
-#include "platform/RegFun.h"
+#include "platform/core/Fault.h"
+#include "platform/settings/RegFun.h"
 #include "tests/TempFolder.h"
 #include "tests/TestSupport.h"
 

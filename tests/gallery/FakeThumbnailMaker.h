@@ -12,7 +12,7 @@
 
 #include "gallery/GalleryInterfaces.h"
 #include "gallery/ModThumbnails.h"
-#include "platform/Fault.h"
+#include "platform/core/Fault.h"
 #include "tests/gallery/CallLog.h"
 
 namespace fotolane::testing {

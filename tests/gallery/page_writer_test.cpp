@@ -6,8 +6,8 @@
 
 #include "gallery/GalleryPage.h"
 #include "gallery/GalleryPaths.h"
-#include "platform/Fault.h"
-#include "platform/FileSystem.h"
+#include "platform/core/Fault.h"
+#include "platform/files/FileSystem.h"
 #include "tests/TempFolder.h"
 #include "tests/gallery/FakeGalleryFrontEnd.h"
 #include "tests/gallery/FakeThumbnailMaker.h"

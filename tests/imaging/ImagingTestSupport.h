@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "imaging/cDIBSection.h"
-#include "platform/Gdi.h"
-#include "platform/PixelRows.h"
-#include "platform/UserInterface.h"
+#include "platform/drawing/Gdi.h"
+#include "platform/core/PixelRows.h"
+#include "platform/ui/UserInterface.h"
 #include "tests/TestSupport.h"
 
 namespace fotolane::imaging::testing {

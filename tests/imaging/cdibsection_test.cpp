@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "imaging/cDIBSection.h"
-#include "platform/Clipboard.h"
-#include "platform/Fault.h"
-#include "platform/Gdi.h"
-#include "platform/Numbers.h"
-#include "platform/Picture.h"
+#include "platform/drawing/Clipboard.h"
+#include "platform/core/Fault.h"
+#include "platform/drawing/Gdi.h"
+#include "platform/drawing/GdiTesting.h"
+#include "platform/core/Numbers.h"
+#include "platform/drawing/Picture.h"
 #include "tests/imaging/ImagingTestSupport.h"
 
 namespace fotolane::imaging {

@@ -12,7 +12,7 @@
 
 #include "imaging/cDIBSection.h"
 #include "imaging/mIntelJPEGLibrary.h"
-#include "platform/Gdi.h"
+#include "platform/drawing/Gdi.h"
 #include "tests/TempFolder.h"
 #include "tests/imaging/ImagingTestSupport.h"
 

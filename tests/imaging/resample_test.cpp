@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "imaging/cDIBSection.h"
-#include "platform/Fault.h"
-#include "platform/Gdi.h"
+#include "platform/core/Fault.h"
+#include "platform/drawing/Gdi.h"
+#include "platform/drawing/GdiTesting.h"
 #include "tests/imaging/ImagingTestSupport.h"
 
 namespace fotolane::imaging {

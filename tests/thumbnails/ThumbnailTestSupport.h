@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Fault.h"
-#include "platform/PictureDecoder.h"
-#include "platform/PixelRows.h"
-#include "platform/UserInterface.h"
+#include "platform/core/Fault.h"
+#include "platform/codecs/PictureDecoder.h"
+#include "platform/core/PixelRows.h"
+#include "platform/ui/UserInterface.h"
 #include "tests/TestSupport.h"
 
 namespace fotolane::thumbnails::testing {

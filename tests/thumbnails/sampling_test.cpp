@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Fault.h"
-#include "platform/PixelRows.h"
+#include "platform/core/Fault.h"
+#include "platform/core/PixelRows.h"
 #include "tests/thumbnails/ThumbnailTestSupport.h"
 #include "thumbnails/Sampling.h"
 

@@ -7,9 +7,9 @@
 
 #include "imaging/cDIBSection.h"
 #include "imaging/mIntelJPEGLibrary.h"
-#include "platform/Fault.h"
-#include "platform/Gdi.h"
-#include "platform/PictureDecoder.h"
+#include "platform/core/Fault.h"
+#include "platform/drawing/Gdi.h"
+#include "platform/codecs/PictureDecoder.h"
 #include "tests/TempFolder.h"
 #include "tests/thumbnails/ThumbnailTestSupport.h"
 #include "thumbnails/frmThumbnails.h"

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/PictureDecoder.h"
+#include "platform/codecs/PictureDecoder.h"
 #include "tests/TempFolder.h"
 
 extern char** environ;

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/batch/BatchGallery.h"
-#include "platform/Fault.h"
-#include "platform/UserInterface.h"
+#include "platform/core/Fault.h"
+#include "platform/ui/UserInterface.h"
 #include "tests/TempFolder.h"
 #include "tests/gallery/FakeThumbnailMaker.h"
 

@@ -1,0 +1,127 @@
+// A JPEG's EXIF Orientation: read with libexif, applied by turning and
+// mirroring the decoded rows.
+
+#include <libexif/exif-data.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+
+#include "platform/codecs/PictureDecoding.h"
+
+namespace fotolane::picture::detail {
+
+namespace {
+
+struct ExifDataReleaser {
+    void operator()(ExifData* data) const noexcept { exif_data_unref(data); }
+};
+
+}  // namespace
+
+int ReadExifOrientation(Bytes jpeg) {
+    std::unique_ptr<ExifData, ExifDataReleaser> data(exif_data_new());
+    if (!data) return 1;
+    // As found, not "fixed" to the standard: libexif would otherwise add
+    // missing entries with default values.
+    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    // libexif finds the EXIF segment among the JPEG's first segments itself.
+    exif_data_load_data(data.get(), jpeg.data(),
+                        static_cast<unsigned int>(std::min<std::size_t>(jpeg.size(), UINT32_MAX)));
+    // The tag of the first IFD describes the picture; the second IFD's is
+    // the embedded thumbnail's.
+    ExifEntry* entry = exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+    if (entry == nullptr || entry->format != EXIF_FORMAT_SHORT || entry->components < 1 ||
+        entry->data == nullptr || entry->size < 2) {
+        return 1;
+    }
+    const int value = exif_get_short(entry->data, exif_data_get_byte_order(data.get()));
+    // 0 and values above 8 mean nothing: the picture is shown as stored.
+    return value >= 1 && value <= 8 ? value : 1;
+}
+
+PictureSize OrientedSize(PictureSize stored, int orientation) {
+    // 5 to 8 turn the picture by a quarter: width and height swap.
+    if (orientation >= 5 && orientation <= 8) return {stored.height, stored.width};
+    return stored;
+}
+
+namespace {
+
+void MirrorLeftToRight(PixelRows& rows) {
+    for (std::int32_t s = 0; s < rows.height; ++s) {
+        std::uint8_t* left = rows.ScanLine(s);
+        std::uint8_t* right = left + 3 * (rows.width - 1);
+        for (; left < right; left += 3, right -= 3) std::swap_ranges(left, left + 3, right);
+    }
+}
+
+void MirrorTopToBottom(PixelRows& rows) {
+    const auto row_bytes = static_cast<std::ptrdiff_t>(3) * rows.width;
+    for (std::int32_t s = 0, t = rows.height - 1; s < t; ++s, --t) {
+        std::swap_ranges(rows.ScanLine(s), rows.ScanLine(s) + row_bytes, rows.ScanLine(t));
+    }
+}
+
+}  // namespace
+
+PixelRows ApplyOrientation(PixelRows stored, int orientation) {
+    if (orientation < 2 || orientation > 8 || !stored.bits) return stored;
+    // 2 to 4 keep the size: done in place.
+    if (orientation == 2 || orientation == 3) MirrorLeftToRight(stored);
+    if (orientation == 3 || orientation == 4) MirrorTopToBottom(stored);
+    if (orientation <= 4) return stored;
+    const PictureSize shown = OrientedSize({stored.width, stored.height}, orientation);
+    PixelRows rows = AllocatePixelRows(shown.width, shown.height);
+
+    // 5 to 8 swap width and height: into new rows. Stored pixel (x, y),
+    // counted from the top left, is at bits + (height - 1 - y) * stride + 3 * x
+    // (rows are bottom-up). Each orientation maps the shown pixel (u, v) to a
+    // stored pixel whose address is origin + u * step_u + v * step_v.
+    const std::ptrdiff_t pixel = 3;
+    const std::ptrdiff_t line = stored.stride;  // one row up in the picture: -line
+    const std::ptrdiff_t last_x = stored.width - 1;
+    const std::ptrdiff_t last_y = stored.height - 1;
+    const auto at = [&](std::ptrdiff_t x, std::ptrdiff_t y) {
+        return (last_y - y) * line + x * pixel;
+    };
+    std::ptrdiff_t origin = 0;
+    std::ptrdiff_t step_u = 0;
+    std::ptrdiff_t step_v = 0;
+    switch (orientation) {
+        case 5:  // mirrored about the main diagonal: (v, u)
+            origin = at(0, 0), step_u = -line, step_v = pixel;
+            break;
+        case 6:  // shown a quarter turn clockwise: (v, last_y - u)
+            origin = at(0, last_y), step_u = line, step_v = pixel;
+            break;
+        case 7:  // mirrored about the other diagonal: (last_x - v, last_y - u)
+            origin = at(last_x, last_y), step_u = line, step_v = -pixel;
+            break;
+        default:  // 8, shown a quarter turn counter-clockwise: (last_x - v, u)
+            origin = at(last_x, 0), step_u = -line, step_v = -pixel;
+            break;
+    }
+
+    // In tiles, so that reading down a stored column stays within the cache.
+    constexpr std::int32_t kTile = 64;
+    const std::uint8_t* from = stored.bits.get();
+    for (std::int32_t v0 = 0; v0 < rows.height; v0 += kTile) {
+        const std::int32_t v_end = std::min(rows.height, v0 + kTile);
+        for (std::int32_t u0 = 0; u0 < rows.width; u0 += kTile) {
+            const std::int32_t u_end = std::min(rows.width, u0 + kTile);
+            for (std::int32_t v = v0; v < v_end; ++v) {
+                std::uint8_t* to = rows.ScanLine(rows.height - 1 - v) + 3 * u0;
+                const std::uint8_t* source = from + origin + v * step_v + u0 * step_u;
+                for (std::int32_t u = u0; u < u_end; ++u, to += 3, source += step_u) {
+                    to[0] = source[0];
+                    to[1] = source[1];
+                    to[2] = source[2];
+                }
+            }
+        }
+    }
+    return rows;
+}
+
+}  // namespace fotolane::picture::detail

@@ -1,0 +1,198 @@
+// JPEG decoding through libjpeg-turbo's TurboJPEG API (version 2, as Debian
+// 12 ships it), straight into the bottom-up B, G, R rows.
+
+#include <jconfig.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "platform/core/Fault.h"
+#include "platform/codecs/PictureDecoding.h"
+
+namespace fotolane::picture::detail {
+
+namespace {
+
+struct TurboJpegDestroyer {
+    void operator()(void* handle) const noexcept { tjDestroy(handle); }
+};
+using TurboJpegHandle = std::unique_ptr<void, TurboJpegDestroyer>;
+
+TurboJpegHandle NewDecompressor() {
+    TurboJpegHandle handle(tjInitDecompress());
+    if (!handle) throw Fault::OutOfMemory();
+    return handle;
+}
+
+struct JpegHeader {
+    PictureSize size{0, 0};
+    int colorspace = -1;
+};
+
+// tjDecompressHeader3 fills the size and colour space only once libjpeg has
+// read the whole header, and then may still return -1: for a warning (stray
+// bytes between segments, which the decoder passes over too) or because the
+// chroma sampling is none of TurboJPEG's named ones (4:1:0, 3x1, ...), which
+// tjDecompress2 decodes all the same. So the filled-in fields, not the
+// return value, tell whether the header was read. A datastream of tables
+// alone gives a size of 0 and is no picture.
+bool ReadHeader(tjhandle handle, Bytes bytes, JpegHeader& header) {
+    int width = 0;
+    int height = 0;
+    int subsampling = -1;
+    int colorspace = -1;
+    tjDecompressHeader3(handle, bytes.data(), static_cast<unsigned long>(bytes.size()), &width,
+                        &height, &subsampling, &colorspace);
+    if (width <= 0 || height <= 0 || colorspace < 0) return false;
+    header.size = {width, height};
+    header.colorspace = colorspace;
+    return true;
+}
+
+// libjpeg's own table of its messages (jerror.h); those named JWRN_ are the
+// warnings, after which decoding goes on.
+struct LibjpegMessage {
+    std::string_view name;
+    std::string_view text;
+};
+// The version and copyright texts come from the library's private
+// jversion.h; the table needs them only as placeholders.
+#define JVERSION ""
+#define JCOPYRIGHT_SHORT ""
+#define JMESSAGE(code, string) {#code, string},
+constexpr LibjpegMessage kLibjpegMessages[] = {
+#include <jerror.h>
+};
+#undef JMESSAGE
+#undef JCOPYRIGHT_SHORT
+#undef JVERSION
+
+// Whether `message` is `format` with its printf conversions filled in: the
+// literal pieces between the conversions appear in order, each conversion
+// standing for at least one character.
+bool FitsFormat(std::string_view message, std::string_view format) {
+    std::size_t at = 0;
+    for (bool first = true;; first = false) {
+        const std::size_t percent = format.find('%');
+        const std::string_view piece = format.substr(0, percent);
+        if (first) {
+            if (!message.starts_with(piece)) return false;
+            if (percent == std::string_view::npos) return message.size() == piece.size();
+            at = piece.size();
+        } else if (percent == std::string_view::npos) {
+            return message.size() >= at + 1 + piece.size() && message.ends_with(piece);
+        } else {
+            const std::size_t found = message.find(piece, at + 1);
+            if (found == std::string_view::npos) return false;
+            at = found + piece.size();
+        }
+        // Past the conversion: its flags and width, then its letter.
+        std::size_t end = percent + 1;
+        while (end < format.size() && std::strchr("0123456789.-+ #l", format[end]) != nullptr) {
+            ++end;
+        }
+        format.remove_prefix(std::min(format.size(), end + 1));
+    }
+}
+
+bool IsLibjpegWarning(std::string_view message) {
+    for (const LibjpegMessage& known : kLibjpegMessages) {
+        if (known.name.starts_with("JWRN_") && FitsFormat(message, known.text)) return true;
+    }
+    return false;
+}
+
+// A -1 from tjDecompress2 is either a warning (a truncated or slightly
+// corrupt file: the rows hold the picture as far as it goes, as browsers
+// show it) or an error that ended decoding (no picture). TurboJPEG 2's error
+// code tells a warning from an error only when no warning came first: it
+// stays "warning" through an error that follows one. The message is the last
+// one libjpeg gave, so the error's when there was one: decoding ran to its
+// end only when that message is one of libjpeg's warnings.
+void CheckDecodeResult(tjhandle handle, int result, const std::string& path) {
+    if (result == 0) return;
+    if (tjGetErrorCode(handle) != TJERR_WARNING || !IsLibjpegWarning(tjGetErrorStr2(handle))) {
+        throw Fault::InvalidPicture(path);
+    }
+}
+
+// Refuses a progressive file with an absurd number of scans, which would
+// otherwise take minutes of work for a few kilobytes of input.
+constexpr int kDecodeFlags = TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS;
+
+std::uint8_t Scale(unsigned value, unsigned black) {
+    return static_cast<std::uint8_t>((value * black + 127) / 255);
+}
+
+// CMYK and YCCK files come from Adobe's programs, which store the inks
+// inverted (0 is full ink); TurboJPEG gives them as stored, and converts to
+// no RGB format itself. Like browsers, take every CMYK file as inverted and
+// ignore its colour profile: red = C * K / 255, and so on.
+void DecodeCmyk(tjhandle handle, Bytes bytes, int flags, PixelRows& rows, const std::string& path) {
+    const std::size_t width = static_cast<std::size_t>(rows.width);
+    const std::size_t pitch = width * 4;
+    const std::size_t height = static_cast<std::size_t>(rows.height);
+    // tjDecompress2 takes the pitch as an int.
+    if (pitch > static_cast<std::size_t>(INT32_MAX)) throw Fault::Overflow();
+    auto inks = std::make_unique_for_overwrite<std::uint8_t[]>(pitch * height);
+    const int result =
+        tjDecompress2(handle, bytes.data(), static_cast<unsigned long>(bytes.size()), inks.get(),
+                      rows.width, static_cast<int>(pitch), rows.height, TJPF_CMYK, flags);
+    CheckDecodeResult(handle, result, path);
+    for (std::int32_t s = 0; s < rows.height; ++s) {
+        const std::uint8_t* cmyk = inks.get() + static_cast<std::size_t>(s) * pitch;
+        std::uint8_t* bgr = rows.ScanLine(s);
+        for (std::size_t x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+            const unsigned black = cmyk[3];
+            bgr[0] = Scale(cmyk[2], black);
+            bgr[1] = Scale(cmyk[1], black);
+            bgr[2] = Scale(cmyk[0], black);
+        }
+    }
+}
+
+}  // namespace
+
+bool ReadJpegSize(Bytes bytes, PictureSize& stored) {
+    const TurboJpegHandle handle = NewDecompressor();
+    JpegHeader header;
+    if (!ReadHeader(handle.get(), bytes, header)) return false;
+    stored = header.size;
+    return true;
+}
+
+PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
+    const TurboJpegHandle handle = NewDecompressor();
+    JpegHeader header;
+    if (!ReadHeader(handle.get(), bytes, header)) throw Fault::InvalidPicture(path);
+    const int orientation = ReadExifOrientation(bytes);
+    // Both the decoded and the turned rows must pass before either exists.
+    CheckPictureSize(header.size, path);
+    CheckPictureSize(OrientedSize(header.size, orientation), path);
+
+    // Rows decoded top-down and read bottom-up show the picture mirrored top
+    // to bottom, for nothing: that is orientation 4, and half of 3.
+    int flags = kDecodeFlags;
+    int left_to_do = orientation;
+    if (orientation == 3 || orientation == 4) {
+        flags &= ~TJFLAG_BOTTOMUP;
+        left_to_do = orientation == 3 ? 2 : 1;
+    }
+
+    PixelRows rows = AllocatePixelRows(header.size.width, header.size.height);
+    if (header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK) {
+        DecodeCmyk(handle.get(), bytes, flags, rows, path);
+    } else {
+        // The padded stride as the pitch: rows are padded to 4 bytes.
+        const int result =
+            tjDecompress2(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()),
+                          rows.bits.get(), rows.width, rows.stride, rows.height, TJPF_BGR, flags);
+        CheckDecodeResult(handle.get(), result, path);
+    }
+    return ApplyOrientation(std::move(rows), left_to_do);
+}
+
+}  // namespace fotolane::picture::detail

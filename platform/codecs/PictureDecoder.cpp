@@ -1,0 +1,194 @@
+#include "platform/codecs/PictureDecoder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "platform/core/Fault.h"
+#include "platform/core/Numbers.h"
+#include "platform/codecs/PictureDecoding.h"
+
+namespace fotolane::picture {
+
+namespace detail {
+
+namespace {
+
+// Owns an open file descriptor.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+Fault OpenFault(int error, const std::string& path) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return Fault::FileNotFound(path);
+        case EACCES:
+        case EPERM:
+            return Fault::PermissionDenied(path);
+        default:
+            return Fault::FromErrno(error, path);
+    }
+}
+
+bool StartsWith(Bytes bytes, std::initializer_list<std::uint8_t> start) {
+    return bytes.size() >= start.size() && std::equal(start.begin(), start.end(), bytes.begin());
+}
+
+}  // namespace
+
+PictureFormat FormatOfContent(Bytes bytes) {
+    // A JPEG starts with SOI and the first marker of a segment.
+    if (StartsWith(bytes, {0xFF, 0xD8, 0xFF})) return PictureFormat::kJpeg;
+    if (StartsWith(bytes, {'B', 'M'})) return PictureFormat::kBitmap;
+    if (StartsWith(bytes, {'G', 'I', 'F', '8', '7', 'a'}) ||
+        StartsWith(bytes, {'G', 'I', 'F', '8', '9', 'a'})) {
+        return PictureFormat::kGif;
+    }
+    return PictureFormat::kUnknown;
+}
+
+std::vector<std::uint8_t> ReadPictureFile(const std::string& path, std::size_t limit) {
+    // O_NONBLOCK: a FIFO of a picture's name must not hang the open; it is
+    // refused below as not a plain file.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0) throw OpenFault(errno, path);
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) throw Fault::FromErrno(errno, path);
+    if (!S_ISREG(status.st_mode)) throw Fault::FileNotFound(path);
+
+    std::size_t expected = limit;
+    if (status.st_size >= 0 && static_cast<std::uintmax_t>(status.st_size) < limit) {
+        expected = static_cast<std::size_t>(status.st_size);
+    }
+    std::vector<std::uint8_t> bytes(expected);
+    std::size_t filled = 0;
+    const auto read_into = [&](std::uint8_t* into, std::size_t count) {
+        for (;;) {
+            const ssize_t got = ::read(file.get(), into, count);
+            if (got >= 0) return static_cast<std::size_t>(got);
+            if (errno != EINTR) throw Fault::FromErrno(errno, path);
+        }
+    };
+    while (filled < expected) {
+        const std::size_t got = read_into(bytes.data() + filled, expected - filled);
+        if (got == 0) break;
+        filled += got;
+    }
+    // A file that grew since fstat: take the rest as well, up to the limit.
+    std::uint8_t chunk[16384];
+    while (filled == bytes.size() && filled < limit) {
+        const std::size_t got = read_into(chunk, std::min(sizeof chunk, limit - filled));
+        if (got == 0) break;
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        filled += got;
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
+void CheckPictureSize(PictureSize size, const std::string& path) {
+    if (size.width <= 0 || size.height <= 0) throw Fault::InvalidPicture(path);
+    CheckedMul(StrideOf24BitRow(size.width), size.height);
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::PictureFormat;
+
+constexpr std::size_t kWholeFile = static_cast<std::size_t>(-1);
+
+// Enough for the headers of nearly every file: a JPEG's EXIF and ICC
+// segments stand before its frame header, and rarely pass this.
+constexpr std::size_t kHeaderPrefix = 256 * 1024;
+
+// The description of `fault` with the file's name added, unless it has it.
+Fault NamingFile(const Fault& fault, const std::string& path) {
+    const std::string description = fault.Description();
+    const std::string suffix = ": " + path;
+    if (description.size() >= suffix.size() &&
+        description.compare(description.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        return fault;
+    }
+    return Fault(description + suffix);
+}
+
+PixelRows Decode(const std::string& path) {
+    const std::vector<std::uint8_t> bytes = detail::ReadPictureFile(path, kWholeFile);
+    switch (detail::FormatOfContent(bytes)) {
+        case PictureFormat::kJpeg:
+            return detail::DecodeJpeg(bytes, path);
+        case PictureFormat::kBitmap:
+            return detail::DecodeWithQt(bytes, PictureFormat::kBitmap, path);
+        case PictureFormat::kGif:
+            return detail::DecodeWithQt(bytes, PictureFormat::kGif, path);
+        case PictureFormat::kUnknown:
+            break;
+    }
+    throw Fault::InvalidPicture(path);
+}
+
+PictureSize ReadSize(const std::string& path) {
+    std::vector<std::uint8_t> bytes = detail::ReadPictureFile(path, kHeaderPrefix);
+    const PictureFormat format = detail::FormatOfContent(bytes);
+    if (format == PictureFormat::kUnknown) throw Fault::InvalidPicture(path);
+    if (format != PictureFormat::kJpeg) return detail::ReadQtPictureSize(bytes, format, path);
+
+    PictureSize stored{};
+    if (!detail::ReadJpegSize(bytes, stored)) {
+        if (bytes.size() < kHeaderPrefix) throw Fault::InvalidPicture(path);
+        bytes = detail::ReadPictureFile(path, kWholeFile);
+        if (!detail::ReadJpegSize(bytes, stored)) throw Fault::InvalidPicture(path);
+    }
+    // Both the decoded rows and the turned rows must be possible, as in
+    // DecodePicture; the EXIF segment stands before the frame header, so it
+    // is within the bytes that held the header.
+    detail::CheckPictureSize(stored, path);
+    const PictureSize shown = detail::OrientedSize(stored, detail::ReadExifOrientation(bytes));
+    detail::CheckPictureSize(shown, path);
+    return shown;
+}
+
+}  // namespace
+
+PixelRows DecodePicture(const std::string& path) {
+    try {
+        return Decode(path);
+    } catch (const Fault& fault) {
+        throw NamingFile(fault, path);
+    } catch (const std::bad_alloc&) {
+        throw NamingFile(Fault::OutOfMemory(), path);
+    }
+}
+
+PictureSize ReadPictureSize(const std::string& path) {
+    try {
+        return ReadSize(path);
+    } catch (const Fault& fault) {
+        throw NamingFile(fault, path);
+    } catch (const std::bad_alloc&) {
+        throw NamingFile(Fault::OutOfMemory(), path);
+    }
+}
+
+}  // namespace fotolane::picture

@@ -1,0 +1,55 @@
+#pragma once
+
+// The pieces of picture decoding, shared by the files of platform/ that
+// make up DecodePicture and ReadPictureSize, and by their tests. Nothing
+// outside platform/ includes this header.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/codecs/PictureDecoder.h"
+#include "platform/core/PixelRows.h"
+
+namespace fotolane::picture::detail {
+
+using Bytes = std::span<const std::uint8_t>;
+
+enum class PictureFormat { kUnknown, kJpeg, kBitmap, kGif };
+
+// The format from the file's first bytes.
+PictureFormat FormatOfContent(Bytes bytes);
+
+// The file's bytes, at most `limit` of them from its start. "File not found"
+// for a missing file or one that is not a plain file, "Permission denied" for
+// one that cannot be opened.
+std::vector<std::uint8_t> ReadPictureFile(const std::string& path, std::size_t limit);
+
+// Raises "Overflow" unless rows of this size pass the 32-bit limits of
+// AllocatePixelRows (stride, and stride * height), "Invalid picture" for a
+// size of zero or below. Called with a header's size before anything of the
+// picture's size is allocated.
+void CheckPictureSize(PictureSize size, const std::string& path);
+
+// The decoders below raise faults that may not name the file yet; the two
+// public functions add the name.
+
+// JPEG through TurboJPEG. ReadJpegSize returns false when the header is not
+// complete within `bytes` (the caller may retry with more of the file).
+PixelRows DecodeJpeg(Bytes bytes, const std::string& path);
+bool ReadJpegSize(Bytes bytes, PictureSize& stored);
+
+// Windows bitmaps and GIF through Qt's image readers.
+PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& path);
+PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::string& path);
+
+// EXIF orientation: the value 1 to 8 of a JPEG's Orientation tag (1 when
+// there is none or it is not valid), the size once it is applied, and the
+// pixels turned and mirrored so that the picture stands as it is meant to.
+int ReadExifOrientation(Bytes jpeg);
+PictureSize OrientedSize(PictureSize stored, int orientation);
+PixelRows ApplyOrientation(PixelRows stored, int orientation);
+
+}  // namespace fotolane::picture::detail

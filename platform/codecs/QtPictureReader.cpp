@@ -1,0 +1,248 @@
+// Windows bitmaps and GIF pictures through Qt Gui's image readers, which
+// need no display and no application object.
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QImageReader>
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "platform/core/Fault.h"
+#include "platform/codecs/PictureDecoding.h"
+
+namespace fotolane::picture::detail {
+
+namespace {
+
+// The largest picture within the 32-bit limits has 3 * width * height below
+// 2^31 bytes as 24-bit rows; Qt holds it in at most 4 bytes a pixel, so no
+// picture that could be decoded needs more than 2^31 / 3 * 4 bytes (2731 MiB).
+// Qt's own default (128 MiB) would refuse big real pictures; our own size
+// check before each read keeps out absurd ones.
+constexpr int kQtAllocationLimitMiB = 2731;
+
+void SetQtAllocationLimit() {
+    // Qt's limit is one for the whole process: set it once, before the first
+    // reader, whichever thread gets here first.
+    static const bool done = [] {
+        QImageReader::setAllocationLimit(kQtAllocationLimitMiB);
+        return true;
+    }();
+    (void)done;
+}
+
+std::uint32_t ReadLittleEndian32(Bytes bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
+           static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
+           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+void WriteLittleEndian32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Qt knows the bitmap headers of 12, 40, 108 (V4) and 124 (V5) bytes, not
+// the 52- and 56-byte ones that Photoshop writes. Those are the 40-byte
+// header followed by the colour masks (red, green, blue, and alpha for 56),
+// that is the start of a V4 header: widened with zeros to 108 bytes (the V4
+// colour-space fields, which Qt does not use), Qt reads them. The file header
+// is 14 bytes: "BM", file size, 4 reserved, offset of the pixels.
+std::vector<std::uint8_t> WidenedBitmapHeader(Bytes bytes) {
+    constexpr std::size_t kFileHeader = 14;
+    constexpr std::uint32_t kV4Header = 108;
+    if (bytes.size() < kFileHeader + 4) return {};
+    const std::uint32_t header = ReadLittleEndian32(bytes, kFileHeader);
+    if (header != 52 && header != 56) return {};
+    const std::size_t end = kFileHeader + header;
+    if (bytes.size() < end) return {};
+    const std::uint32_t added = kV4Header - header;
+
+    std::vector<std::uint8_t> widened;
+    widened.reserve(bytes.size() + added);
+    widened.insert(widened.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(end));
+    widened.insert(widened.end(), added, 0);
+    widened.insert(widened.end(), bytes.begin() + static_cast<std::ptrdiff_t>(end), bytes.end());
+    WriteLittleEndian32(widened, kFileHeader, kV4Header);
+    WriteLittleEndian32(widened, 2, ReadLittleEndian32(bytes, 2) + added);
+    const std::uint32_t pixels = ReadLittleEndian32(bytes, 10);
+    if (pixels >= end) WriteLittleEndian32(widened, 10, pixels + added);
+    return widened;
+}
+
+// A reader bound to the bytes (which must outlive it) that uses the one
+// handler of the format told by the content, never a guess of Qt's own.
+class BoundReader {
+  public:
+    BoundReader(Bytes bytes, PictureFormat format)
+        : data_(QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                        static_cast<qsizetype>(bytes.size()))),
+          buffer_(&data_) {
+        SetQtAllocationLimit();
+        buffer_.open(QIODevice::ReadOnly);
+        reader_.setDevice(&buffer_);
+        reader_.setFormat(format == PictureFormat::kGif ? "gif" : "bmp");
+        reader_.setAutoDetectImageFormat(false);
+    }
+    QImageReader& reader() { return reader_; }
+
+  private:
+    QByteArray data_;
+    QBuffer buffer_;
+    QImageReader reader_;
+};
+
+// The size that Qt's reader will give, before it allocates anything.
+// Bitmap: Qt's header size, whose height is negative for top-down rows.
+// GIF: Qt makes the first frame a picture of the whole logical screen
+// (bytes 6 to 9 of the file), wherever the frame lies on it; Qt's own size
+// option tells the frame's size in some files, not what it decodes.
+PictureSize HeaderSize(Bytes bytes, PictureFormat format, QImageReader& reader) {
+    if (format == PictureFormat::kGif) {
+        if (bytes.size() < 10) return {0, 0};
+        return {bytes[6] | bytes[7] << 8, bytes[8] | bytes[9] << 8};
+    }
+    const QSize size = reader.size();
+    if (size.width() <= 0 || size.height() == 0 || size.height() == INT32_MIN) return {0, 0};
+    return {size.width(), size.height() < 0 ? -size.height() : size.height()};
+}
+
+// Qt widens a colour channel of n bits (n < 8) of a 16- or 32-bit bitmap by
+// multiplying it by 2^(8 - n), so that a 5-bit white comes out 248, not
+// 255, and a 1-bit alpha 128 (half transparent) rather than opaque. A
+// channel's table maps Qt's value to the value stretched over 0 to 255.
+struct ChannelTables {
+    std::array<std::uint8_t, 256> red, green, blue, alpha;
+};
+
+std::array<std::uint8_t, 256> StretchTable(std::uint32_t mask) {
+    std::array<std::uint8_t, 256> table{};
+    const int bits = std::popcount(mask);
+    for (int value = 0; value < 256; ++value) {
+        if (bits < 1 || bits > 7) {
+            table[static_cast<std::size_t>(value)] = static_cast<std::uint8_t>(value);
+            continue;
+        }
+        const int top = (1 << bits) - 1;
+        const int level = value >> (8 - bits);
+        table[static_cast<std::size_t>(value)] =
+            static_cast<std::uint8_t>((level * 255 + top / 2) / top);
+    }
+    return table;
+}
+
+// The channel masks from the bitmap's headers: after the 14-byte file
+// header, the info header's size (offset 14), bits a pixel (28),
+// compression (30); bit-field masks red, green, blue at 54, 58, 62 (after a
+// 40-byte header, or inside a longer one), alpha at 66 inside headers of 56
+// bytes and more.
+ChannelTables BitmapChannelTables(Bytes bytes) {
+    std::uint32_t masks[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    if (bytes.size() >= 34) {
+        const std::uint32_t header = ReadLittleEndian32(bytes, 14);
+        const int bits_a_pixel = bytes[28] | bytes[29] << 8;
+        const std::uint32_t compression = ReadLittleEndian32(bytes, 30);
+        constexpr std::uint32_t kRgb = 0;
+        constexpr std::uint32_t kBitFields = 3;
+        if (header >= 40 && bits_a_pixel == 16 && compression == kRgb) {
+            // The default 16-bit layout: 5 bits each for red, green, blue.
+            masks[0] = masks[1] = masks[2] = 0x1F;
+        } else if (header >= 40 && (bits_a_pixel == 16 || bits_a_pixel == 32) &&
+                   compression == kBitFields && bytes.size() >= 66) {
+            for (std::size_t i = 0; i < 3; ++i) masks[i] = ReadLittleEndian32(bytes, 54 + 4 * i);
+            if (header >= 56 && bytes.size() >= 70) masks[3] = ReadLittleEndian32(bytes, 66);
+        }
+    }
+    return {StretchTable(masks[0]), StretchTable(masks[1]), StretchTable(masks[2]),
+            StretchTable(masks[3])};
+}
+
+ChannelTables IdentityTables() {
+    return {StretchTable(0), StretchTable(0), StretchTable(0), StretchTable(0)};
+}
+
+std::uint8_t OnWhite(int channel, int alpha) {
+    return static_cast<std::uint8_t>((channel * alpha + 255 * (255 - alpha) + 127) / 255);
+}
+
+// Qt's picture as bottom-up B, G, R rows; pixels that are not fully opaque
+// are laid over white (the surface's background colour).
+PixelRows ToPixelRows(QImage image, const ChannelTables& tables) {
+    const bool alpha = image.hasAlphaChannel();
+    // Both formats hold one 0xAARRGGBB word a pixel; ARGB32 is not
+    // premultiplied, so the colour is the colour.
+    image.convertTo(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull()) throw Fault::OutOfMemory();
+    PixelRows rows = AllocatePixelRows(image.width(), image.height());
+    for (std::int32_t y = 0; y < rows.height; ++y) {
+        const QRgb* from = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        std::uint8_t* to = rows.ScanLine(rows.height - 1 - y);
+        for (std::int32_t x = 0; x < rows.width; ++x, to += 3) {
+            const QRgb pixel = from[x];
+            const int a = alpha ? tables.alpha[static_cast<std::size_t>(qAlpha(pixel))] : 255;
+            to[0] = OnWhite(tables.blue[static_cast<std::size_t>(qBlue(pixel))], a);
+            to[1] = OnWhite(tables.green[static_cast<std::size_t>(qGreen(pixel))], a);
+            to[2] = OnWhite(tables.red[static_cast<std::size_t>(qRed(pixel))], a);
+        }
+    }
+    return rows;
+}
+
+}  // namespace
+
+// Where a GIF's first frame covers only part of the screen, browsers show
+// the rest transparent (white on our surface), but Qt paints it in the
+// screen's background colour when the frame has no transparent colour. Qt
+// takes a background index beyond the colour table as transparent: the
+// copy handed to Qt gets one (byte 11; byte 10 holds the table's presence
+// and size). A table of 256 colours leaves no such index and stays as it is.
+std::vector<std::uint8_t> WithTransparentBackground(Bytes bytes) {
+    if (bytes.size() < 13 || (bytes[10] & 0x80) == 0) return {};
+    const int colours = 2 << (bytes[10] & 0x07);
+    if (colours >= 256 || bytes[11] == 0xFF) return {};
+    std::vector<std::uint8_t> patched(bytes.begin(), bytes.end());
+    patched[11] = 0xFF;
+    return patched;
+}
+
+PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::string& path) {
+    std::vector<std::uint8_t> widened;
+    if (format == PictureFormat::kBitmap) widened = WidenedBitmapHeader(bytes);
+    if (!widened.empty()) bytes = widened;
+    BoundReader bound(bytes, format);
+    const PictureSize size = HeaderSize(bytes, format, bound.reader());
+    CheckPictureSize(size, path);
+    return size;
+}
+
+PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& path) {
+    std::vector<std::uint8_t> copy = format == PictureFormat::kBitmap
+                                         ? WidenedBitmapHeader(bytes)
+                                         : WithTransparentBackground(bytes);
+    if (!copy.empty()) bytes = copy;
+    BoundReader bound(bytes, format);
+    QImageReader& reader = bound.reader();
+    const PictureSize size = HeaderSize(bytes, format, reader);
+    CheckPictureSize(size, path);
+
+    QImage image;
+    if (format == PictureFormat::kBitmap) {
+        // Qt's bitmap reader stops at the end of a short file and leaves the
+        // rows it did not reach as it found them. Handed a picture of the
+        // right size and format, it reads into that one: zero-filled, the
+        // missing rows are palette entry 0 or black, never stray memory.
+        const QImage::Format qt_format = reader.imageFormat();
+        if (qt_format == QImage::Format_Invalid) throw Fault::InvalidPicture(path);
+        image = QImage(size.width, size.height, qt_format);
+        if (image.isNull()) throw Fault::OutOfMemory();
+        image.fill(0);
+    }
+    if (!reader.read(&image) || image.isNull()) throw Fault::InvalidPicture(path);
+    const ChannelTables tables =
+        format == PictureFormat::kBitmap ? BitmapChannelTables(bytes) : IdentityTables();
+    return ToPixelRows(std::move(image), tables);
+}
+
+}  // namespace fotolane::picture::detail

@@ -1,0 +1,117 @@
+#include "platform/files/FileSystem.h"
+
+#include <QString>
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include "platform/core/Fault.h"
+#include "platform/core/Paths.h"
+
+namespace fotolane {
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* dir) const noexcept { closedir(dir); }
+};
+
+bool IsHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
+
+std::string JoinPath(const std::string& folder, std::string_view name) {
+    std::string path = folder;
+    if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
+    path += name;
+    return path;
+}
+
+// stat() follows symbolic links, so a link to a regular file counts as one.
+bool IsRegularFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::u16string UpperKey(std::string_view name) {
+    const QString upper =
+        QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).toUpper();
+    return std::u16string(reinterpret_cast<const char16_t*>(upper.utf16()),
+                          static_cast<std::size_t>(upper.size()));
+}
+
+}  // namespace
+
+std::string FolderListing::First(const std::string& folderPath) {
+    names_.clear();
+    next_ = 0;
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(folderPath.c_str()));
+    if (!dir) throw Fault::FromErrno(errno, folderPath);
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (IsHiddenName(name)) continue;
+        if (IsRegularFile(JoinPath(folderPath, name))) names_.emplace_back(name);
+    }
+    // Sorting with precomputed keys: a camera folder holds thousands of names.
+    std::vector<std::pair<std::u16string, std::string>> keyed;
+    keyed.reserve(names_.size());
+    for (auto& name : names_) keyed.emplace_back(UpperKey(name), std::move(name));
+    std::sort(keyed.begin(), keyed.end());
+    for (std::size_t i = 0; i < keyed.size(); ++i) names_[i] = std::move(keyed[i].second);
+    return Next();
+}
+
+std::string FolderListing::Next() {
+    if (next_ >= names_.size()) return {};
+    return names_[next_++];
+}
+
+std::string LookUpPlainFile(const std::string& path) {
+    const std::size_t slash = path.find_last_of(kPathSeparator);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || IsHiddenName(name)) return {};
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return {};
+        throw Fault::FromErrno(errno, path);
+    }
+    return S_ISREG(info.st_mode) ? name : std::string();
+}
+
+void CreateFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) != 0) {
+        if (errno == EEXIST) throw Fault("Path/File access error (it exists already): " + path);
+        throw Fault::FromErrno(errno, path);
+    }
+}
+
+TextFileWriter::~TextFileWriter() = default;
+
+void TextFileWriter::Open(const std::string& path) {
+    file_.reset();
+    path_ = path;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) throw Fault::FromErrno(errno, path);
+    file_.reset(file);
+}
+
+void TextFileWriter::WriteLine(std::string_view bytes) {
+    if (!file_) throw Fault("Bad file name or number: " + path_);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size() ||
+        std::fwrite("\r\n", 1, 2, file_.get()) != 2) {
+        throw Fault::FromErrno(errno, path_);
+    }
+}
+
+void TextFileWriter::Close() {
+    if (!file_) return;
+    std::FILE* file = file_.release();
+    errno = 0;
+    const bool flushed = std::fflush(file) == 0;
+    const int flushError = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!flushed) throw Fault::FromErrno(flushError, path_);
+    if (!closed) throw Fault::FromErrno(errno, path_);
+}
+
+}  // namespace fotolane

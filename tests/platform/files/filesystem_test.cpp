@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/core/Fault.h"
+#include "platform/files/FileSystem.h"
+#include "tests/TempFolder.h"
+
+namespace fotolane {
+namespace {
+
+using testing::ReadFile;
+using testing::TempFolder;
+
+std::vector<std::string> ListAll(const std::string& folder) {
+    FolderListing listing;
+    std::vector<std::string> names;
+    for (std::string name = listing.First(folder); !name.empty(); name = listing.Next()) {
+        names.push_back(name);
+    }
+    return names;
+}
+
+TEST(FolderListing, YieldsPlainFilesOnlyInWindowsOrder) {
+    TempFolder folder;
+    for (const char* name : {"b.jpg", "A.JPG", "a.jpg", "_x.gif", "Z.bmp", "10.jpg", "9.jpg",
+                             "\xC3\xA9t\xC3\xA9.jpg", ".hidden.jpg"}) {
+        folder.Write(name);
+    }
+    std::filesystem::create_directory(folder.path() / "Sub.jpg");
+    std::filesystem::create_symlink(folder.path() / "b.jpg", folder.path() / "link.jpg");
+    std::filesystem::create_symlink(folder.path() / "missing", folder.path() / "dangling.jpg");
+
+    // Upper-cased comparison: "_" (0x5F) sorts after the letters, "A.JPG"
+    // before "a.jpg" by bytes once their upper cases tie, and "É" after "Z".
+    EXPECT_EQ(ListAll(folder.str()),
+              (std::vector<std::string>{"10.jpg", "9.jpg", "A.JPG", "a.jpg", "b.jpg", "link.jpg",
+                                        "Z.bmp", "_x.gif", "\xC3\xA9t\xC3\xA9.jpg"}));
+}
+
+TEST(FolderListing, EndsWithEmptyNamesAndStartsAfreshOnFirst) {
+    TempFolder folder;
+    folder.Write("one.jpg");
+    FolderListing listing;
+    EXPECT_EQ(listing.First(folder.str()), "one.jpg");
+    EXPECT_EQ(listing.Next(), "");
+    EXPECT_EQ(listing.Next(), "");
+    EXPECT_EQ(listing.First(folder.str()), "one.jpg");
+
+    TempFolder empty;
+    EXPECT_EQ(listing.First(empty.str()), "");
+}
+
+TEST(FolderListing, FolderThatCannotBeReadIsAFaultNamingIt) {
+    TempFolder folder;
+    const std::string missing = folder / "nowhere";
+    try {
+        FolderListing().First(missing);
+        FAIL();
+    } catch (const Fault& fault) {
+        EXPECT_EQ(std::string(fault.Description()), "Path not found: " + missing);
+    }
+}
+
+TEST(LookUpPlainFile, FindsOnlyVisibleRegularFiles) {
+    TempFolder folder;
+    folder.Write("a.jpg");
+    folder.Write(".h.jpg");
+    std::filesystem::create_directory(folder.path() / "d.jpg");
+    EXPECT_EQ(LookUpPlainFile(folder / "a.jpg"), "a.jpg");
+    EXPECT_EQ(LookUpPlainFile(folder / ".h.jpg"), "");
+    EXPECT_EQ(LookUpPlainFile(folder / "d.jpg"), "");
+    EXPECT_EQ(LookUpPlainFile(folder / "none.jpg"), "");
+    // A path below a regular file is simply absent.
+    EXPECT_EQ(LookUpPlainFile(folder / "a.jpg/x.jpg"), "");
+}
+
+TEST(CreateFolder, MakesOneLevelAndFaultsWhenItExists) {
+    TempFolder folder;
+    CreateFolder(folder / "Thumbnails/");
+    EXPECT_TRUE(std::filesystem::is_directory(folder.path() / "Thumbnails"));
+    EXPECT_THROW(CreateFolder(folder / "Thumbnails/"), Fault);
+    EXPECT_THROW(CreateFolder(folder / "a/b"), Fault);
+}
+
+TEST(TextFileWriter, WritesLinesWithCrLfAndReplacesAnOldFile) {
+    TempFolder folder;
+    const std::string path = folder / "page.htm";
+    folder.Write("page.htm", "old content that is longer");
+    TextFileWriter writer;
+    writer.Open(path);
+    writer.WriteLine("<html>");
+    writer.WriteLine("");
+    writer.WriteLine("\xE9");
+    writer.Close();
+    EXPECT_EQ(ReadFile(path), "<html>\r\n\r\n\xE9\r\n");
+    EXPECT_FALSE(writer.IsOpen());
+}
+
+TEST(TextFileWriter, OpenFailuresAreFaultsNamingTheFile) {
+    TempFolder folder;
+    folder.Write("plain");
+    std::filesystem::create_directory(folder.path() / "dir.htm");
+    EXPECT_THROW(TextFileWriter().Open(folder / "plain/page.htm"), Fault);
+    try {
+        TextFileWriter().Open(folder / "dir.htm");
+        FAIL();
+    } catch (const Fault& fault) {
+        EXPECT_NE(std::string(fault.Description()).find(folder / "dir.htm"), std::string::npos);
+    }
+}
+
+TEST(TextFileWriter, WriteFailureIsAFault) {
+    if (!std::filesystem::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    TextFileWriter writer;
+    writer.Open("/dev/full");
+    // The stream buffers; the failure shows at the latest when it is flushed.
+    EXPECT_THROW(
+        {
+            for (int i = 0; i < 10000; ++i) writer.WriteLine("a line that fills the buffer");
+            writer.Close();
+        },
+        Fault);
+}
+
+}  // namespace
+}  // namespace fotolane
