@@ -28,6 +28,29 @@ class RunningFlag {
     bool& flag_;
 };
 
+// Passes the host's messages on and keeps every warning in the outcome, for
+// as long as a run is under way.
+class WarningRecorder final : public ui::Host {
+  public:
+    explicit WarningRecorder(std::vector<RunWarning>& warnings)
+        : next_(ui::Current()), warnings_(warnings), installed_(*this) {}
+
+    void ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon,
+                     ui::Buttons buttons) override {
+        next_.ShowMessage(text, caption, icon, buttons);
+    }
+    void YieldToEvents() override { next_.YieldToEvents(); }
+    void ShowWarning(const std::string& text, const std::string& path) override {
+        warnings_.push_back(RunWarning{text, path});
+        next_.ShowWarning(text, path);
+    }
+
+  private:
+    ui::Host& next_;
+    std::vector<RunWarning>& warnings_;
+    ui::ScopedHost installed_;
+};
+
 }  // namespace
 
 bool IsPictureName(const std::string& strName) {
@@ -46,38 +69,45 @@ bool IsBlankTitle(const std::string& strTitle) {
 GalleryRun::GalleryRun(IGalleryInputs& inputs, IGalleryView& view, IThumbnailMaker& thumbnails)
     : inputs_(inputs), view_(view), thumbnails_(thumbnails) {}
 
-void GalleryRun::Command1_Click() {
-    if (running_) return;
+const RunOutcome& GalleryRun::Command1_Click() {
+    if (running_) return outcome_;
     if (inputs_.TitleCheck() == 1 && IsBlankTitle(inputs_.TitleText())) {
+        outcome_ = RunOutcome{};
         view_.ShowMessage("First write a Title!", ui::kApplicationName, ui::Icon::Information,
                           ui::Buttons::OK);
-        return;
+        return outcome_;
     }
-    BuildGallery();
+    return BuildGallery();
 }
 
 void GalleryRun::Command2_Click() {
     bStop = true;
 }
 
-void GalleryRun::BuildGallery() {
-    if (running_) return;
+const RunOutcome& GalleryRun::BuildGallery() {
+    if (running_) return outcome_;
     RunningFlag runningUntilTheEnd(running_);
     bStop = false;
-    std::optional<std::string> failure;
+    outcome_ = RunOutcome{};
+    std::optional<Fault> failure;
     {
+        WarningRecorder recorder(outcome_.warnings);
         // The page is closed when it goes out of scope: on the error path
         // with what it holds so far, before the window is restored.
         TextFileWriter page;
         try {
-            RunSteps(inputs_.FolderPath(), page);
+            outcome_.end = RunSteps(inputs_.FolderPath(), page);
         } catch (const Fault& fault) {
-            failure = fault.Description();
+            failure = fault;
         } catch (const std::bad_alloc&) {
-            failure = Fault::OutOfMemory().Description();
+            failure = Fault::OutOfMemory();
         } catch (const std::exception& error) {
-            failure = error.what();
+            failure = Fault(error.what());
         }
+    }
+    if (failure) {
+        outcome_.end = RunEnd::Failed;
+        outcome_.fault = failure;
     }
     // Step R, the same at every end.
     view_.SetEnabled(Control::Command1, true);
@@ -86,12 +116,13 @@ void GalleryRun::BuildGallery() {
     view_.SetProgressValue(0);
     view_.SetBusyPointer(false);
     if (failure) {
-        view_.ShowMessage("Errore : " + *failure, ui::kApplicationName, ui::Icon::None,
-                          ui::Buttons::OK);
+        view_.ShowMessage(std::string("Errore : ") + failure->Description(), ui::kApplicationName,
+                          ui::Icon::None, ui::Buttons::OK);
     }
+    return outcome_;
 }
 
-void GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter& page) {
+RunEnd GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter& page) {
     running_ = true;
     view_.SetEnabled(Control::Command1, false);
     view_.SetEnabled(Control::Command2, true);
@@ -100,7 +131,8 @@ void GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter& p
     view_.SetBusyPointer(true);
 
     const std::int32_t n = ListPictures(strPictureFolder);
-    if (n == 0) return;
+    outcome_.pictures = n;
+    if (n == 0) return RunEnd::NoPictures;
 
     const GalleryPaths paths = MakeGalleryPaths(strPictureFolder);
     page.Open(paths.pagePath);
@@ -115,16 +147,18 @@ void GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter& p
         thumbnails_.Get_Thrumbal(PathInFolder(strPictureFolder, name), paths.thumbnailFolder,
                                  inputs_.AllSelected(), lThumbSize);
         writer.WritePictureCell(name, i, lThumbSize);
+        outcome_.cells = i;
         // A click on "&Stop" is served here; it takes effect once the picture
         // in hand has its thumbnail and its cell.
         view_.YieldToEvents();
         if (bStop) {
             page.Close();
-            return;
+            return RunEnd::Stopped;
         }
     }
     writer.WritePageFooter();
     page.Close();
+    return RunEnd::Done;
 }
 
 std::int32_t GalleryRun::ListPictures(const std::string& strPictureFolder) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "gallery/GalleryInterfaces.h"
+#include "gallery/RunOutcome.h"
 #include "platform/files/FileSystem.h"
 
 namespace fotolane::gallery {
@@ -16,19 +17,22 @@ namespace fotolane::gallery {
 //
 // Nothing escapes a run: every failure ends it through one error path that
 // closes the page (keeping what was written), restores the window and then
-// shows "Errore : " and the failure's description.
+// shows "Errore : " and the failure's description. How the run ended, and
+// what it warned about on the way, is kept as its outcome.
 class GalleryRun {
   public:
     GalleryRun(IGalleryInputs& inputs, IGalleryView& view, IThumbnailMaker& thumbnails);
 
     // "&Get": the title check, then BuildGallery.
-    void Command1_Click();
+    const RunOutcome& Command1_Click();
     // "&Stop": asks the run under way to stop after the picture in hand.
     void Command2_Click();
 
     // Does nothing while a run is under way (a second run would reset the
     // list the first one is working through).
-    void BuildGallery();
+    const RunOutcome& BuildGallery();
+    // How the last run ended (or was refused).
+    const RunOutcome& Outcome() const { return outcome_; }
     // True from the moment the window is switched to running until the run
     // has ended and shown its message, if any.
     bool IsRunning() const { return running_; }
@@ -38,7 +42,7 @@ class GalleryRun {
     std::int32_t lThumbSize = 0;           // the last run's thumbnail size
 
   private:
-    void RunSteps(const std::string& strPictureFolder, TextFileWriter& page);
+    RunEnd RunSteps(const std::string& strPictureFolder, TextFileWriter& page);
     std::int32_t ListPictures(const std::string& strPictureFolder);
     std::string NextFileName();
     static void MakeThumbnailFolder(const std::string& strPath);
@@ -49,6 +53,7 @@ class GalleryRun {
     IThumbnailMaker& thumbnails_;
     FolderListing listing_;  // begun by ListPictures, continued by NextFileName
     bool running_ = false;
+    RunOutcome outcome_;
 };
 
 // Whether a file name is one of the pictures a gallery takes: its extension

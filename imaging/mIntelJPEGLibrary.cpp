@@ -36,7 +36,7 @@ bool WriteJPEGFile(const cDIBSection& cDib, const std::string& strFileName, std:
         }
     }
     if (!bWritten) {
-        ui::MessageBox("Failed to save to JPG", ui::Icon::Exclamation, ui::Buttons::OK);
+        ui::Warn("Failed to save to JPG", strFileName);
         return false;
     }
     return true;

@@ -39,8 +39,6 @@ class InterruptToStop {
     bool installed_ = false;
 };
 
-constexpr const char* kErrorPrefix = "Errore : ";
-
 }  // namespace
 
 BatchInputs::BatchInputs(const BatchSettings& settings, std::string folderPath)
@@ -51,17 +49,11 @@ BatchView::BatchView(std::ostream& err, bool showProgress)
 
 void BatchView::ShowMessage(const std::string& text, const std::string&, ui::Icon, ui::Buttons) {
     EndProgressLine();
-    if (text.starts_with(kErrorPrefix)) failed_ = true;
     err_ << text << '\n' << std::flush;
 }
 
 void BatchView::YieldToEvents() {
     if (interruptRequested != 0 && run_ != nullptr) run_->Command2_Click();
-}
-
-void BatchView::SetEnabled(gallery::Control control, bool enabled) {
-    // The run disables "&Get" as its first move, past the title check.
-    if (control == gallery::Control::Command1 && !enabled) started_ = true;
 }
 
 void BatchView::SetProgressValue(std::int32_t value) {
@@ -112,10 +104,22 @@ int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thu
     ui::ScopedHost host(view);
     InterruptToStop interrupt;
 
-    run.Command1_Click();
-    if (!view.Started()) return kExitUsage;  // "First write a Title!"
-    if (view.Failed()) return kExitError;
-    if (run.bStop) return kExitStopped;
+    return ExitStatusOf(run.Command1_Click());
+}
+
+int ExitStatusOf(const gallery::RunOutcome& outcome) {
+    switch (outcome.end) {
+        case gallery::RunEnd::NotStarted:  // "First write a Title!"
+            return kExitUsage;
+        case gallery::RunEnd::Failed:
+            return kExitError;
+        case gallery::RunEnd::Stopped:
+            return kExitStopped;
+        case gallery::RunEnd::Done:
+            return outcome.Incomplete() ? kExitIncomplete : kExitDone;
+        case gallery::RunEnd::NoPictures:
+            break;
+    }
     return kExitDone;
 }
 

@@ -14,6 +14,7 @@ namespace fotolane::batch {
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitIncomplete = 3;  // the page is complete, some thumbnails are not
 inline constexpr int kExitStopped = 130;  // 128 + SIGINT, as shells report it
 
 // The window's controls, answered from the settings.
@@ -50,15 +51,10 @@ class BatchView final : public gallery::IGalleryView {
     void ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon,
                      ui::Buttons buttons) override;
     void YieldToEvents() override;
-    void SetEnabled(gallery::Control control, bool enabled) override;
+    void SetEnabled(gallery::Control, bool) override {}
     void SetProgressMax(std::int32_t maximum) override { progressMax_ = maximum; }
     void SetProgressValue(std::int32_t value) override;
     void SetBusyPointer(bool) override {}
-
-    // The run began (past the title check).
-    bool Started() const { return started_; }
-    // The run ended through its error path.
-    bool Failed() const { return failed_; }
 
   private:
     void EndProgressLine();
@@ -68,14 +64,15 @@ class BatchView final : public gallery::IGalleryView {
     gallery::GalleryRun* run_ = nullptr;
     std::int32_t progressMax_ = 0;
     bool progressLineOpen_ = false;
-    bool started_ = false;
-    bool failed_ = false;
 };
 
 // The folder as the run takes it: made absolute and tidied (no "." or ".."
 // parts, no trailing separator but for the root), without resolving links,
 // so that the page keeps the folder's own name.
 std::string RunFolderPath(const std::string& folder);
+
+// The exit status that tells how a run ended.
+int ExitStatusOf(const gallery::RunOutcome& outcome);
 
 // Makes the gallery of settings.folder with `thumbnails`, reporting on `err`.
 // Returns the exit status. An interrupt (SIGINT) received while it runs

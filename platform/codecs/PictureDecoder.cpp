@@ -122,17 +122,6 @@ constexpr std::size_t kWholeFile = static_cast<std::size_t>(-1);
 // segments stand before its frame header, and rarely pass this.
 constexpr std::size_t kHeaderPrefix = 256 * 1024;
 
-// The description of `fault` with the file's name added, unless it has it.
-Fault NamingFile(const Fault& fault, const std::string& path) {
-    const std::string description = fault.Description();
-    const std::string suffix = ": " + path;
-    if (description.size() >= suffix.size() &&
-        description.compare(description.size() - suffix.size(), suffix.size(), suffix) == 0) {
-        return fault;
-    }
-    return Fault(description + suffix);
-}
-
 PixelRows Decode(const std::string& path) {
     const std::vector<std::uint8_t> bytes = detail::ReadPictureFile(path, kWholeFile);
     switch (detail::FormatOfContent(bytes)) {
@@ -175,9 +164,9 @@ PixelRows DecodePicture(const std::string& path) {
     try {
         return Decode(path);
     } catch (const Fault& fault) {
-        throw NamingFile(fault, path);
+        throw fault.Naming(path);
     } catch (const std::bad_alloc&) {
-        throw NamingFile(Fault::OutOfMemory(), path);
+        throw Fault::OutOfMemory().Naming(path);
     }
 }
 
@@ -185,9 +174,9 @@ PictureSize ReadPictureSize(const std::string& path) {
     try {
         return ReadSize(path);
     } catch (const Fault& fault) {
-        throw NamingFile(fault, path);
+        throw fault.Naming(path);
     } catch (const std::bad_alloc&) {
-        throw NamingFile(Fault::OutOfMemory(), path);
+        throw Fault::OutOfMemory().Naming(path);
     }
 }
 

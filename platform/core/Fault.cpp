@@ -15,23 +15,23 @@ Fault Fault::FromErrno(int error, const std::string& path) {
         case EROFS:
             return PermissionDenied(path);
         case EISDIR:
-            return Fault("Is a folder, not a file: " + path);
+            return Fault("Is a folder, not a file", path);
         case ENOTDIR:
-            return Fault("Path not found (a part of it is a file): " + path);
+            return Fault("Path not found (a part of it is a file)", path);
         case ENOSPC:
         case EDQUOT:
-            return Fault("Disk full: " + path);
+            return Fault("Disk full", path);
         case ENAMETOOLONG:
-            return Fault("File name too long: " + path);
+            return Fault("File name too long", path);
         case ENOMEM:
             return OutOfMemory();
         case EMFILE:
         case ENFILE:
-            return Fault("Too many files open: " + path);
+            return Fault("Too many files open", path);
         case EIO:
-            return Fault("Device I/O error: " + path);
+            return Fault("Device I/O error", path);
         default:
-            return Fault("File access error (code " + std::to_string(error) + "): " + path);
+            return Fault("File access error (code " + std::to_string(error) + ")", path);
     }
 }
 

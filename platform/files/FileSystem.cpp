@@ -80,7 +80,7 @@ std::string LookUpPlainFile(const std::string& path) {
 
 void CreateFolder(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) != 0) {
-        if (errno == EEXIST) throw Fault("Path/File access error (it exists already): " + path);
+        if (errno == EEXIST) throw Fault("Path/File access error (it exists already)", path);
         throw Fault::FromErrno(errno, path);
     }
 }
@@ -96,7 +96,7 @@ void TextFileWriter::Open(const std::string& path) {
 }
 
 void TextFileWriter::WriteLine(std::string_view bytes) {
-    if (!file_) throw Fault("Bad file name or number: " + path_);
+    if (!file_) throw Fault("Bad file name or number", path_);
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size() ||
         std::fwrite("\r\n", 1, 2, file_.get()) != 2) {
         throw Fault::FromErrno(errno, path_);

@@ -160,7 +160,7 @@ SettingValue RegFun::ReadValue(std::int32_t root, const std::string& keyPath,
                                const std::string& valueName, const SettingValue& defaultValue) {
     const QString key = SettingsKey(root, keyPath, valueName);
     if (file_->settings->status() == QSettings::AccessError) {
-        throw Fault("Cannot read the settings file: " + filePath_);
+        throw Fault("Cannot read the settings file", filePath_);
     }
     const QVariant stored = file_->settings->value(key);
     if (!stored.isValid()) return defaultValue;
@@ -182,7 +182,7 @@ void RegFun::WriteValue(std::int32_t root, const std::string& keyPath, const std
     file_->settings->sync();
     if (file_->IsDamaged()) file_->SetAside();
     if (file_->settings->status() != QSettings::NoError) {
-        throw Fault("Cannot write the settings file: " + filePath_);
+        throw Fault("Cannot write the settings file", filePath_);
     }
 }
 
@@ -193,7 +193,7 @@ std::string RegFun::DefaultFilePath() {
 
 std::unique_ptr<ISettingsObject> CreateObject(const std::string& progId) {
     if (progId == kRegFunProgId) return std::make_unique<RegFun>();
-    throw Fault("ActiveX component can't create object: " + progId);
+    throw Fault("ActiveX component can't create object", progId);
 }
 
 }  // namespace fotolane

@@ -33,4 +33,12 @@ void MessageBox(const std::string& text, Icon icon, Buttons buttons, const std::
 
 void DoEvents() { Current().YieldToEvents(); }
 
+void Host::ShowWarning(const std::string& text, const std::string&) {
+    ShowMessage(text, kApplicationName, Icon::Exclamation, Buttons::OK);
+}
+
+void Warn(const std::string& text, const std::string& path) {
+    Current().ShowWarning(text, path);
+}
+
 }  // namespace fotolane::ui

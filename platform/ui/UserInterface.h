@@ -20,6 +20,11 @@ public:
     virtual void ShowMessage(const std::string& text, const std::string& caption, Icon icon,
                              Buttons buttons) = 0;
     virtual void YieldToEvents() = 0;
+    // A warning about one file that does not end the work under way (a
+    // thumbnail that could not be written). By default the modal box of
+    // `text` alone with an exclamation icon; a front end that lists such
+    // warnings, or a run that counts them, takes `path` as well.
+    virtual void ShowWarning(const std::string& text, const std::string& path);
 };
 
 // Installs `host` for the calls below; nullptr goes back to the fallback,
@@ -44,5 +49,7 @@ private:
 void MessageBox(const std::string& text, Icon icon = Icon::None, Buttons buttons = Buttons::OK,
                 const std::string& caption = kApplicationName);
 void DoEvents();
+// Hands a warning about the file `path` to the current host.
+void Warn(const std::string& text, const std::string& path);
 
 }  // namespace fotolane::ui

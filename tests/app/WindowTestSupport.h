@@ -89,7 +89,7 @@ class RecordingStore final : public ISettingsObject {
 inline app::SettingsObjectFactory RecordingFactory(StoreLog& log) {
     return [&log](const std::string& progId) -> std::unique_ptr<ISettingsObject> {
         log.calls.push_back("create " + progId);
-        if (log.refuseCreation) throw Fault("ActiveX component can't create object: " + progId);
+        if (log.refuseCreation) throw Fault("ActiveX component can't create object", progId);
         return std::make_unique<RecordingStore>(log);
     };
 }

@@ -32,7 +32,7 @@ TEST(FolderPaths, AncestorsRunFromTheRoot) {
     EXPECT_EQ(AbsoluteFolderPath("/a//b/../c/"), QStringLiteral("/a/c"));
     EXPECT_EQ(FaultOf([] { AbsoluteFolderPath("relative/path"); }),
               "Path not found: relative/path");
-    EXPECT_EQ(FaultOf([] { AbsoluteFolderPath(""); }), "Path not found: ");
+    EXPECT_EQ(FaultOf([] { AbsoluteFolderPath(""); }), "Path not found");
 }
 
 TEST(FolderPaths, DriveIsTheLongestVolumeThatHoldsTheFolder) {

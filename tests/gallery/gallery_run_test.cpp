@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <new>
 #include <stdexcept>
@@ -48,7 +49,7 @@ std::string WithoutFooter(const std::string& page) {
 }
 
 class GalleryRunTest : public ::testing::Test {
-  protected:
+  public:
     GalleryRunTest() { UseFolder("Trip"); }
 
     void UseFolder(const std::string& name) {
@@ -397,6 +398,63 @@ TEST_F(GalleryRunTest, FailuresOtherThanFaultsTakeTheErrorPathToo) {
     maker.duringPicture = [](int) { throw std::runtime_error("disk on fire"); };
     run.Command1_Click();
     ExpectError("disk on fire");
+}
+
+// Every way a run ends, as the front ends read it: how, the fault, the
+// warnings given on the way, and how far it got.
+TEST_F(GalleryRunTest, OutcomeTellsHowTheRunEnded) {
+    struct Case {
+        const char* what;
+        std::function<void(GalleryRunTest&)> arrange;
+        RunEnd end;
+        std::string fault;
+        std::size_t warnings;
+        std::int32_t pictures;
+        std::int32_t cells;
+    };
+    const std::vector<Case> cases = {
+        {"no title", [](GalleryRunTest& t) { t.inputs.titleCheck = 1; }, RunEnd::NotStarted, "",
+         0, 0, 0},
+        {"no pictures", [](GalleryRunTest&) {}, RunEnd::NoPictures, "", 0, 0, 0},
+        {"done", [](GalleryRunTest& t) { t.Touch({"a.jpg", "b.jpg"}); }, RunEnd::Done, "", 0, 2,
+         2},
+        {"stopped",
+         [](GalleryRunTest& t) {
+             t.Touch({"a.jpg", "b.jpg"});
+             t.maker.duringPicture = [&t](int) { t.run.Command2_Click(); };
+         },
+         RunEnd::Stopped, "", 0, 2, 1},
+        {"failed",
+         [](GalleryRunTest& t) {
+             t.Touch({"a.jpg", "b.jpg"});
+             t.maker.faultAtPicture = 2;
+         },
+         RunEnd::Failed, "Invalid picture", 0, 2, 1},
+        {"warned",
+         [](GalleryRunTest& t) {
+             t.Touch({"a.jpg", "b.jpg"});
+             t.maker.duringPicture = [](int k) {
+                 if (k == 2) ui::Warn("Failed to save to JPG", "/t/b.jpg");
+             };
+         },
+         RunEnd::Done, "", 1, 2, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        struct Fresh final : GalleryRunTest {
+            void TestBody() override {}
+        } t;
+        c.arrange(t);
+        ui::ScopedHost host(t.view);
+        const RunOutcome& outcome = t.run.Command1_Click();
+        EXPECT_EQ(outcome.end, c.end);
+        EXPECT_EQ(outcome.fault ? outcome.fault->Message() : "", c.fault);
+        EXPECT_EQ(outcome.warnings.size(), c.warnings);
+        EXPECT_EQ(outcome.Incomplete(), c.warnings > 0);
+        EXPECT_EQ(outcome.pictures, c.pictures);
+        EXPECT_EQ(outcome.cells, c.cells);
+        EXPECT_EQ(&outcome, &t.run.Outcome());
+    }
 }
 
 TEST_F(GalleryRunTest, TitleCheckStopsOnlyACheckedBlankTitle) {

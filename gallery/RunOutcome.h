@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/core/Fault.h"
+
+namespace fotolane::gallery {
+
+// How a gallery run ended.
+enum class RunEnd {
+    NotStarted,  // "&Get" refused it: the title is missing
+    NoPictures,  // the folder holds no picture; nothing was written
+    Done,        // the page is complete
+    Stopped,     // "&Stop": the page ends after the picture under way
+    Failed,      // the error path: `RunOutcome::fault` says why
+};
+
+// A warning given on the way that did not end the run, about one file.
+struct RunWarning {
+    std::string text;  // as the user was shown it ("Failed to save to JPG")
+    std::string path;  // the file it concerns
+};
+
+// What a run did, for the front ends to read instead of its messages.
+struct RunOutcome {
+    RunEnd end = RunEnd::NotStarted;
+    std::optional<Fault> fault;        // with RunEnd::Failed
+    std::vector<RunWarning> warnings;  // in the order they were given
+    std::int32_t pictures = 0;         // pictures listed
+    std::int32_t cells = 0;            // picture cells written to the page
+
+    // The gallery is complete but some thumbnails were not written.
+    bool Incomplete() const { return end == RunEnd::Done && !warnings.empty(); }
+};
+
+}  // namespace fotolane::gallery
