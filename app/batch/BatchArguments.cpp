@@ -66,6 +66,8 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
             settings.all = false;
         } else if (name == "--no-viewer") {
             settings.viewer = false;
+        } else if (name == "--index" || name == "-i") {
+            settings.index = true;
         } else if (takesValue) {
             const std::optional<std::string> text = value();
             if (!text) return UsageError("option '" + name + "' needs a value");
@@ -99,6 +101,9 @@ std::string UsageText() {
            "  --no-viewer   open pictures by a plain link, not in a window of their size\n"
            "  --title TEXT  the page's title and heading (default: the folder's name\n"
            "                followed by \"Gallery\")\n"
+           "  -i, --index   also write index.html, an album for today's browsers with\n"
+           "                a lightbox, high-density thumbnails (Thumbnails@2x) and\n"
+           "                previews of large pictures (Previews)\n"
            "  --help        show this text\n"
            "  --version     show the version\n"
            "\n"

@@ -16,6 +16,7 @@ struct BatchSettings {
     bool viewer = true;        // "Java" enabled
     bool titled = false;       // "Title" checked
     std::string title;         // the title, exactly as given
+    bool index = false;        // also the album, index.html
 };
 
 struct ParsedArguments {

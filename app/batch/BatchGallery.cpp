@@ -86,7 +86,7 @@ std::string RunFolderPath(const std::string& folder) {
     return text;
 }
 
-int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thumbnails,
+int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& makers,
                     std::ostream& err, bool showProgress) {
     const std::string folderPath = RunFolderPath(settings.folder);
     std::error_code error;
@@ -97,14 +97,18 @@ int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thu
 
     BatchInputs inputs(settings, folderPath);
     BatchView view(err, showProgress);
-    gallery::GalleryRun run(inputs, view, thumbnails);
+    gallery::GalleryRun run(inputs, view, makers.thumbnails);
     view.Attach(run);
     // The JPEG writer's warnings and the thumbnail maker's yields reach the
     // same view as the run's own.
     ui::ScopedHost host(view);
     InterruptToStop interrupt;
 
-    return ExitStatusOf(run.Command1_Click());
+    gallery::RunOutcome outcome = run.Command1_Click();
+    if (settings.index && makers.album != nullptr) {
+        outcome = gallery::BuildAlbum(run, inputs, view, *makers.album, gallery::AlbumLinks{});
+    }
+    return ExitStatusOf(outcome);
 }
 
 int ExitStatusOf(const gallery::RunOutcome& outcome) {
@@ -123,7 +127,7 @@ int ExitStatusOf(const gallery::RunOutcome& outcome) {
     return kExitDone;
 }
 
-int BatchMain(std::span<const std::string> arguments, gallery::IThumbnailMaker& thumbnails,
+int BatchMain(std::span<const std::string> arguments, const BatchImageMakers& makers,
               std::ostream& out, std::ostream& err, bool showProgress) {
     const ParsedArguments parsed = ParseArguments(arguments);
     switch (parsed.action) {
@@ -140,7 +144,7 @@ int BatchMain(std::span<const std::string> arguments, gallery::IThumbnailMaker& 
         case ParsedArguments::Action::Run:
             break;
     }
-    return RunBatchGallery(parsed.settings, thumbnails, err, showProgress);
+    return RunBatchGallery(parsed.settings, makers, err, showProgress);
 }
 
 }  // namespace fotolane::batch

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/batch/BatchArguments.h"
+#include "gallery/Album.h"
 #include "gallery/GalleryInterfaces.h"
 #include "gallery/GalleryRun.h"
 
@@ -15,7 +16,7 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitIncomplete = 3;  // the page is complete, some thumbnails are not
-inline constexpr int kExitStopped = 130;  // 128 + SIGINT, as shells report it
+inline constexpr int kExitStopped = 130;   // 128 + SIGINT, as shells report it
 
 // The window's controls, answered from the settings.
 class BatchInputs final : public gallery::IGalleryInputs {
@@ -74,14 +75,26 @@ std::string RunFolderPath(const std::string& folder);
 // The exit status that tells how a run ended.
 int ExitStatusOf(const gallery::RunOutcome& outcome);
 
-// Makes the gallery of settings.folder with `thumbnails`, reporting on `err`.
-// Returns the exit status. An interrupt (SIGINT) received while it runs
-// stops the run after the picture under way.
-int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thumbnails,
+// The makers of a gallery's images: the run's thumbnails and, with --index,
+// the album's own.
+struct BatchImageMakers {
+    // Not explicit: a thumbnail maker alone makes a gallery without album.
+    BatchImageMakers(gallery::IThumbnailMaker& thumbnailMaker,
+                     gallery::IAlbumImages* albumImages = nullptr)
+        : thumbnails(thumbnailMaker), album(albumImages) {}
+
+    gallery::IThumbnailMaker& thumbnails;
+    gallery::IAlbumImages* album = nullptr;  // needed with settings.index
+};
+
+// Makes the gallery of settings.folder with `makers`, and its album with
+// settings.index, reporting on `err`. Returns the exit status. An interrupt
+// (SIGINT) received while it runs stops it after the picture under way.
+int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& makers,
                     std::ostream& err, bool showProgress);
 
 // The whole program: arguments (without the program's name) to exit status.
-int BatchMain(std::span<const std::string> arguments, gallery::IThumbnailMaker& thumbnails,
+int BatchMain(std::span<const std::string> arguments, const BatchImageMakers& makers,
               std::ostream& out, std::ostream& err, bool showProgress);
 
 }  // namespace fotolane::batch

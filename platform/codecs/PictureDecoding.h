@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/codecs/PictureDecoder.h"
@@ -51,5 +52,11 @@ PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::stri
 int ReadExifOrientation(Bytes jpeg);
 PictureSize OrientedSize(PictureSize stored, int orientation);
 PixelRows ApplyOrientation(PixelRows stored, int orientation);
+
+// The EXIF DateTimeOriginal of a JPEG's first segments, and the check and
+// reshaping of its text ("2004:06:12 14:03:05" to "2004-06-12T14:03:05";
+// empty for anything else, an all-zero date included).
+std::string ReadDateTaken(Bytes jpeg);
+std::string DateTakenFromExif(std::string_view value);
 
 }  // namespace fotolane::picture::detail

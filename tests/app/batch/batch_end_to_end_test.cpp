@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <utility>
@@ -165,6 +166,29 @@ TEST(BatchEndToEnd, NewMakesOnlyTheMissingThumbnails) {
     EXPECT_EQ(ReadFile(trip.Thumb("Lake")), "kept");
     EXPECT_EQ(trip.ThumbSize("hopper"), std::pair(70, 70));
     EXPECT_TRUE(ReadFile(trip.page).ends_with("</html>\r\n"));
+}
+
+TEST(BatchEndToEnd, IndexAddsTheAlbumAndLeavesThePageAndThumbnailsAsTheyAre) {
+    Trip trip;
+    ASSERT_EQ(RunProgram({trip.folder}).status, 0);
+    std::map<std::string, std::string> without;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(trip.folder)) {
+        if (entry.is_regular_file()) without[entry.path().string()] = ReadFile(entry.path());
+    }
+
+    const Finished run = RunProgram({"--index", trip.folder});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    // Every file of the gallery alone is there byte for byte; the album's
+    // files stand beside them.
+    for (const auto& [path, bytes] : without) EXPECT_EQ(ReadFile(path), bytes) << path;
+    const std::string album = ReadFile(trip.folder + "/index.html");
+    EXPECT_NE(album.find("href=\"Tower.JPG\""), std::string::npos);
+    EXPECT_NE(album.find("flower.jpeg <time datetime=\"2003-12-14T12:01:44\">"), std::string::npos);
+    const picture::PictureSize tower =
+        picture::ReadPictureSize(trip.folder + "/Thumbnails@2x/Tower.JPG.jpg");
+    EXPECT_EQ(std::pair(tower.width, tower.height), std::pair(93, 140));
+    EXPECT_TRUE(std::filesystem::is_directory(trip.folder + "/Previews"));
 }
 
 TEST(BatchEndToEnd, ExitStatusTellsHowTheRunEnded) {
