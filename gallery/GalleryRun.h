@@ -46,6 +46,7 @@ class GalleryRun {
     RunEnd RunSteps(const std::string& strPictureFolder, TextFileWriter& page);
     std::int32_t ListPictures(const std::string& strPictureFolder);
     std::string NextFileName();
+    bool MakeThumbnail(const std::string& strPicturePath, const std::string& strThumbFolder);
     // The fault of making the folder, which the run looks at only when no
     // folder is there afterwards.
     static std::optional<Fault> MakeThumbnailFolder(const std::string& strPath);
