@@ -1,5 +1,6 @@
 #include "gallery/Album.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <exception>
 #include <new>
@@ -26,6 +27,30 @@ void MakeFolder(const std::string& strPath) {
     }
 }
 
+// Whether the run left the picture out of its page (keeping going).
+bool WasSkipped(const RunOutcome& outcome, const std::string& strPath) {
+    return std::any_of(outcome.skipped.begin(), outcome.skipped.end(),
+                       [&strPath](const Fault& fault) { return fault.Path() == strPath; });
+}
+
+// The album's images of one picture. Keeping going, a picture whose images
+// cannot be made is left out of the album as the run leaves pictures out.
+std::optional<AlbumPicture> MakeImages(IAlbumImages& images, const std::string& strPath,
+                                       const std::string& strName, const AlbumPaths& paths,
+                                       const IGalleryInputs& inputs, std::int32_t lThumbSize,
+                                       IGalleryView& view, RunOutcome& outcome) {
+    if (!inputs.KeepGoing()) {
+        return images.MakeAlbumImages(strPath, strName, paths, inputs.AllSelected(), lThumbSize);
+    }
+    try {
+        return images.MakeAlbumImages(strPath, strName, paths, inputs.AllSelected(), lThumbSize);
+    } catch (const Fault& fault) {
+        outcome.skipped.push_back(fault.Naming(strPath));
+        view.ShowSkipped(outcome.skipped.back());
+        return std::nullopt;
+    }
+}
+
 std::span<const std::uint8_t> BytesOf(const std::string& text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
@@ -45,7 +70,12 @@ AlbumPaths MakeAlbumPaths(const std::string& strPictureFolder) {
 RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryView& view,
                       IAlbumImages& images, const AlbumLinks& links) {
     RunOutcome outcome = run.Outcome();
-    if (outcome.end != RunEnd::Done) return outcome;
+    // A folder without pictures gets an album only to lead to the albums
+    // below it.
+    const bool leads = links.parent || !links.children.empty();
+    if (outcome.end != RunEnd::Done && !(outcome.end == RunEnd::NoPictures && leads)) {
+        return outcome;
+    }
 
     const std::string folder = inputs.FolderPath();
     const AlbumPaths paths = MakeAlbumPaths(folder);
@@ -59,15 +89,23 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
     {
         WarningRecorder recorder(outcome.warnings);
         try {
-            MakeFolder(paths.largeThumbnailFolder);
-            MakeFolder(paths.previewFolder);
+            if (count > 0) {
+                MakeFolder(paths.largeThumbnailFolder);
+                MakeFolder(paths.previewFolder);
+            }
             view.SetProgressValue(0);
-            view.SetProgressMax(outcome.cells);
-            for (std::size_t i = 0; i < count && i < run.strPictures.size(); ++i) {
+            view.SetProgressMax(static_cast<std::int32_t>(run.strPictures.size()));
+            std::size_t withCells = 0;
+            for (std::size_t i = 0; i < run.strPictures.size() && withCells < count; ++i) {
                 const std::string& name = run.strPictures[i];
+                const std::string path = PathInFolder(folder, name);
+                if (WasSkipped(outcome, path)) continue;
+                ++withCells;
                 view.SetProgressValue(static_cast<std::int32_t>(i + 1));
-                pictures.push_back(images.MakeAlbumImages(PathInFolder(folder, name), name, paths,
-                                                          inputs.AllSelected(), run.lThumbSize));
+                if (std::optional<AlbumPicture> picture = MakeImages(
+                        images, path, name, paths, inputs, run.lThumbSize, view, outcome)) {
+                    pictures.push_back(std::move(*picture));
+                }
                 view.YieldToEvents();
                 if (run.bStop) {
                     outcome.end = RunEnd::Stopped;

@@ -40,11 +40,12 @@ class IAlbumImages {
 // Makes the album of the run that just ended, when it ended normally: for
 // every picture that got a cell, in the run's order, its album images, then
 // index.html, written whole. Returns the run's outcome with the album's part
-// added: its warnings, a fault (RunEnd::Failed, with the "Errore : " message
-// shown as the run shows it) or a stop between two pictures (RunEnd::Stopped;
-// the album then holds the pictures done so far). The specified page and the
-// run's thumbnails are not touched. Any other end of the run is returned as
-// it is, with no album.
+// added: its warnings, pictures left out (keeping going), a fault
+// (RunEnd::Failed, with the "Errore : " message shown as the run shows it)
+// or a stop between two pictures (RunEnd::Stopped; the album then holds the
+// pictures done so far). The gallery page and the run's thumbnails are not
+// touched. A folder without pictures gets an album when `links` lead
+// somewhere; any other end of the run is returned as it is, with no album.
 RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryView& view,
                       IAlbumImages& images, const AlbumLinks& links);
 

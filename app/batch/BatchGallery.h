@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "app/batch/BatchArguments.h"
 #include "gallery/Album.h"
@@ -15,8 +17,9 @@ namespace fotolane::batch {
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitIncomplete = 3;  // the page is complete, some thumbnails are not
-inline constexpr int kExitStopped = 130;   // 128 + SIGINT, as shells report it
+inline constexpr int kExitIncomplete =
+    3;  // the page is complete, some pictures or thumbnails are not
+inline constexpr int kExitStopped = 130;  // 128 + SIGINT, as shells report it
 
 // The window's controls, answered from the settings.
 class BatchInputs final : public gallery::IGalleryInputs {
@@ -32,6 +35,7 @@ class BatchInputs final : public gallery::IGalleryInputs {
     int TitleCheck() const override { return settings_.titled ? 1 : 0; }
     int ViewerCheck() const override { return settings_.viewer ? 1 : 0; }
     bool AllSelected() const override { return settings_.all; }
+    bool KeepGoing() const override { return settings_.keepGoing; }
 
   private:
     BatchSettings settings_;
@@ -56,6 +60,7 @@ class BatchView final : public gallery::IGalleryView {
     void SetProgressMax(std::int32_t maximum) override { progressMax_ = maximum; }
     void SetProgressValue(std::int32_t value) override;
     void SetBusyPointer(bool) override {}
+    void ShowSkipped(const Fault& fault) override;
 
   private:
     void EndProgressLine();
@@ -75,10 +80,28 @@ std::string RunFolderPath(const std::string& folder);
 // The exit status that tells how a run ended.
 int ExitStatusOf(const gallery::RunOutcome& outcome);
 
+// Of two exit statuses of runs, the one that tells more: a stop over an
+// error over an incomplete gallery over a done one.
+int WorseExitStatus(int a, int b);
+
+// The folders of a recursive run: `top` first, then every folder below it,
+// each after its parent, brothers in the order of their names. Folders named
+// "Thumbnails", hidden folders (".name") and links to folders are not
+// entered; nor are folders that cannot be read.
+// With `albums`, the albums' image folders ("Thumbnails@2x", "Previews")
+// are not entered either.
+std::vector<std::string> GalleryFolders(const std::string& top, bool albums = false);
+
+// The albums' links of a recursive run over `folders` (as GalleryFolders
+// gives them): a folder has an album when it holds a picture or a folder
+// below it has one; each album leads up to its parent's (but the first
+// folder's) and down to those of the folders right below it.
+std::map<std::string, gallery::AlbumLinks> AlbumLinksOf(const std::vector<std::string>& folders);
+
 // The makers of a gallery's images: the run's thumbnails and, with --index,
 // the album's own.
 struct BatchImageMakers {
-    // Not explicit: a thumbnail maker alone makes a gallery without album.
+    // Not explicit: a thumbnail maker alone makes galleries without albums.
     BatchImageMakers(gallery::IThumbnailMaker& thumbnailMaker,
                      gallery::IAlbumImages* albumImages = nullptr)
         : thumbnails(thumbnailMaker), album(albumImages) {}
@@ -87,14 +110,17 @@ struct BatchImageMakers {
     gallery::IAlbumImages* album = nullptr;  // needed with settings.index
 };
 
-// Makes the gallery of settings.folder with `makers`, and its album with
-// settings.index, reporting on `err`. Returns the exit status. An interrupt
-// (SIGINT) received while it runs stops it after the picture under way.
+// Makes the gallery of settings.folder (and, recursively, of the folders
+// below it) with `makers`, and with settings.index each folder's album,
+// reporting on `err`. Returns the exit status. An interrupt (SIGINT)
+// received while it runs stops the run after the picture under way.
+// `terminal`: the error stream is a terminal, which gets the progress and
+// the closing line unless the settings are quiet.
 int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& makers,
-                    std::ostream& err, bool showProgress);
+                    std::ostream& err, bool terminal);
 
 // The whole program: arguments (without the program's name) to exit status.
 int BatchMain(std::span<const std::string> arguments, const BatchImageMakers& makers,
-              std::ostream& out, std::ostream& err, bool showProgress);
+              std::ostream& out, std::ostream& err, bool terminal);
 
 }  // namespace fotolane::batch
