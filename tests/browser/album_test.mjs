@@ -223,7 +223,7 @@ try {
   check(loadedAtFirst < pictureCount && lastLoaded,
         `thumbnails far below the first screen load as they come near it (${loadedAtFirst} of ${pictureCount} at first)`);
   await phone.evaluate(() => window.scrollTo(0, 0));
-  if (screenshots) await phone.screenshot({ path: path.join(screenshots, 'album-phone.png') });
+  if (screenshots) await phone.screenshot({ path: path.join(screenshots, 'album-phone.png'), scale: 'css' });
   await phone.locator('.album a').nth(1).tap();
   shown = await lightbox(phone);
   check(shown.open && nameIn(shown.caption) === kWide, 'a tap opens the lightbox');
