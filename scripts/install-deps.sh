@@ -34,8 +34,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The browser tests drive Debian's Chromium through playwright-core and run
-# axe-core in it; no
-# browser download, the package ships none.
+# axe-core in it; no browser download, the package ships none.
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 if [ -f "$here/tests/browser/package.json" ] && { [ ! -d "$here/tests/browser/node_modules/playwright-core" ] ||
     [ ! -d "$here/tests/browser/node_modules/axe-core" ]; }; then
