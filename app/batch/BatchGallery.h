@@ -15,7 +15,7 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitIncomplete = 3;  // the page is complete, some thumbnails are not
-inline constexpr int kExitStopped = 130;  // 128 + SIGINT, as shells report it
+inline constexpr int kExitStopped = 130;   // 128 + SIGINT, as shells report it
 
 // The window's controls, answered from the settings.
 class BatchInputs final : public gallery::IGalleryInputs {
@@ -28,11 +28,15 @@ class BatchInputs final : public gallery::IGalleryInputs {
     std::string ForRowText() const override { return settings_.perRow; }
     std::string SizeText() const override { return settings_.size; }
     std::string TitleText() const override { return settings_.title; }
-    int TitleCheck() const override { return settings_.titled ? 1 : 0; }
-    int ViewerCheck() const override { return settings_.viewer ? 1 : 0; }
+    gallery::CheckValue TitleCheck() const override { return CheckOf(settings_.titled); }
+    gallery::CheckValue ViewerCheck() const override { return CheckOf(settings_.viewer); }
     bool AllSelected() const override { return settings_.all; }
 
   private:
+    static gallery::CheckValue CheckOf(bool checked) {
+        return checked ? gallery::CheckValue::Checked : gallery::CheckValue::Unchecked;
+    }
+
     BatchSettings settings_;
     std::string folderPath_;
 };
