@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/core/Fault.h"
 #include "platform/ui/UserInterface.h"
 
 namespace fotolane::gallery {
@@ -24,6 +25,12 @@ class IGalleryInputs {
     virtual CheckValue TitleCheck() const = 0;   // Check1
     virtual CheckValue ViewerCheck() const = 0;  // chkJava
     virtual bool AllSelected() const = 0;        // optThumb index 0 ("All")
+
+    // Not a control of the window, which never keeps going: whether a
+    // picture that cannot be made into a thumbnail is left out of the page
+    // (no thumbnail, no cell) and the run goes on, instead of ending the run
+    // through the error path.
+    virtual bool KeepGoing() const { return false; }
 };
 
 // The controls that the run drives.
@@ -37,6 +44,9 @@ class IGalleryView : public ui::Host {
     virtual void SetProgressMax(std::int32_t maximum) = 0;
     virtual void SetProgressValue(std::int32_t value) = 0;
     virtual void SetBusyPointer(bool busy) = 0;
+    // With KeepGoing: a picture left out of the page, and the fault that
+    // kept it from having a thumbnail (naming the picture).
+    virtual void ShowSkipped(const Fault&) {}
 };
 
 // The thumbnail maker, as the run and the page writer call it.

@@ -144,10 +144,12 @@ RunEnd GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter&
     for (std::int32_t i = 1; i <= n; ++i) {
         const std::string name = strPictures[static_cast<std::size_t>(i - 1)];
         view_.SetProgressValue(i);
-        thumbnails_.Get_Thrumbal(PathInFolder(strPictureFolder, name), paths.thumbnailFolder,
-                                 inputs_.AllSelected(), lThumbSize);
-        writer.WritePictureCell(name, i, lThumbSize);
-        outcome_.cells = i;
+        if (MakeThumbnail(PathInFolder(strPictureFolder, name), paths.thumbnailFolder)) {
+            // Cells are numbered by the pictures shown, so that rows stay
+            // full when pictures are left out.
+            writer.WritePictureCell(name, outcome_.cells + 1, lThumbSize);
+            outcome_.cells += 1;
+        }
         // A click on "&Stop" is served here; it takes effect once the picture
         // in hand has its thumbnail and its cell.
         view_.YieldToEvents();
@@ -159,6 +161,25 @@ RunEnd GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter&
     writer.WritePageFooter();
     page.Close();
     return RunEnd::Done;
+}
+
+bool GalleryRun::MakeThumbnail(const std::string& strPicturePath,
+                               const std::string& strThumbFolder) {
+    if (!inputs_.KeepGoing()) {
+        thumbnails_.Get_Thrumbal(strPicturePath, strThumbFolder, inputs_.AllSelected(), lThumbSize);
+        return true;
+    }
+    // Keeping going: a picture that cannot be made into a thumbnail is
+    // reported and left out. Only the thumbnail maker's faults are taken so;
+    // running out of memory, or failing to write the page, still ends the run.
+    try {
+        thumbnails_.Get_Thrumbal(strPicturePath, strThumbFolder, inputs_.AllSelected(), lThumbSize);
+        return true;
+    } catch (const Fault& fault) {
+        outcome_.skipped.push_back(fault.Naming(strPicturePath));
+        view_.ShowSkipped(outcome_.skipped.back());
+        return false;
+    }
 }
 
 std::int32_t GalleryRun::ListPictures(const std::string& strPictureFolder) {

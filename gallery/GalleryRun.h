@@ -45,6 +45,7 @@ class GalleryRun {
     RunEnd RunSteps(const std::string& strPictureFolder, TextFileWriter& page);
     std::int32_t ListPictures(const std::string& strPictureFolder);
     std::string NextFileName();
+    bool MakeThumbnail(const std::string& strPicturePath, const std::string& strThumbFolder);
     static void MakeThumbnailFolder(const std::string& strPath);
     void SetRunning(bool running);
 

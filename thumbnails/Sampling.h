@@ -48,8 +48,10 @@ struct SampledExtent {
 // half to even to pick a source pixel; rows are counted from the top of both
 // pictures. The walk stops at the source's last row and column, so it may
 // write fewer thumbnail rows or columns than there are (an enlarged picture,
-// or a step barely above 1). Every byte index is checked against its array:
-// one outside it is a "Subscript out of range" fault.
+// or a step barely above 1), and at the thumbnail's last row and column,
+// which the summed positions of a very long side would otherwise pass. Every
+// byte index is checked against its array: one outside it is a "Subscript
+// out of range" fault, and so is a negative thumbnail size.
 SampledExtent SampleNearest(std::span<const std::uint8_t> source, const RowLayout& sourceLayout,
                             float stepX, float stepY, std::span<std::uint8_t> thumb,
                             const RowLayout& thumbLayout);

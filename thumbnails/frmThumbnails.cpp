@@ -1,14 +1,15 @@
 #include "thumbnails/frmThumbnails.h"
 
+#include <new>
 #include <span>
 
 #include "gallery/ModThumbnails.h"
 #include "imaging/cDIBSection.h"
 #include "imaging/mIntelJPEGLibrary.h"
-#include "platform/core/Fault.h"
-#include "platform/files/FileSystem.h"
-#include "platform/core/Numbers.h"
 #include "platform/codecs/PictureDecoder.h"
+#include "platform/core/Fault.h"
+#include "platform/core/Numbers.h"
+#include "platform/files/FileSystem.h"
 #include "platform/ui/UserInterface.h"
 #include "thumbnails/Sampling.h"
 
@@ -16,6 +17,19 @@ namespace fotolane::thumbnails {
 namespace {
 
 constexpr std::int32_t kThumbnailQuality = 80;
+
+// Runs one step of the handling of the picture at `path`: a fault it raises
+// names the picture, unless it names a file of its own already.
+template <typename Step>
+void AboutPicture(const std::string& path, Step&& step) {
+    try {
+        step();
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
+}
 
 std::span<std::uint8_t> BytesOf(const PixelRows& rows) {
     return {rows.bits.get(),
@@ -51,9 +65,11 @@ void frmThumbnails::Get_Thrumbal(const std::string& strFileName, const std::stri
     // way out of this call, faults included.
     imaging::cDIBSection cDib;
     SampleThumbnail(strFileName, lSize);
-    ShowThumbBits();
-    Picture2.PictureFromImage();
-    cDib.CreateFromPicture(Picture2.Picture());
+    AboutPicture(strFileName, [&] {
+        ShowThumbBits();
+        Picture2.PictureFromImage();
+        cDib.CreateFromPicture(Picture2.Picture());
+    });
     ui::DoEvents();
     // A failed write has been reported by the writer itself.
     imaging::mIntelJPEGLibrary::WriteJPEGFile(cDib, strThumbFile, kThumbnailQuality);
@@ -80,13 +96,18 @@ void frmThumbnails::SampleThumbnail(const std::string& strFileName, std::int32_t
     SourceBits = PixelRows();
     ThumbBits = PixelRows();
 
-    Picture1.ShowPicture(gdi::PictureFromPixelRows(picture::DecodePicture(strFileName)));
-    ReadSourceSize();
+    AboutPicture(strFileName, [&] {
+        Picture1.ShowPicture(gdi::PictureFromPixelRows(picture::DecodePicture(strFileName)));
+        ReadSourceSize();
+    });
+    // Its one fault, lSize 0, is about the size asked for, not the picture.
     const ThumbnailSize size = ThumbnailSizeFor(SourceWidth, SourceHeight, lSize);
     ThumbWidth = size.width;
     ThumbHeight = size.height;
-    GrabSourceBits();
-    ScaleBits();
+    AboutPicture(strFileName, [&] {
+        GrabSourceBits();
+        ScaleBits();
+    });
 }
 
 void frmThumbnails::ReadSourceSize() {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "gallery/GalleryInterfaces.h"
-#include "platform/drawing/Gdi.h"
 #include "platform/core/PixelRows.h"
+#include "platform/drawing/Gdi.h"
 #include "thumbnails/PictureBox.h"
 
 namespace fotolane::thumbnails {
@@ -17,10 +17,12 @@ namespace fotolane::thumbnails {
 // surface Picture2, and the two pixel arrays of the last thumbnail, which
 // stay until the next thumbnail or the end of the object.
 //
-// Faults go to the caller: a missing or undecodable picture, lSize 0
-// ("Division by zero"), sizes beyond the signed 32-bit range ("Overflow"),
-// memory that cannot be had ("Out of memory"). A JPEG write that fails is no
-// fault: the writer has warned the user, and the call returns normally.
+// Faults go to the caller, each naming the picture: a missing or undecodable
+// picture, sizes beyond the signed 32-bit range ("Overflow"), memory that
+// cannot be had ("Out of memory"), pixels that cannot be read; lSize 0 is a
+// "Division by zero" of the size asked for and names no file. A JPEG write
+// that fails is no fault: the writer has warned the user, and the call
+// returns normally.
 class frmThumbnails final : public gallery::IThumbnailMaker {
   public:
     frmThumbnails();
