@@ -11,6 +11,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth chromium
     twm x11-apps netpbm  # the screenshot: a window manager, xwd, PNG conversion
+    dpkg-dev file man-db appstream desktop-file-utils  # the package and its checks
 )
 # Node.js may come from elsewhere than Debian with its own npm; only fill gaps.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)

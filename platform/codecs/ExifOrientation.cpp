@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <vector>
 
+#include "platform/codecs/JpegSegments.h"
 #include "platform/codecs/PictureDecoding.h"
 
 namespace fotolane::picture::detail {
@@ -29,14 +31,23 @@ bool SwapsWidthAndHeight(Orientation orientation) {
 }
 
 Orientation ReadExifOrientation(Bytes jpeg) {
+    // libexif's own search for the EXIF segment gives up at the first
+    // segment it does not expect (a comment, say): it is handed the EXIF
+    // data alone, behind the header it wants ("Exif" and two null bytes;
+    // files may carry another fill byte).
+    const Bytes tiff = ExifTiffData(jpeg);
+    if (tiff.empty()) return Orientation::Upright;
+    std::vector<std::uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
+    exif.insert(exif.end(), tiff.begin(), tiff.end());
+
     std::unique_ptr<ExifData, ExifDataReleaser> data(exif_data_new());
     if (!data) return Orientation::Upright;
     // As found, not "fixed" to the standard: libexif would otherwise add
     // missing entries with default values.
     exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-    // libexif finds the EXIF segment among the JPEG's first segments itself.
-    exif_data_load_data(data.get(), jpeg.data(),
-                        static_cast<unsigned int>(std::min<std::size_t>(jpeg.size(), UINT32_MAX)));
+    // A damaged block loads as far as it goes; without an orientation in
+    // it, the picture is shown as stored.
+    exif_data_load_data(data.get(), exif.data(), static_cast<unsigned int>(exif.size()));
     // The tag of the first IFD describes the picture; the second IFD's is
     // the embedded thumbnail's.
     ExifEntry* entry = exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
