@@ -80,7 +80,7 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
     const std::string folder = inputs.FolderPath();
     const AlbumPaths paths = MakeAlbumPaths(folder);
     // The gallery page's title, as text: the album has no use for markup.
-    const std::string title = inputs.TitleCheck() == 1
+    const std::string title = inputs.TitleCheck() == CheckValue::Checked
                                   ? inputs.TitleText()
                                   : MakeGalleryPaths(folder).folderName + " Gallery";
     const auto count = static_cast<std::size_t>(outcome.cells);

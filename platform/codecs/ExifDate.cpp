@@ -2,10 +2,11 @@
 
 #include <libexif/exif-data.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <vector>
 
+#include "platform/codecs/JpegSegments.h"
 #include "platform/codecs/PictureDecoding.h"
 #include "platform/core/Fault.h"
 
@@ -39,11 +40,16 @@ std::string DateTakenFromExif(std::string_view value) {
 }
 
 std::string ReadDateTaken(Bytes jpeg) {
+    // The EXIF block found as the orientation's is, and handed to libexif
+    // behind the header it wants.
+    const Bytes tiff = ExifTiffData(jpeg);
+    if (tiff.empty()) return {};
+    std::vector<std::uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
+    exif.insert(exif.end(), tiff.begin(), tiff.end());
     std::unique_ptr<ExifData, ExifDataReleaser> data(exif_data_new());
     if (!data) return {};
     exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-    exif_data_load_data(data.get(), jpeg.data(),
-                        static_cast<unsigned int>(std::min<std::size_t>(jpeg.size(), UINT32_MAX)));
+    exif_data_load_data(data.get(), exif.data(), static_cast<unsigned int>(exif.size()));
     const ExifEntry* entry =
         exif_content_get_entry(data->ifd[EXIF_IFD_EXIF], EXIF_TAG_DATE_TIME_ORIGINAL);
     if (entry == nullptr || entry->format != EXIF_FORMAT_ASCII || entry->data == nullptr) {

@@ -14,23 +14,22 @@
 #include "tests/gallery/CallLog.h"
 #include "tests/gallery/FakeGalleryFrontEnd.h"
 #include "tests/gallery/FakeThumbnailMaker.h"
+#include "tests/gallery/Golden.h"
 
 namespace fotolane::gallery {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::CallLog;
+using testing::ExpectGolden;
 using testing::FakeGalleryInputs;
 using testing::FakeGalleryView;
 using testing::FakeThumbnailMaker;
+using testing::Golden;
 using testing::ReadFile;
 using testing::TempFolder;
 
 constexpr std::string_view kFooter = "</table>\r\n</center></div>\r\n</body>\r\n</html>\r\n";
-
-std::string Golden(const std::string& name) {
-    return ReadFile(std::string(FOTOLANE_SOURCE_DIR) + "/tests/gallery/golden/" + name);
-}
 
 // A page as it stands after cell k: up to that cell's last line, and the
 // "</tr>" that closes its row if there is one.
@@ -77,7 +76,7 @@ class GalleryRunTest : public ::testing::Test {
         maker.sizes["IMG_0001.JPG"] = {3000, 2000};
         maker.sizes["IMG_0002.jpg"] = {2000, 3000};
         maker.sizes["Night.bmp"] = {800, 600};
-        inputs.viewerCheck = 1;
+        inputs.viewerCheck = CheckValue::Checked;
         inputs.forRowText = "3";
         inputs.sizeText = "100";
     }
@@ -115,7 +114,7 @@ TEST_F(GalleryRunTest, SevenPicturesThreePerRowWithTheViewer) {
     // Rows of 3, 3 and 1: "</tr>" after cells 3 and 6 only, and "</table>"
     // straight after cell 7. 61 lines: 24 of the head (14 of them the
     // script), 7 cells of 4 lines, 3 "<tr>", 2 "</tr>", 4 closing lines.
-    EXPECT_EQ(Page(), Golden("seven_per_row_3_viewer.htm"));
+    ExpectGolden(Page(), "seven_per_row_3_viewer.htm");
     ExpectIdleWithoutMessages();
     EXPECT_EQ(maker.written.size(), 7u);
     EXPECT_TRUE(fs::exists(Thumbnails() + "2004-06 Beach party.jpg"));
@@ -126,7 +125,7 @@ TEST_F(GalleryRunTest, SevenPicturesThreePerRowWithTheViewer) {
     // A negative count per row is taken as its size.
     inputs.forRowText = "-3";
     run.Command1_Click();
-    EXPECT_EQ(Page(), Golden("seven_per_row_3_viewer.htm"));
+    ExpectGolden(Page(), "seven_per_row_3_viewer.htm");
 }
 
 TEST_F(GalleryRunTest, SixPicturesThreePerRowWithLinksInSummer) {
@@ -137,7 +136,7 @@ TEST_F(GalleryRunTest, SixPicturesThreePerRowWithLinksInSummer) {
     // Two full rows, both closed; "</table>" follows the second "</tr>".
     // 36 lines: 10 of the head (no script), 6 cells of 3, 2 "<tr>", 2
     // "</tr>", 4 closing lines. The title is the folder's.
-    EXPECT_EQ(Page(), Golden("six_per_row_3_links_summer.htm"));
+    ExpectGolden(Page(), "six_per_row_3_links_summer.htm");
     EXPECT_TRUE(maker.sizeCalls.empty());
     ExpectIdleWithoutMessages();
 }
@@ -146,12 +145,12 @@ TEST_F(GalleryRunTest, OnePerRowWithATitleThatKeepsItsBlanks) {
     Touch({"first.jpg", "second.jpg", "third.jpg"});
     inputs.forRowText = "1";
     inputs.sizeText = "120";
-    inputs.titleCheck = 1;
+    inputs.titleCheck = CheckValue::Checked;
     inputs.titleText = "  Our Holiday  ";
     run.Command1_Click();
     // Every cell in a row of its own: 10 head lines, 3 x ("<tr>", 3 cell
     // lines, "</tr>"), 4 closing lines = 29.
-    EXPECT_EQ(Page(), Golden("one_per_row_titled.htm"));
+    ExpectGolden(Page(), "one_per_row_titled.htm");
     ExpectIdleWithoutMessages();
 }
 
@@ -161,13 +160,15 @@ TEST_F(GalleryRunTest, NamesThatWouldBreakThePageReachTheBrowserExactly) {
            "\xC3\xA9t\xC3\xA9.jpg", "\xE6\x97\xA5\xE6\x9C\xAC.gif", "\xFF\xFE.bmp", "'quote.jpg",
            "\"q\".jpg", "\\x.jpg"});
     inputs.forRowText = "4";
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     // The viewer box is read for every cell: every third cell is a link.
-    maker.duringPicture = [this](int picture) { inputs.viewerCheck = picture % 3 != 0 ? 1 : 0; };
+    maker.duringPicture = [this](int picture) {
+        inputs.viewerCheck = picture % 3 != 0 ? CheckValue::Checked : CheckValue::Unchecked;
+    };
     run.Command1_Click();
     // 11 cells, rows of 4, 4 and 3: 24 head lines, 8 viewer cells of 4 and
     // 3 link cells of 3 lines, 3 "<tr>", 2 "</tr>", 4 closing lines = 74.
-    EXPECT_EQ(Page(), Golden("names_escaped.htm"));
+    ExpectGolden(Page(), "names_escaped.htm");
     ExpectIdleWithoutMessages();
     // The thumbnails lie under the names the page refers to.
     EXPECT_TRUE(fs::exists(Thumbnails() + "Tom's party.jpg"));
@@ -176,7 +177,7 @@ TEST_F(GalleryRunTest, NamesThatWouldBreakThePageReachTheBrowserExactly) {
 
 TEST_F(GalleryRunTest, CallsComeInTheOrderOfTheRun) {
     Touch({"b.jpg", "a.jpg"});
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     run.Command1_Click();
     const std::string a = pictures + "/a.jpg";
     const std::string b = pictures + "/b.jpg";
@@ -513,8 +514,8 @@ TEST_F(GalleryRunTest, OutcomeTellsHowTheRunEnded) {
         std::int32_t cells;
     };
     const std::vector<Case> cases = {
-        {"no title", [](GalleryRunTest& t) { t.inputs.titleCheck = 1; }, RunEnd::NotStarted, "", 0,
-         0, 0},
+        {"no title", [](GalleryRunTest& t) { t.inputs.titleCheck = CheckValue::Checked; },
+         RunEnd::NotStarted, "", 0, 0, 0},
         {"no pictures", [](GalleryRunTest&) {}, RunEnd::NoPictures, "", 0, 0, 0},
         {"done",
          [](GalleryRunTest& t) {
@@ -562,7 +563,7 @@ TEST_F(GalleryRunTest, OutcomeTellsHowTheRunEnded) {
 
 TEST_F(GalleryRunTest, TitleCheckStopsOnlyACheckedBlankTitle) {
     Touch({"a.jpg"});
-    inputs.titleCheck = 1;
+    inputs.titleCheck = CheckValue::Checked;
     for (const char* blank : {"", "   "}) {
         log.Clear();
         view.messages.clear();
@@ -579,7 +580,7 @@ TEST_F(GalleryRunTest, TitleCheckStopsOnlyACheckedBlankTitle) {
 
     // Unchecked or grey: an empty title is no obstacle, and the page takes
     // the folder's name.
-    for (const int check : {0, 2}) {
+    for (const CheckValue check : {CheckValue::Unchecked, CheckValue::Grey}) {
         view.messages.clear();
         fs::remove(PagePath());
         inputs.titleCheck = check;
@@ -589,7 +590,7 @@ TEST_F(GalleryRunTest, TitleCheckStopsOnlyACheckedBlankTitle) {
         EXPECT_NE(Page().find("<title>Trip Gallery</title>"), std::string::npos);
     }
 
-    inputs.titleCheck = 1;
+    inputs.titleCheck = CheckValue::Checked;
     inputs.titleText = " x ";
     run.Command1_Click();
     EXPECT_TRUE(view.messages.empty());
