@@ -71,7 +71,7 @@ TEST(WriteFailures, EveryStepLeavesWholeFilesAndAnHonestReport) {
 
         testing::FakeGalleryInputs inputs;
         inputs.folderPath = folder;
-        inputs.viewerCheck = 0;
+        inputs.viewerCheck = gallery::CheckValue::Unchecked;
         testing::FakeGalleryView view;
         thumbnails::frmThumbnails maker;
         gallery::GalleryRun run(inputs, view, maker);
