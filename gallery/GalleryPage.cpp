@@ -104,6 +104,14 @@ bool AppendEntity(std::string& out, char32_t c) {
         case U'"':
             out += "&quot;";
             return true;
+        // A line break inside a name would split the page's line, whose
+        // lines all end in CR LF.
+        case U'\r':
+            out += "&#13;";
+            return true;
+        case U'\n':
+            out += "&#10;";
+            return true;
         default:
             return false;
     }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -360,6 +361,105 @@ TEST_F(GalleryRunTest, PageThatCannotBeCreatedEndsTheRunBeforeAnythingIsWritten)
     EXPECT_TRUE(fs::is_directory(PagePath()));
 }
 
+// Folders laid out to make the run write where it must not: nothing outside
+// the picture folder's own Thumbnails folder and page changes, a refusal is
+// one message naming the path, and the earlier page stays whole.
+TEST_F(GalleryRunTest, HostileLayoutsNeverWriteElsewhere) {
+    struct Case {
+        const char* what;
+        std::function<void(GalleryRunTest&, const std::string& elsewhere)> arrange;
+        std::string fault;    // the message, "" for a run that is done
+        bool thumbnailPlace;  // the fault names the thumbnail folder (else the page)
+    };
+    const auto fifo = [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0); };
+    const std::vector<Case> cases = {
+        {"Thumbnails a link to its own folder",
+         [](GalleryRunTest& t, const std::string&) {
+             fs::create_directory_symlink(".", t.pictures + "/Thumbnails");
+         },
+         "A link stands where the thumbnail folder belongs", true},
+        {"Thumbnails a link elsewhere",
+         [](GalleryRunTest& t, const std::string& elsewhere) {
+             fs::create_directory_symlink(elsewhere, t.pictures + "/Thumbnails");
+         },
+         "A link stands where the thumbnail folder belongs", true},
+        {"Thumbnails a file",
+         [](GalleryRunTest& t, const std::string&) { t.root.Write("Trip/Thumbnails", "file"); },
+         "A file stands where the thumbnail folder belongs", true},
+        {"Thumbnails a FIFO",
+         [fifo](GalleryRunTest& t, const std::string&) { fifo(t.pictures + "/Thumbnails"); },
+         "A device stands where the thumbnail folder belongs", true},
+        {"page a link elsewhere",
+         [](GalleryRunTest& t, const std::string& elsewhere) {
+             fs::create_symlink(elsewhere + "/a.jpg", t.PagePath());
+         },
+         "", false},
+        {"page a FIFO", [fifo](GalleryRunTest& t, const std::string&) { fifo(t.PagePath()); },
+         "Not a plain file", false},
+        {"page a folder",
+         [](GalleryRunTest& t, const std::string&) { fs::create_directory(t.PagePath()); },
+         "Is a folder, not a file", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        struct Fresh final : GalleryRunTest {
+            void TestBody() override {}
+        } t;
+        t.Touch({"a.jpg", "b.jpg"});
+        const std::string elsewhere = t.root / "elsewhere";
+        fs::create_directory(elsewhere);
+        t.root.Write("elsewhere/a.jpg", "precious");
+        c.arrange(t, elsewhere);
+        const bool pageWasThere = fs::exists(fs::symlink_status(t.PagePath()));
+        const fs::file_type pageType = fs::symlink_status(t.PagePath()).type();
+
+        ui::ScopedHost host(t.view);
+        const RunOutcome& outcome = t.run.Command1_Click();
+        EXPECT_EQ(ReadFile(t.pictures + "/a.jpg"), "picture");
+        EXPECT_EQ(ReadFile(elsewhere + "/a.jpg"), "precious");
+        if (c.fault.empty()) {
+            EXPECT_EQ(outcome.end, RunEnd::Done);
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(t.PagePath())));
+            EXPECT_TRUE(t.Page().ends_with(kFooter));
+            continue;
+        }
+        const std::string named = c.thumbnailPlace ? t.pictures + "/Thumbnails" : t.PagePath();
+        t.ExpectError(c.fault + ": " + named);
+        EXPECT_EQ(outcome.end, RunEnd::Failed);
+        EXPECT_TRUE(t.maker.thumbnailCalls.empty());
+        // Every thumbnail the run would have written is told as not written.
+        std::vector<std::string> unwritten;
+        for (const RunWarning& warning : outcome.warnings) unwritten.push_back(warning.path);
+        const std::vector<std::string> expected =
+            c.thumbnailPlace
+                ? std::vector<std::string>{t.Thumbnails() + "a.jpg", t.Thumbnails() + "b.jpg"}
+                : std::vector<std::string>{};
+        EXPECT_EQ(unwritten, expected);
+        EXPECT_EQ(fs::exists(fs::symlink_status(t.PagePath())), pageWasThere);
+        EXPECT_EQ(fs::symlink_status(t.PagePath()).type(), pageType);
+    }
+}
+
+// A run killed at the wrong moment leaves a temporary file; the next run in
+// that folder takes it away, and only what is recognisably such a file.
+TEST_F(GalleryRunTest, LeftoversOfAKilledRunAreRemoved) {
+    Touch({"a.jpg"});
+    fs::create_directory(Thumbnails());
+    // 999999999 is beyond any process id the system hands out.
+    const std::vector<std::string> leftovers = {"Trip/.Trip.htm.999999999-3.tmp",
+                                                "Trip/Thumbnails/.a.jpg.999999999-1.tmp",
+                                                "Trip/Thumbnails/.x y.jpg.999999999-12.tmp"};
+    const std::vector<std::string> kept = {"Trip/.other.htm.999999999-3.tmp",
+                                           "Trip/.Trip.htm.1-3.tmp", "Trip/.Trip.htm.tmp",
+                                           "Trip/Thumbnails/.a.jpg.x-1.tmp"};
+    for (const std::string& name : leftovers) root.Write(name, "cut");
+    for (const std::string& name : kept) root.Write(name, "mine");
+    run.Command1_Click();
+    ExpectIdleWithoutMessages();
+    for (const std::string& name : leftovers) EXPECT_FALSE(fs::exists(root / name)) << name;
+    for (const std::string& name : kept) EXPECT_TRUE(fs::exists(root / name)) << name;
+}
+
 TEST_F(GalleryRunTest, ThumbnailFaultAtPictureKKeepsWhatWasWritten) {
     SevenPictures();
     maker.faultAtPicture = 3;
@@ -413,11 +513,14 @@ TEST_F(GalleryRunTest, OutcomeTellsHowTheRunEnded) {
         std::int32_t cells;
     };
     const std::vector<Case> cases = {
-        {"no title", [](GalleryRunTest& t) { t.inputs.titleCheck = 1; }, RunEnd::NotStarted, "",
-         0, 0, 0},
+        {"no title", [](GalleryRunTest& t) { t.inputs.titleCheck = 1; }, RunEnd::NotStarted, "", 0,
+         0, 0},
         {"no pictures", [](GalleryRunTest&) {}, RunEnd::NoPictures, "", 0, 0, 0},
-        {"done", [](GalleryRunTest& t) { t.Touch({"a.jpg", "b.jpg"}); }, RunEnd::Done, "", 0, 2,
-         2},
+        {"done",
+         [](GalleryRunTest& t) {
+             t.Touch({"a.jpg", "b.jpg"});
+         },
+         RunEnd::Done, "", 0, 2, 2},
         {"stopped",
          [](GalleryRunTest& t) {
              t.Touch({"a.jpg", "b.jpg"});

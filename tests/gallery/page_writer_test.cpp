@@ -82,6 +82,7 @@ TEST(HtmlText, EscapesMarkupAndWritesIso88591WithReferencesAbove) {
     EXPECT_EQ(HtmlText("Tom & <Jerry> \"x\" 's"), "Tom &amp; &lt;Jerry&gt; &quot;x&quot; 's");
     EXPECT_EQ(HtmlText("\xC3\xA9t\xC3\xA9 \xC3\xBF"), "\xE9t\xE9 \xFF");
     EXPECT_EQ(HtmlText("\xE6\x97\xA5 \xF0\x9F\x98\x80"), "&#26085; &#128512;");
+    EXPECT_EQ(HtmlText("a\rb\nc\r\n"), "a&#13;b&#10;c&#13;&#10;");
     EXPECT_EQ(PageCharacters("<&>"), "<&>");
 }
 
