@@ -73,7 +73,7 @@ GalleryRun::GalleryRun(IGalleryInputs& inputs, IGalleryView& view, IThumbnailMak
 
 const RunOutcome& GalleryRun::Command1_Click() {
     if (running_) return outcome_;
-    if (inputs_.TitleCheck() == 1 && IsBlankTitle(inputs_.TitleText())) {
+    if (inputs_.TitleCheck() == CheckValue::Checked && IsBlankTitle(inputs_.TitleText())) {
         outcome_ = RunOutcome{};
         view_.ShowMessage("First write a Title!", ui::kApplicationName, ui::Icon::Information,
                           ui::Buttons::OK);

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools
     libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libexif-dev
     libgtest-dev libgmock-dev libbenchmark-dev

@@ -15,8 +15,9 @@ namespace fotolane::batch {
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitIncomplete =
-    3;  // the page is complete, some pictures or thumbnails are not
+// The page is complete, but some pictures were left out or some thumbnails
+// were not written.
+inline constexpr int kExitIncomplete = 3;
 inline constexpr int kExitStopped = 130;  // 128 + SIGINT, as shells report it
 
 // The window's controls, answered from the settings.
@@ -30,12 +31,16 @@ class BatchInputs final : public gallery::IGalleryInputs {
     std::string ForRowText() const override { return settings_.perRow; }
     std::string SizeText() const override { return settings_.size; }
     std::string TitleText() const override { return settings_.title; }
-    int TitleCheck() const override { return settings_.titled ? 1 : 0; }
-    int ViewerCheck() const override { return settings_.viewer ? 1 : 0; }
+    gallery::CheckValue TitleCheck() const override { return CheckOf(settings_.titled); }
+    gallery::CheckValue ViewerCheck() const override { return CheckOf(settings_.viewer); }
     bool AllSelected() const override { return settings_.all; }
     bool KeepGoing() const override { return settings_.keepGoing; }
 
   private:
+    static gallery::CheckValue CheckOf(bool checked) {
+        return checked ? gallery::CheckValue::Checked : gallery::CheckValue::Unchecked;
+    }
+
     BatchSettings settings_;
     std::string folderPath_;
 };

@@ -77,7 +77,7 @@ class GalleryRunTest : public ::testing::Test {
         maker.sizes["IMG_0001.JPG"] = {3000, 2000};
         maker.sizes["IMG_0002.jpg"] = {2000, 3000};
         maker.sizes["Night.bmp"] = {800, 600};
-        inputs.viewerCheck = 1;
+        inputs.viewerCheck = CheckValue::Checked;
         inputs.forRowText = "3";
         inputs.sizeText = "100";
     }
@@ -146,7 +146,7 @@ TEST_F(GalleryRunTest, OnePerRowWithATitleThatKeepsItsBlanks) {
     Touch({"first.jpg", "second.jpg", "third.jpg"});
     inputs.forRowText = "1";
     inputs.sizeText = "120";
-    inputs.titleCheck = 1;
+    inputs.titleCheck = CheckValue::Checked;
     inputs.titleText = "  Our Holiday  ";
     run.Command1_Click();
     // Every cell in a row of its own: 10 head lines, 3 x ("<tr>", 3 cell
@@ -161,9 +161,11 @@ TEST_F(GalleryRunTest, NamesThatWouldBreakThePageReachTheBrowserExactly) {
            "\xC3\xA9t\xC3\xA9.jpg", "\xE6\x97\xA5\xE6\x9C\xAC.gif", "\xFF\xFE.bmp", "'quote.jpg",
            "\"q\".jpg", "\\x.jpg"});
     inputs.forRowText = "4";
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     // The viewer box is read for every cell: every third cell is a link.
-    maker.duringPicture = [this](int picture) { inputs.viewerCheck = picture % 3 != 0 ? 1 : 0; };
+    maker.duringPicture = [this](int picture) {
+        inputs.viewerCheck = picture % 3 != 0 ? CheckValue::Checked : CheckValue::Unchecked;
+    };
     run.Command1_Click();
     // 11 cells, rows of 4, 4 and 3: 24 head lines, 8 viewer cells of 4 and
     // 3 link cells of 3 lines, 3 "<tr>", 2 "</tr>", 4 closing lines = 74.
@@ -176,7 +178,7 @@ TEST_F(GalleryRunTest, NamesThatWouldBreakThePageReachTheBrowserExactly) {
 
 TEST_F(GalleryRunTest, CallsComeInTheOrderOfTheRun) {
     Touch({"b.jpg", "a.jpg"});
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     run.Command1_Click();
     const std::string a = pictures + "/a.jpg";
     const std::string b = pictures + "/b.jpg";
@@ -513,8 +515,8 @@ TEST_F(GalleryRunTest, OutcomeTellsHowTheRunEnded) {
         std::int32_t cells;
     };
     const std::vector<Case> cases = {
-        {"no title", [](GalleryRunTest& t) { t.inputs.titleCheck = 1; }, RunEnd::NotStarted, "", 0,
-         0, 0},
+        {"no title", [](GalleryRunTest& t) { t.inputs.titleCheck = CheckValue::Checked; },
+         RunEnd::NotStarted, "", 0, 0, 0},
         {"no pictures", [](GalleryRunTest&) {}, RunEnd::NoPictures, "", 0, 0, 0},
         {"done",
          [](GalleryRunTest& t) {
@@ -562,7 +564,7 @@ TEST_F(GalleryRunTest, OutcomeTellsHowTheRunEnded) {
 
 TEST_F(GalleryRunTest, TitleCheckStopsOnlyACheckedBlankTitle) {
     Touch({"a.jpg"});
-    inputs.titleCheck = 1;
+    inputs.titleCheck = CheckValue::Checked;
     for (const char* blank : {"", "   "}) {
         log.Clear();
         view.messages.clear();
@@ -579,7 +581,7 @@ TEST_F(GalleryRunTest, TitleCheckStopsOnlyACheckedBlankTitle) {
 
     // Unchecked or grey: an empty title is no obstacle, and the page takes
     // the folder's name.
-    for (const int check : {0, 2}) {
+    for (const CheckValue check : {CheckValue::Unchecked, CheckValue::Grey}) {
         view.messages.clear();
         fs::remove(PagePath());
         inputs.titleCheck = check;
@@ -589,7 +591,7 @@ TEST_F(GalleryRunTest, TitleCheckStopsOnlyACheckedBlankTitle) {
         EXPECT_NE(Page().find("<title>Trip Gallery</title>"), std::string::npos);
     }
 
-    inputs.titleCheck = 1;
+    inputs.titleCheck = CheckValue::Checked;
     inputs.titleText = " x ";
     run.Command1_Click();
     EXPECT_TRUE(view.messages.empty());

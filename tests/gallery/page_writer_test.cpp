@@ -136,7 +136,7 @@ TEST(PerRowCount, IsTheTypedNumberWithoutItsSign) {
 }
 
 TEST_F(PageWriterTest, BeachCellWithTheViewerOpensThePictureAtItsOwnSize) {
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     maker.sizes["Beach.gif"] = {640, 480};
     // Picture 2 of 3 per row neither opens nor closes a row.
     page.WritePictureCell("Beach.gif", 2, 100);
@@ -152,9 +152,9 @@ TEST_F(PageWriterTest, BeachCellWithTheViewerOpensThePictureAtItsOwnSize) {
 
 TEST_F(PageWriterTest, BeachCellWithoutTheViewerLinksThePicture) {
     // Only a checked box (1) counts; grey (2) is as good as unchecked.
-    inputs.viewerCheck = 0;
+    inputs.viewerCheck = CheckValue::Unchecked;
     page.WritePictureCell("Beach.gif", 2, 100);
-    inputs.viewerCheck = 2;
+    inputs.viewerCheck = CheckValue::Grey;
     page.WritePictureCell("Beach.gif", 2, 100);
     const std::string cell = Lines({
         R"(<td align="center" width="100" height="100">)",
@@ -166,7 +166,7 @@ TEST_F(PageWriterTest, BeachCellWithoutTheViewerLinksThePicture) {
 }
 
 TEST_F(PageWriterTest, TitleIsWrittenAsTypedOnBothLines) {
-    inputs.titleCheck = 1;
+    inputs.titleCheck = CheckValue::Checked;
     inputs.titleText = "<i>Caf\xC3\xA9</i>\n\xE6\x97\xA5";
     page.WritePageHeader("Trip");
     const std::string written = Written();
@@ -181,7 +181,7 @@ TEST_F(PageWriterTest, PerRowCountAndViewerAreReadAnewForEveryCell) {
     page.WritePictureCell("a.jpg", 1, 50);
     page.WritePictureCell("b.jpg", 2, 50);  // closes the row of 2
     inputs.forRowText = "-1";               // from here one per row
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     page.WritePictureCell("c.jpg", 3, 50);
     const std::string td = R"(<td align="center" width="50" height="50">)";
     EXPECT_EQ(Written(), Lines({
@@ -214,7 +214,7 @@ TEST_F(PageWriterTest, ZeroPerRowFaultsAfterTheFirstCellsLines) {
 }
 
 TEST_F(PageWriterTest, PictureWhoseSizeCannotBeHadEndsTheCellAfterItsOpeningLine) {
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     maker.unreadable.insert("bad.jpg");
     EXPECT_THROW(page.WritePictureCell("bad.jpg", 2, 50), Fault);
     EXPECT_EQ(Written(), Lines({R"(<td align="center" width="50" height="50">)"}));
@@ -229,7 +229,7 @@ TEST(RootFolderPage, IsNamedDotHtmAndTitledGallery) {
     TextFileWriter file;
     file.Open(folder / "root.htm");
     FakeGalleryInputs inputs;
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     FakeThumbnailMaker maker;
     GalleryPage page(file, inputs, maker, "/");
     page.WritePageHeader(paths.folderName);
