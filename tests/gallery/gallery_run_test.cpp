@@ -14,23 +14,22 @@
 #include "tests/gallery/CallLog.h"
 #include "tests/gallery/FakeGalleryFrontEnd.h"
 #include "tests/gallery/FakeThumbnailMaker.h"
+#include "tests/gallery/Golden.h"
 
 namespace fotolane::gallery {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::CallLog;
+using testing::ExpectGolden;
 using testing::FakeGalleryInputs;
 using testing::FakeGalleryView;
 using testing::FakeThumbnailMaker;
+using testing::Golden;
 using testing::ReadFile;
 using testing::TempFolder;
 
 constexpr std::string_view kFooter = "</table>\r\n</center></div>\r\n</body>\r\n</html>\r\n";
-
-std::string Golden(const std::string& name) {
-    return ReadFile(std::string(FOTOLANE_SOURCE_DIR) + "/tests/gallery/golden/" + name);
-}
 
 // A page as it stands after cell k: up to that cell's last line, and the
 // "</tr>" that closes its row if there is one.
@@ -115,7 +114,7 @@ TEST_F(GalleryRunTest, SevenPicturesThreePerRowWithTheViewer) {
     // Rows of 3, 3 and 1: "</tr>" after cells 3 and 6 only, and "</table>"
     // straight after cell 7. 61 lines: 24 of the head (14 of them the
     // script), 7 cells of 4 lines, 3 "<tr>", 2 "</tr>", 4 closing lines.
-    EXPECT_EQ(Page(), Golden("seven_per_row_3_viewer.htm"));
+    ExpectGolden(Page(), "seven_per_row_3_viewer.htm");
     ExpectIdleWithoutMessages();
     EXPECT_EQ(maker.written.size(), 7u);
     EXPECT_TRUE(fs::exists(Thumbnails() + "2004-06 Beach party.jpg"));
@@ -126,7 +125,7 @@ TEST_F(GalleryRunTest, SevenPicturesThreePerRowWithTheViewer) {
     // A negative count per row is taken as its size.
     inputs.forRowText = "-3";
     run.Command1_Click();
-    EXPECT_EQ(Page(), Golden("seven_per_row_3_viewer.htm"));
+    ExpectGolden(Page(), "seven_per_row_3_viewer.htm");
 }
 
 TEST_F(GalleryRunTest, SixPicturesThreePerRowWithLinksInSummer) {
@@ -137,7 +136,7 @@ TEST_F(GalleryRunTest, SixPicturesThreePerRowWithLinksInSummer) {
     // Two full rows, both closed; "</table>" follows the second "</tr>".
     // 36 lines: 10 of the head (no script), 6 cells of 3, 2 "<tr>", 2
     // "</tr>", 4 closing lines. The title is the folder's.
-    EXPECT_EQ(Page(), Golden("six_per_row_3_links_summer.htm"));
+    ExpectGolden(Page(), "six_per_row_3_links_summer.htm");
     EXPECT_TRUE(maker.sizeCalls.empty());
     ExpectIdleWithoutMessages();
 }
@@ -151,7 +150,7 @@ TEST_F(GalleryRunTest, OnePerRowWithATitleThatKeepsItsBlanks) {
     run.Command1_Click();
     // Every cell in a row of its own: 10 head lines, 3 x ("<tr>", 3 cell
     // lines, "</tr>"), 4 closing lines = 29.
-    EXPECT_EQ(Page(), Golden("one_per_row_titled.htm"));
+    ExpectGolden(Page(), "one_per_row_titled.htm");
     ExpectIdleWithoutMessages();
 }
 
@@ -169,7 +168,7 @@ TEST_F(GalleryRunTest, NamesThatWouldBreakThePageReachTheBrowserExactly) {
     run.Command1_Click();
     // 11 cells, rows of 4, 4 and 3: 24 head lines, 8 viewer cells of 4 and
     // 3 link cells of 3 lines, 3 "<tr>", 2 "</tr>", 4 closing lines = 74.
-    EXPECT_EQ(Page(), Golden("names_escaped.htm"));
+    ExpectGolden(Page(), "names_escaped.htm");
     ExpectIdleWithoutMessages();
     // The thumbnails lie under the names the page refers to.
     EXPECT_TRUE(fs::exists(Thumbnails() + "Tom's party.jpg"));

@@ -11,12 +11,15 @@
 #include "tests/TempFolder.h"
 #include "tests/gallery/FakeGalleryFrontEnd.h"
 #include "tests/gallery/FakeThumbnailMaker.h"
+#include "tests/gallery/Golden.h"
 
 namespace fotolane::gallery {
 namespace {
 
+using testing::ExpectGolden;
 using testing::FakeGalleryInputs;
 using testing::FakeThumbnailMaker;
+using testing::Golden;
 using testing::ReadFile;
 using testing::TempFolder;
 
@@ -27,10 +30,6 @@ std::string Lines(std::initializer_list<std::string_view> lines) {
         text += "\r\n";
     }
     return text;
-}
-
-std::string Golden(const std::string& name) {
-    return ReadFile(std::string(FOTOLANE_SOURCE_DIR) + "/tests/gallery/golden/" + name);
 }
 
 // A page written straight through the page writer, for the cases that need
@@ -238,7 +237,7 @@ TEST(RootFolderPage, IsNamedDotHtmAndTitledGallery) {
     file.Close();
     // 24 head lines (the 14 script lines among them), "<tr>" and the cell's
     // 4 lines (3 per row leaves the row open), the 4 closing lines.
-    EXPECT_EQ(ReadFile(folder / "root.htm"), Golden("root_folder.htm"));
+    ExpectGolden(ReadFile(folder / "root.htm"), "root_folder.htm");
     EXPECT_EQ(maker.sizeCalls, (std::vector<std::string>{"/a.jpg"}));
 }
 
