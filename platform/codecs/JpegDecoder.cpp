@@ -9,8 +9,8 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/core/Fault.h"
 #include "platform/codecs/PictureDecoding.h"
+#include "platform/core/Fault.h"
 
 namespace fotolane::picture::detail {
 
@@ -168,18 +168,19 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
     const TurboJpegHandle handle = NewDecompressor();
     JpegHeader header;
     if (!ReadHeader(handle.get(), bytes, header)) throw Fault::InvalidPicture(path);
-    const int orientation = ReadExifOrientation(bytes);
+    const Orientation orientation = ReadExifOrientation(bytes);
     // Both the decoded and the turned rows must pass before either exists.
     CheckPictureSize(header.size, path);
     CheckPictureSize(OrientedSize(header.size, orientation), path);
 
     // Rows decoded top-down and read bottom-up show the picture mirrored top
-    // to bottom, for nothing: that is orientation 4, and half of 3.
+    // to bottom, for nothing: that is one mirror, and half of the half turn.
     int flags = kDecodeFlags;
-    int left_to_do = orientation;
-    if (orientation == 3 || orientation == 4) {
+    Orientation left_to_do = orientation;
+    if (orientation == Orientation::HalfTurn || orientation == Orientation::MirroredTopToBottom) {
         flags &= ~TJFLAG_BOTTOMUP;
-        left_to_do = orientation == 3 ? 2 : 1;
+        left_to_do = orientation == Orientation::HalfTurn ? Orientation::MirroredLeftToRight
+                                                          : Orientation::Upright;
     }
 
     PixelRows rows = AllocatePixelRows(header.size.width, header.size.height);

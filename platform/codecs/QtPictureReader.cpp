@@ -10,8 +10,8 @@
 #include <bit>
 #include <cstring>
 
-#include "platform/core/Fault.h"
 #include "platform/codecs/PictureDecoding.h"
+#include "platform/core/Fault.h"
 
 namespace fotolane::picture::detail {
 
