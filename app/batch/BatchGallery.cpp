@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "app/batch/BatchThumbnails.h"
 
@@ -49,8 +50,8 @@ class InterruptToStop {
 BatchInputs::BatchInputs(const BatchSettings& settings, std::string folderPath)
     : settings_(settings), folderPath_(std::move(folderPath)) {}
 
-BatchView::BatchView(std::ostream& err, bool showProgress)
-    : err_(err), showProgress_(showProgress) {}
+BatchView::BatchView(std::ostream& err, bool showProgress, std::string folderLabel)
+    : err_(err), showProgress_(showProgress), folderLabel_(std::move(folderLabel)) {}
 
 void BatchView::ShowMessage(const std::string& text, const std::string&, ui::Icon, ui::Buttons) {
     EndProgressLine();
@@ -74,7 +75,7 @@ void BatchView::SetProgressValue(std::int32_t value) {
         return;
     }
     // One line, rewritten in place for every picture.
-    err_ << "\rpicture " << value << " of " << progressMax_ << ": "
+    err_ << "\rpicture " << value << " of " << progressMax_ << ": " << folderLabel_
          << run_->strPictures[static_cast<std::size_t>(value) - 1] << "\x1b[K" << std::flush;
     progressLineOpen_ = true;
 }
@@ -149,12 +150,19 @@ void AddFoldersBelow(const std::filesystem::path& folder, std::vector<std::strin
     }
 }
 
+// A folder below the top as the progress line names it: its path from the
+// top, with a separator; nothing for the top itself.
+std::string FolderLabel(const std::string& top, const std::string& folder) {
+    if (folder == top) return {};
+    return std::filesystem::path(folder).lexically_relative(top).string() + "/";
+}
+
 // One folder's gallery, exactly as a run on that folder alone makes it.
 gallery::RunOutcome RunOneFolder(const BatchSettings& settings, const std::string& folderPath,
-                                 BatchThumbnails& thumbnails, std::ostream& err,
-                                 bool showProgress) {
+                                 BatchThumbnails& thumbnails, std::ostream& err, bool showProgress,
+                                 std::string folderLabel) {
     BatchInputs inputs(settings, folderPath);
-    BatchView view(err, showProgress);
+    BatchView view(err, showProgress, std::move(folderLabel));
     gallery::GalleryRun run(inputs, view, thumbnails);
     view.Attach(run);
     // The JPEG writer's warnings and the thumbnail maker's yields reach the
@@ -211,8 +219,8 @@ int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thu
             break;
         }
         BatchThumbnails counted(thumbnails, settings.update);
-        const gallery::RunOutcome outcome =
-            RunOneFolder(settings, folder, counted, err, showProgress);
+        const gallery::RunOutcome outcome = RunOneFolder(
+            settings, folder, counted, err, showProgress, FolderLabel(folderPath, folder));
         // "First write a Title!" refuses every folder alike.
         if (outcome.end == gallery::RunEnd::NotStarted) return kExitUsage;
         tally.Add(outcome, counted);

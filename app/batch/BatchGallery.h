@@ -50,7 +50,9 @@ class BatchInputs final : public gallery::IGalleryInputs {
 // for), and yielding to events is where a Ctrl+C turns into "&Stop".
 class BatchView final : public gallery::IGalleryView {
   public:
-    BatchView(std::ostream& err, bool showProgress);
+    // `folderLabel` stands before the pictures' names in the progress line
+    // (a recursive run's folder below the top, with its separator).
+    BatchView(std::ostream& err, bool showProgress, std::string folderLabel = {});
 
     // The run whose stop request an interrupt sets and whose pictures the
     // progress names; it must outlive the view's use.
@@ -70,6 +72,7 @@ class BatchView final : public gallery::IGalleryView {
 
     std::ostream& err_;
     bool showProgress_;
+    std::string folderLabel_;
     gallery::GalleryRun* run_ = nullptr;
     std::int32_t progressMax_ = 0;
     bool progressLineOpen_ = false;
