@@ -231,7 +231,7 @@ void GalleryRun::RequireOwnThumbnailFolder(const std::string& strPath,
         case EntryKind::None:
             // Not yet made, or its making failed.
             if (!creation) return;
-            fault = creation->Naming(folder);
+            fault = Fault(creation->Message(), folder);
             break;
         case EntryKind::Link:
             // Through a link the thumbnails would replace files elsewhere,
