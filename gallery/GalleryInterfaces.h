@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/ui/UserInterface.h"
 
@@ -11,7 +12,7 @@ namespace fotolane::gallery {
 // read at the moment the run needs it, so a front end answers with the
 // control's current state.
 class IGalleryInputs {
-public:
+  public:
     virtual ~IGalleryInputs() = default;
     virtual std::string FolderPath() const = 0;  // File1's path (P)
     virtual std::string ForRowText() const = 0;  // Text1, thumbnails per row
@@ -28,7 +29,7 @@ enum class Control { Command1, Command2, Frame1, Frame2, Frame3, Frame4 };
 // What the run does to the window: enabling controls, the progress bar, the
 // busy pointer, and (through ui::Host) message boxes and yielding.
 class IGalleryView : public ui::Host {
-public:
+  public:
     virtual void SetEnabled(Control control, bool enabled) = 0;
     virtual void SetProgressMax(std::int32_t maximum) = 0;
     virtual void SetProgressValue(std::int32_t value) = 0;
@@ -37,7 +38,7 @@ public:
 
 // The thumbnail maker, as the run and the page writer call it.
 class IThumbnailMaker {
-public:
+  public:
     virtual ~IThumbnailMaker() = default;
     // Writes the thumbnail of the picture strFileName into the folder
     // strNewPath (which ends in the separator) as base name + ".jpg"; with
@@ -48,6 +49,13 @@ public:
     // The picture's width and height in pixels.
     virtual void Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
                                  std::int32_t& DimY) = 0;
+    // The pictures the run will pass to Get_Thrumbal next, in that order,
+    // with the folder, mode and size it will pass: a maker may start on them
+    // ahead, as long as what it writes and reports is what the calls alone
+    // would give. An empty list drops any work done ahead. Never faults.
+    virtual void ExpectPictures(const std::vector<std::string>& /*strFileNames*/,
+                                const std::string& /*strNewPath*/, bool /*bThumbMode*/,
+                                std::int32_t /*lSize*/) {}
 };
 
 }  // namespace fotolane::gallery

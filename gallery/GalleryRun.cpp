@@ -51,6 +51,23 @@ class WarningRecorder final : public ui::Host {
     ui::ScopedHost installed_;
 };
 
+// Tells the thumbnail maker which pictures come, so that it may work ahead,
+// and drops that work however the run ends.
+class WorkAhead {
+  public:
+    WorkAhead(IThumbnailMaker& thumbnails, const std::vector<std::string>& strFileNames,
+              const std::string& strNewPath, bool bThumbMode, std::int32_t lSize)
+        : thumbnails_(thumbnails) {
+        thumbnails_.ExpectPictures(strFileNames, strNewPath, bThumbMode, lSize);
+    }
+    WorkAhead(const WorkAhead&) = delete;
+    WorkAhead& operator=(const WorkAhead&) = delete;
+    ~WorkAhead() { thumbnails_.ExpectPictures({}, {}, true, 0); }
+
+  private:
+    IThumbnailMaker& thumbnails_;
+};
+
 }  // namespace
 
 bool IsPictureName(const std::string& strName) {
@@ -140,12 +157,22 @@ RunEnd GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter&
     writer.WritePageHeader(paths.folderName);
     lThumbSize = ReadNumber(inputs_.SizeText());
     MakeThumbnailFolder(paths.thumbnailFolder);
+    // Set up with the first picture's mode, when the run has read it.
+    std::optional<WorkAhead> ahead;
 
     for (std::int32_t i = 1; i <= n; ++i) {
         const std::string name = strPictures[static_cast<std::size_t>(i - 1)];
         view_.SetProgressValue(i);
+        const bool bThumbMode = inputs_.AllSelected();
+        if (i == 1) {
+            std::vector<std::string> strFiles;
+            for (const std::string& each : strPictures) {
+                strFiles.push_back(PathInFolder(strPictureFolder, each));
+            }
+            ahead.emplace(thumbnails_, strFiles, paths.thumbnailFolder, bThumbMode, lThumbSize);
+        }
         thumbnails_.Get_Thrumbal(PathInFolder(strPictureFolder, name), paths.thumbnailFolder,
-                                 inputs_.AllSelected(), lThumbSize);
+                                 bThumbMode, lThumbSize);
         writer.WritePictureCell(name, i, lThumbSize);
         outcome_.cells = i;
         // A click on "&Stop" is served here; it takes effect once the picture

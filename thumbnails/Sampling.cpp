@@ -85,6 +85,18 @@ SampledExtent SampleNearest(std::span<const std::uint8_t> source, const RowLayou
     return reached;
 }
 
+std::vector<std::int32_t> WalkPositions(std::int32_t sourceLength, float step) {
+    const double last = static_cast<double>(sourceLength) - 1.0;
+    std::vector<std::int32_t> positions;
+    for (float at = 0.0f; static_cast<double>(at) <= last; at = at + step) {
+        const auto position = static_cast<std::int32_t>(RoundHalfEven(static_cast<double>(at)));
+        if (positions.empty() || positions.back() != position) positions.push_back(position);
+        // A step of 0 (or one lost in the rounding) would never leave the spot.
+        if (!(step > 0.0f) || at + step == at) break;
+    }
+    return positions;
+}
+
 void FillUnreached(std::span<std::uint8_t> thumb, const RowLayout& thumbLayout,
                    SampledExtent reached) {
     const std::int32_t rows = std::min(reached.rows, thumbLayout.height);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 namespace fotolane::batch {
 namespace {
@@ -51,7 +52,8 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
             if (i + 1 < arguments.size()) return arguments[++i];
             return std::nullopt;
         };
-        const bool takesValue = name == "--per-row" || name == "--size" || name == "--title";
+        const bool takesValue = name == "--per-row" || name == "--size" || name == "--title" ||
+                                name == "--jobs" || name == "-j";
         if (!takesValue && inlineValue) {
             return UsageError("option '" + name + "' takes no value");
         }
@@ -75,6 +77,13 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
             } else if (!IsDigits(*text)) {
                 return UsageError("option '" + name + "' takes a whole number, not '" + *text +
                                   "'");
+            } else if (name == "--jobs" || name == "-j") {
+                const std::string digits =
+                    text->substr(std::min(text->find_first_not_of('0'), text->size()));
+                if (digits.empty() || digits.size() > 4) {
+                    return UsageError("option '" + name + "' takes 1 to 9999, not '" + *text + "'");
+                }
+                settings.jobs = std::stoi(digits);
             } else {
                 (name == "--size" ? settings.size : settings.perRow) = *text;
             }
@@ -85,6 +94,12 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
     if (!folder) return UsageError("no folder given");
     settings.folder = *folder;
     return parsed;
+}
+
+int WorkersFor(int jobs) {
+    if (jobs > 0) return jobs;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int>(std::min(cores, 64u)) : 1;
 }
 
 std::string UsageText() {
@@ -99,6 +114,8 @@ std::string UsageText() {
            "  --no-viewer   open pictures by a plain link, not in a window of their size\n"
            "  --title TEXT  the page's title and heading (default: the folder's name\n"
            "                followed by \"Gallery\")\n"
+           "  -j, --jobs N  thumbnails made at once, on as many threads (default: the\n"
+           "                number of cores); the result is the same for any N\n"
            "  --help        show this text\n"
            "  --version     show the version\n"
            "\n"

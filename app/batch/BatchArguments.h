@@ -16,7 +16,11 @@ struct BatchSettings {
     bool viewer = true;        // "Java" enabled
     bool titled = false;       // "Title" checked
     std::string title;         // the title, exactly as given
+    int jobs = 0;              // thumbnails made at once; 0: one per core
 };
+
+// The number of worker threads for `jobs` (0: the number of cores).
+int WorkersFor(int jobs);
 
 struct ParsedArguments {
     enum class Action { Run, Help, Version, UsageError };

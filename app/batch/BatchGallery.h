@@ -15,7 +15,7 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitIncomplete = 3;  // the page is complete, some thumbnails are not
-inline constexpr int kExitStopped = 130;  // 128 + SIGINT, as shells report it
+inline constexpr int kExitStopped = 130;   // 128 + SIGINT, as shells report it
 
 // The window's controls, answered from the settings.
 class BatchInputs final : public gallery::IGalleryInputs {

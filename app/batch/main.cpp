@@ -4,12 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/BatchArguments.h"
 #include "app/batch/BatchGallery.h"
 #include "thumbnails/frmThumbnails.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    fotolane::thumbnails::frmThumbnails thumbnails;
+    // The thumbnail maker needs the number of workers before the run.
+    const fotolane::batch::ParsedArguments parsed = fotolane::batch::ParseArguments(arguments);
+    fotolane::thumbnails::frmThumbnails thumbnails(
+        fotolane::batch::WorkersFor(parsed.settings.jobs));
     return fotolane::batch::BatchMain(arguments, thumbnails, std::cout, std::cerr,
                                       ::isatty(STDERR_FILENO) == 1);
 }

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/core/Fault.h"
 #include "platform/codecs/PictureDecoding.h"
+#include "platform/core/Fault.h"
 
 namespace fotolane::picture::detail {
 
@@ -165,6 +165,12 @@ bool ReadJpegSize(Bytes bytes, PictureSize& stored) {
 }
 
 PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
+    PixelRows rows;
+    DecodeJpegInto(bytes, path, rows);
+    return rows;
+}
+
+void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
     const TurboJpegHandle handle = NewDecompressor();
     JpegHeader header;
     if (!ReadHeader(handle.get(), bytes, header)) throw Fault::InvalidPicture(path);
@@ -182,7 +188,7 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
         left_to_do = orientation == 3 ? 2 : 1;
     }
 
-    PixelRows rows = AllocatePixelRows(header.size.width, header.size.height);
+    ReshapePixelRows(rows, header.size.width, header.size.height);
     if (header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK) {
         DecodeCmyk(handle.get(), bytes, flags, rows, path);
     } else {
@@ -192,7 +198,7 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
                           rows.bits.get(), rows.width, rows.stride, rows.height, TJPF_BGR, flags);
         CheckDecodeResult(handle.get(), result, path);
     }
-    return ApplyOrientation(std::move(rows), left_to_do);
+    if (left_to_do != 1) rows = ApplyOrientation(std::move(rows), left_to_do);
 }
 
 }  // namespace fotolane::picture::detail

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <new>
 
+#include "platform/codecs/PictureDecoding.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
-#include "platform/codecs/PictureDecoding.h"
 
 namespace fotolane::picture {
 

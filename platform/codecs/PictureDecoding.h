@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/codecs/PictureDecoder.h"
+#include "platform/codecs/SamplingDecoder.h"
 #include "platform/core/PixelRows.h"
 
 namespace fotolane::picture::detail {
@@ -39,10 +40,17 @@ void CheckPictureSize(PictureSize size, const std::string& path);
 // JPEG through TurboJPEG. ReadJpegSize returns false when the header is not
 // complete within `bytes` (the caller may retry with more of the file).
 PixelRows DecodeJpeg(Bytes bytes, const std::string& path);
+// The same into `rows`, which take the shown size and keep their memory
+// when it suffices.
+void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows);
 bool ReadJpegSize(Bytes bytes, PictureSize& stored);
 
 // Windows bitmaps and GIF through Qt's image readers.
 PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& path);
+// The same into `rows` (which keep their memory when it suffices); with
+// `sampled`, only the pixels of those rows and columns are converted.
+void DecodeWithQtInto(Bytes bytes, PictureFormat format, const std::string& path,
+                      const SampledPixels* sampled, PixelRows& rows);
 PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::string& path);
 
 // EXIF orientation: the value 1 to 8 of a JPEG's Orientation tag (1 when
@@ -51,5 +59,29 @@ PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::stri
 int ReadExifOrientation(Bytes jpeg);
 PictureSize OrientedSize(PictureSize stored, int orientation);
 PixelRows ApplyOrientation(PixelRows stored, int orientation);
+
+// Reconstructs only the sampled pixels of a JPEG from its DCT coefficients
+// (see SamplingDecoder), holding libjpeg's decoder from one picture to the
+// next.
+class SparseJpegDecoder {
+  public:
+    // `always`: whenever the file allows it, however dense the samples.
+    explicit SparseJpegDecoder(bool always);
+    SparseJpegDecoder(const SparseJpegDecoder&) = delete;
+    SparseJpegDecoder& operator=(const SparseJpegDecoder&) = delete;
+    ~SparseJpegDecoder();
+
+    // Writes the sampled pixels of the JPEG into `rows`, shaped to the
+    // shown size, and returns true; returns false, having written nothing,
+    // when a whole decode is the better way: a colour space or chroma
+    // layout it does not reconstruct, samples too dense to gain anything,
+    // or any warning or error of libjpeg (the whole decode then gives the
+    // picture or the fault).
+    bool Decode(Bytes jpeg, int orientation, const SampledPixels& sampled, PixelRows& rows);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace fotolane::picture::detail

@@ -10,8 +10,8 @@
 #include <bit>
 #include <cstring>
 
-#include "platform/core/Fault.h"
 #include "platform/codecs/PictureDecoding.h"
+#include "platform/core/Fault.h"
 
 namespace fotolane::picture::detail {
 
@@ -168,26 +168,41 @@ std::uint8_t OnWhite(int channel, int alpha) {
 }
 
 // Qt's picture as bottom-up B, G, R rows; pixels that are not fully opaque
-// are laid over white (the surface's background colour).
-PixelRows ToPixelRows(QImage image, const ChannelTables& tables) {
+// are laid over white (the surface's background colour). With `sampled`,
+// only those rows and columns.
+void ToPixelRows(QImage image, const ChannelTables& tables, const SampledPixels* sampled,
+                 PixelRows& rows) {
     const bool alpha = image.hasAlphaChannel();
     // Both formats hold one 0xAARRGGBB word a pixel; ARGB32 is not
     // premultiplied, so the colour is the colour.
     image.convertTo(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull()) throw Fault::OutOfMemory();
-    PixelRows rows = AllocatePixelRows(image.width(), image.height());
-    for (std::int32_t y = 0; y < rows.height; ++y) {
+    ReshapePixelRows(rows, image.width(), image.height());
+    const auto convert = [&](std::int32_t x, const QRgb* from, std::uint8_t* to) {
+        const QRgb pixel = from[x];
+        const int a = alpha ? tables.alpha[static_cast<std::size_t>(qAlpha(pixel))] : 255;
+        to[0] = OnWhite(tables.blue[static_cast<std::size_t>(qBlue(pixel))], a);
+        to[1] = OnWhite(tables.green[static_cast<std::size_t>(qGreen(pixel))], a);
+        to[2] = OnWhite(tables.red[static_cast<std::size_t>(qRed(pixel))], a);
+    };
+    const auto convertRow = [&](std::int32_t y) {
         const QRgb* from = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         std::uint8_t* to = rows.ScanLine(rows.height - 1 - y);
-        for (std::int32_t x = 0; x < rows.width; ++x, to += 3) {
-            const QRgb pixel = from[x];
-            const int a = alpha ? tables.alpha[static_cast<std::size_t>(qAlpha(pixel))] : 255;
-            to[0] = OnWhite(tables.blue[static_cast<std::size_t>(qBlue(pixel))], a);
-            to[1] = OnWhite(tables.green[static_cast<std::size_t>(qGreen(pixel))], a);
-            to[2] = OnWhite(tables.red[static_cast<std::size_t>(qRed(pixel))], a);
+        if (sampled == nullptr) {
+            for (std::int32_t x = 0; x < rows.width; ++x) convert(x, from, to + 3 * x);
+            return;
         }
+        for (const std::int32_t x : sampled->columns) {
+            if (x >= 0 && x < rows.width) convert(x, from, to + 3 * x);
+        }
+    };
+    if (sampled == nullptr) {
+        for (std::int32_t y = 0; y < rows.height; ++y) convertRow(y);
+        return;
     }
-    return rows;
+    for (const std::int32_t y : sampled->rows) {
+        if (y >= 0 && y < rows.height) convertRow(y);
+    }
 }
 
 }  // namespace
@@ -218,6 +233,13 @@ PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::stri
 }
 
 PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& path) {
+    PixelRows rows;
+    DecodeWithQtInto(bytes, format, path, nullptr, rows);
+    return rows;
+}
+
+void DecodeWithQtInto(Bytes bytes, PictureFormat format, const std::string& path,
+                      const SampledPixels* sampled, PixelRows& rows) {
     std::vector<std::uint8_t> copy = format == PictureFormat::kBitmap
                                          ? WidenedBitmapHeader(bytes)
                                          : WithTransparentBackground(bytes);
@@ -242,7 +264,7 @@ PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& pat
     if (!reader.read(&image) || image.isNull()) throw Fault::InvalidPicture(path);
     const ChannelTables tables =
         format == PictureFormat::kBitmap ? BitmapChannelTables(bytes) : IdentityTables();
-    return ToPixelRows(std::move(image), tables);
+    ToPixelRows(std::move(image), tables, sampled, rows);
 }
 
 }  // namespace fotolane::picture::detail

@@ -81,7 +81,26 @@ PixelRows AllocatePixelRows(std::int32_t width, std::int32_t height) {
     rows.width = width;
     rows.height = height;
     rows.stride = stride;
+    rows.capacity = size;
     return rows;
+}
+
+void ReshapePixelRows(PixelRows& rows, std::int32_t width, std::int32_t height) {
+    if (width <= 0 || height <= 0) {
+        rows = PixelRows();
+        return;
+    }
+    const std::int32_t stride = StrideOf24BitRow(width);
+    const auto size = static_cast<std::size_t>(CheckedMul(stride, height));
+    if (!rows.bits || size > rows.capacity) {
+        // The old block goes first, so that both never take memory at once.
+        rows = PixelRows();
+        rows = AllocatePixelRows(width, height);
+        return;
+    }
+    rows.width = width;
+    rows.height = height;
+    rows.stride = stride;
 }
 
 }  // namespace fotolane
