@@ -6,9 +6,11 @@
 
 #include "app/batch/BatchArguments.h"
 #include "app/batch/BatchGallery.h"
+#include "platform/core/ProcessMemory.h"
 #include "thumbnails/frmThumbnails.h"
 
 int main(int argc, char** argv) {
+    fotolane::KeepFreedMemoryForReuse();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     // The thumbnail maker needs the number of workers before the run.
     const fotolane::batch::ParsedArguments parsed = fotolane::batch::ParseArguments(arguments);

@@ -177,6 +177,13 @@ std::uint8_t Clamp(int value) {
 // it for its default (smooth) upsampling.
 enum class Upsampling { kNone, kH2V1Smooth, kH1V2Smooth, kH2V2Smooth, kReplicate };
 
+// One row of a block after the column pass of the inverse DCT: the eight
+// column results, rounded as libjpeg keeps them, and which are not zero.
+struct BlockRow {
+    std::array<int, 8> columns{};
+    unsigned used = 0;
+};
+
 // One component of the picture, ready for reconstruction.
 struct Component {
     Upsampling upsampling = Upsampling::kNone;
@@ -189,32 +196,60 @@ struct Component {
     // within the block: [y][k] for coefficient k in natural order.
     std::array<std::array<std::int64_t, 64>, 8> columnWeights{};
 
-    // The sample at (x, y) of this component, as libjpeg's inverse DCT gives it.
-    std::uint8_t SampleAt(std::int32_t x, std::int32_t y) const {
-        const JCOEF* block =
-            blockRows[static_cast<std::size_t>(y >> 3)] + static_cast<std::ptrdiff_t>(x >> 3) * 64;
+    const JCOEF* BlockAt(std::int32_t x, std::int32_t y) const {
+        return blockRows[static_cast<std::size_t>(y >> 3)] +
+               static_cast<std::ptrdiff_t>(x >> 3) * 64;
+    }
+
+    // The column pass for row y of the block at (x, y): only the
+    // coefficients that are not zero, most of them in a photograph.
+    BlockRow ColumnPass(std::int32_t x, std::int32_t y) const {
+        const JCOEF* block = BlockAt(x, y);
         const std::array<std::int64_t, 64>& weights =
             columnWeights[static_cast<std::size_t>(y & 7)];
-        std::array<std::int64_t, 8> columns{};
+        std::array<std::int64_t, 8> sums{};
         unsigned used = 0;
         for (std::uint64_t mask = NonzeroMask(block); mask != 0; mask &= mask - 1) {
             const int k = std::countr_zero(mask);
             const auto column = static_cast<std::size_t>(k & 7);
-            columns[column] += weights[static_cast<std::size_t>(k)] * block[k];
+            sums[column] += weights[static_cast<std::size_t>(k)] * block[k];
             used |= 1u << column;
         }
-        const std::array<std::int64_t, 8>& rowWeights = kWeights[static_cast<std::size_t>(x & 7)];
-        std::int64_t sum = 0;
-        for (; used != 0; used &= used - 1) {
-            const auto u = static_cast<std::size_t>(std::countr_zero(used));
+        BlockRow row;
+        row.used = used;
+        for (unsigned left = used; left != 0; left &= left - 1) {
+            const auto u = static_cast<std::size_t>(std::countr_zero(left));
             // libjpeg keeps the column results as int.
-            const auto rounded = static_cast<int>(
-                (columns[u] + (std::int64_t{1} << (kConstBits - kPass1Bits - 1))) >>
-                (kConstBits - kPass1Bits));
-            sum += rowWeights[u] * rounded;
+            row.columns[u] =
+                static_cast<int>((sums[u] + (std::int64_t{1} << (kConstBits - kPass1Bits - 1))) >>
+                                 (kConstBits - kPass1Bits));
+        }
+        return row;
+    }
+
+    // The row pass: the sample at column x of the block row.
+    static std::uint8_t RowPass(const BlockRow& row, std::int32_t x) {
+        const std::array<std::int64_t, 8>& weights = kWeights[static_cast<std::size_t>(x & 7)];
+        std::int64_t sum = 0;
+        for (unsigned left = row.used; left != 0; left &= left - 1) {
+            const auto u = static_cast<std::size_t>(std::countr_zero(left));
+            sum += weights[u] * row.columns[u];
         }
         constexpr int kShift = kConstBits + kPass1Bits + 3;
         return IdctLimit((sum + (std::int64_t{1} << (kShift - 1))) >> kShift);
+    }
+
+    // The sample at (x, y) of this component, as libjpeg's inverse DCT gives it.
+    std::uint8_t SampleAt(std::int32_t x, std::int32_t y) const {
+        return RowPass(ColumnPass(x, y), x);
+    }
+
+    // The samples at (x0, y) and (x1, y): one column pass when both lie in
+    // one block.
+    void SamplePair(std::int32_t x0, std::int32_t x1, std::int32_t y, int& at0, int& at1) const {
+        const BlockRow row = ColumnPass(x0, y);
+        at0 = RowPass(row, x0);
+        at1 = (x0 >> 3) == (x1 >> 3) ? RowPass(row, x1) : SampleAt(x1, y);
     }
 
     // The full-size value at pixel (x, y), upsampled as libjpeg does: the
@@ -231,7 +266,10 @@ struct Component {
                 const bool left = (x & 1) == 0;
                 const std::int32_t far =
                     left ? std::max(near - 1, 0) : std::min(near + 1, width - 1);
-                return (3 * SampleAt(near, y) + SampleAt(far, y) + (left ? 1 : 2)) >> 2;
+                int nearSample = 0;
+                int farSample = 0;
+                SamplePair(near, far, y, nearSample, farSample);
+                return (3 * nearSample + farSample + (left ? 1 : 2)) >> 2;
             }
             case Upsampling::kH1V2Smooth: {
                 const std::int32_t near = y >> 1;
@@ -248,8 +286,14 @@ struct Component {
                     left ? std::max(nearX - 1, 0) : std::min(nearX + 1, width - 1);
                 const std::int32_t farY =
                     (y & 1) == 0 ? std::max(nearY - 1, 0) : std::min(nearY + 1, height - 1);
-                const int nearColumn = 3 * SampleAt(nearX, nearY) + SampleAt(nearX, farY);
-                const int farColumn = 3 * SampleAt(farX, nearY) + SampleAt(farX, farY);
+                int nearNear = 0;
+                int nearFar = 0;
+                int farNear = 0;
+                int farFar = 0;
+                SamplePair(nearX, farX, nearY, nearNear, farNear);
+                SamplePair(nearX, farX, farY, nearFar, farFar);
+                const int nearColumn = 3 * nearNear + nearFar;
+                const int farColumn = 3 * farNear + farFar;
                 return (3 * nearColumn + farColumn + (left ? 8 : 7)) >> 4;
             }
         }
