@@ -8,6 +8,10 @@ if(FOTOLANE_SANITIZE)
         -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     target_link_options(fotolane_options INTERFACE -fsanitize=address,undefined)
 endif()
+# Coverage for libFuzzer in every library; the fuzz targets add the engine.
+if(FOTOLANE_FUZZ)
+    target_compile_options(fotolane_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 # GCC 12 reports false -Wrestrict overlaps inside std::string at -O2 and
 # above (GCC bug 105329); the warning says nothing about our code there.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)

@@ -4,9 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/Fault.h"
 #include "platform/ui/UserInterface.h"
 
 namespace fotolane::gallery {
+
+// A check box's value as the window keeps (and stores) it. Every test of a
+// check box asks for Checked; grey counts as not checked.
+enum class CheckValue : std::int32_t { Unchecked = 0, Checked = 1, Grey = 2 };
 
 // What the gallery run reads of the main window's controls. Each value is
 // read at the moment the run needs it, so a front end answers with the
@@ -18,9 +23,15 @@ class IGalleryInputs {
     virtual std::string ForRowText() const = 0;  // Text1, thumbnails per row
     virtual std::string SizeText() const = 0;    // Text2, thumbnail size
     virtual std::string TitleText() const = 0;   // Text3, the title as typed
-    virtual int TitleCheck() const = 0;          // Check1: 0, 1 or 2 (grey)
-    virtual int ViewerCheck() const = 0;         // chkJava: 0, 1 or 2 (grey)
+    virtual CheckValue TitleCheck() const = 0;   // Check1
+    virtual CheckValue ViewerCheck() const = 0;  // chkJava
     virtual bool AllSelected() const = 0;        // optThumb index 0 ("All")
+
+    // Not a control of the window, which never keeps going: whether a
+    // picture that cannot be made into a thumbnail is left out of the page
+    // (no thumbnail, no cell) and the run goes on, instead of ending the run
+    // through the error path.
+    virtual bool KeepGoing() const { return false; }
 };
 
 // The controls that the run drives.
@@ -34,6 +45,9 @@ class IGalleryView : public ui::Host {
     virtual void SetProgressMax(std::int32_t maximum) = 0;
     virtual void SetProgressValue(std::int32_t value) = 0;
     virtual void SetBusyPointer(bool busy) = 0;
+    // With KeepGoing: a picture left out of the page, and the fault that
+    // kept it from having a thumbnail (naming the picture).
+    virtual void ShowSkipped(const Fault&) {}
 };
 
 // The thumbnail maker, as the run and the page writer call it.

@@ -4,12 +4,15 @@
 #include <exception>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "gallery/GalleryPage.h"
 #include "gallery/GalleryPaths.h"
 #include "gallery/ModThumbnails.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
+#include "platform/core/Paths.h"
+#include "platform/files/WholeFile.h"
 
 namespace fotolane::gallery {
 namespace {
@@ -51,24 +54,36 @@ class WarningRecorder final : public ui::Host {
     ui::ScopedHost installed_;
 };
 
-// Tells the thumbnail maker which pictures come, so that it may work ahead,
-// and drops that work however the run ends.
-class WorkAhead {
+}  // namespace
+
+// Tells the thumbnail maker which pictures come, with the first picture's
+// mode when the run has read it, so that it may work ahead; drops that work
+// however the run ends.
+class ThumbnailsAhead {
   public:
-    WorkAhead(IThumbnailMaker& thumbnails, const std::vector<std::string>& strFileNames,
-              const std::string& strNewPath, bool bThumbMode, std::int32_t lSize)
-        : thumbnails_(thumbnails) {
-        thumbnails_.ExpectPictures(strFileNames, strNewPath, bThumbMode, lSize);
+    ThumbnailsAhead(IThumbnailMaker& thumbnails, std::vector<std::string> strFileNames,
+                    std::string strNewPath)
+        : thumbnails_(thumbnails),
+          strFileNames_(std::move(strFileNames)),
+          strNewPath_(std::move(strNewPath)) {}
+    ThumbnailsAhead(const ThumbnailsAhead&) = delete;
+    ThumbnailsAhead& operator=(const ThumbnailsAhead&) = delete;
+    ~ThumbnailsAhead() {
+        if (announced_) thumbnails_.ExpectPictures({}, {}, true, 0);
     }
-    WorkAhead(const WorkAhead&) = delete;
-    WorkAhead& operator=(const WorkAhead&) = delete;
-    ~WorkAhead() { thumbnails_.ExpectPictures({}, {}, true, 0); }
+
+    void Announce(bool bThumbMode, std::int32_t lSize) {
+        if (announced_) return;
+        announced_ = true;
+        thumbnails_.ExpectPictures(strFileNames_, strNewPath_, bThumbMode, lSize);
+    }
 
   private:
     IThumbnailMaker& thumbnails_;
+    std::vector<std::string> strFileNames_;
+    std::string strNewPath_;
+    bool announced_ = false;
 };
-
-}  // namespace
 
 bool IsPictureName(const std::string& strName) {
     std::string extension = ModThumbnails::FileExtension(strName);
@@ -88,7 +103,7 @@ GalleryRun::GalleryRun(IGalleryInputs& inputs, IGalleryView& view, IThumbnailMak
 
 const RunOutcome& GalleryRun::Command1_Click() {
     if (running_) return outcome_;
-    if (inputs_.TitleCheck() == 1 && IsBlankTitle(inputs_.TitleText())) {
+    if (inputs_.TitleCheck() == CheckValue::Checked && IsBlankTitle(inputs_.TitleText())) {
         outcome_ = RunOutcome{};
         view_.ShowMessage("First write a Title!", ui::kApplicationName, ui::Icon::Information,
                           ui::Buttons::OK);
@@ -109,8 +124,6 @@ const RunOutcome& GalleryRun::BuildGallery() {
     std::optional<Fault> failure;
     {
         WarningRecorder recorder(outcome_.warnings);
-        // The page is closed when it goes out of scope: on the error path
-        // with what it holds so far, before the window is restored.
         TextFileWriter page;
         try {
             outcome_.end = RunSteps(inputs_.FolderPath(), page);
@@ -120,6 +133,16 @@ const RunOutcome& GalleryRun::BuildGallery() {
             failure = Fault::OutOfMemory();
         } catch (const std::exception& error) {
             failure = Fault(error.what());
+        }
+        // On the error path the page is put in place with what it holds so
+        // far, before the window is restored, unless writing the page itself
+        // failed: then the earlier page stays whole. The run's own fault is
+        // the one reported either way.
+        if (failure && page.IsOpen()) {
+            try {
+                page.Close();
+            } catch (const std::exception&) {
+            }
         }
     }
     if (failure) {
@@ -152,29 +175,39 @@ RunEnd GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter&
     if (n == 0) return RunEnd::NoPictures;
 
     const GalleryPaths paths = MakeGalleryPaths(strPictureFolder);
+    // Before anything is written: thumbnails go into a folder of the
+    // picture folder's own and nowhere else.
+    RequireOwnThumbnailFolder(paths.thumbnailFolder, std::nullopt);
+    RemoveLeftoverTemporaries(strPictureFolder, ModThumbnails::LastPathPart(paths.pagePath));
     page.Open(paths.pagePath);
     GalleryPage writer(page, inputs_, thumbnails_, strPictureFolder);
     writer.WritePageHeader(paths.folderName);
     lThumbSize = ReadNumber(inputs_.SizeText());
-    MakeThumbnailFolder(paths.thumbnailFolder);
-    // Set up with the first picture's mode, when the run has read it.
-    std::optional<WorkAhead> ahead;
+    try {
+        RequireOwnThumbnailFolder(paths.thumbnailFolder,
+                                  MakeThumbnailFolder(paths.thumbnailFolder));
+    } catch (const Fault&) {
+        // Without a place for the thumbnails the page would show none of
+        // them; the earlier page stays.
+        page.Discard();
+        throw;
+    }
+    RemoveLeftoverTemporaries(paths.thumbnailFolder);
+    std::vector<std::string> strFiles;
+    for (const std::string& name : strPictures) {
+        strFiles.push_back(PathInFolder(strPictureFolder, name));
+    }
+    ThumbnailsAhead ahead(thumbnails_, std::move(strFiles), paths.thumbnailFolder);
 
     for (std::int32_t i = 1; i <= n; ++i) {
         const std::string name = strPictures[static_cast<std::size_t>(i - 1)];
         view_.SetProgressValue(i);
-        const bool bThumbMode = inputs_.AllSelected();
-        if (i == 1) {
-            std::vector<std::string> strFiles;
-            for (const std::string& each : strPictures) {
-                strFiles.push_back(PathInFolder(strPictureFolder, each));
-            }
-            ahead.emplace(thumbnails_, strFiles, paths.thumbnailFolder, bThumbMode, lThumbSize);
+        if (MakeThumbnail(PathInFolder(strPictureFolder, name), paths.thumbnailFolder, ahead)) {
+            // Cells are numbered by the pictures shown, so that rows stay
+            // full when pictures are left out.
+            writer.WritePictureCell(name, outcome_.cells + 1, lThumbSize);
+            outcome_.cells += 1;
         }
-        thumbnails_.Get_Thrumbal(PathInFolder(strPictureFolder, name), paths.thumbnailFolder,
-                                 bThumbMode, lThumbSize);
-        writer.WritePictureCell(name, i, lThumbSize);
-        outcome_.cells = i;
         // A click on "&Stop" is served here; it takes effect once the picture
         // in hand has its thumbnail and its cell.
         view_.YieldToEvents();
@@ -186,6 +219,30 @@ RunEnd GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter&
     writer.WritePageFooter();
     page.Close();
     return RunEnd::Done;
+}
+
+bool GalleryRun::MakeThumbnail(const std::string& strPicturePath, const std::string& strThumbFolder,
+                               ThumbnailsAhead& ahead) {
+    const auto make = [&] {
+        const bool bThumbMode = inputs_.AllSelected();
+        ahead.Announce(bThumbMode, lThumbSize);
+        thumbnails_.Get_Thrumbal(strPicturePath, strThumbFolder, bThumbMode, lThumbSize);
+    };
+    if (!inputs_.KeepGoing()) {
+        make();
+        return true;
+    }
+    // Keeping going: a picture that cannot be made into a thumbnail is
+    // reported and left out. Only the thumbnail maker's faults are taken so;
+    // running out of memory, or failing to write the page, still ends the run.
+    try {
+        make();
+        return true;
+    } catch (const Fault& fault) {
+        outcome_.skipped.push_back(fault.Naming(strPicturePath));
+        view_.ShowSkipped(outcome_.skipped.back());
+        return false;
+    }
 }
 
 std::int32_t GalleryRun::ListPictures(const std::string& strPictureFolder) {
@@ -213,13 +270,52 @@ std::string GalleryRun::NextFileName() {
     }
 }
 
-void GalleryRun::MakeThumbnailFolder(const std::string& strPath) {
+std::optional<Fault> GalleryRun::MakeThumbnailFolder(const std::string& strPath) {
     try {
         CreateFolder(strPath);
-    } catch (const Fault&) {
+    } catch (const Fault& fault) {
         // Most often the folder exists from an earlier run and is reused as
-        // it is; any other failure shows when the first thumbnail is written.
+        // it is; whether there is a folder now is looked at next.
+        return fault;
     }
+    return std::nullopt;
+}
+
+void GalleryRun::RequireOwnThumbnailFolder(const std::string& strPath,
+                                           const std::optional<Fault>& creation) {
+    std::string folder = strPath;
+    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+    const EntryKind kind = KindAt(folder);
+    std::optional<Fault> fault;
+    switch (kind) {
+        case EntryKind::Folder:
+            return;
+        case EntryKind::None:
+            // Not yet made, or its making failed.
+            if (!creation) return;
+            fault = creation->Naming(folder);
+            break;
+        case EntryKind::Link:
+            // Through a link the thumbnails would replace files elsewhere,
+            // the pictures themselves for a link to ".".
+            fault = Fault("A link stands where the thumbnail folder belongs", folder);
+            break;
+        case EntryKind::PlainFile:
+            fault = Fault("A file stands where the thumbnail folder belongs", folder);
+            break;
+        case EntryKind::Other:
+            fault = Fault("A device stands where the thumbnail folder belongs", folder);
+            break;
+    }
+    // No thumbnail can be written; the outcome says which ones.
+    for (const std::string& name : strPictures) {
+        bool bExtensionFound = false;
+        std::string path = name;
+        outcome_.warnings.push_back(
+            RunWarning{"Failed to save to JPG",
+                       strPath + ModThumbnails::SplitFileName(path, bExtensionFound) + ".jpg"});
+    }
+    throw *fault;
 }
 
 }  // namespace fotolane::gallery

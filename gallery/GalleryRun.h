@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ namespace fotolane::gallery {
 // closes the page (keeping what was written), restores the window and then
 // shows "Errore : " and the failure's description. How the run ended, and
 // what it warned about on the way, is kept as its outcome.
+class ThumbnailsAhead;
+
 class GalleryRun {
   public:
     GalleryRun(IGalleryInputs& inputs, IGalleryView& view, IThumbnailMaker& thumbnails);
@@ -45,7 +48,17 @@ class GalleryRun {
     RunEnd RunSteps(const std::string& strPictureFolder, TextFileWriter& page);
     std::int32_t ListPictures(const std::string& strPictureFolder);
     std::string NextFileName();
-    static void MakeThumbnailFolder(const std::string& strPath);
+    bool MakeThumbnail(const std::string& strPicturePath, const std::string& strThumbFolder,
+                       ThumbnailsAhead& ahead);
+    // The fault of making the folder, which the run looks at only when no
+    // folder is there afterwards.
+    static std::optional<Fault> MakeThumbnailFolder(const std::string& strPath);
+    // A fault unless the thumbnail folder is a real folder (a link, a file
+    // or a device in its place never is) or, with no fault from its
+    // creation, not there yet. With the fault every thumbnail of the run is
+    // told in the outcome as not written.
+    void RequireOwnThumbnailFolder(const std::string& strPath,
+                                   const std::optional<Fault>& creation);
     void SetRunning(bool running);
 
     IGalleryInputs& inputs_;

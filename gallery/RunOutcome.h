@@ -31,9 +31,15 @@ struct RunOutcome {
     std::vector<RunWarning> warnings;  // in the order they were given
     std::int32_t pictures = 0;         // pictures listed
     std::int32_t cells = 0;            // picture cells written to the page
+    // With IGalleryInputs::KeepGoing: the pictures left out of the page, each
+    // with the fault that kept it from having a thumbnail (naming it).
+    std::vector<Fault> skipped;
 
-    // The gallery is complete but some thumbnails were not written.
-    bool Incomplete() const { return end == RunEnd::Done && !warnings.empty(); }
+    // The gallery is complete, but some thumbnails were not written or some
+    // pictures were left out.
+    bool Incomplete() const {
+        return end == RunEnd::Done && (!warnings.empty() || !skipped.empty());
+    }
 };
 
 }  // namespace fotolane::gallery

@@ -55,18 +55,24 @@ float SamplingStep(std::int32_t sourceLength, std::int32_t thumbLength) {
 SampledExtent SampleNearest(std::span<const std::uint8_t> source, const RowLayout& sourceLayout,
                             float stepX, float stepY, std::span<std::uint8_t> thumb,
                             const RowLayout& thumbLayout) {
+    // No array has a negative length.
+    if (thumbLayout.width < 0 || thumbLayout.height < 0) throw Fault::SubscriptOutOfRange();
     const double lastRow = static_cast<double>(sourceLayout.height) - 1.0;
     const double lastColumn = static_cast<double>(sourceLayout.width) - 1.0;
     SampledExtent reached;
     float y = 0.0f;
     std::int64_t r = 0;
-    while (static_cast<double>(y) <= lastRow) {
+    // The float positions drift: with a large step (a picture tens of
+    // thousands of pixels long) their sum can stay below the source's last
+    // pixel one step after the thumbnail's last one. The walk also stops
+    // there.
+    while (static_cast<double>(y) <= lastRow && r < thumbLayout.height) {
         const std::int64_t sy = RoundHalfEven(static_cast<double>(y));
         const std::int64_t sourceRow = RowFromTop(sourceLayout, sy);
         const std::int64_t thumbRow = RowFromTop(thumbLayout, r);
         float x = 0.0f;
         std::int64_t c = 0;
-        while (static_cast<double>(x) <= lastColumn) {
+        while (static_cast<double>(x) <= lastColumn && c < thumbLayout.width) {
             const std::int64_t sx = RoundHalfEven(static_cast<double>(x));
             const std::size_t from = PixelIndex(sourceRow + 3 * sx, source.size());
             const std::size_t to = PixelIndex(thumbRow + 3 * c, thumb.size());
@@ -85,14 +91,18 @@ SampledExtent SampleNearest(std::span<const std::uint8_t> source, const RowLayou
     return reached;
 }
 
-std::vector<std::int32_t> WalkPositions(std::int32_t sourceLength, float step) {
+std::vector<std::int32_t> WalkPositions(std::int32_t sourceLength, float step,
+                                        std::int32_t thumbLength) {
     const double last = static_cast<double>(sourceLength) - 1.0;
     std::vector<std::int32_t> positions;
-    for (float at = 0.0f; static_cast<double>(at) <= last; at = at + step) {
+    float at = 0.0f;
+    for (std::int32_t taken = 0; static_cast<double>(at) <= last && taken < thumbLength; ++taken) {
         const auto position = static_cast<std::int32_t>(RoundHalfEven(static_cast<double>(at)));
         if (positions.empty() || positions.back() != position) positions.push_back(position);
-        // A step of 0 (or one lost in the rounding) would never leave the spot.
-        if (!(step > 0.0f) || at + step == at) break;
+        // A step lost in the rounding of a large position never moves on:
+        // the walk stays at this position to the end.
+        if (at + step == at) break;
+        at = at + step;
     }
     return positions;
 }

@@ -49,16 +49,20 @@ struct SampledExtent {
 // half to even to pick a source pixel; rows are counted from the top of both
 // pictures. The walk stops at the source's last row and column, so it may
 // write fewer thumbnail rows or columns than there are (an enlarged picture,
-// or a step barely above 1). Every byte index is checked against its array:
-// one outside it is a "Subscript out of range" fault.
+// or a step barely above 1), and at the thumbnail's last row and column,
+// which the summed positions of a very long side would otherwise pass. Every
+// byte index is checked against its array: one outside it is a "Subscript
+// out of range" fault, and so is a negative thumbnail size.
 SampledExtent SampleNearest(std::span<const std::uint8_t> source, const RowLayout& sourceLayout,
                             float stepX, float stepY, std::span<std::uint8_t> thumb,
                             const RowLayout& thumbLayout);
 
 // The source columns (or rows) that SampleNearest reads along a source
-// side of `sourceLength` pixels with this step: the same positions in the
-// same arithmetic, ascending, each once.
-std::vector<std::int32_t> WalkPositions(std::int32_t sourceLength, float step);
+// side of `sourceLength` pixels with this step for a thumbnail side of
+// `thumbLength`: the same positions in the same arithmetic, ascending, each
+// once.
+std::vector<std::int32_t> WalkPositions(std::int32_t sourceLength, float step,
+                                        std::int32_t thumbLength);
 
 // Gives the thumbnail pixels that the walk did not reach the colour of the
 // nearest pixel it wrote: columns right of the reached ones repeat the last

@@ -1,5 +1,6 @@
 #include "thumbnails/ThumbnailSampler.h"
 
+#include <new>
 #include <span>
 
 #include "platform/core/Fault.h"
@@ -7,6 +8,19 @@
 
 namespace fotolane::thumbnails {
 namespace {
+
+// Runs one step of the handling of the picture at `path`: a fault it raises
+// names the picture, unless it names a file of its own already.
+template <typename Step>
+void AboutPicture(const std::string& path, Step&& step) {
+    try {
+        step();
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
+}
 
 std::span<std::uint8_t> BytesOf(const PixelRows& rows) {
     return {rows.bits.get(),
@@ -17,14 +31,22 @@ std::span<std::uint8_t> BytesOf(const PixelRows& rows) {
 
 void ThumbnailSampler::SampleThumbnail(const std::string& strFileName, std::int32_t lSize) {
     ThumbBits = PixelRows();
-    ReadSourceSize(Picture1.Open(strFileName));
+    AboutPicture(strFileName, [&] { ReadSourceSize(Picture1.Open(strFileName)); });
+    // Its one fault, lSize 0, is about the size asked for, not the picture.
     const ThumbnailSize size = ThumbnailSizeFor(SourceWidth, SourceHeight, lSize);
     ThumbWidth = size.width;
     ThumbHeight = size.height;
-    StepX = SamplingStep(SourceWidth, ThumbWidth);
-    StepY = SamplingStep(SourceHeight, ThumbHeight);
-    GrabSourceBits();
-    ScaleBits();
+    AboutPicture(strFileName, [&] {
+        StepX = SamplingStep(SourceWidth, ThumbWidth);
+        StepY = SamplingStep(SourceHeight, ThumbHeight);
+        // No array has a negative length.
+        if (ThumbWidth < 0 || ThumbHeight < 0) throw Fault::SubscriptOutOfRange();
+        // The thumbnail's rows first: a size beyond the limits is a fault
+        // before any decoding.
+        ThumbBits = AllocatePixelRows(ThumbWidth, ThumbHeight);
+        GrabSourceBits();
+        ScaleBits();
+    });
 }
 
 void ThumbnailSampler::ReadSourceSize(const picture::PictureSize& size) {
@@ -38,15 +60,12 @@ void ThumbnailSampler::ReadSourceSize(const picture::PictureSize& size) {
 // Decodes the picture straight into SourceBits: at least every pixel that
 // the walk of ScaleBits reads.
 void ThumbnailSampler::GrabSourceBits() {
-    const picture::SampledPixels sampled{WalkPositions(SourceWidth, StepX),
-                                         WalkPositions(SourceHeight, StepY)};
+    const picture::SampledPixels sampled{WalkPositions(SourceWidth, StepX, ThumbWidth),
+                                         WalkPositions(SourceHeight, StepY, ThumbHeight)};
     Picture1.Decode(sampled, SourceBits);
 }
 
 void ThumbnailSampler::ScaleBits() {
-    // No array has a negative length.
-    if (ThumbWidth < 0 || ThumbHeight < 0) throw Fault::SubscriptOutOfRange();
-    ThumbBits = AllocatePixelRows(ThumbWidth, ThumbHeight);
     const RowLayout thumbLayout{ThumbWidth, ThumbHeight, ThumbBits.stride};
     const SampledExtent reached =
         SampleNearest(BytesOf(SourceBits), RowLayout{SourceWidth, SourceHeight, SourceScanWidth},

@@ -1,6 +1,7 @@
 #include "thumbnails/frmThumbnails.h"
 
 #include <exception>
+#include <new>
 #include <optional>
 #include <span>
 #include <utility>
@@ -18,6 +19,19 @@ namespace fotolane::thumbnails {
 namespace {
 
 constexpr std::int32_t kThumbnailQuality = 80;
+
+// Runs one step of the handling of the picture at `path`: a fault it raises
+// names the picture, unless it names a file of its own already.
+template <typename Step>
+void AboutPicture(const std::string& path, Step&& step) {
+    try {
+        step();
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
+}
 
 std::span<std::uint8_t> BytesOf(const PixelRows& rows) {
     return {rows.bits.get(),
@@ -78,9 +92,11 @@ void frmThumbnails::Get_Thrumbal(const std::string& strFileName, const std::stri
     // way out of this call, faults included.
     imaging::cDIBSection cDib;
     SampleThumbnail(strFileName, strThumbFile, bThumbMode, lSize);
-    ShowThumbBits();
-    Picture2.PictureFromImage();
-    cDib.CreateFromPicture(Picture2.Picture());
+    AboutPicture(strFileName, [&] {
+        ShowThumbBits();
+        Picture2.PictureFromImage();
+        cDib.CreateFromPicture(Picture2.Picture());
+    });
     ui::DoEvents();
     // A failed write has been reported by the writer itself.
     imaging::mIntelJPEGLibrary::WriteJPEGFile(cDib, strThumbFile, kThumbnailQuality);

@@ -26,10 +26,12 @@ namespace fotolane::thumbnails {
 // thread, when the run asks for it, so that files, messages and faults come
 // exactly as with one worker.
 //
-// Faults go to the caller: a missing or undecodable picture, lSize 0
-// ("Division by zero"), sizes beyond the signed 32-bit range ("Overflow"),
-// memory that cannot be had ("Out of memory"). A JPEG write that fails is no
-// fault: the writer has warned the user, and the call returns normally.
+// Faults go to the caller, each naming the picture: a missing or undecodable
+// picture, sizes beyond the signed 32-bit range ("Overflow"), memory that
+// cannot be had ("Out of memory"), pixels that cannot be read; lSize 0 is a
+// "Division by zero" of the size asked for and names no file. A JPEG write
+// that fails is no fault: the writer has warned the user, and the call
+// returns normally.
 class frmThumbnails final : public gallery::IThumbnailMaker {
   public:
     // `workers` threads sample ahead; 1 makes every thumbnail in the call.

@@ -1,17 +1,41 @@
 #include "app/batch/BatchArguments.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
 #include <algorithm>
-#include <optional>
-#include <string_view>
 #include <thread>
+#include <tuple>
 
 namespace fotolane::batch {
 namespace {
 
-// The window's number boxes admit digits only; so does the batch front end.
-bool IsDigits(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+// The window's number boxes hold up to three digits; a gallery needs at
+// least one thumbnail per row and a thumbnail of at least one pixel.
+constexpr int kLargestNumber = 999;
+
+// Arguments travel through Qt as Latin-1: one character per byte, so that
+// every byte comes back unchanged, UTF-8 or not. Option names are ASCII.
+QString FromBytes(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string ToBytes(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+// The number of a --size or --per-row value, or 0 when it is none the window
+// could hold (only digits, 1 to 999).
+int WindowNumber(const std::string& text) {
+    if (text.empty() ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return 0;
+    }
+    const std::size_t first = std::min(text.find_first_not_of('0'), text.size());
+    if (first == text.size() || text.size() - first > 3) return 0;
+    const int number = std::stoi(text.substr(first));
+    return number <= kLargestNumber ? number : 0;
 }
 
 ParsedArguments UsageError(std::string error) {
@@ -21,78 +45,96 @@ ParsedArguments UsageError(std::string error) {
     return parsed;
 }
 
+// Qt's wording ("Missing value after '--size'.") in the style of the
+// program's other messages.
+std::string ParserError(const QCommandLineParser& parser) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        const QString name = unknown.first();
+        return "unknown option '" + std::string(name.size() == 1 ? "-" : "--") + ToBytes(name) +
+               "'";
+    }
+    std::string text = ToBytes(parser.errorText());
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
+}
+
 }  // namespace
 
 ParsedArguments ParseArguments(std::span<const std::string> arguments) {
+    const QCommandLineOption help({"h", "help"}, {});
+    const QCommandLineOption version({"V", "version"}, {});
+    const QCommandLineOption perRow({"p", "per-row"}, {}, "N");
+    const QCommandLineOption size({"s", "size"}, {}, "N");
+    const QCommandLineOption newOnly({"n", "new"}, {});
+    const QCommandLineOption update({"u", "update"}, {});
+    const QCommandLineOption noViewer({"l", "no-viewer"}, {});
+    const QCommandLineOption title({"t", "title"}, {}, "TEXT");
+    const QCommandLineOption keepGoing({"k", "keep-going"}, {});
+    const QCommandLineOption recursive({"r", "recursive"}, {});
+    const QCommandLineOption quiet({"q", "quiet"}, {});
+    // The album page: the flag is read now, the page comes with its writer.
+    const QCommandLineOption index({"i", "index"}, {});
+    const QCommandLineOption jobs({"j", "jobs"}, {}, "N");
+
+    QCommandLineParser parser;
+    parser.addOptions({help, version, perRow, size, newOnly, update, noViewer, title, keepGoing,
+                       recursive, quiet, index, jobs});
+    QStringList list{"fotolane-gallery"};  // parse() skips the program's name
+    for (const std::string& argument : arguments) list << FromBytes(argument);
+    // Help and version win over everything else, wrong usage included.
+    const bool parsedWell = parser.parse(list);
     ParsedArguments parsed;
+    if (parser.isSet(help)) {
+        parsed.action = ParsedArguments::Action::Help;
+        return parsed;
+    }
+    if (parser.isSet(version)) {
+        parsed.action = ParsedArguments::Action::Version;
+        return parsed;
+    }
+    if (!parsedWell) return UsageError(ParserError(parser));
+
     BatchSettings& settings = parsed.settings;
-    std::optional<std::string> folder;
-    bool optionsEnded = false;
-
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            if (folder) return UsageError("more than one folder given: '" + argument + "'");
-            folder = argument;
-            continue;
+    for (const auto& [option, name, target] : {std::tuple(&perRow, "--per-row", &settings.perRow),
+                                               std::tuple(&size, "--size", &settings.size)}) {
+        if (!parser.isSet(*option)) continue;
+        const std::string text = ToBytes(parser.value(*option));
+        const int number = WindowNumber(text);
+        if (number == 0) {
+            return UsageError("option '" + std::string(name) + "' takes a whole number from 1 to " +
+                              std::to_string(kLargestNumber) + ", not '" + text + "'");
         }
-        if (argument == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        // --name VALUE or --name=VALUE
-        std::string name = argument;
-        std::optional<std::string> inlineValue;
-        if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
-            name = argument.substr(0, equals);
-            inlineValue = argument.substr(equals + 1);
-        }
-        const auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue) return inlineValue;
-            if (i + 1 < arguments.size()) return arguments[++i];
-            return std::nullopt;
-        };
-        const bool takesValue = name == "--per-row" || name == "--size" || name == "--title" ||
-                                name == "--jobs" || name == "-j";
-        if (!takesValue && inlineValue) {
-            return UsageError("option '" + name + "' takes no value");
-        }
-
-        if (name == "--help") {
-            parsed.action = ParsedArguments::Action::Help;
-            return parsed;
-        } else if (name == "--version") {
-            parsed.action = ParsedArguments::Action::Version;
-            return parsed;
-        } else if (name == "--new") {
-            settings.all = false;
-        } else if (name == "--no-viewer") {
-            settings.viewer = false;
-        } else if (takesValue) {
-            const std::optional<std::string> text = value();
-            if (!text) return UsageError("option '" + name + "' needs a value");
-            if (name == "--title") {
-                settings.titled = true;
-                settings.title = *text;
-            } else if (!IsDigits(*text)) {
-                return UsageError("option '" + name + "' takes a whole number, not '" + *text +
-                                  "'");
-            } else if (name == "--jobs" || name == "-j") {
-                const std::string digits =
-                    text->substr(std::min(text->find_first_not_of('0'), text->size()));
-                if (digits.empty() || digits.size() > 4) {
-                    return UsageError("option '" + name + "' takes 1 to 9999, not '" + *text + "'");
-                }
-                settings.jobs = std::stoi(digits);
-            } else {
-                (name == "--size" ? settings.size : settings.perRow) = *text;
-            }
-        } else {
-            return UsageError("unknown option '" + argument + "'");
+        *target = std::to_string(number);
+    }
+    settings.update = parser.isSet(update);
+    settings.all = !parser.isSet(newOnly) && !settings.update;
+    settings.viewer = !parser.isSet(noViewer);
+    if (parser.isSet(title)) {
+        settings.titled = true;
+        settings.title = ToBytes(parser.value(title));
+    }
+    settings.keepGoing = parser.isSet(keepGoing);
+    settings.recursive = parser.isSet(recursive);
+    settings.quiet = parser.isSet(quiet);
+    settings.index = parser.isSet(index);
+    if (parser.isSet(jobs)) {
+        const std::string text = ToBytes(parser.value(jobs));
+        settings.jobs = WindowNumber(text);
+        if (settings.jobs == 0) {
+            return UsageError("option '--jobs' takes a whole number from 1 to " +
+                              std::to_string(kLargestNumber) + ", not '" + text + "'");
         }
     }
-    if (!folder) return UsageError("no folder given");
-    settings.folder = *folder;
+
+    const QStringList folders = parser.positionalArguments();
+    if (folders.isEmpty()) return UsageError("no folder given");
+    if (folders.size() > 1) {
+        return UsageError("more than one folder given: '" + ToBytes(folders[1]) + "'");
+    }
+    settings.folder = ToBytes(folders[0]);
     return parsed;
 }
 
@@ -103,25 +145,43 @@ int WorkersFor(int jobs) {
 }
 
 std::string UsageText() {
+    // -i, --index joins this list with the album page writer:
+    //   "  -i, --index       also write index.html, a modern album\n"
     return "Usage: fotolane-gallery [options] FOLDER\n"
            "Makes the HTML thumbnail gallery of the pictures (JPEG, BMP, GIF) in FOLDER:\n"
            "a JPEG thumbnail of each in FOLDER/Thumbnails and the page FOLDER/<name>.htm.\n"
            "\n"
            "Options:\n"
-           "  --per-row N   thumbnails in one table row (default 3)\n"
-           "  --size N      length of a thumbnail's longer side in pixels (default 70)\n"
-           "  --new         make only the thumbnails that are missing (default: all)\n"
-           "  --no-viewer   open pictures by a plain link, not in a window of their size\n"
-           "  --title TEXT  the page's title and heading (default: the folder's name\n"
-           "                followed by \"Gallery\")\n"
-           "  -j, --jobs N  thumbnails made at once, on as many threads (default: the\n"
-           "                number of cores); the result is the same for any N\n"
-           "  --help        show this text\n"
-           "  --version     show the version\n"
+           "  -p, --per-row N   thumbnails in one table row, 1 to 999 (default 3)\n"
+           "  -s, --size N      length of a thumbnail's longer side in pixels, 1 to 999\n"
+           "                    (default 70)\n"
+           "  -n, --new         make only the thumbnails that are missing (default: all)\n"
+           "  -u, --update      like --new, and also make again every thumbnail that is\n"
+           "                    older than its picture or not of the size asked for\n"
+           "  -l, --no-viewer   open pictures by a plain link, not in a window of their size\n"
+           "  -t, --title TEXT  the page's title and heading (default: the folder's name\n"
+           "                    followed by \"Gallery\")\n"
+           "  -k, --keep-going  leave out a picture that cannot be made into a thumbnail,\n"
+           "                    saying why, and go on (and on to the next folder)\n"
+           "  -r, --recursive   the gallery of FOLDER and of every folder below it that\n"
+           "                    holds pictures; Thumbnails folders, hidden folders and\n"
+           "                    links to folders are not entered\n"
+           "  -q, --quiet       no progress line and no closing line\n"
+           "  -j, --jobs N      thumbnails made at once, on as many threads, 1 to 999\n"
+           "                    (default: the number of cores); the gallery is the same\n"
+           "  -h, --help        show this text\n"
+           "  -V, --version     show the version\n"
            "\n"
-           "Messages go to standard error. Ctrl+C stops after the picture under way.\n"
-           "Exit status: 0 done, 1 the run ended with an error, 2 wrong usage,\n"
-           "130 stopped.\n";
+           "Messages go to standard error; on a terminal so do the progress and a\n"
+           "closing line. Ctrl+C stops after the picture under way.\n"
+           "\n"
+           "Exit status:\n"
+           "  0    done\n"
+           "  1    a run ended with an error (the message names the file)\n"
+           "  2    wrong usage, or an empty --title\n"
+           "  3    the gallery was finished, but pictures were left out (--keep-going)\n"
+           "       or thumbnails could not be written\n"
+           "  130  stopped by Ctrl+C\n";
 }
 
 }  // namespace fotolane::batch

@@ -5,18 +5,23 @@
 
 namespace fotolane::batch {
 
-// The settings of one gallery, as the window's controls would hold them.
-// The two numbers stay text: the run reads them as it reads the window's
-// boxes, at the moment it needs them.
+// The settings of one gallery, as the window's controls would hold them, and
+// what the batch front end adds to them.
 struct BatchSettings {
     std::string folder;        // the picture folder, as given
-    std::string perRow = "3";  // "for Row"
-    std::string size = "70";   // "Size"
+    std::string perRow = "3";  // "for Row": digits, 1 to 999
+    std::string size = "70";   // "Size": digits, 1 to 999
     bool all = true;           // "All" rather than "New"
     bool viewer = true;        // "Java" enabled
     bool titled = false;       // "Title" checked
     std::string title;         // the title, exactly as given
-    int jobs = 0;              // thumbnails made at once; 0: one per core
+
+    bool update = false;     // with "New": also remake outdated thumbnails
+    bool keepGoing = false;  // leave out pictures that cannot be made into thumbnails
+    bool recursive = false;  // also every folder below `folder`
+    bool quiet = false;      // no progress, no closing line
+    bool index = false;      // also an index.html page (the album writer's; not yet written)
+    int jobs = 0;            // thumbnails made at once; 0: one per core
 };
 
 // The number of worker threads for `jobs` (0: the number of cores).
@@ -29,7 +34,9 @@ struct ParsedArguments {
     std::string error;  // what is wrong, for a usage error
 };
 
-// Reads the arguments that follow the program's name.
+// Reads the arguments that follow the program's name. Arguments are taken as
+// bytes: the folder and the title reach the settings exactly as given,
+// whatever their encoding.
 ParsedArguments ParseArguments(std::span<const std::string> arguments);
 
 // The text of --help.

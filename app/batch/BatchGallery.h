@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "app/batch/BatchArguments.h"
 #include "gallery/GalleryInterfaces.h"
@@ -14,8 +15,10 @@ namespace fotolane::batch {
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitIncomplete = 3;  // the page is complete, some thumbnails are not
-inline constexpr int kExitStopped = 130;   // 128 + SIGINT, as shells report it
+// The page is complete, but some pictures were left out or some thumbnails
+// were not written.
+inline constexpr int kExitIncomplete = 3;
+inline constexpr int kExitStopped = 130;  // 128 + SIGINT, as shells report it
 
 // The window's controls, answered from the settings.
 class BatchInputs final : public gallery::IGalleryInputs {
@@ -28,11 +31,16 @@ class BatchInputs final : public gallery::IGalleryInputs {
     std::string ForRowText() const override { return settings_.perRow; }
     std::string SizeText() const override { return settings_.size; }
     std::string TitleText() const override { return settings_.title; }
-    int TitleCheck() const override { return settings_.titled ? 1 : 0; }
-    int ViewerCheck() const override { return settings_.viewer ? 1 : 0; }
+    gallery::CheckValue TitleCheck() const override { return CheckOf(settings_.titled); }
+    gallery::CheckValue ViewerCheck() const override { return CheckOf(settings_.viewer); }
     bool AllSelected() const override { return settings_.all; }
+    bool KeepGoing() const override { return settings_.keepGoing; }
 
   private:
+    static gallery::CheckValue CheckOf(bool checked) {
+        return checked ? gallery::CheckValue::Checked : gallery::CheckValue::Unchecked;
+    }
+
     BatchSettings settings_;
     std::string folderPath_;
 };
@@ -55,6 +63,7 @@ class BatchView final : public gallery::IGalleryView {
     void SetProgressMax(std::int32_t maximum) override { progressMax_ = maximum; }
     void SetProgressValue(std::int32_t value) override;
     void SetBusyPointer(bool) override {}
+    void ShowSkipped(const Fault& fault) override;
 
   private:
     void EndProgressLine();
@@ -74,14 +83,26 @@ std::string RunFolderPath(const std::string& folder);
 // The exit status that tells how a run ended.
 int ExitStatusOf(const gallery::RunOutcome& outcome);
 
-// Makes the gallery of settings.folder with `thumbnails`, reporting on `err`.
-// Returns the exit status. An interrupt (SIGINT) received while it runs
-// stops the run after the picture under way.
+// Of two exit statuses of runs, the one that tells more: a stop over an
+// error over an incomplete gallery over a done one.
+int WorseExitStatus(int a, int b);
+
+// The folders of a recursive run: `top` first, then every folder below it,
+// each after its parent, brothers in the order of their names. Folders named
+// "Thumbnails", hidden folders (".name") and links to folders are not
+// entered; nor are folders that cannot be read.
+std::vector<std::string> GalleryFolders(const std::string& top);
+
+// Makes the gallery of settings.folder (and, recursively, of the folders
+// below it) with `thumbnails`, reporting on `err`. Returns the exit status.
+// An interrupt (SIGINT) received while it runs stops the run after the
+// picture under way. `terminal`: the error stream is a terminal, which gets
+// the progress and the closing line unless the settings are quiet.
 int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thumbnails,
-                    std::ostream& err, bool showProgress);
+                    std::ostream& err, bool terminal);
 
 // The whole program: arguments (without the program's name) to exit status.
 int BatchMain(std::span<const std::string> arguments, gallery::IThumbnailMaker& thumbnails,
-              std::ostream& out, std::ostream& err, bool showProgress);
+              std::ostream& out, std::ostream& err, bool terminal);
 
 }  // namespace fotolane::batch

@@ -174,18 +174,19 @@ void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
     const TurboJpegHandle handle = NewDecompressor();
     JpegHeader header;
     if (!ReadHeader(handle.get(), bytes, header)) throw Fault::InvalidPicture(path);
-    const int orientation = ReadExifOrientation(bytes);
+    const Orientation orientation = ReadExifOrientation(bytes);
     // Both the decoded and the turned rows must pass before either exists.
     CheckPictureSize(header.size, path);
     CheckPictureSize(OrientedSize(header.size, orientation), path);
 
     // Rows decoded top-down and read bottom-up show the picture mirrored top
-    // to bottom, for nothing: that is orientation 4, and half of 3.
+    // to bottom, for nothing: that is one mirror, and half of the half turn.
     int flags = kDecodeFlags;
-    int left_to_do = orientation;
-    if (orientation == 3 || orientation == 4) {
+    Orientation left_to_do = orientation;
+    if (orientation == Orientation::HalfTurn || orientation == Orientation::MirroredTopToBottom) {
         flags &= ~TJFLAG_BOTTOMUP;
-        left_to_do = orientation == 3 ? 2 : 1;
+        left_to_do = orientation == Orientation::HalfTurn ? Orientation::MirroredLeftToRight
+                                                          : Orientation::Upright;
     }
 
     ReshapePixelRows(rows, header.size.width, header.size.height);
@@ -198,7 +199,7 @@ void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
                           rows.bits.get(), rows.width, rows.stride, rows.height, TJPF_BGR, flags);
         CheckDecodeResult(handle.get(), result, path);
     }
-    if (left_to_do != 1) rows = ApplyOrientation(std::move(rows), left_to_do);
+    if (left_to_do != Orientation::Upright) rows = ApplyOrientation(std::move(rows), left_to_do);
 }
 
 }  // namespace fotolane::picture::detail

@@ -22,14 +22,15 @@ PictureSize SamplingDecoder::Open(const std::string& path) {
         bytes_ = detail::ReadPictureFile(path, static_cast<std::size_t>(-1));
         const PictureFormat format = detail::FormatOfContent(bytes_);
         format_ = static_cast<int>(format);
-        orientation_ = 1;
+        orientation_ = static_cast<int>(detail::Orientation::Upright);
         switch (format) {
             case PictureFormat::kJpeg: {
                 PictureSize stored{};
                 if (!detail::ReadJpegSize(bytes_, stored)) throw Fault::InvalidPicture(path);
-                orientation_ = detail::ReadExifOrientation(bytes_);
+                const detail::Orientation orientation = detail::ReadExifOrientation(bytes_);
+                orientation_ = static_cast<int>(orientation);
                 detail::CheckPictureSize(stored, path);
-                shown_ = detail::OrientedSize(stored, orientation_);
+                shown_ = detail::OrientedSize(stored, orientation);
                 detail::CheckPictureSize(shown_, path);
                 break;
             }
@@ -62,7 +63,8 @@ void SamplingDecoder::DecodeOpened(const SampledPixels& sampled, PixelRows& rows
     const auto format = static_cast<PictureFormat>(format_);
     decodedSparsely_ = false;
     if (format == PictureFormat::kJpeg) {
-        decodedSparsely_ = sparse_->Decode(bytes_, orientation_, sampled, rows);
+        decodedSparsely_ =
+            sparse_->Decode(bytes_, static_cast<detail::Orientation>(orientation_), sampled, rows);
         if (!decodedSparsely_) {
             detail::DecodeJpegInto(bytes_, path_, rows);
         }

@@ -308,9 +308,9 @@ struct StoredAt {
     std::int32_t y;
 };
 
-StoredAt Stored(int orientation, std::int32_t u, std::int32_t v, std::int32_t width,
+StoredAt Stored(Orientation orientation, std::int32_t u, std::int32_t v, std::int32_t width,
                 std::int32_t height) {
-    switch (orientation) {
+    switch (static_cast<int>(orientation)) {
         case 2:
             return {width - 1 - u, v};
         case 3:
@@ -423,7 +423,7 @@ std::size_t CountDistinct(const std::vector<std::int32_t>& positions, std::int32
 
 }  // namespace
 
-bool SparseJpegDecoder::Decode(Bytes jpeg, int orientation, const SampledPixels& sampled,
+bool SparseJpegDecoder::Decode(Bytes jpeg, Orientation orientation, const SampledPixels& sampled,
                                PixelRows& rows) {
     State& state = *state_;
     jpeg_decompress_struct& cinfo = state.cinfo;

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/drawing/Clipboard.h"
 #include "platform/core/Fault.h"
+#include "platform/drawing/Clipboard.h"
 
 namespace fotolane::gdi {
 namespace {

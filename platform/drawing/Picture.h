@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "platform/drawing/Gdi.h"
 #include "platform/core/PixelRows.h"
+#include "platform/drawing/Gdi.h"
 
 namespace fotolane::gdi {
 

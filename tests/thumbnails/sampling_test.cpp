@@ -140,6 +140,17 @@ TEST(SampleNearest, MayStopOneShortWhenTheStepIsBarelyAboveOne) {
     EXPECT_EQ(sampled.thumb.SourceColumn(433, 0), sampled.thumb.SourceColumn(432, 0));
 }
 
+TEST(SampleNearest, NeverRunsPastTheThumbnail) {
+    // 65410 / 1024 as a float, added up 1024 times, stays below the last
+    // column 65409: the walk stops at the thumbnail's last column instead of
+    // writing a 1025th.
+    Rows source = Rows::Numbered(65410, 1);
+    Sampled sampled = Sample(source, 1024, 1);
+    EXPECT_EQ(sampled.reached.columns, 1024);
+    Rows tall = Rows::Numbered(1, 65410);
+    EXPECT_EQ(Sample(tall, 1, 1024).reached.rows, 1024);
+}
+
 TEST(FillUnreached, RepeatsTheNearestWrittenPixelOfAnEnlargedPicture) {
     // 100 -> 150 columns: the walk ends at the source's last column after 149.
     Rows source = Rows::Numbered(100, 10);

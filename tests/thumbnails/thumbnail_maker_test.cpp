@@ -7,9 +7,10 @@
 
 #include "imaging/cDIBSection.h"
 #include "imaging/mIntelJPEGLibrary.h"
+#include "platform/codecs/PictureDecoder.h"
 #include "platform/core/Fault.h"
 #include "platform/drawing/Gdi.h"
-#include "platform/codecs/PictureDecoder.h"
+#include "platform/drawing/GdiTesting.h"
 #include "tests/TempFolder.h"
 #include "tests/thumbnails/ThumbnailTestSupport.h"
 #include "thumbnails/frmThumbnails.h"
@@ -113,6 +114,24 @@ TEST(ThumbnailMaker, GivesTheLongerSideTheSizeWhateverThePicture) {
     WriteBmp(gallery.folder / "zero.bmp", 640, 480, Solid({1, 2, 3}));
     EXPECT_EQ(FaultOf([&] { gallery.Make("zero.bmp", 0); }), "Division by zero");
     EXPECT_FALSE(std::filesystem::exists(gallery.Thumb("zero")));
+}
+
+TEST(ThumbnailMaker, SamplesAVeryLongPictureAndNamesItInEveryFault) {
+    Gallery gallery;
+    // At size 1024 the summed steps of 65410 columns would pass the
+    // thumbnail's last column.
+    WriteBmp(gallery.folder / "long.bmp", 65410, 10, Solid({10, 20, 30}));
+    gallery.Make("long.bmp", 1024);
+    const picture::PictureSize size = gallery.ThumbSize("long");
+    EXPECT_EQ(size.width, 1024);
+    EXPECT_EQ(size.height, 1);
+
+    const std::string path = gallery.folder / "long.bmp";
+    // Thumbnail rows beyond the 32-bit limits.
+    EXPECT_EQ(FaultOf([&] { gallery.Make("long.bmp", 1000000000); }), "Overflow: " + path);
+    // The decoded picture gets its bitmap, the preview surface none.
+    gdi::ScopedRefusal oneBitmap(gdi::Refusable::CreateBitmap, 1);
+    EXPECT_EQ(FaultOf([&] { gallery.Make("long.bmp", 1024); }), "Out of memory: " + path);
 }
 
 TEST(ThumbnailMaker, TellsAPicturesSizeAsBrowsersShowIt) {

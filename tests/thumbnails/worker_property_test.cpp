@@ -75,7 +75,7 @@ Result RunGallery(const Scenario& scenario, int workers) {
     testing::FakeGalleryInputs inputs(log);
     testing::FakeGalleryView view(log);
     inputs.folderPath = pictures;
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = gallery::CheckValue::Checked;
     inputs.allSelected = scenario.all;
     frmThumbnails maker(workers);
     gallery::GalleryRun run(inputs, view, maker);

@@ -41,17 +41,42 @@ TEST(BatchArguments, ReadsEveryOptionInBothSpellings) {
     const ParsedArguments empty = Parse({"--title=", "pics"});
     EXPECT_TRUE(empty.settings.titled);
     EXPECT_EQ(empty.settings.title, "");
-    // The window's box can hold 0; the run then reports it.
-    EXPECT_EQ(Parse({"--per-row", "0", "pics"}).settings.perRow, "0");
+    // Short forms, grouped or not; a value may follow its letter at once.
+    const ParsedArguments brief =
+        Parse({"-nlk", "-p", "4", "-s120", "-t", "-dash-", "-rq", "pics"});
+    EXPECT_EQ(brief.settings.perRow, "4");
+    EXPECT_EQ(brief.settings.size, "120");
+    EXPECT_FALSE(brief.settings.all);
+    EXPECT_FALSE(brief.settings.viewer);
+    EXPECT_EQ(brief.settings.title, "-dash-");
+    EXPECT_TRUE(brief.settings.keepGoing && brief.settings.recursive && brief.settings.quiet);
+    EXPECT_FALSE(brief.settings.update);
+    // --update is "New" that also remakes outdated thumbnails.
+    const ParsedArguments update = Parse({"-u", "pics"});
+    EXPECT_TRUE(update.settings.update);
+    EXPECT_FALSE(update.settings.all);
+    // Leading zeros are digits like any other; the number counts.
+    EXPECT_EQ(Parse({"--size", "0070", "pics"}).settings.size, "70");
+    // Names are bytes: not UTF-8 is no obstacle.
+    EXPECT_EQ(Parse({"-t", "caf\xe9", "fotos \xff"}).settings.folder, "fotos \xff");
+    EXPECT_EQ(Parse({"-t", "caf\xe9", "fotos \xff"}).settings.title, "caf\xe9");
     // After "--" a name that starts with "-" is the folder.
     EXPECT_EQ(Parse({"--", "-odd"}).settings.folder, "-odd");
     EXPECT_EQ(Parse({"--size", "90", "--size", "100", "p"}).settings.size, "100");
+    // Workers: one per core unless told.
+    EXPECT_EQ(Parse({"pics"}).settings.jobs, 0);
+    EXPECT_EQ(Parse({"-j3", "pics"}).settings.jobs, 3);
+    EXPECT_EQ(Parse({"--jobs", "1", "pics"}).settings.jobs, 1);
+    EXPECT_EQ(WorkersFor(2), 2);
+    EXPECT_GE(WorkersFor(0), 1);
 }
 
 TEST(BatchArguments, HelpAndVersionWinOverEverythingElse) {
     EXPECT_EQ(Parse({"--help"}).action, Action::Help);
     EXPECT_EQ(Parse({"pics", "--help"}).action, Action::Help);
     EXPECT_EQ(Parse({"--version"}).action, Action::Version);
+    EXPECT_EQ(Parse({"-V", "--bogus"}).action, Action::Version);
+    EXPECT_EQ(Parse({"-h"}).action, Action::Help);
     EXPECT_NE(UsageText().find("Usage: fotolane-gallery [options] FOLDER"), std::string::npos);
 }
 
@@ -66,8 +91,14 @@ TEST(BatchArguments, RejectsWhatTheWindowCouldNotHold) {
         {"--size"},
         {"pics", "--title"},
         {"--bogus", "pics"},
-        {"-n", "pics"},
+        {"-x", "pics"},
+        {"--per-row", "0", "pics"},
+        {"--size", "000", "pics"},
+        {"--size", "1000", "pics"},
+        {"--per-row=-3", "pics"},
         {"--new=yes", "pics"},
+        {"--jobs", "0", "pics"},
+        {"-j", "many", "pics"},
     };
     for (const auto& arguments : wrong) {
         const ParsedArguments parsed = ParseArguments(arguments);
@@ -76,6 +107,9 @@ TEST(BatchArguments, RejectsWhatTheWindowCouldNotHold) {
     }
     EXPECT_EQ(Parse({}).error, "no folder given");
     EXPECT_EQ(Parse({"--bogus", "pics"}).error, "unknown option '--bogus'");
+    EXPECT_EQ(Parse({"-s", "1000", "pics"}).error,
+              "option '--size' takes a whole number from 1 to 999, not '1000'");
+    EXPECT_EQ(Parse({"pics", "-t"}).error, "missing value after '-t'");
 }
 
 }  // namespace

@@ -6,9 +6,11 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -183,9 +185,10 @@ TEST(BatchEndToEnd, ExitStatusTellsHowTheRunEnded) {
     EXPECT_EQ(untitled.err, "First write a Title!\n");
     EXPECT_FALSE(std::filesystem::exists(trip.page));
 
+    // A per-row count of 0 could not make a gallery: wrong usage, nothing written.
     const Finished perRowZero = RunProgram({"--per-row", "0", trip.folder});
-    EXPECT_EQ(perRowZero.status, 1);
-    EXPECT_EQ(perRowZero.err, "Errore : Division by zero\n");
+    EXPECT_EQ(perRowZero.status, 2);
+    EXPECT_FALSE(std::filesystem::exists(trip.thumbnails));
 
     // The listing puts the broken picture last: what came before stays.
     std::ofstream(trip.folder + "/zz broken.gif") << "GIF89a, cut short";
@@ -196,6 +199,195 @@ TEST(BatchEndToEnd, ExitStatusTellsHowTheRunEnded) {
     const std::string page = ReadFile(trip.page);
     EXPECT_EQ(Count(page, "<td "), 5u);  // the broken picture has no cell
     EXPECT_EQ(page.find("</table>"), std::string::npos);
+}
+
+// A tree of pictures for one row of the command-line table; "@" at the start
+// of an argument stands for the tree's root.
+struct Tree {
+    TempFolder root;
+    std::string Path(const std::string& relative) const { return root / relative; }
+    void Picture(const std::string& relative,
+                 const std::string& from = "pillow/jpeg/hopper.jpg") const {
+        std::filesystem::create_directories(std::filesystem::path(Path(relative)).parent_path());
+        std::filesystem::copy_file(kTestData + "/" + from, Path(relative),
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    void Broken(const std::string& relative) const { root.Write(relative, "not a picture"); }
+    int ThumbSide(const std::string& relative) const {
+        const picture::PictureSize size = picture::ReadPictureSize(Path(relative));
+        return std::max(size.width, size.height);
+    }
+    int Run(std::vector<std::string> arguments) const {
+        for (std::string& argument : arguments) {
+            if (argument.starts_with('@')) argument = root / argument.substr(1);
+        }
+        return RunProgram(arguments).status;
+    }
+};
+
+struct CommandLineCase {
+    std::string what;
+    std::function<void(Tree&)> before;  // the tree, and any earlier runs
+    std::vector<std::string> arguments;
+    int status;
+    std::vector<std::string> written;     // files and folders there afterwards
+    std::vector<std::string> notWritten;  // files and folders not there
+    std::function<void(const Tree&, const Finished&)> check;
+};
+
+// K: a bad picture between good ones.
+void KeepGoingFolder(Tree& tree) {
+    tree.Picture("K/a.jpg");
+    tree.Broken("K/b.jpg");
+    tree.Picture("K/c.jpg");
+    tree.Picture("K/d.jpg");
+}
+
+// T: pictures at the top and two levels down, an empty folder, a Thumbnails
+// folder with a picture, a hidden folder and a link back to the top.
+void RecursiveTree(Tree& tree) {
+    tree.Picture("T/top.jpg");
+    std::filesystem::create_directories(tree.Path("T/empty"));
+    tree.Picture("T/Thumbnails/stray.jpg");
+    tree.Picture("T/.hidden/h.jpg");
+    tree.Picture("T/sub/s.jpg");
+    tree.Picture("T/sub/deeper/d.jpg");
+    std::filesystem::create_directory_symlink(tree.Path("T"), tree.Path("T/loop"));
+}
+
+TEST(BatchEndToEnd, CommandLines) {
+    const std::vector<CommandLineCase> table = {
+        {"keep going leaves out the bad picture, rows stay full",
+         KeepGoingFolder,
+         {"--keep-going", "--no-viewer", "@K"},
+         3,
+         {"K/K.htm", "K/Thumbnails/a.jpg", "K/Thumbnails/c.jpg", "K/Thumbnails/d.jpg"},
+         {"K/Thumbnails/b.jpg"},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_EQ(run.err, "fotolane-gallery: skipped: Invalid picture: " +
+                                    tree.Path("K/b.jpg") + "\n");
+             const std::string page = ReadFile(tree.Path("K/K.htm"));
+             EXPECT_EQ(Count(page, "<td "), 3u);
+             EXPECT_EQ(Count(page, "</tr>"), 1u);  // a, c, d make one full row
+             EXPECT_EQ(page.find("b.jpg"), std::string::npos);
+             EXPECT_TRUE(page.ends_with("</html>\r\n"));
+         }},
+        {"without keep going the bad picture ends the run",
+         KeepGoingFolder,
+         {"@K"},
+         1,
+         {"K/K.htm", "K/Thumbnails/a.jpg"},
+         {"K/Thumbnails/b.jpg", "K/Thumbnails/c.jpg"},
+         nullptr},
+        {"recursive: every folder with pictures, as a run on it alone",
+         RecursiveTree,
+         {"-r", "@T"},
+         0,
+         {"T/T.htm", "T/sub/sub.htm", "T/sub/Thumbnails/s.jpg", "T/sub/deeper/deeper.htm",
+          "T/sub/deeper/Thumbnails/d.jpg"},
+         {"T/empty/empty.htm", "T/empty/Thumbnails", "T/Thumbnails/Thumbnails.htm",
+          "T/Thumbnails/Thumbnails", "T/.hidden/.hidden.htm", "T/loop.htm"},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_EQ(run.err, "");
+             // The same page as a run on the folder alone.
+             const std::string page = ReadFile(tree.Path("T/sub/sub.htm"));
+             ASSERT_EQ(tree.Run({"@T/sub"}), 0);
+             EXPECT_EQ(ReadFile(tree.Path("T/sub/sub.htm")), page);
+         }},
+        {"recursive: a failing folder stops the rest",
+         [](Tree& tree) {
+             RecursiveTree(tree);
+             std::filesystem::create_directory(tree.Path("T/sub/sub.htm"));  // no page there
+         },
+         {"-r", "@T"},
+         1,
+         {"T/T.htm"},
+         {"T/sub/deeper/deeper.htm"},
+         nullptr},
+        {"recursive, keep going: a failing folder does not stop the others",
+         [](Tree& tree) {
+             RecursiveTree(tree);
+             std::filesystem::create_directory(tree.Path("T/sub/sub.htm"));
+         },
+         {"-rk", "@T"},
+         1,
+         {"T/T.htm", "T/sub/deeper/deeper.htm"},
+         {},
+         nullptr},
+        {"update after a size change makes every thumbnail again",
+         [](Tree& tree) {
+             tree.Picture("U/a.jpg");
+             tree.Picture("U/b.bmp", "pillow/bmp/hopper.bmp");
+             ASSERT_EQ(tree.Run({"@U"}), 0);
+             ASSERT_EQ(tree.Run({"--new", "--size", "100", "@U"}), 0);
+             ASSERT_EQ(tree.ThumbSide("U/Thumbnails/a.jpg"), 70);  // "New" keeps them
+         },
+         {"--update", "--size", "100", "@U"},
+         0,
+         {},
+         {},
+         [](const Tree& tree, const Finished&) {
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails/a.jpg"), 100);
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails/b.jpg"), 100);
+         }},
+        {"update after a picture changed makes its thumbnail only",
+         [](Tree& tree) {
+             tree.Picture("U/a.jpg");
+             tree.Picture("U/b.jpg");
+             ASSERT_EQ(tree.Run({"@U"}), 0);
+             tree.root.Write("U/Thumbnails/b.jpg", "current, as far as its time tells");
+             const auto thumbTime =
+                 std::filesystem::last_write_time(tree.Path("U/Thumbnails/a.jpg"));
+             tree.Picture("U/a.jpg", "pillow/jpeg/flower.jpg");
+             std::filesystem::last_write_time(tree.Path("U/a.jpg"),
+                                              thumbTime + std::chrono::seconds(1));
+             std::filesystem::last_write_time(tree.Path("U/Thumbnails/b.jpg"),
+                                              thumbTime + std::chrono::seconds(2));
+         },
+         {"-u", "--no-viewer", "@U"},
+         0,
+         {},
+         {},
+         [](const Tree& tree, const Finished&) {
+             const picture::PictureSize a =
+                 picture::ReadPictureSize(tree.Path("U/Thumbnails/a.jpg"));
+             EXPECT_EQ(std::pair(a.width, a.height), std::pair(70, 52));  // the flower now
+             // Newer than its picture but unreadable: not of the size asked for.
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails/b.jpg"), 70);
+         }},
+        {"numbers that cannot make a gallery are wrong usage, nothing written",
+         [](Tree& tree) { tree.Picture("N/a.jpg"); },
+         {"--size", "0", "@N"},
+         2,
+         {},
+         {"N/N.htm", "N/Thumbnails"},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_TRUE(run.err.starts_with(
+                 "fotolane-gallery: option '--size' takes a whole number from 1 to 999"));
+             for (const char* wrong : {"-1", "1000", "x"}) {
+                 EXPECT_EQ(tree.Run({"--per-row", wrong, "@N"}), 2) << wrong;
+             }
+             EXPECT_FALSE(std::filesystem::exists(tree.Path("N/N.htm")));
+         }},
+    };
+    for (const CommandLineCase& row : table) {
+        SCOPED_TRACE(row.what);
+        Tree tree;
+        row.before(tree);
+        std::vector<std::string> arguments = row.arguments;
+        for (std::string& argument : arguments) {
+            if (argument.starts_with('@')) argument = tree.root / argument.substr(1);
+        }
+        const Finished run = RunProgram(arguments);
+        EXPECT_EQ(run.status, row.status) << run.err;
+        for (const std::string& file : row.written) {
+            EXPECT_TRUE(std::filesystem::exists(tree.Path(file))) << file;
+        }
+        for (const std::string& file : row.notWritten) {
+            EXPECT_FALSE(std::filesystem::exists(tree.Path(file))) << file;
+        }
+        if (row.check) row.check(tree, run);
+    }
 }
 
 TEST(BatchEndToEnd, AnInterruptStopsAfterThePictureUnderWay) {

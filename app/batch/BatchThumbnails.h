@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "gallery/GalleryInterfaces.h"
+
+namespace fotolane::batch {
+
+// The thumbnail maker as the batch front end hands it to the run: it decides
+// per picture whether "New" keeps an existing thumbnail, and counts what it
+// made and kept for the closing line.
+//
+// With `update`, "New" keeps a thumbnail only while it is current: not older
+// than its picture, and its longer side the size asked for. Any other is
+// made again, as "All" would make it; so is one whose size cannot be read.
+class BatchThumbnails final : public gallery::IThumbnailMaker {
+  public:
+    BatchThumbnails(gallery::IThumbnailMaker& maker, bool update);
+
+    void Get_Thrumbal(const std::string& strFileName, const std::string& strNewPath,
+                      bool bThumbMode, std::int32_t& lSize) override;
+    void Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
+                         std::int32_t& DimY) override;
+    // Passed on: the maker may work ahead.
+    void ExpectPictures(const std::vector<std::string>& strFileNames, const std::string& strNewPath,
+                        bool bThumbMode, std::int32_t lSize) override {
+        maker_.ExpectPictures(strFileNames, strNewPath, bThumbMode, lSize);
+    }
+
+    // Thumbnails the maker was asked to make and that it returned from (a
+    // write it warned about included), and existing ones kept.
+    std::int32_t made = 0;
+    std::int32_t kept = 0;
+
+  private:
+    gallery::IThumbnailMaker& maker_;
+    bool update_;
+};
+
+// Whether the thumbnail `strThumbFile` of the picture `strFileName` is
+// current: no older than the picture and lSize pixels on its longer side.
+bool IsCurrentThumbnail(const std::string& strThumbFile, const std::string& strFileName,
+                        std::int32_t lSize);
+
+}  // namespace fotolane::batch

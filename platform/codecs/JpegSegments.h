@@ -1,0 +1,45 @@
+#pragma once
+
+// A walk over the segments of a JPEG file, as libjpeg reads them, for what
+// the decoder wants to know before it decodes: where the EXIF data stands
+// and how many scans the file has.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace fotolane::picture::detail {
+
+// One marker segment: the byte after 0xFF, and what follows the two length
+// bytes (empty for the markers that carry no length).
+struct JpegSegment {
+    std::uint8_t marker = 0;
+    std::span<const std::uint8_t> payload;
+    // Where the segment's next marker may start.
+    std::size_t end = 0;
+};
+
+inline constexpr std::uint8_t kStartOfScan = 0xDA;
+inline constexpr std::uint8_t kEndOfImage = 0xD9;
+inline constexpr std::uint8_t kApp1 = 0xE1;
+
+// The segment whose marker is searched from `at` on. As libjpeg does, bytes
+// before the marker that are not 0xFF are passed over, and so are fill bytes
+// 0xFF and the pairs 0xFF 0x00 of entropy-coded data. False when the data
+// ends before a whole segment (a length that runs past the end, or one
+// below 2).
+bool NextJpegSegment(std::span<const std::uint8_t> jpeg, std::size_t at, JpegSegment& segment);
+
+// The payload of the first APP1 segment before the first scan that holds EXIF
+// data ("Exif", a null byte and a fill byte, then a TIFF header), from its
+// TIFF header on; empty when there is none. Browsers read the orientation
+// from that segment only, wherever it stands among the others (JFIF, a
+// comment, an XMP packet in an APP1 of its own, an ICC profile, Adobe's).
+std::span<const std::uint8_t> ExifTiffData(std::span<const std::uint8_t> jpeg);
+
+// The number of start-of-scan markers in the whole file, counted up to
+// `limit` + 1 at most: a pass over the bytes that skips entropy-coded data,
+// far cheaper than decoding a scan.
+int CountJpegScans(std::span<const std::uint8_t> jpeg, int limit);
+
+}  // namespace fotolane::picture::detail
