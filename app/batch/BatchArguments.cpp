@@ -145,8 +145,6 @@ int WorkersFor(int jobs) {
 }
 
 std::string UsageText() {
-    // -i, --index joins this list with the album page writer:
-    //   "  -i, --index       also write index.html, a modern album\n"
     return "Usage: fotolane-gallery [options] FOLDER\n"
            "Makes the HTML thumbnail gallery of the pictures (JPEG, BMP, GIF) in FOLDER:\n"
            "a JPEG thumbnail of each in FOLDER/Thumbnails and the page FOLDER/<name>.htm.\n"
@@ -166,6 +164,10 @@ std::string UsageText() {
            "  -r, --recursive   the gallery of FOLDER and of every folder below it that\n"
            "                    holds pictures; Thumbnails folders, hidden folders and\n"
            "                    links to folders are not entered\n"
+           "  -i, --index       also write index.html, an album for today's browsers: a\n"
+           "                    grid for any screen, a lightbox, sharper thumbnails in\n"
+           "                    Thumbnails@2x and previews of large pictures in Previews;\n"
+           "                    with --recursive the albums link to each other\n"
            "  -q, --quiet       no progress line and no closing line\n"
            "  -j, --jobs N      thumbnails made at once, on as many threads, 1 to 999\n"
            "                    (default: the number of cores); the gallery is the same\n"

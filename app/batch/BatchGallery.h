@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/batch/BatchArguments.h"
+#include "gallery/Album.h"
 #include "gallery/GalleryInterfaces.h"
 #include "gallery/GalleryRun.h"
 
@@ -50,7 +53,9 @@ class BatchInputs final : public gallery::IGalleryInputs {
 // for), and yielding to events is where a Ctrl+C turns into "&Stop".
 class BatchView final : public gallery::IGalleryView {
   public:
-    BatchView(std::ostream& err, bool showProgress);
+    // `folderLabel` stands before the pictures' names in the progress line
+    // (a recursive run's folder below the top, with its separator).
+    BatchView(std::ostream& err, bool showProgress, std::string folderLabel = {});
 
     // The run whose stop request an interrupt sets and whose pictures the
     // progress names; it must outlive the view's use.
@@ -63,6 +68,8 @@ class BatchView final : public gallery::IGalleryView {
     void SetProgressMax(std::int32_t maximum) override { progressMax_ = maximum; }
     void SetProgressValue(std::int32_t value) override;
     void SetBusyPointer(bool) override {}
+    // "fotolane-gallery: Failed to save to JPG: <the thumbnail's path>".
+    void ShowWarning(const std::string& text, const std::string& path) override;
     void ShowSkipped(const Fault& fault) override;
 
   private:
@@ -70,14 +77,21 @@ class BatchView final : public gallery::IGalleryView {
 
     std::ostream& err_;
     bool showProgress_;
+    std::string folderLabel_;
     gallery::GalleryRun* run_ = nullptr;
     std::int32_t progressMax_ = 0;
     bool progressLineOpen_ = false;
 };
 
-// The folder as the run takes it: made absolute and tidied (no "." or ".."
-// parts, no trailing separator but for the root), without resolving links,
-// so that the page keeps the folder's own name.
+// Text as it may reach a terminal: control characters (C0, DEL, C1) and
+// bytes that are not UTF-8 as "\xNN" or "\u00NN", a backslash doubled, so
+// that no file name can move the cursor, retitle or clear the terminal.
+std::string TerminalText(std::string_view text);
+
+// The folder as the run takes it: absolute, with "." and ".." resolved as
+// the file system resolves them (through links), no trailing separator but
+// for the root; the last part is kept as given, so that the page keeps the
+// folder's own name.
 std::string RunFolderPath(const std::string& folder);
 
 // The exit status that tells how a run ended.
@@ -91,18 +105,39 @@ int WorseExitStatus(int a, int b);
 // each after its parent, brothers in the order of their names. Folders named
 // "Thumbnails", hidden folders (".name") and links to folders are not
 // entered; nor are folders that cannot be read.
-std::vector<std::string> GalleryFolders(const std::string& top);
+// With `albums`, the albums' image folders ("Thumbnails@2x", "Previews")
+// are not entered either.
+std::vector<std::string> GalleryFolders(const std::string& top, bool albums = false);
+
+// The albums' links of a recursive run over `folders` (as GalleryFolders
+// gives them): a folder has an album when it holds a picture or a folder
+// below it has one; each album leads up to its parent's (but the first
+// folder's) and down to those of the folders right below it.
+std::map<std::string, gallery::AlbumLinks> AlbumLinksOf(const std::vector<std::string>& folders);
+
+// The makers of a gallery's images: the run's thumbnails and, with --index,
+// the album's own.
+struct BatchImageMakers {
+    // Not explicit: a thumbnail maker alone makes galleries without albums.
+    BatchImageMakers(gallery::IThumbnailMaker& thumbnailMaker,
+                     gallery::IAlbumImages* albumImages = nullptr)
+        : thumbnails(thumbnailMaker), album(albumImages) {}
+
+    gallery::IThumbnailMaker& thumbnails;
+    gallery::IAlbumImages* album = nullptr;  // needed with settings.index
+};
 
 // Makes the gallery of settings.folder (and, recursively, of the folders
-// below it) with `thumbnails`, reporting on `err`. Returns the exit status.
-// An interrupt (SIGINT) received while it runs stops the run after the
-// picture under way. `terminal`: the error stream is a terminal, which gets
-// the progress and the closing line unless the settings are quiet.
-int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thumbnails,
+// below it) with `makers`, and with settings.index each folder's album,
+// reporting on `err`. Returns the exit status. An interrupt (SIGINT)
+// received while it runs stops the run after the picture under way.
+// `terminal`: the error stream is a terminal, which gets the progress and
+// the closing line unless the settings are quiet.
+int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& makers,
                     std::ostream& err, bool terminal);
 
 // The whole program: arguments (without the program's name) to exit status.
-int BatchMain(std::span<const std::string> arguments, gallery::IThumbnailMaker& thumbnails,
+int BatchMain(std::span<const std::string> arguments, const BatchImageMakers& makers,
               std::ostream& out, std::ostream& err, bool terminal);
 
 }  // namespace fotolane::batch

@@ -7,6 +7,7 @@
 #include "app/batch/BatchArguments.h"
 #include "app/batch/BatchGallery.h"
 #include "platform/core/ProcessMemory.h"
+#include "thumbnails/AlbumImages.h"
 #include "thumbnails/frmThumbnails.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     const fotolane::batch::ParsedArguments parsed = fotolane::batch::ParseArguments(arguments);
     fotolane::thumbnails::frmThumbnails thumbnails(
         fotolane::batch::WorkersFor(parsed.settings.jobs));
-    return fotolane::batch::BatchMain(arguments, thumbnails, std::cout, std::cerr,
+    fotolane::thumbnails::AlbumImages album;
+    return fotolane::batch::BatchMain(arguments, {thumbnails, &album}, std::cout, std::cerr,
                                       ::isatty(STDERR_FILENO) == 1);
 }

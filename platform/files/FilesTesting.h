@@ -16,8 +16,9 @@ namespace fotolane::files {
 enum class Step { Open, Write, Flush, Close, Rename, CreateFolder, ListFolder };
 
 // While an object of this type lives, the first `allowed` calls of `step`
-// succeed and every later one fails with `error`. The switch in force
-// before is restored at the end.
+// succeed, the next one fails with `error`, and the ones after it succeed
+// again: one single operation fails. The switch in force before is restored
+// at the end.
 class ScopedFailure {
   public:
     explicit ScopedFailure(Step step, std::int32_t allowed = 0, int error = EIO);

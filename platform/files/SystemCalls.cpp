@@ -13,7 +13,7 @@ namespace fotolane::files {
 namespace {
 
 struct Switch {
-    std::int32_t allowed = -1;  // calls left that succeed; -1 for all of them
+    std::int32_t allowed = -1;  // calls that succeed before one fails; -1: none fails
     int error = 0;
 };
 
@@ -31,6 +31,7 @@ bool Refused(Step step) {
         --s.allowed;
         return false;
     }
+    s.allowed = -1;  // one call fails, the ones after it succeed again
     errno = s.error;
     return true;
 }

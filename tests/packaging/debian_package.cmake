@@ -1,6 +1,6 @@
 # Makes the Debian package of the build in BUILD_DIR with CPack, checks its
-# dependencies and contents, unpacks it into a fresh folder and makes a
-# gallery with the unpacked fotolane-gallery.
+# dependencies and contents, unpacks it into a fresh folder, makes a gallery
+# with the unpacked fotolane-gallery and starts the unpacked window.
 function(run what)
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
     if(NOT status EQUAL 0)
@@ -61,4 +61,14 @@ foreach(file Holiday.htm Thumbnails/a.jpg Thumbnails/b.jpg Thumbnails/c.jpg)
         message(FATAL_ERROR "the unpacked fotolane-gallery did not write ${file}")
     endif()
 endforeach()
+
+# The window starts (offscreen, with settings of its own) and keeps running
+# until it is ended.
+execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=${WORK_DIR}/config
+            ${WORK_DIR}/root/usr/bin/fotolane
+    TIMEOUT 3 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT status MATCHES "timeout")
+    message(FATAL_ERROR "the unpacked fotolane ended at once: ${status}\n${out}${err}")
+endif()
 file(REMOVE_RECURSE ${WORK_DIR})
