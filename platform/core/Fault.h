@@ -36,9 +36,7 @@ class Fault : public std::runtime_error {
     static Fault PermissionDenied(const std::string& path) {
         return Fault("Permission denied", path);
     }
-    static Fault InvalidPicture(const std::string& path) {
-        return Fault("Invalid picture", path);
-    }
+    static Fault InvalidPicture(const std::string& path) { return Fault("Invalid picture", path); }
     // A failure of a system call on a file, described from its errno value.
     static Fault FromErrno(int error, const std::string& path);
 

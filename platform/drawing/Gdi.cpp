@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/drawing/Clipboard.h"
 #include "platform/core/Fault.h"
+#include "platform/drawing/Clipboard.h"
 
 namespace fotolane::gdi {
 namespace {
@@ -296,6 +296,14 @@ bool DeleteObject(HGDIOBJ ho) {
     if (bitmap->selectedIn != nullptr) return false;
     Objects().bitmaps.erase(ho);
     return true;
+}
+
+PixelRows DeleteBitmapKeepingRows(HBITMAP hbm) {
+    BitmapObject* bitmap = FindBitmap(hbm);
+    if (bitmap == nullptr || bitmap == &StockBitmap() || bitmap->selectedIn != nullptr) return {};
+    PixelRows rows = std::move(bitmap->rows);
+    Objects().bitmaps.erase(hbm);
+    return rows;
 }
 
 std::int32_t GetObjectA(HGDIOBJ h, std::int32_t c, BITMAP* pv) {
