@@ -18,7 +18,7 @@ for folder in "$work"/*/; do
     set +e
     /usr/bin/time -f '%e %M' -o "$work/time" "$program" --size "$size" "$folder" 2>"$work/err" >/dev/null
     set -e
-    read -r seconds kilobytes <"$work/time"
-    outcome=$(grep -v '^Command exited' "$work/err" | tail -n 1 | sed "s|$work/||")
+    read -r seconds kilobytes < <(tail -n 1 "$work/time")
+    outcome=$(tail -n 1 "$work/err" | sed "s|$work/||")
     printf '%-26s %8s %10d  %s\n' "$name" "$seconds" $((kilobytes / 1024)) "${outcome:-thumbnail}"
 done
