@@ -39,39 +39,51 @@ QColor ColorFromValue(std::uint32_t value, const QPalette& palette) {
     }
 }
 
-Qt::CheckState CheckStateOfValue(int value) {
-    switch (value) {
+CheckValue CheckValueOfNumber(std::int32_t number) {
+    switch (number) {
         case 0:
-            return Qt::Unchecked;
+            return CheckValue::Unchecked;
         case 1:
-            return Qt::Checked;
+            return CheckValue::Checked;
         case 2:
-            return Qt::PartiallyChecked;
+            return CheckValue::Grey;
         default:
             throw InvalidPropertyValue();
     }
 }
 
-int ValueOfCheckState(Qt::CheckState state) {
+Qt::CheckState CheckStateOfValue(CheckValue value) {
+    switch (value) {
+        case CheckValue::Checked:
+            return Qt::Checked;
+        case CheckValue::Grey:
+            return Qt::PartiallyChecked;
+        case CheckValue::Unchecked:
+            break;
+    }
+    return Qt::Unchecked;
+}
+
+CheckValue ValueOfCheckState(Qt::CheckState state) {
     switch (state) {
         case Qt::Checked:
-            return 1;
+            return CheckValue::Checked;
         case Qt::PartiallyChecked:
-            return 2;
+            return CheckValue::Grey;
         case Qt::Unchecked:
             break;
     }
-    return 0;
+    return CheckValue::Unchecked;
 }
 
 ValueCheckBox::ValueCheckBox(const QString& caption, QWidget* parent)
     : QCheckBox(caption, parent) {}
 
-int ValueCheckBox::Value() const {
+CheckValue ValueCheckBox::Value() const {
     return ValueOfCheckState(checkState());
 }
 
-void ValueCheckBox::SetValue(int value) {
+void ValueCheckBox::SetValue(CheckValue value) {
     setCheckState(CheckStateOfValue(value));
 }
 

@@ -9,6 +9,8 @@
 #include <QValidator>
 #include <cstdint>
 
+#include "gallery/GalleryInterfaces.h"
+
 class QEvent;
 
 namespace fotolane::app {
@@ -27,19 +29,22 @@ inline constexpr std::uint32_t kWhite = 0xFFFFFFu;
 inline constexpr std::uint32_t kButtonFace = 0x8000000Fu;
 QColor ColorFromValue(std::uint32_t value, const QPalette& palette);
 
-// A check box's value: 0 unchecked, 1 checked, 2 grey. Qt numbers its states
-// otherwise (PartiallyChecked is 1), hence the explicit mapping; any other
-// value is the fault "Invalid property value".
-Qt::CheckState CheckStateOfValue(int value);
-int ValueOfCheckState(Qt::CheckState state);
+using gallery::CheckValue;
+
+// A check box's value: 0 unchecked, 1 checked, 2 grey, as numbers are stored.
+// Qt numbers its states otherwise (PartiallyChecked is 1), hence the explicit
+// mapping; any other number is the fault "Invalid property value".
+CheckValue CheckValueOfNumber(std::int32_t number);
+Qt::CheckState CheckStateOfValue(CheckValue value);
+CheckValue ValueOfCheckState(Qt::CheckState state);
 
 // A check box that holds the value 0, 1 or 2. A click turns a checked box
 // unchecked and any other checked; grey is only ever set by the program.
 class ValueCheckBox final : public QCheckBox {
   public:
     explicit ValueCheckBox(const QString& caption, QWidget* parent);
-    int Value() const;
-    void SetValue(int value);
+    CheckValue Value() const;
+    void SetValue(CheckValue value);
 
   protected:
     void nextCheckState() override;

@@ -96,7 +96,7 @@ frmGetHTML::~frmGetHTML() {
     }
     // Teardown: the run's list goes, and with it whatever a run left behind.
     run_.strPictures.clear();
-    if (busy_) QGuiApplication::restoreOverrideCursor();
+    if (busyPointer_) QGuiApplication::restoreOverrideCursor();
 }
 
 void frmGetHTML::LayOut() {
@@ -155,11 +155,11 @@ void frmGetHTML::LayOut() {
     Text3.setTabChangesFocus(true);
     Text3.setEnabled(false);
     Check1.setGeometry(TwipsRect(60, 210, 255, 255));
-    Check1.SetValue(0);
+    Check1.SetValue(CheckValue::Unchecked);
 
     Frame4.setGeometry(TwipsRect(3240, 2520, 990, 975));
     chkJava.setGeometry(TwipsRect(60, 405, 900, 195));
-    chkJava.SetValue(1);
+    chkJava.SetValue(CheckValue::Checked);
 
     // The keyboard's focus order: drive, folder and file lists, the buttons,
     // then the frames' contents in the form's order.
@@ -255,7 +255,9 @@ void frmGetHTML::RestoreSettings() {
         [&] { SetSliderPosition(Slider2, SettingLong(read("SizeScroll", std::int16_t{3}))); },
         [&] { n = SettingLong(read("Add", std::int16_t{0})); },
         [&] { optThumb(SettingInteger(n)).setChecked(true); },
-        [&] { chkJava.SetValue(SettingInteger(read("Java", std::int32_t{1}))); },
+        [&] {
+            chkJava.SetValue(CheckValueOfNumber(SettingInteger(read("Java", std::int32_t{1}))));
+        },
         [&] { store.reset(); },
     };
     for (const auto& step : steps) {
@@ -299,7 +301,7 @@ void frmGetHTML::SetMessagePresenter(MessagePresenter presenter) {
 }
 
 void frmGetHTML::Check1_Click() {
-    if (Check1.Value() == 1) {
+    if (Check1.Value() == CheckValue::Checked) {
         SetText3BackColor(kWhite);
         Text3.setEnabled(true);
     } else {
@@ -342,8 +344,12 @@ void frmGetHTML::Slider2_Scroll() {
 
 void frmGetHTML::Command1_Click() {
     run_.Command1_Click();
-    if (closePending_) {
-        closePending_ = false;
+    // A close that waited for the run (or an unexpected error that asked for
+    // one) now closes the window.
+    if (lifecycle_ == Lifecycle::CloseAfterRun) {
+        lifecycle_ = Lifecycle::Open;
+        close();
+    } else if (lifecycle_ == Lifecycle::Ending) {
         close();
     }
 }
@@ -419,17 +425,17 @@ void frmGetHTML::Guarded(Rule rule) {
 }
 
 void frmGetHTML::ReportUnexpectedError(const std::string& description) {
-    failed_ = true;
+    lifecycle_ = Lifecycle::Ending;
     ShowMessage("Unexpected error: " + description, ui::kApplicationName, ui::Icon::Critical,
                 ui::Buttons::OK);
 }
 
 void frmGetHTML::EndWithUnexpectedError(const std::string& description) {
+    const bool alreadyEnding = lifecycle_ == Lifecycle::Ending;
     ReportUnexpectedError(description);
-    if (ending_) return;
+    if (alreadyEnding) return;
     // The program ends without its close sequence; a run under way is asked
     // to stop first, and the window closes once it has.
-    ending_ = true;
     run_.Command2_Click();
     close();
 }
@@ -450,11 +456,11 @@ std::string frmGetHTML::TitleText() const {
     return Text3.toPlainText().toStdString();
 }
 
-int frmGetHTML::TitleCheck() const {
+CheckValue frmGetHTML::TitleCheck() const {
     return Check1.Value();
 }
 
-int frmGetHTML::ViewerCheck() const {
+CheckValue frmGetHTML::ViewerCheck() const {
     return chkJava.Value();
 }
 
@@ -494,13 +500,13 @@ void frmGetHTML::SetProgressValue(std::int32_t value) {
 }
 
 void frmGetHTML::SetBusyPointer(bool busy) {
-    if (busy == busy_) return;
+    if (busy == busyPointer_) return;
     if (busy) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     } else {
         QGuiApplication::restoreOverrideCursor();
     }
-    busy_ = busy;
+    busyPointer_ = busy;
 }
 
 void frmGetHTML::ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon,
@@ -514,29 +520,28 @@ void frmGetHTML::YieldToEvents() {
 
 void frmGetHTML::closeEvent(QCloseEvent* event) {
     if (run_.IsRunning()) {
-        closePending_ = true;
+        if (lifecycle_ != Lifecycle::Ending) lifecycle_ = Lifecycle::CloseAfterRun;
         run_.Command2_Click();
         event->ignore();
         return;
     }
     event->accept();
-    if (closed_ || ending_) return;
-    closed_ = true;
+    if (lifecycle_ == Lifecycle::Closed || lifecycle_ == Lifecycle::Ending) return;
+    lifecycle_ = Lifecycle::Closed;
     // The close never refuses; its sequence:
     try {
         SaveSettings();
         thumbnails_.Close();
     } catch (const std::exception& error) {
         // The rest of the sequence is skipped, and the program ends.
-        ending_ = true;
         ReportUnexpectedError(error.what());
     }
 }
 
 void frmGetHTML::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (shown_) return;
-    shown_ = true;
+    if (lifecycle_ != Lifecycle::Loading) return;
+    lifecycle_ = Lifecycle::Open;
     // Centred on the screen when first shown.
     if (const QScreen* screen = this->screen()) {
         QRect frame = frameGeometry();

@@ -121,7 +121,7 @@ class frmGetHTML final : public QWidget,
     bool IsThumbnailMakerCreated() const { return thumbnails_.IsCreated(); }
     // Whether the program ended through an unexpected error (a fault in the
     // close sequence or in one of the window's rules); its exit status is 1.
-    bool Failed() const { return failed_; }
+    bool Failed() const { return lifecycle_ == Lifecycle::Ending; }
     void SetMessagePresenter(MessagePresenter presenter);
 
     // What the gallery run reads.
@@ -129,8 +129,8 @@ class frmGetHTML final : public QWidget,
     std::string ForRowText() const override;
     std::string SizeText() const override;
     std::string TitleText() const override;
-    int TitleCheck() const override;
-    int ViewerCheck() const override;
+    CheckValue TitleCheck() const override;
+    CheckValue ViewerCheck() const override;
     bool AllSelected() const override;
 
     // What the gallery run does to the window.
@@ -183,12 +183,12 @@ class frmGetHTML final : public QWidget,
     ui::ScopedHost host_;
     std::uint32_t text3BackColor_ = kWhite;
     std::map<QString, QString> driveFolders_;  // a drive's last opened folder
-    bool busy_ = false;
-    bool shown_ = false;
-    bool closePending_ = false;
-    bool closed_ = false;
-    bool ending_ = false;
-    bool failed_ = false;
+    // Where the window is in its life. A close asked for during a run waits
+    // until the run has stopped; an unexpected error ends the program without
+    // the close sequence (and makes its exit status 1).
+    enum class Lifecycle { Loading, Open, CloseAfterRun, Closed, Ending };
+    Lifecycle lifecycle_ = Lifecycle::Loading;
+    bool busyPointer_ = false;  // the hourglass is set over the application
 };
 
 }  // namespace fotolane::app

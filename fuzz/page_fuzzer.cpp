@@ -36,8 +36,11 @@ class Inputs : public gallery::IGalleryInputs {
     std::string ForRowText() const override { return std::to_string(perRow); }
     std::string SizeText() const override { return {}; }
     std::string TitleText() const override { return title; }
-    int TitleCheck() const override { return typedTitle ? 1 : 0; }
-    int ViewerCheck() const override { return viewer ? 1 : 0; }
+    gallery::CheckValue TitleCheck() const override { return Check(typedTitle); }
+    gallery::CheckValue ViewerCheck() const override { return Check(viewer); }
+    static gallery::CheckValue Check(bool checked) {
+        return checked ? gallery::CheckValue::Checked : gallery::CheckValue::Unchecked;
+    }
     bool AllSelected() const override { return true; }
 
     int perRow = 1;

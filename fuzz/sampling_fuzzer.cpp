@@ -63,15 +63,16 @@ void CheckSizing(std::int32_t w, std::int32_t h, std::int32_t size) {
                Sizes(w, h, size) + " gives " + std::to_string(shorter));
 }
 
-// Source pixel (x, y from the top): blue and green hold x, red holds y modulo
-// 128 with its top bit set, so that no source pixel is black in red.
+// Source pixel (x, y from the top): blue, green and bit 6 of red hold x (17
+// bits), the low six bits of red y modulo 64; the top bit of red is set, so
+// that a pixel the walk and the fill left alone (black) stands out.
 void Paint(const PixelRows& rows) {
     for (std::int32_t y = 0; y < rows.height; ++y) {
         std::uint8_t* line = rows.ScanLine(rows.height - 1 - y);
         for (std::int32_t x = 0; x < rows.width; ++x) {
             line[3 * x] = static_cast<std::uint8_t>(x & 0xFF);
             line[3 * x + 1] = static_cast<std::uint8_t>((x >> 8) & 0xFF);
-            line[3 * x + 2] = static_cast<std::uint8_t>(0x80 | (y & 0x7F));
+            line[3 * x + 2] = static_cast<std::uint8_t>(0x80 | ((x >> 10) & 0x40) | (y & 0x3F));
         }
     }
 }
@@ -132,14 +133,14 @@ void CheckSampling(std::int32_t w, std::int32_t h, std::int32_t size) {
                     what);
                 continue;
             }
-            const std::int32_t x = pixel[0] | pixel[1] << 8;
+            const std::int32_t x = pixel[0] | pixel[1] << 8 | (pixel[2] & 0x40) << 10;
             FUZZ_CHECK(x < w && std::fabs(x - static_cast<double>(c) * stepX) <= driftX,
                        what + ": column " + std::to_string(c) + " from " + std::to_string(x));
-            if (driftY < 32) {
-                // Red holds the source row modulo 128.
-                const double expected = std::fmod(static_cast<double>(r) * stepY, 128.0);
-                double off = std::fabs((pixel[2] & 0x7F) - expected);
-                off = std::min(off, 128.0 - off);
+            if (driftY < 16) {
+                // Red holds the source row modulo 64.
+                const double expected = std::fmod(static_cast<double>(r) * stepY, 64.0);
+                double off = std::fabs((pixel[2] & 0x3F) - expected);
+                off = std::min(off, 64.0 - off);
                 FUZZ_CHECK(off <= driftY, what + ": row " + std::to_string(r));
             }
         }

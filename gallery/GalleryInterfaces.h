@@ -8,6 +8,10 @@
 
 namespace fotolane::gallery {
 
+// A check box's value as the window keeps (and stores) it. Every test of a
+// check box asks for Checked; grey counts as not checked.
+enum class CheckValue : std::int32_t { Unchecked = 0, Checked = 1, Grey = 2 };
+
 // What the gallery run reads of the main window's controls. Each value is
 // read at the moment the run needs it, so a front end answers with the
 // control's current state.
@@ -18,8 +22,8 @@ class IGalleryInputs {
     virtual std::string ForRowText() const = 0;  // Text1, thumbnails per row
     virtual std::string SizeText() const = 0;    // Text2, thumbnail size
     virtual std::string TitleText() const = 0;   // Text3, the title as typed
-    virtual int TitleCheck() const = 0;          // Check1: 0, 1 or 2 (grey)
-    virtual int ViewerCheck() const = 0;         // chkJava: 0, 1 or 2 (grey)
+    virtual CheckValue TitleCheck() const = 0;   // Check1
+    virtual CheckValue ViewerCheck() const = 0;  // chkJava
     virtual bool AllSelected() const = 0;        // optThumb index 0 ("All")
 
     // Not a control of the window, which never keeps going: whether a

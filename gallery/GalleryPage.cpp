@@ -104,6 +104,14 @@ bool AppendEntity(std::string& out, char32_t c) {
         case U'"':
             out += "&quot;";
             return true;
+        // A line break inside a name would split the page's line, whose
+        // lines all end in CR LF.
+        case U'\r':
+            out += "&#13;";
+            return true;
+        case U'\n':
+            out += "&#10;";
+            return true;
         default:
             return false;
     }
@@ -298,16 +306,18 @@ void GalleryPage::WritePageHeader(const std::string& strFolderName) {
     file_.WriteLine("<head>");
     file_.WriteLine("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">");
     file_.WriteLine("<meta name=\";GENERATOR;\"content=\";Microsoft;FrontPage;3#;\">");
-    if (inputs_.ViewerCheck() == 1) {
+    if (inputs_.ViewerCheck() == CheckValue::Checked) {
         for (const std::string_view line : kViewerScript) file_.WriteLine(line);
     }
     const std::string defaultTitle = HtmlText(strFolderName) + " Gallery";
-    file_.WriteLine(
-        TitleLine(inputs_.TitleCheck() == 1 ? TypedTitle(inputs_.TitleText()) : defaultTitle));
+    file_.WriteLine(TitleLine(inputs_.TitleCheck() == CheckValue::Checked
+                                  ? TypedTitle(inputs_.TitleText())
+                                  : defaultTitle));
     file_.WriteLine("</head>");
     file_.WriteLine("<body>");
-    file_.WriteLine(
-        HeadingLine(inputs_.TitleCheck() == 1 ? TypedTitle(inputs_.TitleText()) : defaultTitle));
+    file_.WriteLine(HeadingLine(inputs_.TitleCheck() == CheckValue::Checked
+                                    ? TypedTitle(inputs_.TitleText())
+                                    : defaultTitle));
     file_.WriteLine("<div align=\"center\"><center>");
     file_.WriteLine("<table border=\"1\">");
 }
@@ -318,7 +328,7 @@ void GalleryPage::WritePictureCell(const std::string& strName, std::int32_t i,
     // the first cell's row-closing test, once its other lines stand.
     if (i == 1 || IsMultipleOf(std::int64_t{i} - 1, PerRow())) file_.WriteLine("<tr>");
     file_.WriteLine(CellOpeningLine(lThumbSize));
-    if (inputs_.ViewerCheck() == 1) {
+    if (inputs_.ViewerCheck() == CheckValue::Checked) {
         std::int32_t lWidth = 0;
         std::int32_t lHeight = 0;
         thumbnails_.Get_SizePicture(PathInFolder(pictureFolder_, strName), lWidth, lHeight);

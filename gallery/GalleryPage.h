@@ -21,7 +21,8 @@ namespace fotolane::gallery {
 // valid UTF-8 stands for U+FFFD (one for each maximal invalid piece).
 std::string PageCharacters(std::string_view utf8);
 
-// Text or an attribute value: "&", "<", ">" and '"' as entities, then page
+// Text or an attribute value: "&", "<", ">" and '"' as entities, CR and LF
+// as "&#13;" and "&#10;" (so that a name never breaks a page line), then page
 // characters.
 std::string HtmlText(std::string_view utf8);
 

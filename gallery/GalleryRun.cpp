@@ -10,6 +10,8 @@
 #include "gallery/ModThumbnails.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
+#include "platform/core/Paths.h"
+#include "platform/files/WholeFile.h"
 
 namespace fotolane::gallery {
 namespace {
@@ -71,7 +73,7 @@ GalleryRun::GalleryRun(IGalleryInputs& inputs, IGalleryView& view, IThumbnailMak
 
 const RunOutcome& GalleryRun::Command1_Click() {
     if (running_) return outcome_;
-    if (inputs_.TitleCheck() == 1 && IsBlankTitle(inputs_.TitleText())) {
+    if (inputs_.TitleCheck() == CheckValue::Checked && IsBlankTitle(inputs_.TitleText())) {
         outcome_ = RunOutcome{};
         view_.ShowMessage("First write a Title!", ui::kApplicationName, ui::Icon::Information,
                           ui::Buttons::OK);
@@ -92,8 +94,6 @@ const RunOutcome& GalleryRun::BuildGallery() {
     std::optional<Fault> failure;
     {
         WarningRecorder recorder(outcome_.warnings);
-        // The page is closed when it goes out of scope: on the error path
-        // with what it holds so far, before the window is restored.
         TextFileWriter page;
         try {
             outcome_.end = RunSteps(inputs_.FolderPath(), page);
@@ -103,6 +103,16 @@ const RunOutcome& GalleryRun::BuildGallery() {
             failure = Fault::OutOfMemory();
         } catch (const std::exception& error) {
             failure = Fault(error.what());
+        }
+        // On the error path the page is put in place with what it holds so
+        // far, before the window is restored, unless writing the page itself
+        // failed: then the earlier page stays whole. The run's own fault is
+        // the one reported either way.
+        if (failure && page.IsOpen()) {
+            try {
+                page.Close();
+            } catch (const std::exception&) {
+            }
         }
     }
     if (failure) {
@@ -135,11 +145,24 @@ RunEnd GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter&
     if (n == 0) return RunEnd::NoPictures;
 
     const GalleryPaths paths = MakeGalleryPaths(strPictureFolder);
+    // Before anything is written: thumbnails go into a folder of the
+    // picture folder's own and nowhere else.
+    RequireOwnThumbnailFolder(paths.thumbnailFolder, std::nullopt);
+    RemoveLeftoverTemporaries(strPictureFolder, ModThumbnails::LastPathPart(paths.pagePath));
     page.Open(paths.pagePath);
     GalleryPage writer(page, inputs_, thumbnails_, strPictureFolder);
     writer.WritePageHeader(paths.folderName);
     lThumbSize = ReadNumber(inputs_.SizeText());
-    MakeThumbnailFolder(paths.thumbnailFolder);
+    try {
+        RequireOwnThumbnailFolder(paths.thumbnailFolder,
+                                  MakeThumbnailFolder(paths.thumbnailFolder));
+    } catch (const Fault&) {
+        // Without a place for the thumbnails the page would show none of
+        // them; the earlier page stays.
+        page.Discard();
+        throw;
+    }
+    RemoveLeftoverTemporaries(paths.thumbnailFolder);
 
     for (std::int32_t i = 1; i <= n; ++i) {
         const std::string name = strPictures[static_cast<std::size_t>(i - 1)];
@@ -207,13 +230,52 @@ std::string GalleryRun::NextFileName() {
     }
 }
 
-void GalleryRun::MakeThumbnailFolder(const std::string& strPath) {
+std::optional<Fault> GalleryRun::MakeThumbnailFolder(const std::string& strPath) {
     try {
         CreateFolder(strPath);
-    } catch (const Fault&) {
+    } catch (const Fault& fault) {
         // Most often the folder exists from an earlier run and is reused as
-        // it is; any other failure shows when the first thumbnail is written.
+        // it is; whether there is a folder now is looked at next.
+        return fault;
     }
+    return std::nullopt;
+}
+
+void GalleryRun::RequireOwnThumbnailFolder(const std::string& strPath,
+                                           const std::optional<Fault>& creation) {
+    std::string folder = strPath;
+    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+    const EntryKind kind = KindAt(folder);
+    std::optional<Fault> fault;
+    switch (kind) {
+        case EntryKind::Folder:
+            return;
+        case EntryKind::None:
+            // Not yet made, or its making failed.
+            if (!creation) return;
+            fault = Fault(creation->Message(), folder);
+            break;
+        case EntryKind::Link:
+            // Through a link the thumbnails would replace files elsewhere,
+            // the pictures themselves for a link to ".".
+            fault = Fault("A link stands where the thumbnail folder belongs", folder);
+            break;
+        case EntryKind::PlainFile:
+            fault = Fault("A file stands where the thumbnail folder belongs", folder);
+            break;
+        case EntryKind::Other:
+            fault = Fault("A device stands where the thumbnail folder belongs", folder);
+            break;
+    }
+    // No thumbnail can be written; the outcome says which ones.
+    for (const std::string& name : strPictures) {
+        bool bExtensionFound = false;
+        std::string path = name;
+        outcome_.warnings.push_back(
+            RunWarning{"Failed to save to JPG",
+                       strPath + ModThumbnails::SplitFileName(path, bExtensionFound) + ".jpg"});
+    }
+    throw *fault;
 }
 
 }  // namespace fotolane::gallery

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,15 @@ class GalleryRun {
     std::int32_t ListPictures(const std::string& strPictureFolder);
     std::string NextFileName();
     bool MakeThumbnail(const std::string& strPicturePath, const std::string& strThumbFolder);
-    static void MakeThumbnailFolder(const std::string& strPath);
+    // The fault of making the folder, which the run looks at only when no
+    // folder is there afterwards.
+    static std::optional<Fault> MakeThumbnailFolder(const std::string& strPath);
+    // A fault unless the thumbnail folder is a real folder (a link, a file
+    // or a device in its place never is) or, with no fault from its
+    // creation, not there yet. With the fault every thumbnail of the run is
+    // told in the outcome as not written.
+    void RequireOwnThumbnailFolder(const std::string& strPath,
+                                   const std::optional<Fault>& creation);
     void SetRunning(bool running);
 
     IGalleryInputs& inputs_;

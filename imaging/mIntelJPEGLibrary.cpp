@@ -1,9 +1,9 @@
 #include "imaging/mIntelJPEGLibrary.h"
 
-#include "platform/core/Fault.h"
 #include "platform/codecs/JpegEncoder.h"
-#include "platform/ui/UserInterface.h"
+#include "platform/core/Fault.h"
 #include "platform/files/WholeFile.h"
+#include "platform/ui/UserInterface.h"
 
 namespace fotolane::imaging::mIntelJPEGLibrary {
 

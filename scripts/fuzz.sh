@@ -30,14 +30,16 @@ fi
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(decode sampling page)
 
-# Memory as the program caps it: no single allocation beyond the decoding
-# budget (2 GiB at most), and the whole process within the budget plus what
-# the sanitizers and the toolkit take of their own.
-budget_mb=2048
+# Memory as the program caps it: its picture memory budget is the smaller of
+# 2 GiB and a quarter of physical memory. No single allocation may pass the
+# budget, and the whole process stays within it plus what the sanitizers and
+# the toolkit take of their own.
+quarter_mb=$(($(awk '/^MemTotal:/ { print $2 }' /proc/meminfo) / 4 / 1024))
+budget_mb=$((quarter_mb < 2048 ? quarter_mb : 2048))
 limits=(-malloc_limit_mb="$budget_mb" -rss_limit_mb=$((budget_mb + 1024)))
-# Seconds for one input: the program's bound for a hostile picture, with
-# room for the sanitizers.
-limits+=(-timeout=15)
+# Seconds for one input: the program's bound for a hostile picture (3 s),
+# with room for the sanitizers and a busy machine.
+limits+=(-timeout=30)
 declare -A max_len=([decode]=32768 [sampling]=64 [page]=1024)
 
 # clang and its runtime (libFuzzer, the sanitizers) are needed only here.

@@ -5,12 +5,13 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config
+    build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools
     libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libexif-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth chromium
     twm x11-apps netpbm  # the screenshot: a window manager, xwd, PNG conversion
+    dpkg-dev file man-db appstream desktop-file-utils  # the package and its checks
 )
 # Node.js may come from elsewhere than Debian with its own npm; only fill gaps.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)

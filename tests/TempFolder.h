@@ -14,7 +14,7 @@ namespace fotolane::testing {
 // A fresh folder below the system's temporary folder, removed with its
 // contents when the object goes.
 class TempFolder {
-public:
+  public:
     TempFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "fotolane-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -37,7 +37,7 @@ public:
         out << bytes;
     }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

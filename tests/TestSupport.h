@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/drawing/Clipboard.h"
 #include "platform/core/Fault.h"
 #include "platform/core/PixelRows.h"
+#include "platform/drawing/Clipboard.h"
 #include "platform/ui/UserInterface.h"
 
 namespace fotolane::testing {
@@ -23,7 +23,7 @@ std::string FaultOf(auto&& call) {
 
 // Records the message boxes instead of showing them, and counts the yields.
 class RecordingHost final : public ui::Host {
-public:
+  public:
     struct Message {
         std::string text;
         std::string caption;
@@ -49,7 +49,7 @@ public:
 // A clipboard that keeps a copy of what it is handed; it refuses the picture
 // when `accept` is false.
 class RecordingSink final : public gdi::ClipboardSink {
-public:
+  public:
     void Clear() override { ++clears; }
     bool TakeImage(const PixelRows& rows) override {
         width = rows.width;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "app/batch/BatchThumbnails.h"
 
@@ -49,17 +50,24 @@ class InterruptToStop {
 BatchInputs::BatchInputs(const BatchSettings& settings, std::string folderPath)
     : settings_(settings), folderPath_(std::move(folderPath)) {}
 
-BatchView::BatchView(std::ostream& err, bool showProgress)
-    : err_(err), showProgress_(showProgress) {}
+BatchView::BatchView(std::ostream& err, bool showProgress, std::string folderLabel)
+    : err_(err), showProgress_(showProgress), folderLabel_(std::move(folderLabel)) {}
 
 void BatchView::ShowMessage(const std::string& text, const std::string&, ui::Icon, ui::Buttons) {
     EndProgressLine();
-    err_ << text << '\n' << std::flush;
+    err_ << TerminalText(text) << '\n' << std::flush;
+}
+
+void BatchView::ShowWarning(const std::string& text, const std::string& path) {
+    EndProgressLine();
+    err_ << "fotolane-gallery: " << TerminalText(text) << ": " << TerminalText(path) << '\n'
+         << std::flush;
 }
 
 void BatchView::ShowSkipped(const Fault& fault) {
     EndProgressLine();
-    err_ << "fotolane-gallery: skipped: " << fault.Description() << '\n' << std::flush;
+    err_ << "fotolane-gallery: skipped: " << TerminalText(fault.Description()) << '\n'
+         << std::flush;
 }
 
 void BatchView::YieldToEvents() {
@@ -74,8 +82,9 @@ void BatchView::SetProgressValue(std::int32_t value) {
         return;
     }
     // One line, rewritten in place for every picture.
-    err_ << "\rpicture " << value << " of " << progressMax_ << ": "
-         << run_->strPictures[static_cast<std::size_t>(value) - 1] << "\x1b[K" << std::flush;
+    err_ << "\rpicture " << value << " of " << progressMax_ << ": " << TerminalText(folderLabel_)
+         << TerminalText(run_->strPictures[static_cast<std::size_t>(value) - 1]) << "\x1b[K"
+         << std::flush;
     progressLineOpen_ = true;
 }
 
@@ -85,14 +94,87 @@ void BatchView::EndProgressLine() {
     progressLineOpen_ = false;
 }
 
-std::string RunFolderPath(const std::string& folder) {
-    std::error_code error;
-    std::filesystem::path path = std::filesystem::absolute(folder, error);
-    if (error) path = folder;
-    std::string text = path.lexically_normal().string();
-    while (text.size() > 1 && text.back() == std::filesystem::path::preferred_separator) {
-        text.pop_back();
+std::string TerminalText(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    const auto escapeByte = [&out](unsigned char byte) {
+        out += "\\x";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0x0F];
+    };
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\\') {
+            out += "\\\\";
+            ++i;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            escapeByte(byte);
+            ++i;
+        } else if (byte < 0x80) {
+            out += static_cast<char>(byte);
+            ++i;
+        } else {
+            // A well-formed UTF-8 character passes, but for the C1 controls
+            // (U+0080 to U+009F), which terminals take as escape sequences;
+            // a byte outside well-formed UTF-8 is shown by its value.
+            const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+            bool wellFormed = length > 0 && byte <= 0xF4 && i + length <= text.size();
+            for (std::size_t k = 1; wellFormed && k < length; ++k) {
+                wellFormed = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+            }
+            if (wellFormed && length == 3) {
+                const auto second = static_cast<unsigned char>(text[i + 1]);
+                wellFormed = !(byte == 0xE0 && second < 0xA0) && !(byte == 0xED && second > 0x9F);
+            } else if (wellFormed && length == 4) {
+                const auto second = static_cast<unsigned char>(text[i + 1]);
+                wellFormed = !(byte == 0xF0 && second < 0x90) && !(byte == 0xF4 && second > 0x8F);
+            }
+            if (!wellFormed) {
+                escapeByte(byte);
+                ++i;
+            } else if (byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+                out += "\\u00";
+                const auto c1 = static_cast<unsigned char>(text[i + 1]);
+                out += kHex[c1 >> 4];
+                out += kHex[c1 & 0x0F];
+                i += 2;
+            } else {
+                out.append(text.substr(i, length));
+                i += length;
+            }
+        }
     }
+    return out;
+}
+
+std::string RunFolderPath(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path path = fs::absolute(folder, error);
+    if (error) path = folder;
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == fs::path::preferred_separator) text.pop_back();
+    path = text;
+    // The folder the file system means: "LDeep/.." is the parent of what
+    // the link LDeep points to, not the folder that holds LDeep. The last
+    // part stays as given (unless it is "." or ".."), so that the page keeps
+    // the folder's own name even where the folder is reached by a link.
+    const fs::path name = path.filename();
+    fs::path resolved;
+    if (name == "." || name == "..") {
+        resolved = fs::canonical(path, error);
+    } else {
+        resolved = fs::canonical(path.parent_path(), error) / name;
+    }
+    if (!error) {
+        path = resolved;
+    } else {
+        path = path.lexically_normal();
+    }
+    text = path.string();
+    while (text.size() > 1 && text.back() == fs::path::preferred_separator) text.pop_back();
     return text;
 }
 
@@ -149,12 +231,19 @@ void AddFoldersBelow(const std::filesystem::path& folder, std::vector<std::strin
     }
 }
 
+// A folder below the top as the progress line names it: its path from the
+// top, with a separator; nothing for the top itself.
+std::string FolderLabel(const std::string& top, const std::string& folder) {
+    if (folder == top) return {};
+    return std::filesystem::path(folder).lexically_relative(top).string() + "/";
+}
+
 // One folder's gallery, exactly as a run on that folder alone makes it.
 gallery::RunOutcome RunOneFolder(const BatchSettings& settings, const std::string& folderPath,
-                                 BatchThumbnails& thumbnails, std::ostream& err,
-                                 bool showProgress) {
+                                 BatchThumbnails& thumbnails, std::ostream& err, bool showProgress,
+                                 std::string folderLabel) {
     BatchInputs inputs(settings, folderPath);
-    BatchView view(err, showProgress);
+    BatchView view(err, showProgress, std::move(folderLabel));
     gallery::GalleryRun run(inputs, view, thumbnails);
     view.Attach(run);
     // The JPEG writer's warnings and the thumbnail maker's yields reach the
@@ -194,7 +283,7 @@ int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thu
     const std::string folderPath = RunFolderPath(settings.folder);
     std::error_code error;
     if (!std::filesystem::is_directory(folderPath, error)) {
-        err << "fotolane-gallery: not a folder: " << settings.folder << '\n';
+        err << "fotolane-gallery: not a folder: " << TerminalText(settings.folder) << '\n';
         return kExitUsage;
     }
     const std::vector<std::string> folders =
@@ -211,8 +300,8 @@ int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thu
             break;
         }
         BatchThumbnails counted(thumbnails, settings.update);
-        const gallery::RunOutcome outcome =
-            RunOneFolder(settings, folder, counted, err, showProgress);
+        const gallery::RunOutcome outcome = RunOneFolder(
+            settings, folder, counted, err, showProgress, FolderLabel(folderPath, folder));
         // "First write a Title!" refuses every folder alike.
         if (outcome.end == gallery::RunEnd::NotStarted) return kExitUsage;
         tally.Add(outcome, counted);

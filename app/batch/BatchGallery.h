@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/batch/BatchArguments.h"
@@ -15,8 +16,9 @@ namespace fotolane::batch {
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitIncomplete =
-    3;  // the page is complete, some pictures or thumbnails are not
+// The page is complete, but some pictures were left out or some thumbnails
+// were not written.
+inline constexpr int kExitIncomplete = 3;
 inline constexpr int kExitStopped = 130;  // 128 + SIGINT, as shells report it
 
 // The window's controls, answered from the settings.
@@ -30,12 +32,16 @@ class BatchInputs final : public gallery::IGalleryInputs {
     std::string ForRowText() const override { return settings_.perRow; }
     std::string SizeText() const override { return settings_.size; }
     std::string TitleText() const override { return settings_.title; }
-    int TitleCheck() const override { return settings_.titled ? 1 : 0; }
-    int ViewerCheck() const override { return settings_.viewer ? 1 : 0; }
+    gallery::CheckValue TitleCheck() const override { return CheckOf(settings_.titled); }
+    gallery::CheckValue ViewerCheck() const override { return CheckOf(settings_.viewer); }
     bool AllSelected() const override { return settings_.all; }
     bool KeepGoing() const override { return settings_.keepGoing; }
 
   private:
+    static gallery::CheckValue CheckOf(bool checked) {
+        return checked ? gallery::CheckValue::Checked : gallery::CheckValue::Unchecked;
+    }
+
     BatchSettings settings_;
     std::string folderPath_;
 };
@@ -45,7 +51,9 @@ class BatchInputs final : public gallery::IGalleryInputs {
 // for), and yielding to events is where a Ctrl+C turns into "&Stop".
 class BatchView final : public gallery::IGalleryView {
   public:
-    BatchView(std::ostream& err, bool showProgress);
+    // `folderLabel` stands before the pictures' names in the progress line
+    // (a recursive run's folder below the top, with its separator).
+    BatchView(std::ostream& err, bool showProgress, std::string folderLabel = {});
 
     // The run whose stop request an interrupt sets and whose pictures the
     // progress names; it must outlive the view's use.
@@ -58,6 +66,8 @@ class BatchView final : public gallery::IGalleryView {
     void SetProgressMax(std::int32_t maximum) override { progressMax_ = maximum; }
     void SetProgressValue(std::int32_t value) override;
     void SetBusyPointer(bool) override {}
+    // "fotolane-gallery: Failed to save to JPG: <the thumbnail's path>".
+    void ShowWarning(const std::string& text, const std::string& path) override;
     void ShowSkipped(const Fault& fault) override;
 
   private:
@@ -65,14 +75,21 @@ class BatchView final : public gallery::IGalleryView {
 
     std::ostream& err_;
     bool showProgress_;
+    std::string folderLabel_;
     gallery::GalleryRun* run_ = nullptr;
     std::int32_t progressMax_ = 0;
     bool progressLineOpen_ = false;
 };
 
-// The folder as the run takes it: made absolute and tidied (no "." or ".."
-// parts, no trailing separator but for the root), without resolving links,
-// so that the page keeps the folder's own name.
+// Text as it may reach a terminal: control characters (C0, DEL, C1) and
+// bytes that are not UTF-8 as "\xNN" or "\u00NN", a backslash doubled, so
+// that no file name can move the cursor, retitle or clear the terminal.
+std::string TerminalText(std::string_view text);
+
+// The folder as the run takes it: absolute, with "." and ".." resolved as
+// the file system resolves them (through links), no trailing separator but
+// for the root; the last part is kept as given, so that the page keeps the
+// folder's own name.
 std::string RunFolderPath(const std::string& folder);
 
 // The exit status that tells how a run ended.

@@ -21,18 +21,27 @@ struct ExifDataReleaser {
 
 }  // namespace
 
-int ReadExifOrientation(Bytes jpeg) {
+Orientation OrientationOfTag(int value) {
+    return value >= 1 && value <= 8 ? static_cast<Orientation>(value) : Orientation::Upright;
+}
+
+bool SwapsWidthAndHeight(Orientation orientation) {
+    return static_cast<int>(orientation) >=
+           static_cast<int>(Orientation::MirroredAboutMainDiagonal);
+}
+
+Orientation ReadExifOrientation(Bytes jpeg) {
     // libexif's own search for the EXIF segment gives up at the first
     // segment it does not expect (a comment, say): it is handed the EXIF
     // data alone, behind the header it wants ("Exif" and two null bytes;
     // files may carry another fill byte).
     const Bytes tiff = ExifTiffData(jpeg);
-    if (tiff.empty()) return 1;
+    if (tiff.empty()) return Orientation::Upright;
     std::vector<std::uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
     exif.insert(exif.end(), tiff.begin(), tiff.end());
 
     std::unique_ptr<ExifData, ExifDataReleaser> data(exif_data_new());
-    if (!data) return 1;
+    if (!data) return Orientation::Upright;
     // As found, not "fixed" to the standard: libexif would otherwise add
     // missing entries with default values.
     exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
@@ -44,16 +53,13 @@ int ReadExifOrientation(Bytes jpeg) {
     ExifEntry* entry = exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
     if (entry == nullptr || entry->format != EXIF_FORMAT_SHORT || entry->components < 1 ||
         entry->data == nullptr || entry->size < 2) {
-        return 1;
+        return Orientation::Upright;
     }
-    const int value = exif_get_short(entry->data, exif_data_get_byte_order(data.get()));
-    // 0 and values above 8 mean nothing: the picture is shown as stored.
-    return value >= 1 && value <= 8 ? value : 1;
+    return OrientationOfTag(exif_get_short(entry->data, exif_data_get_byte_order(data.get())));
 }
 
-PictureSize OrientedSize(PictureSize stored, int orientation) {
-    // 5 to 8 turn the picture by a quarter: width and height swap.
-    if (orientation >= 5 && orientation <= 8) return {stored.height, stored.width};
+PictureSize OrientedSize(PictureSize stored, Orientation orientation) {
+    if (SwapsWidthAndHeight(orientation)) return {stored.height, stored.width};
     return stored;
 }
 
@@ -76,19 +82,20 @@ void MirrorTopToBottom(PixelRows& rows) {
 
 }  // namespace
 
-PixelRows ApplyOrientation(PixelRows stored, int orientation) {
-    if (orientation < 2 || orientation > 8 || !stored.bits) return stored;
-    // 2 to 4 keep the size: done in place.
-    if (orientation == 2 || orientation == 3) MirrorLeftToRight(stored);
-    if (orientation == 3 || orientation == 4) MirrorTopToBottom(stored);
-    if (orientation <= 4) return stored;
+PixelRows ApplyOrientation(PixelRows stored, Orientation orientation) {
+    using enum Orientation;
+    if (orientation == Upright || !stored.bits) return stored;
+    // Those that keep the size are done in place.
+    if (orientation == MirroredLeftToRight || orientation == HalfTurn) MirrorLeftToRight(stored);
+    if (orientation == HalfTurn || orientation == MirroredTopToBottom) MirrorTopToBottom(stored);
+    if (!SwapsWidthAndHeight(orientation)) return stored;
     const PictureSize shown = OrientedSize({stored.width, stored.height}, orientation);
     PixelRows rows = AllocatePixelRows(shown.width, shown.height);
 
-    // 5 to 8 swap width and height: into new rows. Stored pixel (x, y),
-    // counted from the top left, is at bits + (height - 1 - y) * stride + 3 * x
-    // (rows are bottom-up). Each orientation maps the shown pixel (u, v) to a
-    // stored pixel whose address is origin + u * step_u + v * step_v.
+    // The quarter turns and diagonal mirrors swap width and height: into new rows. Stored pixel (x,
+    // y), counted from the top left, is at bits + (height - 1 - y) * stride + 3 * x (rows are
+    // bottom-up). Each orientation maps the shown pixel (u, v) to a stored pixel whose address is
+    // origin + u * step_u + v * step_v.
     const std::ptrdiff_t pixel = 3;
     const std::ptrdiff_t line = stored.stride;  // one row up in the picture: -line
     const std::ptrdiff_t last_x = stored.width - 1;
@@ -100,16 +107,16 @@ PixelRows ApplyOrientation(PixelRows stored, int orientation) {
     std::ptrdiff_t step_u = 0;
     std::ptrdiff_t step_v = 0;
     switch (orientation) {
-        case 5:  // mirrored about the main diagonal: (v, u)
+        case MirroredAboutMainDiagonal:  // (v, u)
             origin = at(0, 0), step_u = -line, step_v = pixel;
             break;
-        case 6:  // shown a quarter turn clockwise: (v, last_y - u)
+        case QuarterTurnClockwise:  // (v, last_y - u)
             origin = at(0, last_y), step_u = line, step_v = pixel;
             break;
-        case 7:  // mirrored about the other diagonal: (last_x - v, last_y - u)
+        case MirroredAboutOtherDiagonal:  // (last_x - v, last_y - u)
             origin = at(last_x, last_y), step_u = line, step_v = -pixel;
             break;
-        default:  // 8, shown a quarter turn counter-clockwise: (last_x - v, u)
+        default:  // QuarterTurnCounterClockwise: (last_x - v, u)
             origin = at(last_x, 0), step_u = -line, step_v = -pixel;
             break;
     }

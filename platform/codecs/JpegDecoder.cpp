@@ -189,7 +189,7 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
     const TurboJpegHandle handle = NewDecompressor();
     JpegHeader header;
     if (!ReadHeader(handle.get(), bytes, header)) throw Fault::InvalidPicture(path);
-    const int orientation = ReadExifOrientation(bytes);
+    const Orientation orientation = ReadExifOrientation(bytes);
     // Both the decoded and the turned rows must pass before either exists.
     CheckPictureSize(header.size, path);
     CheckPictureSize(OrientedSize(header.size, orientation), path);
@@ -208,16 +208,17 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
     const bool cmyk = header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK;
     const std::size_t during = (frame.progressive || scans > 1 ? frame.blocks * 128 : 0) +
                                (cmyk ? 4 * RowBytes(header.size) / 3 : 0);
-    const std::size_t after = orientation >= 5 ? RowBytes(header.size) : 0;
+    const std::size_t after = SwapsWidthAndHeight(orientation) ? RowBytes(header.size) : 0;
     PictureMemory working(std::max(during, after));
 
     // Rows decoded top-down and read bottom-up show the picture mirrored top
-    // to bottom, for nothing: that is orientation 4, and half of 3.
+    // to bottom, for nothing: that is one mirror, and half of the half turn.
     int flags = kDecodeFlags;
-    int left_to_do = orientation;
-    if (orientation == 3 || orientation == 4) {
+    Orientation left_to_do = orientation;
+    if (orientation == Orientation::HalfTurn || orientation == Orientation::MirroredTopToBottom) {
         flags &= ~TJFLAG_BOTTOMUP;
-        left_to_do = orientation == 3 ? 2 : 1;
+        left_to_do = orientation == Orientation::HalfTurn ? Orientation::MirroredLeftToRight
+                                                          : Orientation::Upright;
     }
 
     PixelRows rows = AllocatePixelRows(header.size.width, header.size.height);

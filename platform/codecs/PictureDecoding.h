@@ -52,11 +52,29 @@ bool ReadGifSize(Bytes bytes, PictureSize& size);
 PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& path);
 PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::string& path);
 
-// EXIF orientation: the value 1 to 8 of a JPEG's Orientation tag (1 when
-// there is none or it is not valid), the size once it is applied, and the
-// pixels turned and mirrored so that the picture stands as it is meant to.
-int ReadExifOrientation(Bytes jpeg);
-PictureSize OrientedSize(PictureSize stored, int orientation);
-PixelRows ApplyOrientation(PixelRows stored, int orientation);
+// EXIF orientation: how the stored pixels are to be turned or mirrored to
+// stand as meant, by the values 1 to 8 of the Orientation tag.
+enum class Orientation : int {
+    Upright = 1,
+    MirroredLeftToRight = 2,
+    HalfTurn = 3,
+    MirroredTopToBottom = 4,
+    MirroredAboutMainDiagonal = 5,
+    QuarterTurnClockwise = 6,
+    MirroredAboutOtherDiagonal = 7,
+    QuarterTurnCounterClockwise = 8,
+};
+// The orientation a tag value means; 0 and values beyond 8 mean nothing, and
+// the picture is shown as stored.
+Orientation OrientationOfTag(int value);
+// Whether the orientation turns the picture by a quarter (width and height swap).
+bool SwapsWidthAndHeight(Orientation orientation);
+
+// A JPEG's orientation (Upright when it has none or it is not valid), the
+// size once it is applied, and the pixels turned and mirrored so that the
+// picture stands as it is meant to.
+Orientation ReadExifOrientation(Bytes jpeg);
+PictureSize OrientedSize(PictureSize stored, Orientation orientation);
+PixelRows ApplyOrientation(PixelRows stored, Orientation orientation);
 
 }  // namespace fotolane::picture::detail

@@ -1,14 +1,15 @@
 #include "platform/files/FileSystem.h"
 
-#include <QString>
-#include <algorithm>
-#include <cerrno>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <QString>
+#include <algorithm>
+#include <cerrno>
 
 #include "platform/core/Fault.h"
 #include "platform/core/Paths.h"
+#include "platform/files/SystemCalls.h"
 
 namespace fotolane {
 namespace {
@@ -17,7 +18,9 @@ struct DirCloser {
     void operator()(DIR* dir) const noexcept { closedir(dir); }
 };
 
-bool IsHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
+bool IsHiddenName(std::string_view name) {
+    return !name.empty() && name.front() == '.';
+}
 
 std::string JoinPath(const std::string& folder, std::string_view name) {
     std::string path = folder;
@@ -46,8 +49,15 @@ std::string FolderListing::First(const std::string& folderPath) {
     next_ = 0;
     std::unique_ptr<DIR, DirCloser> dir(::opendir(folderPath.c_str()));
     if (!dir) throw Fault::FromErrno(errno, folderPath);
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir.get())) {
+    for (;;) {
+        errno = 0;
+        const dirent* entry = files::sys::ReadFolder(dir.get());
+        if (entry == nullptr) {
+            // The end of the folder, or an error: a listing cut short would
+            // leave pictures out without a word.
+            if (errno != 0) throw Fault::FromErrno(errno, folderPath);
+            break;
+        }
         const std::string_view name = entry->d_name;
         if (IsHiddenName(name)) continue;
         if (IsRegularFile(JoinPath(folderPath, name))) names_.emplace_back(name);
@@ -78,8 +88,20 @@ std::string LookUpPlainFile(const std::string& path) {
     return S_ISREG(info.st_mode) ? name : std::string();
 }
 
+EntryKind KindAt(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return EntryKind::None;
+        throw Fault::FromErrno(errno, path);
+    }
+    if (S_ISDIR(info.st_mode)) return EntryKind::Folder;
+    if (S_ISREG(info.st_mode)) return EntryKind::PlainFile;
+    if (S_ISLNK(info.st_mode)) return EntryKind::Link;
+    return EntryKind::Other;
+}
+
 void CreateFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) != 0) {
+    if (files::sys::MakeFolder(path.c_str(), 0777) != 0) {
         if (errno == EEXIST) throw Fault("Path/File access error (it exists already)", path);
         throw Fault::FromErrno(errno, path);
     }
@@ -90,28 +112,19 @@ TextFileWriter::~TextFileWriter() = default;
 void TextFileWriter::Open(const std::string& path) {
     file_.reset();
     path_ = path;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) throw Fault::FromErrno(errno, path);
-    file_.reset(file);
+    file_ = std::make_unique<WholeFileWriter>(path);
 }
 
 void TextFileWriter::WriteLine(std::string_view bytes) {
-    if (!file_) throw Fault("Bad file name or number", path_);
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size() ||
-        std::fwrite("\r\n", 1, 2, file_.get()) != 2) {
-        throw Fault::FromErrno(errno, path_);
-    }
+    if (!IsOpen()) throw Fault("Bad file name or number", path_);
+    file_->Write(bytes);
+    file_->Write(std::string_view("\r\n"));
 }
 
 void TextFileWriter::Close() {
-    if (!file_) return;
-    std::FILE* file = file_.release();
-    errno = 0;
-    const bool flushed = std::fflush(file) == 0;
-    const int flushError = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!flushed) throw Fault::FromErrno(flushError, path_);
-    if (!closed) throw Fault::FromErrno(errno, path_);
+    if (!IsOpen()) return;
+    const std::unique_ptr<WholeFileWriter> file = std::move(file_);
+    file->Commit();
 }
 
 }  // namespace fotolane

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/files/WholeFile.h"
 
 namespace fotolane {
 
@@ -18,12 +19,13 @@ namespace fotolane {
 // the bytes. The raw directory order of Linux is arbitrary, and a gallery
 // takes its order from this listing.
 class FolderListing {
-public:
-    // Reads the folder's names; a folder that cannot be read is a fault.
+  public:
+    // Reads the folder's names; a folder that cannot be read, or whose
+    // listing breaks off part-way, is a fault.
     std::string First(const std::string& folderPath);
     std::string Next();
 
-private:
+  private:
     std::vector<std::string> names_;
     std::size_t next_ = 0;
 };
@@ -37,12 +39,21 @@ std::string LookUpPlainFile(const std::string& path);
 // fault, among others when the folder exists already.
 void CreateFolder(const std::string& path);
 
-// A text file written line by line: Open creates or empties it, WriteLine
-// writes the bytes as given followed by CR LF, Close flushes and closes it.
-// Every failure is a fault that names the file. Destruction closes a file
-// still open and ignores what that reports (the error path has its own fault).
+// What lies at a path, the path's last part not followed when it is a link.
+enum class EntryKind { None, Folder, PlainFile, Link, Other };
+// A lookup that fails for another reason than a missing entry is a fault.
+EntryKind KindAt(const std::string& path);
+
+// A text file written line by line and put in place whole (WholeFileWriter):
+// Open checks the target and creates the temporary file, WriteLine adds the
+// bytes as given followed by CR LF, Close puts the file in place. Until
+// Close the earlier file of that name stays as it was; a link in its place
+// is replaced, anything else that is no plain file is a fault at Open. Every
+// failure is a fault that names the file, after which the writer is closed
+// and the earlier file untouched. Destruction of a writer still open throws
+// away what it holds.
 class TextFileWriter {
-public:
+  public:
     TextFileWriter() = default;
     TextFileWriter(const TextFileWriter&) = delete;
     TextFileWriter& operator=(const TextFileWriter&) = delete;
@@ -51,14 +62,13 @@ public:
     void Open(const std::string& path);
     void WriteLine(std::string_view bytes);
     void Close();
-    bool IsOpen() const { return file_ != nullptr; }
+    // Throws away what was written; the earlier file stays as it was.
+    void Discard() noexcept { file_.reset(); }
+    bool IsOpen() const { return file_ && file_->IsOpen(); }
     const std::string& Path() const { return path_; }
 
-private:
-    struct Closer {
-        void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-    };
-    std::unique_ptr<std::FILE, Closer> file_;
+  private:
+    std::unique_ptr<WholeFileWriter> file_;
     std::string path_;
 };
 

@@ -6,9 +6,8 @@ namespace fotolane::ui {
 namespace {
 
 class StandardErrorHost final : public Host {
-public:
-    void ShowMessage(const std::string& text, const std::string& caption, Icon,
-                     Buttons) override {
+  public:
+    void ShowMessage(const std::string& text, const std::string& caption, Icon, Buttons) override {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     }
     void YieldToEvents() override {}
@@ -19,19 +18,29 @@ Host* currentHost = nullptr;
 
 }  // namespace
 
-void Install(Host* host) { currentHost = host; }
+void Install(Host* host) {
+    currentHost = host;
+}
 
-Host& Current() { return currentHost != nullptr ? *currentHost : fallbackHost; }
+Host& Current() {
+    return currentHost != nullptr ? *currentHost : fallbackHost;
+}
 
-ScopedHost::ScopedHost(Host& host) : previous_(currentHost) { currentHost = &host; }
+ScopedHost::ScopedHost(Host& host) : previous_(currentHost) {
+    currentHost = &host;
+}
 
-ScopedHost::~ScopedHost() { currentHost = previous_; }
+ScopedHost::~ScopedHost() {
+    currentHost = previous_;
+}
 
 void MessageBox(const std::string& text, Icon icon, Buttons buttons, const std::string& caption) {
     Current().ShowMessage(text, caption, icon, buttons);
 }
 
-void DoEvents() { Current().YieldToEvents(); }
+void DoEvents() {
+    Current().YieldToEvents();
+}
 
 void Host::ShowWarning(const std::string& text, const std::string&) {
     ShowMessage(text, kApplicationName, Icon::Exclamation, Buttons::OK);

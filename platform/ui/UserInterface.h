@@ -14,7 +14,7 @@ enum class Buttons { OK };
 // message box, and a chance for pending window events to run during long
 // work. The window, the batch front end and the tests each install one.
 class Host {
-public:
+  public:
     virtual ~Host() = default;
     // Returns once the user has closed the box.
     virtual void ShowMessage(const std::string& text, const std::string& caption, Icon icon,
@@ -36,13 +36,13 @@ Host& Current();
 // Installs a host for the lifetime of the object and puts back the one
 // that was there before.
 class ScopedHost {
-public:
+  public:
     explicit ScopedHost(Host& host);
     ScopedHost(const ScopedHost&) = delete;
     ScopedHost& operator=(const ScopedHost&) = delete;
     ~ScopedHost();
 
-private:
+  private:
     Host* previous_;
 };
 

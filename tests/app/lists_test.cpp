@@ -134,13 +134,13 @@ TEST(Controls, TwipsColoursAndCheckValues) {
     EXPECT_EQ(ColorFromValue(kButtonFace, palette), palette.color(QPalette::Button));
     EXPECT_EQ(FaultOf([&] { ColorFromValue(0x80000001u, palette); }), "Invalid property value");
 
-    EXPECT_EQ(CheckStateOfValue(0), Qt::Unchecked);
-    EXPECT_EQ(CheckStateOfValue(1), Qt::Checked);
-    EXPECT_EQ(CheckStateOfValue(2), Qt::PartiallyChecked);
-    EXPECT_EQ(ValueOfCheckState(Qt::PartiallyChecked), 2);
-    EXPECT_EQ(ValueOfCheckState(Qt::Checked), 1);
-    EXPECT_EQ(FaultOf([] { CheckStateOfValue(3); }), "Invalid property value");
-    EXPECT_EQ(FaultOf([] { CheckStateOfValue(-1); }), "Invalid property value");
+    EXPECT_EQ(CheckStateOfValue(CheckValueOfNumber(0)), Qt::Unchecked);
+    EXPECT_EQ(CheckStateOfValue(CheckValueOfNumber(1)), Qt::Checked);
+    EXPECT_EQ(CheckStateOfValue(CheckValueOfNumber(2)), Qt::PartiallyChecked);
+    EXPECT_EQ(ValueOfCheckState(Qt::PartiallyChecked), CheckValue::Grey);
+    EXPECT_EQ(ValueOfCheckState(Qt::Checked), CheckValue::Checked);
+    EXPECT_EQ(FaultOf([] { CheckValueOfNumber(3); }), "Invalid property value");
+    EXPECT_EQ(FaultOf([] { CheckValueOfNumber(-1); }), "Invalid property value");
 }
 
 }  // namespace

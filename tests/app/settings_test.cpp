@@ -12,6 +12,7 @@
 
 using fotolane::app::frmGetHTML;
 using fotolane::app::WindowParts;
+using fotolane::gallery::CheckValue;
 namespace fs = std::filesystem;
 
 namespace fotolane::testing {
@@ -45,7 +46,7 @@ class SettingsTest : public QObject {
         QCOMPARE(window.Slider1.value(), 3);
         QCOMPARE(window.Slider2.value(), 3);
         QVERIFY(window.optThumb0.isChecked());
-        QCOMPARE(window.chkJava.Value(), 1);
+        QCOMPARE(window.chkJava.Value(), CheckValue::Checked);
     }
 
   private slots:
@@ -75,7 +76,7 @@ class SettingsTest : public QObject {
 
         window.Text2.setText(QString());  // the texts go as they stand, empty too
         window.optThumb1.setChecked(true);
-        window.chkJava.SetValue(2);
+        window.chkJava.SetValue(CheckValue::Grey);
         const std::size_t load = store.calls.size();
         window.close();
         QVERIFY(Calls(store, load) == (std::vector<std::string>{
@@ -120,7 +121,7 @@ class SettingsTest : public QObject {
         QCOMPARE(second.Slider2.value(), 4);
         QVERIFY(second.optThumb1.isChecked());
         QVERIFY(!second.optThumb0.isChecked());
-        QCOMPARE(second.chkJava.Value(), 0);
+        QCOMPARE(second.chkJava.Value(), CheckValue::Unchecked);
         QCOMPARE(second.strCurrentFolder, Q(pictures.str()));
         QCOMPARE(second.Dir1.Path(), Q(pictures.str()));
         QCOMPARE(second.File1.Names(), QStringList{"a.jpg"});
@@ -140,7 +141,7 @@ class SettingsTest : public QObject {
         QCOMPARE(window.Slider1.value(), 3);
         QCOMPARE(window.Slider2.value(), 3);
         QVERIFY(window.optThumb0.isChecked());
-        QCOMPARE(window.chkJava.Value(), 1);
+        QCOMPARE(window.chkJava.Value(), CheckValue::Checked);
         // The folder is gone: the lists stay where they were at creation, and
         // the stored text is kept and written back.
         QCOMPARE(window.strCurrentFolder, Q(gone));
@@ -158,7 +159,7 @@ class SettingsTest : public QObject {
         QCOMPARE(other.Slider1.value(), 7);
         QCOMPARE(other.Slider2.value(), 2);
         QVERIFY(other.optThumb1.isChecked());
-        QCOMPARE(other.chkJava.Value(), 2);
+        QCOMPARE(other.chkJava.Value(), CheckValue::Grey);
         // The program's setting of a slider raises no mirror: the texts are
         // the stored (here: default) ones.
         QCOMPARE(other.Text1.text(), QStringLiteral("3"));

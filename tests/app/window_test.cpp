@@ -19,6 +19,7 @@
 
 using fotolane::app::frmGetHTML;
 using fotolane::app::WindowParts;
+using fotolane::gallery::CheckValue;
 namespace fs = std::filesystem;
 
 namespace fotolane::testing {
@@ -92,8 +93,8 @@ class WindowTest : public QObject {
         QCOMPARE(window.Slider2.value(), 3);
         QVERIFY(window.optThumb0.isChecked());
         QVERIFY(!window.optThumb1.isChecked());
-        QCOMPARE(window.chkJava.Value(), 1);
-        QCOMPARE(window.Check1.Value(), 0);
+        QCOMPARE(window.chkJava.Value(), CheckValue::Checked);
+        QCOMPARE(window.Check1.Value(), CheckValue::Unchecked);
         QVERIFY(!window.Text3.isEnabled());
         QCOMPARE(window.Text3BackColor(), app::kButtonFace);
         QCOMPARE(window.Text3.palette().color(QPalette::Base),
@@ -175,29 +176,29 @@ class WindowTest : public QObject {
         const QColor buttonFace = QApplication::palette(&window.Text3).color(QPalette::Button);
 
         QTest::mouseClick(&window.Check1, Qt::LeftButton);
-        QCOMPARE(window.Check1.Value(), 1);
+        QCOMPARE(window.Check1.Value(), CheckValue::Checked);
         QVERIFY(window.Text3.isEnabled());
         QCOMPARE(window.Text3BackColor(), app::kWhite);
         QCOMPARE(window.Text3.palette().color(QPalette::Base), white);
         QTest::keyClicks(&window.Text3, "Summer");
 
         QTest::mouseClick(&window.Check1, Qt::LeftButton);
-        QCOMPARE(window.Check1.Value(), 0);
+        QCOMPARE(window.Check1.Value(), CheckValue::Unchecked);
         QVERIFY(!window.Text3.isEnabled());
         QCOMPARE(window.Text3.palette().color(QPalette::Base), buttonFace);
         QCOMPARE(window.Text3.toPlainText(), QStringLiteral("Summer"));
 
         QTest::keyClick(&window.Check1, Qt::Key_Space);
-        QCOMPARE(window.Check1.Value(), 1);
+        QCOMPARE(window.Check1.Value(), CheckValue::Checked);
         QVERIFY(window.Text3.isEnabled());
         QCOMPARE(window.Text3.toPlainText(), QStringLiteral("Summer"));
 
-        // Grey is not checked: only 1 opens the box. A click makes it checked.
-        window.Check1.SetValue(2);
+        // Grey is not checked: only checked opens the box. A click makes it checked.
+        window.Check1.SetValue(CheckValue::Grey);
         QVERIFY(!window.Text3.isEnabled());
-        QCOMPARE(window.TitleCheck(), 2);
+        QCOMPARE(window.TitleCheck(), CheckValue::Grey);
         QTest::mouseClick(&window.Check1, Qt::LeftButton);
-        QCOMPARE(window.Check1.Value(), 1);
+        QCOMPARE(window.Check1.Value(), CheckValue::Checked);
         QVERIFY(window.Text3.isEnabled());
         QVERIFY(messages.messages.empty());
     }

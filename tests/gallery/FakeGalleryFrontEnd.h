@@ -53,20 +53,20 @@ class FakeGalleryInputs : public gallery::IGalleryInputs {
     FakeGalleryInputs(const FakeGalleryInputs&) = delete;
     FakeGalleryInputs& operator=(const FakeGalleryInputs&) = delete;
 
-    std::string folderPath;        // File1
-    std::string forRowText = "3";  // Text1
-    std::string sizeText = "100";  // Text2
-    std::string titleText;         // Text3
-    int titleCheck = 0;            // Check1
-    int viewerCheck = 0;           // chkJava
-    bool allSelected = true;       // optThumb(0)
+    std::string folderPath;                                            // File1
+    std::string forRowText = "3";                                      // Text1
+    std::string sizeText = "100";                                      // Text2
+    std::string titleText;                                             // Text3
+    gallery::CheckValue titleCheck = gallery::CheckValue::Unchecked;   // Check1
+    gallery::CheckValue viewerCheck = gallery::CheckValue::Unchecked;  // chkJava
+    bool allSelected = true;                                           // optThumb(0)
 
     std::string FolderPath() const override { return Read("File1", folderPath); }
     std::string ForRowText() const override { return Read("Text1", forRowText); }
     std::string SizeText() const override { return Read("Text2", sizeText); }
     std::string TitleText() const override { return Read("Text3", titleText); }
-    int TitleCheck() const override { return Read("Check1", titleCheck); }
-    int ViewerCheck() const override { return Read("chkJava", viewerCheck); }
+    gallery::CheckValue TitleCheck() const override { return Read("Check1", titleCheck); }
+    gallery::CheckValue ViewerCheck() const override { return Read("chkJava", viewerCheck); }
     bool AllSelected() const override { return Read("optThumb", allSelected); }
 
   private:

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -13,23 +14,22 @@
 #include "tests/gallery/CallLog.h"
 #include "tests/gallery/FakeGalleryFrontEnd.h"
 #include "tests/gallery/FakeThumbnailMaker.h"
+#include "tests/gallery/Golden.h"
 
 namespace fotolane::gallery {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::CallLog;
+using testing::ExpectGolden;
 using testing::FakeGalleryInputs;
 using testing::FakeGalleryView;
 using testing::FakeThumbnailMaker;
+using testing::Golden;
 using testing::ReadFile;
 using testing::TempFolder;
 
 constexpr std::string_view kFooter = "</table>\r\n</center></div>\r\n</body>\r\n</html>\r\n";
-
-std::string Golden(const std::string& name) {
-    return ReadFile(std::string(FOTOLANE_SOURCE_DIR) + "/tests/gallery/golden/" + name);
-}
 
 // A page as it stands after cell k: up to that cell's last line, and the
 // "</tr>" that closes its row if there is one.
@@ -76,7 +76,7 @@ class GalleryRunTest : public ::testing::Test {
         maker.sizes["IMG_0001.JPG"] = {3000, 2000};
         maker.sizes["IMG_0002.jpg"] = {2000, 3000};
         maker.sizes["Night.bmp"] = {800, 600};
-        inputs.viewerCheck = 1;
+        inputs.viewerCheck = CheckValue::Checked;
         inputs.forRowText = "3";
         inputs.sizeText = "100";
     }
@@ -114,7 +114,7 @@ TEST_F(GalleryRunTest, SevenPicturesThreePerRowWithTheViewer) {
     // Rows of 3, 3 and 1: "</tr>" after cells 3 and 6 only, and "</table>"
     // straight after cell 7. 61 lines: 24 of the head (14 of them the
     // script), 7 cells of 4 lines, 3 "<tr>", 2 "</tr>", 4 closing lines.
-    EXPECT_EQ(Page(), Golden("seven_per_row_3_viewer.htm"));
+    ExpectGolden(Page(), "seven_per_row_3_viewer.htm");
     ExpectIdleWithoutMessages();
     EXPECT_EQ(maker.written.size(), 7u);
     EXPECT_TRUE(fs::exists(Thumbnails() + "2004-06 Beach party.jpg"));
@@ -125,7 +125,7 @@ TEST_F(GalleryRunTest, SevenPicturesThreePerRowWithTheViewer) {
     // A negative count per row is taken as its size.
     inputs.forRowText = "-3";
     run.Command1_Click();
-    EXPECT_EQ(Page(), Golden("seven_per_row_3_viewer.htm"));
+    ExpectGolden(Page(), "seven_per_row_3_viewer.htm");
 }
 
 TEST_F(GalleryRunTest, SixPicturesThreePerRowWithLinksInSummer) {
@@ -136,7 +136,7 @@ TEST_F(GalleryRunTest, SixPicturesThreePerRowWithLinksInSummer) {
     // Two full rows, both closed; "</table>" follows the second "</tr>".
     // 36 lines: 10 of the head (no script), 6 cells of 3, 2 "<tr>", 2
     // "</tr>", 4 closing lines. The title is the folder's.
-    EXPECT_EQ(Page(), Golden("six_per_row_3_links_summer.htm"));
+    ExpectGolden(Page(), "six_per_row_3_links_summer.htm");
     EXPECT_TRUE(maker.sizeCalls.empty());
     ExpectIdleWithoutMessages();
 }
@@ -145,12 +145,12 @@ TEST_F(GalleryRunTest, OnePerRowWithATitleThatKeepsItsBlanks) {
     Touch({"first.jpg", "second.jpg", "third.jpg"});
     inputs.forRowText = "1";
     inputs.sizeText = "120";
-    inputs.titleCheck = 1;
+    inputs.titleCheck = CheckValue::Checked;
     inputs.titleText = "  Our Holiday  ";
     run.Command1_Click();
     // Every cell in a row of its own: 10 head lines, 3 x ("<tr>", 3 cell
     // lines, "</tr>"), 4 closing lines = 29.
-    EXPECT_EQ(Page(), Golden("one_per_row_titled.htm"));
+    ExpectGolden(Page(), "one_per_row_titled.htm");
     ExpectIdleWithoutMessages();
 }
 
@@ -160,13 +160,15 @@ TEST_F(GalleryRunTest, NamesThatWouldBreakThePageReachTheBrowserExactly) {
            "\xC3\xA9t\xC3\xA9.jpg", "\xE6\x97\xA5\xE6\x9C\xAC.gif", "\xFF\xFE.bmp", "'quote.jpg",
            "\"q\".jpg", "\\x.jpg"});
     inputs.forRowText = "4";
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     // The viewer box is read for every cell: every third cell is a link.
-    maker.duringPicture = [this](int picture) { inputs.viewerCheck = picture % 3 != 0 ? 1 : 0; };
+    maker.duringPicture = [this](int picture) {
+        inputs.viewerCheck = picture % 3 != 0 ? CheckValue::Checked : CheckValue::Unchecked;
+    };
     run.Command1_Click();
     // 11 cells, rows of 4, 4 and 3: 24 head lines, 8 viewer cells of 4 and
     // 3 link cells of 3 lines, 3 "<tr>", 2 "</tr>", 4 closing lines = 74.
-    EXPECT_EQ(Page(), Golden("names_escaped.htm"));
+    ExpectGolden(Page(), "names_escaped.htm");
     ExpectIdleWithoutMessages();
     // The thumbnails lie under the names the page refers to.
     EXPECT_TRUE(fs::exists(Thumbnails() + "Tom's party.jpg"));
@@ -175,7 +177,7 @@ TEST_F(GalleryRunTest, NamesThatWouldBreakThePageReachTheBrowserExactly) {
 
 TEST_F(GalleryRunTest, CallsComeInTheOrderOfTheRun) {
     Touch({"b.jpg", "a.jpg"});
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     run.Command1_Click();
     const std::string a = pictures + "/a.jpg";
     const std::string b = pictures + "/b.jpg";
@@ -360,6 +362,105 @@ TEST_F(GalleryRunTest, PageThatCannotBeCreatedEndsTheRunBeforeAnythingIsWritten)
     EXPECT_TRUE(fs::is_directory(PagePath()));
 }
 
+// Folders laid out to make the run write where it must not: nothing outside
+// the picture folder's own Thumbnails folder and page changes, a refusal is
+// one message naming the path, and the earlier page stays whole.
+TEST_F(GalleryRunTest, HostileLayoutsNeverWriteElsewhere) {
+    struct Case {
+        const char* what;
+        std::function<void(GalleryRunTest&, const std::string& elsewhere)> arrange;
+        std::string fault;    // the message, "" for a run that is done
+        bool thumbnailPlace;  // the fault names the thumbnail folder (else the page)
+    };
+    const auto fifo = [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0); };
+    const std::vector<Case> cases = {
+        {"Thumbnails a link to its own folder",
+         [](GalleryRunTest& t, const std::string&) {
+             fs::create_directory_symlink(".", t.pictures + "/Thumbnails");
+         },
+         "A link stands where the thumbnail folder belongs", true},
+        {"Thumbnails a link elsewhere",
+         [](GalleryRunTest& t, const std::string& elsewhere) {
+             fs::create_directory_symlink(elsewhere, t.pictures + "/Thumbnails");
+         },
+         "A link stands where the thumbnail folder belongs", true},
+        {"Thumbnails a file",
+         [](GalleryRunTest& t, const std::string&) { t.root.Write("Trip/Thumbnails", "file"); },
+         "A file stands where the thumbnail folder belongs", true},
+        {"Thumbnails a FIFO",
+         [fifo](GalleryRunTest& t, const std::string&) { fifo(t.pictures + "/Thumbnails"); },
+         "A device stands where the thumbnail folder belongs", true},
+        {"page a link elsewhere",
+         [](GalleryRunTest& t, const std::string& elsewhere) {
+             fs::create_symlink(elsewhere + "/a.jpg", t.PagePath());
+         },
+         "", false},
+        {"page a FIFO", [fifo](GalleryRunTest& t, const std::string&) { fifo(t.PagePath()); },
+         "Not a plain file", false},
+        {"page a folder",
+         [](GalleryRunTest& t, const std::string&) { fs::create_directory(t.PagePath()); },
+         "Is a folder, not a file", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        struct Fresh final : GalleryRunTest {
+            void TestBody() override {}
+        } t;
+        t.Touch({"a.jpg", "b.jpg"});
+        const std::string elsewhere = t.root / "elsewhere";
+        fs::create_directory(elsewhere);
+        t.root.Write("elsewhere/a.jpg", "precious");
+        c.arrange(t, elsewhere);
+        const bool pageWasThere = fs::exists(fs::symlink_status(t.PagePath()));
+        const fs::file_type pageType = fs::symlink_status(t.PagePath()).type();
+
+        ui::ScopedHost host(t.view);
+        const RunOutcome& outcome = t.run.Command1_Click();
+        EXPECT_EQ(ReadFile(t.pictures + "/a.jpg"), "picture");
+        EXPECT_EQ(ReadFile(elsewhere + "/a.jpg"), "precious");
+        if (c.fault.empty()) {
+            EXPECT_EQ(outcome.end, RunEnd::Done);
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(t.PagePath())));
+            EXPECT_TRUE(t.Page().ends_with(kFooter));
+            continue;
+        }
+        const std::string named = c.thumbnailPlace ? t.pictures + "/Thumbnails" : t.PagePath();
+        t.ExpectError(c.fault + ": " + named);
+        EXPECT_EQ(outcome.end, RunEnd::Failed);
+        EXPECT_TRUE(t.maker.thumbnailCalls.empty());
+        // Every thumbnail the run would have written is told as not written.
+        std::vector<std::string> unwritten;
+        for (const RunWarning& warning : outcome.warnings) unwritten.push_back(warning.path);
+        const std::vector<std::string> expected =
+            c.thumbnailPlace
+                ? std::vector<std::string>{t.Thumbnails() + "a.jpg", t.Thumbnails() + "b.jpg"}
+                : std::vector<std::string>{};
+        EXPECT_EQ(unwritten, expected);
+        EXPECT_EQ(fs::exists(fs::symlink_status(t.PagePath())), pageWasThere);
+        EXPECT_EQ(fs::symlink_status(t.PagePath()).type(), pageType);
+    }
+}
+
+// A run killed at the wrong moment leaves a temporary file; the next run in
+// that folder takes it away, and only what is recognisably such a file.
+TEST_F(GalleryRunTest, LeftoversOfAKilledRunAreRemoved) {
+    Touch({"a.jpg"});
+    fs::create_directory(Thumbnails());
+    // 999999999 is beyond any process id the system hands out.
+    const std::vector<std::string> leftovers = {"Trip/.Trip.htm.999999999-3.tmp",
+                                                "Trip/Thumbnails/.a.jpg.999999999-1.tmp",
+                                                "Trip/Thumbnails/.x y.jpg.999999999-12.tmp"};
+    const std::vector<std::string> kept = {"Trip/.other.htm.999999999-3.tmp",
+                                           "Trip/.Trip.htm.1-3.tmp", "Trip/.Trip.htm.tmp",
+                                           "Trip/Thumbnails/.a.jpg.x-1.tmp"};
+    for (const std::string& name : leftovers) root.Write(name, "cut");
+    for (const std::string& name : kept) root.Write(name, "mine");
+    run.Command1_Click();
+    ExpectIdleWithoutMessages();
+    for (const std::string& name : leftovers) EXPECT_FALSE(fs::exists(root / name)) << name;
+    for (const std::string& name : kept) EXPECT_TRUE(fs::exists(root / name)) << name;
+}
+
 TEST_F(GalleryRunTest, ThumbnailFaultAtPictureKKeepsWhatWasWritten) {
     SevenPictures();
     maker.faultAtPicture = 3;
@@ -413,11 +514,14 @@ TEST_F(GalleryRunTest, OutcomeTellsHowTheRunEnded) {
         std::int32_t cells;
     };
     const std::vector<Case> cases = {
-        {"no title", [](GalleryRunTest& t) { t.inputs.titleCheck = 1; }, RunEnd::NotStarted, "",
-         0, 0, 0},
+        {"no title", [](GalleryRunTest& t) { t.inputs.titleCheck = CheckValue::Checked; },
+         RunEnd::NotStarted, "", 0, 0, 0},
         {"no pictures", [](GalleryRunTest&) {}, RunEnd::NoPictures, "", 0, 0, 0},
-        {"done", [](GalleryRunTest& t) { t.Touch({"a.jpg", "b.jpg"}); }, RunEnd::Done, "", 0, 2,
-         2},
+        {"done",
+         [](GalleryRunTest& t) {
+             t.Touch({"a.jpg", "b.jpg"});
+         },
+         RunEnd::Done, "", 0, 2, 2},
         {"stopped",
          [](GalleryRunTest& t) {
              t.Touch({"a.jpg", "b.jpg"});
@@ -459,7 +563,7 @@ TEST_F(GalleryRunTest, OutcomeTellsHowTheRunEnded) {
 
 TEST_F(GalleryRunTest, TitleCheckStopsOnlyACheckedBlankTitle) {
     Touch({"a.jpg"});
-    inputs.titleCheck = 1;
+    inputs.titleCheck = CheckValue::Checked;
     for (const char* blank : {"", "   "}) {
         log.Clear();
         view.messages.clear();
@@ -476,7 +580,7 @@ TEST_F(GalleryRunTest, TitleCheckStopsOnlyACheckedBlankTitle) {
 
     // Unchecked or grey: an empty title is no obstacle, and the page takes
     // the folder's name.
-    for (const int check : {0, 2}) {
+    for (const CheckValue check : {CheckValue::Unchecked, CheckValue::Grey}) {
         view.messages.clear();
         fs::remove(PagePath());
         inputs.titleCheck = check;
@@ -486,7 +590,7 @@ TEST_F(GalleryRunTest, TitleCheckStopsOnlyACheckedBlankTitle) {
         EXPECT_NE(Page().find("<title>Trip Gallery</title>"), std::string::npos);
     }
 
-    inputs.titleCheck = 1;
+    inputs.titleCheck = CheckValue::Checked;
     inputs.titleText = " x ";
     run.Command1_Click();
     EXPECT_TRUE(view.messages.empty());

@@ -11,12 +11,15 @@
 #include "tests/TempFolder.h"
 #include "tests/gallery/FakeGalleryFrontEnd.h"
 #include "tests/gallery/FakeThumbnailMaker.h"
+#include "tests/gallery/Golden.h"
 
 namespace fotolane::gallery {
 namespace {
 
+using testing::ExpectGolden;
 using testing::FakeGalleryInputs;
 using testing::FakeThumbnailMaker;
+using testing::Golden;
 using testing::ReadFile;
 using testing::TempFolder;
 
@@ -27,10 +30,6 @@ std::string Lines(std::initializer_list<std::string_view> lines) {
         text += "\r\n";
     }
     return text;
-}
-
-std::string Golden(const std::string& name) {
-    return ReadFile(std::string(FOTOLANE_SOURCE_DIR) + "/tests/gallery/golden/" + name);
 }
 
 // A page written straight through the page writer, for the cases that need
@@ -82,6 +81,7 @@ TEST(HtmlText, EscapesMarkupAndWritesIso88591WithReferencesAbove) {
     EXPECT_EQ(HtmlText("Tom & <Jerry> \"x\" 's"), "Tom &amp; &lt;Jerry&gt; &quot;x&quot; 's");
     EXPECT_EQ(HtmlText("\xC3\xA9t\xC3\xA9 \xC3\xBF"), "\xE9t\xE9 \xFF");
     EXPECT_EQ(HtmlText("\xE6\x97\xA5 \xF0\x9F\x98\x80"), "&#26085; &#128512;");
+    EXPECT_EQ(HtmlText("a\rb\nc\r\n"), "a&#13;b&#10;c&#13;&#10;");
     EXPECT_EQ(PageCharacters("<&>"), "<&>");
 }
 
@@ -135,7 +135,7 @@ TEST(PerRowCount, IsTheTypedNumberWithoutItsSign) {
 }
 
 TEST_F(PageWriterTest, BeachCellWithTheViewerOpensThePictureAtItsOwnSize) {
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     maker.sizes["Beach.gif"] = {640, 480};
     // Picture 2 of 3 per row neither opens nor closes a row.
     page.WritePictureCell("Beach.gif", 2, 100);
@@ -151,9 +151,9 @@ TEST_F(PageWriterTest, BeachCellWithTheViewerOpensThePictureAtItsOwnSize) {
 
 TEST_F(PageWriterTest, BeachCellWithoutTheViewerLinksThePicture) {
     // Only a checked box (1) counts; grey (2) is as good as unchecked.
-    inputs.viewerCheck = 0;
+    inputs.viewerCheck = CheckValue::Unchecked;
     page.WritePictureCell("Beach.gif", 2, 100);
-    inputs.viewerCheck = 2;
+    inputs.viewerCheck = CheckValue::Grey;
     page.WritePictureCell("Beach.gif", 2, 100);
     const std::string cell = Lines({
         R"(<td align="center" width="100" height="100">)",
@@ -165,7 +165,7 @@ TEST_F(PageWriterTest, BeachCellWithoutTheViewerLinksThePicture) {
 }
 
 TEST_F(PageWriterTest, TitleIsWrittenAsTypedOnBothLines) {
-    inputs.titleCheck = 1;
+    inputs.titleCheck = CheckValue::Checked;
     inputs.titleText = "<i>Caf\xC3\xA9</i>\n\xE6\x97\xA5";
     page.WritePageHeader("Trip");
     const std::string written = Written();
@@ -180,7 +180,7 @@ TEST_F(PageWriterTest, PerRowCountAndViewerAreReadAnewForEveryCell) {
     page.WritePictureCell("a.jpg", 1, 50);
     page.WritePictureCell("b.jpg", 2, 50);  // closes the row of 2
     inputs.forRowText = "-1";               // from here one per row
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     page.WritePictureCell("c.jpg", 3, 50);
     const std::string td = R"(<td align="center" width="50" height="50">)";
     EXPECT_EQ(Written(), Lines({
@@ -213,7 +213,7 @@ TEST_F(PageWriterTest, ZeroPerRowFaultsAfterTheFirstCellsLines) {
 }
 
 TEST_F(PageWriterTest, PictureWhoseSizeCannotBeHadEndsTheCellAfterItsOpeningLine) {
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     maker.unreadable.insert("bad.jpg");
     EXPECT_THROW(page.WritePictureCell("bad.jpg", 2, 50), Fault);
     EXPECT_EQ(Written(), Lines({R"(<td align="center" width="50" height="50">)"}));
@@ -228,7 +228,7 @@ TEST(RootFolderPage, IsNamedDotHtmAndTitledGallery) {
     TextFileWriter file;
     file.Open(folder / "root.htm");
     FakeGalleryInputs inputs;
-    inputs.viewerCheck = 1;
+    inputs.viewerCheck = CheckValue::Checked;
     FakeThumbnailMaker maker;
     GalleryPage page(file, inputs, maker, "/");
     page.WritePageHeader(paths.folderName);
@@ -237,7 +237,7 @@ TEST(RootFolderPage, IsNamedDotHtmAndTitledGallery) {
     file.Close();
     // 24 head lines (the 14 script lines among them), "<tr>" and the cell's
     // 4 lines (3 per row leaves the row open), the 4 closing lines.
-    EXPECT_EQ(ReadFile(folder / "root.htm"), Golden("root_folder.htm"));
+    ExpectGolden(ReadFile(folder / "root.htm"), "root_folder.htm");
     EXPECT_EQ(maker.sizeCalls, (std::vector<std::string>{"/a.jpg"}));
 }
 

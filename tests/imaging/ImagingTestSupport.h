@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "imaging/cDIBSection.h"
-#include "platform/drawing/Gdi.h"
 #include "platform/core/PixelRows.h"
+#include "platform/drawing/Gdi.h"
 #include "platform/ui/UserInterface.h"
 #include "tests/TestSupport.h"
 

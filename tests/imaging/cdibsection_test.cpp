@@ -8,22 +8,22 @@
 #include <vector>
 
 #include "imaging/cDIBSection.h"
-#include "platform/drawing/Clipboard.h"
 #include "platform/core/Fault.h"
+#include "platform/core/Numbers.h"
+#include "platform/drawing/Clipboard.h"
 #include "platform/drawing/Gdi.h"
 #include "platform/drawing/GdiTesting.h"
-#include "platform/core/Numbers.h"
 #include "platform/drawing/Picture.h"
 #include "tests/imaging/ImagingTestSupport.h"
 
 namespace fotolane::imaging {
 namespace {
 
+using fotolane::testing::FaultOf;
+using fotolane::testing::RecordingSink;
 using gdi::LiveObjectCount;
 using gdi::Refusable;
 using gdi::ScopedRefusal;
-using fotolane::testing::FaultOf;
-using fotolane::testing::RecordingSink;
 using testing::Bgr;
 using testing::Colour;
 using testing::PatternRows;

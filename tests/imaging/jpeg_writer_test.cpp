@@ -217,7 +217,8 @@ TEST(WriteJPEGFile, WarnsAndWritesNothingWhenTheFileCannotBeMade) {
     EXPECT_TRUE(std::filesystem::is_directory(folder.path() / "taken.jpg"));
     EXPECT_TRUE(std::filesystem::is_empty(folder.path() / "taken.jpg"));
     EXPECT_TRUE(std::filesystem::is_fifo(folder.path() / "pipe.jpg"));
-    EXPECT_EQ(Entries(folder), (std::set<std::string>{"old.jpg", "pipe.jpg", "plain.txt", "taken.jpg"}));
+    EXPECT_EQ(Entries(folder),
+              (std::set<std::string>{"old.jpg", "pipe.jpg", "plain.txt", "taken.jpg"}));
 
     // A buffer without pixel memory: the same warning, and the old file kept.
     host.messages.clear();

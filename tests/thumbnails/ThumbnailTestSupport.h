@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/core/Fault.h"
 #include "platform/codecs/PictureDecoder.h"
+#include "platform/core/Fault.h"
 #include "platform/core/PixelRows.h"
 #include "platform/ui/UserInterface.h"
 #include "tests/TestSupport.h"

@@ -158,6 +158,44 @@ TEST(BatchGallery, TakesTheFolderAsAnAbsolutePathWithoutTrailingSeparator) {
     EXPECT_EQ(RunFolderPath("/photos/trip/"), "/photos/trip");
     EXPECT_EQ(RunFolderPath("/photos/./x/../trip"), "/photos/trip");
     EXPECT_EQ(RunFolderPath("trip"), (std::filesystem::current_path() / "trip").string());
+
+    // ".." after a link leads where the file system leads: to the parent of
+    // the link's target. A link named last keeps its own name for the page.
+    TempFolder root;
+    const std::string real = std::filesystem::canonical(root.path()).string();
+    std::filesystem::create_directories(root.path() / "deep/inner");
+    std::filesystem::create_directory_symlink(root.path() / "deep/inner", root.path() / "LDeep");
+    EXPECT_EQ(RunFolderPath(root / "LDeep/.."), real + "/deep");
+    EXPECT_EQ(RunFolderPath(root / "LDeep/../inner/"), real + "/deep/inner");
+    EXPECT_EQ(RunFolderPath(root / "LDeep"), real + "/LDeep");
+    EXPECT_EQ(RunFolderPath(root / "LDeep/."), real + "/deep/inner");
+}
+
+// Failed thumbnails are told one by one with their paths, the status tells a
+// script that the gallery is incomplete, and no name reaches the terminal
+// as control characters.
+TEST(BatchGallery, ReportsEachUnwrittenThumbnailSafely) {
+    TempFolder folder;
+    const std::string hostile = "\x1b]0;owned\x07\x1b[2J\xC2\x9B\xFF\\.jpg";
+    folder.Write(hostile, "picture");
+    folder.Write("b.jpg", "picture");
+    FakeThumbnailMaker thumbnails;
+    thumbnails.duringPicture = [&](int) {
+        const auto& call = thumbnails.thumbnailCalls.back();
+        const std::string name = call.strFileName.substr(call.strFileName.rfind('/') + 1);
+        ui::Warn("Failed to save to JPG", call.strNewPath + name);
+    };
+    const Outcome outcome = RunBatch(SettingsFor(folder), thumbnails, /*progress=*/true);
+    EXPECT_EQ(outcome.status, kExitIncomplete);
+    const std::string shown = "\\x1B]0;owned\\x07\\x1B[2J\\u009B\\xFF\\\\.jpg";
+    const std::string thumbs = folder / "Thumbnails/";
+    EXPECT_TRUE(outcome.err.starts_with(
+        "\rpicture 1 of 2: " + shown + "\x1b[K\n" + "fotolane-gallery: Failed to save to JPG: " +
+        TerminalText(thumbs) + shown + "\n" + "\rpicture 2 of 2: b.jpg\x1b[K\n" +
+        "fotolane-gallery: Failed to save to JPG: " + TerminalText(thumbs) + "b.jpg\n"))
+        << outcome.err;
+    EXPECT_EQ(TerminalText("caf\xC3\xA9 \xE6\x97\xA5\tx\x7F"),
+              "caf\xC3\xA9 \xE6\x97\xA5\\x09x\\x7F");
 }
 
 TEST(BatchGallery, MainAnswersHelpVersionAndUsageErrors) {

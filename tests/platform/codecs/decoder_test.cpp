@@ -375,14 +375,16 @@ TEST(DecodingOrientation, EachOfTheEightValuesTurnsAndMirrorsAsDefined) {
     };
     for (const auto& [orientation, expected] : shown) {
         SCOPED_TRACE(orientation);
-        const PixelRows rows = detail::ApplyOrientation(SmallPicture(), orientation);
+        const PixelRows rows =
+            detail::ApplyOrientation(SmallPicture(), detail::OrientationOfTag(orientation));
         const auto height = static_cast<std::int32_t>(expected.size());
         const auto width = static_cast<std::int32_t>(expected[0].size());
         ASSERT_EQ(rows.width, width);
         ASSERT_EQ(rows.height, height);
         EXPECT_EQ(rows.stride, (3 * width + 3) & ~3);
         EXPECT_TRUE(PaddingIsZero(rows));
-        const PictureSize size = detail::OrientedSize({3, 2}, orientation);
+        const PictureSize size =
+            detail::OrientedSize({3, 2}, detail::OrientationOfTag(orientation));
         EXPECT_EQ(size.width, width);
         EXPECT_EQ(size.height, height);
         for (std::int32_t y = 0; y < height; ++y) {
@@ -397,7 +399,8 @@ TEST(DecodingOrientation, EachOfTheEightValuesTurnsAndMirrorsAsDefined) {
     }
     // Values outside 1 to 8 leave the picture as stored.
     for (const int value : {0, 9, -1}) {
-        const PixelRows rows = detail::ApplyOrientation(SmallPicture(), value);
+        const PixelRows rows =
+            detail::ApplyOrientation(SmallPicture(), detail::OrientationOfTag(value));
         EXPECT_EQ(rows.width, 3);
         EXPECT_EQ(FromRows(rows).bytes, FromRows(SmallPicture()).bytes);
     }

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/core/PixelRows.h"
 #include "platform/drawing/Clipboard.h"
 #include "platform/drawing/Gdi.h"
 #include "platform/drawing/GdiTesting.h"
 #include "platform/drawing/Picture.h"
-#include "platform/core/PixelRows.h"
 #include "platform/drawing/QtClipboard.h"
 #include "tests/TestSupport.h"
 

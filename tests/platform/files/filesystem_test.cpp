@@ -6,11 +6,14 @@
 
 #include "platform/core/Fault.h"
 #include "platform/files/FileSystem.h"
+#include "platform/files/FilesTesting.h"
 #include "tests/TempFolder.h"
+#include "tests/TestSupport.h"
 
 namespace fotolane {
 namespace {
 
+using testing::FaultOf;
 using testing::ReadFile;
 using testing::TempFolder;
 
@@ -112,17 +115,21 @@ TEST(TextFileWriter, OpenFailuresAreFaultsNamingTheFile) {
     }
 }
 
-TEST(TextFileWriter, WriteFailureIsAFault) {
+// Writing to /dev/full once showed a write failure; now nothing is ever
+// written through a device's name, and the write steps fail through the
+// seam (write_failures_test).
+TEST(TextFileWriter, DeviceInThePlaceIsRefusedAtOpen) {
     if (!std::filesystem::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    TextFileWriter writer;
-    writer.Open("/dev/full");
-    // The stream buffers; the failure shows at the latest when it is flushed.
-    EXPECT_THROW(
-        {
-            for (int i = 0; i < 10000; ++i) writer.WriteLine("a line that fills the buffer");
-            writer.Close();
-        },
-        Fault);
+    EXPECT_EQ(FaultOf([] { TextFileWriter().Open("/dev/full"); }), "Not a plain file: /dev/full");
+}
+
+TEST(FolderListing, ListingThatBreaksOffIsAFault) {
+    TempFolder folder;
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) folder.Write(name);
+    // ".", ".." and one name come; the next read fails.
+    files::ScopedFailure failure(files::Step::ListFolder, 3);
+    EXPECT_EQ(FaultOf([&] { FolderListing().First(folder.str()); }),
+              "Device I/O error: " + folder.str());
 }
 
 }  // namespace

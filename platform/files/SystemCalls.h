@@ -1,0 +1,23 @@
+#pragma once
+
+#include <dirent.h>
+#include <sys/types.h>
+
+#include <cstddef>
+
+// The system calls of the file layer that can fail on a healthy system, each
+// behind the switch of FilesTesting.h. They behave exactly like the calls
+// they are named after.
+namespace fotolane::files::sys {
+
+int Open(const char* path, int flags, mode_t mode);
+::ssize_t Write(int fd, const void* data, std::size_t size);
+int Flush(int fd);  // fsync
+int Close(int fd);
+int Rename(const char* from, const char* to);
+int MakeFolder(const char* path, mode_t mode);
+// readdir; at the end of the folder nullptr with errno unchanged, on a
+// failure nullptr with errno set.
+dirent* ReadFolder(DIR* dir);
+
+}  // namespace fotolane::files::sys

@@ -1,0 +1,132 @@
+// Every write of a run fails in turn, through the file layer's seam: the
+// thumbnails' and the page's open, write, flush, close and rename, the
+// making of the thumbnail folder and the folder listing. Afterwards nothing
+// cut short is left, every earlier file is whole, and the outcome and the
+// messages say what was not written, naming it.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gallery/GalleryRun.h"
+#include "platform/files/FilesTesting.h"
+#include "tests/TempFolder.h"
+#include "tests/gallery/FakeGalleryFrontEnd.h"
+#include "thumbnails/frmThumbnails.h"
+
+namespace fotolane {
+namespace {
+
+namespace fs = std::filesystem;
+using files::Step;
+using testing::ReadFile;
+using testing::TempFolder;
+
+const std::string kPicture =
+    std::string(FOTOLANE_TESTDATA_DIR) + "/libjpeg-turbo-testimages/testorig.jpg";
+
+struct WriteStepCase {
+    Step step;
+    std::int32_t allowed;  // calls of the step that succeed before it fails
+    // The file whose write fails: "a", "b" (thumbnails), "page", or a folder.
+    std::string fails;
+};
+
+bool IsJpeg(const std::string& bytes) {
+    return bytes.size() > 100 && bytes.compare(0, 2, "\xFF\xD8") == 0;
+}
+
+TEST(WriteFailures, EveryStepLeavesWholeFilesAndAnHonestReport) {
+    // The page is opened first and kept in memory until its end; each
+    // thumbnail is then opened, written once, flushed, closed and renamed,
+    // and at last the page written, flushed, closed and renamed.
+    std::vector<WriteStepCase> cases = {
+        {Step::Open, 0, "page"}, {Step::Open, 1, "a"}, {Step::Open, 2, "b"}};
+    for (const Step step : {Step::Write, Step::Flush, Step::Close, Step::Rename}) {
+        cases.push_back({step, 0, "a"});
+        cases.push_back({step, 1, "b"});
+        cases.push_back({step, 2, "page"});
+    }
+    cases.push_back({Step::CreateFolder, 0, "Thumbnails"});
+    cases.push_back({Step::ListFolder, 3, "folder"});
+
+    for (const WriteStepCase& c : cases) {
+        SCOPED_TRACE("step " + std::to_string(static_cast<int>(c.step)) + " after " +
+                     std::to_string(c.allowed));
+        TempFolder root;
+        const std::string folder = root / "Trip";
+        const std::string thumbs = folder + "/Thumbnails/";
+        const std::string page = folder + "/Trip.htm";
+        fs::create_directory(folder);
+        fs::copy_file(kPicture, folder + "/a.jpg");
+        fs::copy_file(kPicture, folder + "/b.jpg");
+        root.Write("Trip/Trip.htm", "earlier page");
+        if (c.fails != "Thumbnails") {
+            fs::create_directory(thumbs);
+            root.Write("Trip/Thumbnails/a.jpg", "earlier a");
+            root.Write("Trip/Thumbnails/b.jpg", "earlier b");
+        }
+
+        testing::FakeGalleryInputs inputs;
+        inputs.folderPath = folder;
+        inputs.viewerCheck = gallery::CheckValue::Unchecked;
+        testing::FakeGalleryView view;
+        thumbnails::frmThumbnails maker;
+        gallery::GalleryRun run(inputs, view, maker);
+        ui::ScopedHost host(view);
+        gallery::RunOutcome outcome;
+        {
+            files::ScopedFailure failure(c.step, c.allowed);
+            outcome = run.Command1_Click();
+        }
+
+        // Nothing cut short anywhere: no temporary file, and every file
+        // either as it was or whole.
+        for (const auto& entry : fs::recursive_directory_iterator(root.path())) {
+            EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+        }
+        const bool pageFails = c.fails == "page" || c.fails == "Thumbnails" || c.fails == "folder";
+        EXPECT_EQ(ReadFile(page) == "earlier page", pageFails);
+        if (!pageFails) {
+            EXPECT_TRUE(ReadFile(page).ends_with("</html>\r\n"));
+        }
+        for (const std::string name : {"a", "b"}) {
+            const std::string thumbnail = ReadFile(thumbs + name + ".jpg");
+            // A page that cannot be begun ends the run before any thumbnail.
+            const bool unwritten = c.fails == name || c.fails == "folder" ||
+                                   (c.fails == "page" && c.step == Step::Open);
+            if (c.fails == "Thumbnails") {
+                EXPECT_FALSE(fs::exists(thumbs));
+            } else if (unwritten) {
+                EXPECT_EQ(thumbnail, "earlier " + name);
+            } else {
+                EXPECT_TRUE(IsJpeg(thumbnail)) << name;
+            }
+        }
+
+        // The report names what was not written.
+        std::vector<std::string> texts;
+        for (const auto& message : view.messages) texts.push_back(message.text);
+        if (c.fails == "a" || c.fails == "b") {
+            EXPECT_EQ(outcome.end, gallery::RunEnd::Done) << (texts.empty() ? "" : texts[0]);
+            EXPECT_TRUE(outcome.Incomplete());
+            ASSERT_EQ(outcome.warnings.size(), 1u);
+            EXPECT_EQ(outcome.warnings[0].path, thumbs + c.fails + ".jpg");
+            EXPECT_EQ(texts, std::vector<std::string>{"Failed to save to JPG"});
+            continue;
+        }
+        EXPECT_EQ(outcome.end, gallery::RunEnd::Failed) << (texts.empty() ? "" : texts[0]);
+        ASSERT_TRUE(outcome.fault);
+        const std::string named = c.fails == "page"         ? page
+                                  : c.fails == "Thumbnails" ? folder + "/Thumbnails"
+                                                            : folder;
+        EXPECT_EQ(outcome.fault->Path(), named);
+        EXPECT_EQ(texts,
+                  std::vector<std::string>{"Errore : " + outcome.fault->Message() + ": " + named});
+    }
+}
+
+}  // namespace
+}  // namespace fotolane
