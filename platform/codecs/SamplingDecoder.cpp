@@ -22,25 +22,10 @@ PictureSize SamplingDecoder::Open(const std::string& path) {
         bytes_ = detail::ReadPictureFile(path, static_cast<std::size_t>(-1));
         const PictureFormat format = detail::FormatOfContent(bytes_);
         format_ = static_cast<int>(format);
-        orientation_ = static_cast<int>(detail::Orientation::Upright);
-        switch (format) {
-            case PictureFormat::kJpeg: {
-                PictureSize stored{};
-                if (!detail::ReadJpegSize(bytes_, stored)) throw Fault::InvalidPicture(path);
-                const detail::Orientation orientation = detail::ReadExifOrientation(bytes_);
-                orientation_ = static_cast<int>(orientation);
-                detail::CheckPictureSize(stored, path);
-                shown_ = detail::OrientedSize(stored, orientation);
-                detail::CheckPictureSize(shown_, path);
-                break;
-            }
-            case PictureFormat::kBitmap:
-            case PictureFormat::kGif:
-                shown_ = detail::ReadQtPictureSize(bytes_, format, path);
-                break;
-            case PictureFormat::kUnknown:
-                throw Fault::InvalidPicture(path);
-        }
+        if (format == PictureFormat::kUnknown) throw Fault::InvalidPicture(path);
+        // The size as DecodePicture gives it, orientation applied, with the
+        // faults of its header.
+        shown_ = ReadPictureSize(path);
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {
@@ -63,13 +48,17 @@ void SamplingDecoder::DecodeOpened(const SampledPixels& sampled, PixelRows& rows
     const auto format = static_cast<PictureFormat>(format_);
     decodedSparsely_ = false;
     if (format == PictureFormat::kJpeg) {
-        decodedSparsely_ =
-            sparse_->Decode(bytes_, static_cast<detail::Orientation>(orientation_), sampled, rows);
+        // The whole decode's checks and faults come first.
+        const detail::JpegCheck check = detail::CheckJpeg(bytes_, path_);
+        decodedSparsely_ = sparse_->Decode(check, sampled, rows);
         if (!decodedSparsely_) {
             detail::DecodeJpegInto(bytes_, path_, rows);
         }
-    } else if (format == PictureFormat::kBitmap || format == PictureFormat::kGif) {
+    } else if (format == PictureFormat::kBitmap) {
         detail::DecodeWithQtInto(bytes_, format, path_, &sampled, rows);
+    } else if (format == PictureFormat::kGif) {
+        rows = PixelRows();
+        rows = detail::DecodeGif(bytes_, path_);
     } else {
         throw Fault::InvalidPicture(path_);
     }

@@ -64,7 +64,6 @@ class SamplingDecoder {
     std::string path_;
     std::vector<std::uint8_t> bytes_;
     int format_ = 0;
-    int orientation_ = 1;
     PictureSize shown_{0, 0};
     std::unique_ptr<detail::SparseJpegDecoder> sparse_;
     bool decodedSparsely_ = false;

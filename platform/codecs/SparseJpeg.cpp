@@ -24,6 +24,8 @@
 #endif
 
 #include "platform/codecs/PictureDecoding.h"
+#include "platform/core/Fault.h"
+#include "platform/core/MemoryBudget.h"
 
 namespace fotolane::picture::detail {
 
@@ -369,6 +371,7 @@ struct SparseJpegDecoder::State {
     jpeg_progress_mgr progress{};
     bool created = false;
     bool always = false;
+    PictureMemory working;  // the coefficients' memory, while they exist
     std::array<Component, 3> components;
     std::vector<std::int32_t> storedColumns;
 };
@@ -423,14 +426,17 @@ std::size_t CountDistinct(const std::vector<std::int32_t>& positions, std::int32
 
 }  // namespace
 
-bool SparseJpegDecoder::Decode(Bytes jpeg, Orientation orientation, const SampledPixels& sampled,
+bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& sampled,
                                PixelRows& rows) {
+    const Bytes jpeg = check.bytes;
+    const Orientation orientation = check.orientation;
     State& state = *state_;
     jpeg_decompress_struct& cinfo = state.cinfo;
     // Nothing below up to the end of the library's work may own memory of
     // its own: a jump out of libjpeg passes no destructor.
     if (setjmp(state.errors.jump) != 0) {
         jpeg_abort_decompress(&cinfo);
+        state.working = PictureMemory();
         return false;
     }
     if (!state.created) {
@@ -471,6 +477,12 @@ bool SparseJpegDecoder::Decode(Bytes jpeg, Orientation orientation, const Sample
 
     try {
         ReshapePixelRows(rows, shown.width, shown.height);
+        // All the coefficients are kept, whatever the file.
+        state.working = PictureMemory(check.coefficientBytes);
+    } catch (const Fault&) {
+        // Beyond the budget: the whole decode, which may need less, decides.
+        jpeg_abort_decompress(&cinfo);
+        return false;
     } catch (...) {
         jpeg_abort_decompress(&cinfo);
         throw;
@@ -478,6 +490,7 @@ bool SparseJpegDecoder::Decode(Bytes jpeg, Orientation orientation, const Sample
     jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&cinfo);
     if (coefficients == nullptr || state.errors.manager.num_warnings != 0) {
         jpeg_abort_decompress(&cinfo);
+        state.working = PictureMemory();
         return false;
     }
     for (int c = 0; c < cinfo.num_components; ++c) {
@@ -485,6 +498,7 @@ bool SparseJpegDecoder::Decode(Bytes jpeg, Orientation orientation, const Sample
         Component& component = state.components[static_cast<std::size_t>(c)];
         if (info.quant_table == nullptr) {
             jpeg_abort_decompress(&cinfo);
+            state.working = PictureMemory();
             return false;
         }
         // The whole picture's coefficients are in memory: every block row
@@ -528,6 +542,7 @@ bool SparseJpegDecoder::Decode(Bytes jpeg, Orientation orientation, const Sample
         }
     }
     jpeg_abort_decompress(&cinfo);
+    state.working = PictureMemory();
     return true;
 }
 
