@@ -8,6 +8,7 @@
 #include "gallery/GalleryPage.h"
 #include "gallery/GalleryPaths.h"
 #include "gallery/ModThumbnails.h"
+#include "gallery/WarningRecorder.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
 #include "platform/core/Paths.h"
@@ -28,29 +29,6 @@ class RunningFlag {
 
   private:
     bool& flag_;
-};
-
-// Passes the host's messages on and keeps every warning in the outcome, for
-// as long as a run is under way.
-class WarningRecorder final : public ui::Host {
-  public:
-    explicit WarningRecorder(std::vector<RunWarning>& warnings)
-        : next_(ui::Current()), warnings_(warnings), installed_(*this) {}
-
-    void ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon,
-                     ui::Buttons buttons) override {
-        next_.ShowMessage(text, caption, icon, buttons);
-    }
-    void YieldToEvents() override { next_.YieldToEvents(); }
-    void ShowWarning(const std::string& text, const std::string& path) override {
-        warnings_.push_back(RunWarning{text, path});
-        next_.ShowWarning(text, path);
-    }
-
-  private:
-    ui::Host& next_;
-    std::vector<RunWarning>& warnings_;
-    ui::ScopedHost installed_;
 };
 
 }  // namespace

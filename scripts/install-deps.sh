@@ -33,9 +33,10 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The browser test drives Debian's Chromium through playwright-core; no
-# browser download, the package ships none.
+# The browser tests drive Debian's Chromium through playwright-core and run
+# axe-core in it; no browser download, the package ships none.
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-if [ -f "$here/tests/browser/package.json" ] && [ ! -d "$here/tests/browser/node_modules/playwright-core" ]; then
+if [ -f "$here/tests/browser/package.json" ] && { [ ! -d "$here/tests/browser/node_modules/playwright-core" ] ||
+    [ ! -d "$here/tests/browser/node_modules/axe-core" ]; }; then
     (cd "$here/tests/browser" && npm ci --no-audit --no-fund --loglevel=error)
 fi

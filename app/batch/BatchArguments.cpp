@@ -129,8 +129,6 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
 }
 
 std::string UsageText() {
-    // -i, --index joins this list with the album page writer:
-    //   "  -i, --index       also write index.html, a modern album\n"
     return "Usage: fotolane-gallery [options] FOLDER\n"
            "Makes the HTML thumbnail gallery of the pictures (JPEG, BMP, GIF) in FOLDER:\n"
            "a JPEG thumbnail of each in FOLDER/Thumbnails and the page FOLDER/<name>.htm.\n"
@@ -150,6 +148,10 @@ std::string UsageText() {
            "  -r, --recursive   the gallery of FOLDER and of every folder below it that\n"
            "                    holds pictures; Thumbnails folders, hidden folders and\n"
            "                    links to folders are not entered\n"
+           "  -i, --index       also write index.html, an album for today's browsers: a\n"
+           "                    grid for any screen, a lightbox, sharper thumbnails in\n"
+           "                    Thumbnails@2x and previews of large pictures in Previews;\n"
+           "                    with --recursive the albums link to each other\n"
            "  -q, --quiet       no progress line and no closing line\n"
            "  -h, --help        show this text\n"
            "  -V, --version     show the version\n"

@@ -20,7 +20,7 @@ struct BatchSettings {
     bool keepGoing = false;  // leave out pictures that cannot be made into thumbnails
     bool recursive = false;  // also every folder below `folder`
     bool quiet = false;      // no progress, no closing line
-    bool index = false;      // also an index.html page (the album writer's; not yet written)
+    bool index = false;      // also the album, index.html
 };
 
 struct ParsedArguments {

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/batch/BatchThumbnails.h"
+#include "platform/files/FileSystem.h"
 
 namespace fotolane::batch {
 namespace {
@@ -212,7 +213,8 @@ void WriteClosingLine(std::ostream& err, const Tally& tally, bool recursive,
         << std::flush;
 }
 
-void AddFoldersBelow(const std::filesystem::path& folder, std::vector<std::string>& folders) {
+void AddFoldersBelow(const std::filesystem::path& folder, bool albums,
+                     std::vector<std::string>& folders) {
     namespace fs = std::filesystem;
     std::vector<fs::path> below;
     std::error_code error;
@@ -222,12 +224,15 @@ void AddFoldersBelow(const std::filesystem::path& folder, std::vector<std::strin
         if (entry->is_symlink(ignored) || !entry->is_directory(ignored)) continue;
         const std::string name = entry->path().filename().string();
         if (name == "Thumbnails" || name.starts_with('.')) continue;
+        if (albums && (name == gallery::kLargeThumbnailFolder || name == gallery::kPreviewFolder)) {
+            continue;
+        }
         below.push_back(entry->path());
     }
     std::sort(below.begin(), below.end());
     for (const fs::path& path : below) {
         folders.push_back(path.string());
-        AddFoldersBelow(path, folders);
+        AddFoldersBelow(path, albums, folders);
     }
 }
 
@@ -238,10 +243,12 @@ std::string FolderLabel(const std::string& top, const std::string& folder) {
     return std::filesystem::path(folder).lexically_relative(top).string() + "/";
 }
 
-// One folder's gallery, exactly as a run on that folder alone makes it.
+// One folder's gallery, exactly as a run on that folder alone makes it, and
+// its album when there is a maker for it.
 gallery::RunOutcome RunOneFolder(const BatchSettings& settings, const std::string& folderPath,
-                                 BatchThumbnails& thumbnails, std::ostream& err, bool showProgress,
-                                 std::string folderLabel) {
+                                 BatchThumbnails& thumbnails, gallery::IAlbumImages* album,
+                                 const gallery::AlbumLinks& links, std::ostream& err,
+                                 bool showProgress, std::string folderLabel) {
     BatchInputs inputs(settings, folderPath);
     BatchView view(err, showProgress, std::move(folderLabel));
     gallery::GalleryRun run(inputs, view, thumbnails);
@@ -249,14 +256,53 @@ gallery::RunOutcome RunOneFolder(const BatchSettings& settings, const std::strin
     // The JPEG writer's warnings and the thumbnail maker's yields reach the
     // same view as the run's own.
     ui::ScopedHost host(view);
-    return run.Command1_Click();
+    const gallery::RunOutcome& outcome = run.Command1_Click();
+    if (album == nullptr) return outcome;
+    return gallery::BuildAlbum(run, inputs, view, *album, links);
+}
+
+bool HoldsPicture(const std::string& folder) {
+    try {
+        FolderListing listing;
+        for (std::string name = listing.First(folder); !name.empty(); name = listing.Next()) {
+            if (gallery::IsPictureName(name)) return true;
+        }
+    } catch (const Fault&) {
+        // A folder that cannot be listed makes no gallery either.
+    }
+    return false;
 }
 
 }  // namespace
 
-std::vector<std::string> GalleryFolders(const std::string& top) {
+std::map<std::string, gallery::AlbumLinks> AlbumLinksOf(const std::vector<std::string>& folders) {
+    namespace fs = std::filesystem;
+    std::map<std::string, gallery::AlbumLinks> links;
+    std::map<std::string, bool> hasAlbum;
+    // Folders come after their parents: from the last one up, a folder's
+    // albums below are known before the folder itself.
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        gallery::AlbumLinks& own = links[*folder];
+        std::sort(own.children.begin(), own.children.end());
+        bool& album = hasAlbum[*folder];
+        album = album || !own.children.empty() || HoldsPicture(*folder);
+        const fs::path path(*folder);
+        const std::string parent = path.parent_path().string();
+        if (album && folder + 1 != folders.rend()) {
+            links[parent].children.push_back(path.filename().string());
+            hasAlbum[parent] = true;
+            own.parent = true;
+        }
+    }
+    for (auto& [folder, own] : links) {
+        if (!hasAlbum[folder]) own = gallery::AlbumLinks{};
+    }
+    return links;
+}
+
+std::vector<std::string> GalleryFolders(const std::string& top, bool albums) {
     std::vector<std::string> folders{top};
-    AddFoldersBelow(top, folders);
+    AddFoldersBelow(top, albums, folders);
     return folders;
 }
 
@@ -278,7 +324,7 @@ int WorseExitStatus(int a, int b) {
     return rank(b) > rank(a) ? b : a;
 }
 
-int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thumbnails,
+int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& makers,
                     std::ostream& err, bool terminal) {
     const std::string folderPath = RunFolderPath(settings.folder);
     std::error_code error;
@@ -287,8 +333,12 @@ int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thu
         return kExitUsage;
     }
     const std::vector<std::string> folders =
-        settings.recursive ? GalleryFolders(folderPath) : std::vector{folderPath};
+        settings.recursive ? GalleryFolders(folderPath, settings.index) : std::vector{folderPath};
     const bool showProgress = terminal && !settings.quiet;
+    gallery::IAlbumImages* const album = settings.index ? makers.album : nullptr;
+    const std::map<std::string, gallery::AlbumLinks> albumLinks =
+        album != nullptr && settings.recursive ? AlbumLinksOf(folders)
+                                               : std::map<std::string, gallery::AlbumLinks>{};
     const auto start = std::chrono::steady_clock::now();
 
     InterruptToStop interrupt;
@@ -299,14 +349,15 @@ int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thu
             status = kExitStopped;
             break;
         }
-        BatchThumbnails counted(thumbnails, settings.update);
-        const gallery::RunOutcome outcome = RunOneFolder(
-            settings, folder, counted, err, showProgress, FolderLabel(folderPath, folder));
+        BatchThumbnails counted(makers.thumbnails, settings.update);
+        const auto links = albumLinks.find(folder);
+        const gallery::RunOutcome outcome =
+            RunOneFolder(settings, folder, counted, album,
+                         links != albumLinks.end() ? links->second : gallery::AlbumLinks{}, err,
+                         showProgress, FolderLabel(folderPath, folder));
         // "First write a Title!" refuses every folder alike.
         if (outcome.end == gallery::RunEnd::NotStarted) return kExitUsage;
         tally.Add(outcome, counted);
-        // settings.index: the album page index.html is written here, beside
-        // the folder's page, once its writer is part of the program.
         status = WorseExitStatus(status, ExitStatusOf(outcome));
         if (status == kExitStopped || (status == kExitError && !settings.keepGoing)) break;
     }
@@ -332,7 +383,7 @@ int ExitStatusOf(const gallery::RunOutcome& outcome) {
     return kExitDone;
 }
 
-int BatchMain(std::span<const std::string> arguments, gallery::IThumbnailMaker& thumbnails,
+int BatchMain(std::span<const std::string> arguments, const BatchImageMakers& makers,
               std::ostream& out, std::ostream& err, bool terminal) {
     const ParsedArguments parsed = ParseArguments(arguments);
     switch (parsed.action) {
@@ -349,7 +400,7 @@ int BatchMain(std::span<const std::string> arguments, gallery::IThumbnailMaker& 
         case ParsedArguments::Action::Run:
             break;
     }
-    return RunBatchGallery(parsed.settings, thumbnails, err, terminal);
+    return RunBatchGallery(parsed.settings, makers, err, terminal);
 }
 
 }  // namespace fotolane::batch

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/batch/BatchArguments.h"
+#include "gallery/Album.h"
 #include "gallery/GalleryInterfaces.h"
 #include "gallery/GalleryRun.h"
 
@@ -103,18 +105,39 @@ int WorseExitStatus(int a, int b);
 // each after its parent, brothers in the order of their names. Folders named
 // "Thumbnails", hidden folders (".name") and links to folders are not
 // entered; nor are folders that cannot be read.
-std::vector<std::string> GalleryFolders(const std::string& top);
+// With `albums`, the albums' image folders ("Thumbnails@2x", "Previews")
+// are not entered either.
+std::vector<std::string> GalleryFolders(const std::string& top, bool albums = false);
+
+// The albums' links of a recursive run over `folders` (as GalleryFolders
+// gives them): a folder has an album when it holds a picture or a folder
+// below it has one; each album leads up to its parent's (but the first
+// folder's) and down to those of the folders right below it.
+std::map<std::string, gallery::AlbumLinks> AlbumLinksOf(const std::vector<std::string>& folders);
+
+// The makers of a gallery's images: the run's thumbnails and, with --index,
+// the album's own.
+struct BatchImageMakers {
+    // Not explicit: a thumbnail maker alone makes galleries without albums.
+    BatchImageMakers(gallery::IThumbnailMaker& thumbnailMaker,
+                     gallery::IAlbumImages* albumImages = nullptr)
+        : thumbnails(thumbnailMaker), album(albumImages) {}
+
+    gallery::IThumbnailMaker& thumbnails;
+    gallery::IAlbumImages* album = nullptr;  // needed with settings.index
+};
 
 // Makes the gallery of settings.folder (and, recursively, of the folders
-// below it) with `thumbnails`, reporting on `err`. Returns the exit status.
-// An interrupt (SIGINT) received while it runs stops the run after the
-// picture under way. `terminal`: the error stream is a terminal, which gets
-// the progress and the closing line unless the settings are quiet.
-int RunBatchGallery(const BatchSettings& settings, gallery::IThumbnailMaker& thumbnails,
+// below it) with `makers`, and with settings.index each folder's album,
+// reporting on `err`. Returns the exit status. An interrupt (SIGINT)
+// received while it runs stops the run after the picture under way.
+// `terminal`: the error stream is a terminal, which gets the progress and
+// the closing line unless the settings are quiet.
+int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& makers,
                     std::ostream& err, bool terminal);
 
 // The whole program: arguments (without the program's name) to exit status.
-int BatchMain(std::span<const std::string> arguments, gallery::IThumbnailMaker& thumbnails,
+int BatchMain(std::span<const std::string> arguments, const BatchImageMakers& makers,
               std::ostream& out, std::ostream& err, bool terminal);
 
 }  // namespace fotolane::batch

@@ -30,4 +30,10 @@ PixelRows DecodePicture(const std::string& path);
 // header alone; the same faults for a file whose header cannot be read.
 PictureSize ReadPictureSize(const std::string& path);
 
+// When a JPEG was taken, from its EXIF DateTimeOriginal, as
+// "YYYY-MM-DDTHH:MM:SS" (a local time without zone, as cameras keep it);
+// empty when the file is no JPEG or holds no such date. The same faults as
+// ReadPictureSize for a file that cannot be read.
+std::string ReadDateTaken(const std::string& path);
+
 }  // namespace fotolane::picture

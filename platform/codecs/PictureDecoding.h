@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/codecs/PictureDecoder.h"
@@ -69,5 +70,11 @@ bool SwapsWidthAndHeight(Orientation orientation);
 Orientation ReadExifOrientation(Bytes jpeg);
 PictureSize OrientedSize(PictureSize stored, Orientation orientation);
 PixelRows ApplyOrientation(PixelRows stored, Orientation orientation);
+
+// The EXIF DateTimeOriginal of a JPEG's first segments, and the check and
+// reshaping of its text ("2004:06:12 14:03:05" to "2004-06-12T14:03:05";
+// empty for anything else, an all-zero date included).
+std::string ReadDateTaken(Bytes jpeg);
+std::string DateTakenFromExif(std::string_view value);
 
 }  // namespace fotolane::picture::detail

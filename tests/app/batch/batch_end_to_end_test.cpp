@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <utility>
@@ -167,6 +168,60 @@ TEST(BatchEndToEnd, NewMakesOnlyTheMissingThumbnails) {
     EXPECT_EQ(ReadFile(trip.Thumb("Lake")), "kept");
     EXPECT_EQ(trip.ThumbSize("hopper"), std::pair(70, 70));
     EXPECT_TRUE(ReadFile(trip.page).ends_with("</html>\r\n"));
+}
+
+TEST(BatchEndToEnd, IndexAddsTheAlbumAndLeavesThePageAndThumbnailsAsTheyAre) {
+    Trip trip;
+    ASSERT_EQ(RunProgram({trip.folder}).status, 0);
+    std::map<std::string, std::string> without;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(trip.folder)) {
+        if (entry.is_regular_file()) without[entry.path().string()] = ReadFile(entry.path());
+    }
+
+    const Finished run = RunProgram({"--index", trip.folder});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    // Every file of the gallery alone is there byte for byte; the album's
+    // files stand beside them.
+    for (const auto& [path, bytes] : without) EXPECT_EQ(ReadFile(path), bytes) << path;
+    const std::string album = ReadFile(trip.folder + "/index.html");
+    EXPECT_NE(album.find("href=\"Tower.JPG\""), std::string::npos);
+    EXPECT_NE(album.find("flower.jpeg <time datetime=\"2003-12-14T12:01:44\">"), std::string::npos);
+    const picture::PictureSize tower =
+        picture::ReadPictureSize(trip.folder + "/Thumbnails@2x/Tower.JPG.jpg");
+    EXPECT_EQ(std::pair(tower.width, tower.height), std::pair(93, 140));
+    EXPECT_TRUE(std::filesystem::is_directory(trip.folder + "/Previews"));
+}
+
+TEST(BatchEndToEnd, RecursiveAlbumsLeadUpAndDownAndSkipTheirImageFolders) {
+    TempFolder root;
+    const std::string top = root / "Trips";
+    for (const char* folder : {"", "/Day 1", "/Day 2/Evening", "/Empty"}) {
+        std::filesystem::create_directories(top + folder);
+    }
+    for (const char* picture : {"/Day 1/a.bmp", "/Day 2/b.bmp", "/Day 2/Evening/c.bmp"}) {
+        std::filesystem::copy_file(kTestData + "/pillow/bmp/hopper.bmp", top + picture);
+    }
+    // Run twice: the second run finds the first one's image folders.
+    for (int run = 0; run < 2; ++run) {
+        const Finished finished = RunProgram({"-ri", top});
+        EXPECT_EQ(finished.status, 0);
+        EXPECT_EQ(finished.err, "");
+    }
+    // Trips holds no picture: no gallery page, but an album leading down.
+    EXPECT_FALSE(std::filesystem::exists(top + "/Trips.htm"));
+    const std::string trips = ReadFile(top + "/index.html");
+    EXPECT_NE(trips.find("href=\"Day%201/index.html\""), std::string::npos);
+    EXPECT_NE(trips.find("href=\"Day%202/index.html\""), std::string::npos);
+    EXPECT_EQ(trips.find("Empty"), std::string::npos);
+    EXPECT_EQ(trips.find("../index.html"), std::string::npos);
+    const std::string day2 = ReadFile(top + "/Day 2/index.html");
+    EXPECT_NE(day2.find("href=\"../index.html\""), std::string::npos);
+    EXPECT_NE(day2.find("href=\"Evening/index.html\""), std::string::npos);
+    EXPECT_NE(ReadFile(top + "/Day 2/Evening/index.html").find("href=\"../index.html\""),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(top + "/Empty/index.html"));
+    EXPECT_FALSE(std::filesystem::exists(top + "/Day 1/Thumbnails@2x/Thumbnails@2x.htm"));
 }
 
 TEST(BatchEndToEnd, ExitStatusTellsHowTheRunEnded) {

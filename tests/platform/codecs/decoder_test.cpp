@@ -809,5 +809,18 @@ TEST(DecodingFiles, MissingAndUnreadableFiles) {
     }
 }
 
+TEST(ReadDateTaken, GivesDateTimeOriginalOnlyWhenItIsADate) {
+    EXPECT_EQ(ReadDateTaken(TestData("pillow/jpeg/flower.jpg")), "2003-12-14T12:01:44");
+    EXPECT_EQ(ReadDateTaken(TestData("exif-orientation-examples/Landscape_1.jpg")), "");
+    EXPECT_EQ(ReadDateTaken(TestData("pillow/bmp/hopper.bmp")), "");
+    EXPECT_EQ(detail::DateTakenFromExif(std::string_view("2004:06:12 14:03:05\0", 20)),
+              "2004-06-12T14:03:05");
+    // Cameras without a clock, and text of another shape.
+    for (const char* value :
+         {"0000:00:00 00:00:00", "    :  :     :  :  ", "2004-06-12 14:03:05", "2004:06:12"}) {
+        EXPECT_EQ(detail::DateTakenFromExif(value), "") << value;
+    }
+}
+
 }  // namespace
 }  // namespace fotolane::picture

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "gallery/AlbumPage.h"
+#include "gallery/GalleryInterfaces.h"
+#include "gallery/GalleryRun.h"
+#include "gallery/RunOutcome.h"
+
+namespace fotolane::gallery {
+
+// The paths of a folder's album.
+struct AlbumPaths {
+    std::string indexPath;             // P / "index.html"
+    std::string largeThumbnailFolder;  // P / "Thumbnails@2x" with a trailing separator
+    std::string previewFolder;         // P / "Previews" with a trailing separator
+};
+
+AlbumPaths MakeAlbumPaths(const std::string& strPictureFolder);
+
+// Makes the album's own images of a picture: the high-density thumbnail and
+// the preview.
+class IAlbumImages {
+  public:
+    virtual ~IAlbumImages() = default;
+    // For the picture strFileName (named strName in its folder): writes
+    // largeThumbnailFolder + strName + ".jpg", twice lThumbSize on its longer
+    // side, and, when the picture is longer than kPreviewSide,
+    // previewFolder + strName + ".jpg" at kPreviewSide; with bRemake false
+    // only those that are missing. Both are made with a smoothing filter from
+    // the upright picture. Returns what the album shows of the picture, the
+    // sizes of the run's own thumbnail (lThumbSize) included. Faults as the
+    // thumbnail maker's; a file that cannot be written is a warning.
+    virtual AlbumPicture MakeAlbumImages(const std::string& strFileName, const std::string& strName,
+                                         const AlbumPaths& paths, bool bRemake,
+                                         std::int32_t lThumbSize) = 0;
+};
+
+// Makes the album of the run that just ended, when it ended normally: for
+// every picture that got a cell, in the run's order, its album images, then
+// index.html, written whole. Returns the run's outcome with the album's part
+// added: its warnings, pictures left out (keeping going), a fault
+// (RunEnd::Failed, with the "Errore : " message shown as the run shows it)
+// or a stop between two pictures (RunEnd::Stopped; the album then holds the
+// pictures done so far). The gallery page and the run's thumbnails are not
+// touched. A folder without pictures gets an album when `links` lead
+// somewhere; any other end of the run is returned as it is, with no album.
+RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryView& view,
+                      IAlbumImages& images, const AlbumLinks& links);
+
+}  // namespace fotolane::gallery

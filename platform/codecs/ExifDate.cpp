@@ -1,0 +1,76 @@
+// When a photograph was taken, from its EXIF DateTimeOriginal tag.
+
+#include <libexif/exif-data.h>
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "platform/codecs/JpegSegments.h"
+#include "platform/codecs/PictureDecoding.h"
+#include "platform/core/Fault.h"
+
+namespace fotolane::picture {
+namespace detail {
+namespace {
+
+struct ExifDataReleaser {
+    void operator()(ExifData* data) const noexcept { exif_data_unref(data); }
+};
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+std::string DateTakenFromExif(std::string_view value) {
+    // "YYYY:MM:DD HH:MM:SS"; cameras without a clock write blanks or zeros.
+    static constexpr std::string_view kShape = "dddd:dd:dd dd:dd:dd";
+    if (value.size() < kShape.size()) return {};
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+        if (kShape[i] == 'd' ? !IsDigit(value[i]) : value[i] != kShape[i]) return {};
+    }
+    std::string date(value.substr(0, kShape.size()));
+    if (date.compare(0, 10, "0000:00:00") == 0) return {};
+    date[4] = '-';
+    date[7] = '-';
+    date[10] = 'T';
+    return date;
+}
+
+std::string ReadDateTaken(Bytes jpeg) {
+    // The EXIF block found as the orientation's is, and handed to libexif
+    // behind the header it wants.
+    const Bytes tiff = ExifTiffData(jpeg);
+    if (tiff.empty()) return {};
+    std::vector<std::uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
+    exif.insert(exif.end(), tiff.begin(), tiff.end());
+    std::unique_ptr<ExifData, ExifDataReleaser> data(exif_data_new());
+    if (!data) return {};
+    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    exif_data_load_data(data.get(), exif.data(), static_cast<unsigned int>(exif.size()));
+    const ExifEntry* entry =
+        exif_content_get_entry(data->ifd[EXIF_IFD_EXIF], EXIF_TAG_DATE_TIME_ORIGINAL);
+    if (entry == nullptr || entry->format != EXIF_FORMAT_ASCII || entry->data == nullptr) {
+        return {};
+    }
+    return DateTakenFromExif(
+        std::string_view(reinterpret_cast<const char*>(entry->data), entry->size));
+}
+
+}  // namespace detail
+
+std::string ReadDateTaken(const std::string& path) {
+    // The EXIF segment stands among a JPEG's first segments.
+    constexpr std::size_t kExifPrefix = 128 * 1024;
+    try {
+        const std::vector<std::uint8_t> bytes = detail::ReadPictureFile(path, kExifPrefix);
+        if (detail::FormatOfContent(bytes) != detail::PictureFormat::kJpeg) return {};
+        return detail::ReadDateTaken(bytes);
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    }
+}
+
+}  // namespace fotolane::picture

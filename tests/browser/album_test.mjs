@@ -1,0 +1,269 @@
+// Makes an album (fotolane-gallery --index) of real test pictures and opens
+// it in Debian's Chromium as a visitor would, over file://: on a desktop and
+// on a phone, by mouse, keyboard and touch, by deep link, without
+// JavaScript, and through axe-core.
+//
+//   node album_test.mjs PATH/TO/fotolane-gallery PATH/TO/testdata [--screenshots DIR]
+//
+// With --screenshots it also writes DIR/album-desktop.png and
+// DIR/album-phone.png. Prints one line per check and "N passed, N failed";
+// exit status as gallery_test.mjs (77: the npm packages are missing).
+
+import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import { createRequire } from 'node:module';
+import os from 'node:os';
+import path from 'node:path';
+import { pathToFileURL } from 'node:url';
+
+let chromium;
+let axePath;
+try {
+  ({ chromium } = await import('playwright-core'));
+  axePath = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
+} catch {
+  console.log('playwright-core or axe-core is missing: run `npm ci` in tests/browser (scripts/install-deps.sh does)');
+  process.exit(process.env.CI ? 1 : 77);
+}
+
+const [program, testdata, flag, screenshots] = process.argv.slice(2);
+if (!program || !testdata || (flag && (flag !== '--screenshots' || !screenshots))) {
+  console.log('usage: node album_test.mjs FOTOLANE_GALLERY TESTDATA [--screenshots DIR]');
+  process.exit(2);
+}
+
+const kFolderName = "Fotos d'été";
+const kWide = 'Panorama #2.bmp';  // longer than a preview: the lightbox shows its preview
+const kDated = 'Blüte & Co.jpg';  // EXIF DateTimeOriginal 2003:12:14 12:01:44
+const kPhotos = fs.readdirSync(path.join(testdata, 'exif-orientation-examples'))
+  .filter((name) => name.endsWith('.jpg')).sort();
+// Names that must reach URLs, attributes and text exactly, then enough
+// photographs that the last ones lie far below the first screen.
+const kPictures = [
+  ["Tom's party.jpg", 'exif-orientation-examples/Portrait_6.jpg'],
+  ['été.gif', 'pillow/gif/transparent.gif'],
+  ['Ελλάδα 東京.jpeg', 'image-rs/jpg/progressive/cat.jpg'],
+  [kDated, 'pillow/jpeg/flower.jpg'],
+  ...Array.from({ length: 54 }, (_, i) => [`photo ${String(i + 1).padStart(2, '0')}.jpg`,
+    `exif-orientation-examples/${kPhotos[i % kPhotos.length]}`]),
+];
+
+// A caption without the date that may follow the name.
+const nameIn = (caption) => caption.replace(/ \d{4}-\d\d-\d\d \d\d:\d\d$/, '');
+
+let passed = 0;
+let failed = 0;
+function check(ok, what) {
+  if (ok) passed += 1; else failed += 1;
+  console.log(`${ok ? 'ok     ' : 'FAILED '} ${what}`);
+}
+
+// A 24-bit bitmap of width x height in soft horizontal bands.
+function writeBmp(file, width, height) {
+  const stride = (3 * width + 3) & ~3;
+  const bytes = Buffer.alloc(54 + stride * height);
+  bytes.write('BM', 0);
+  bytes.writeUInt32LE(bytes.length, 2);
+  bytes.writeUInt32LE(54, 10);
+  bytes.writeUInt32LE(40, 14);
+  bytes.writeInt32LE(width, 18);
+  bytes.writeInt32LE(height, 22);
+  bytes.writeUInt16LE(1, 26);
+  bytes.writeUInt16LE(24, 28);
+  for (let s = 0; s < height; s += 1) {
+    for (let x = 0; x < width; x += 1) {
+      const at = 54 + s * stride + 3 * x;
+      bytes[at] = 120 + (s * 100) / height;
+      bytes[at + 1] = 80 + (x * 120) / width;
+      bytes[at + 2] = 200 - (s * 100) / height;
+    }
+  }
+  fs.writeFileSync(file, bytes);
+}
+
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'fotolane-album-'));
+const folder = path.join(work, kFolderName);
+fs.mkdirSync(folder);
+for (const [name, source] of kPictures) fs.copyFileSync(path.join(testdata, source), path.join(folder, name));
+writeBmp(path.join(folder, kWide), 2400, 600);
+const pictureCount = kPictures.length + 1;
+const folderUrl = `${pathToFileURL(folder).href}/`;
+const folderText = decodeURIComponent(folderUrl);
+const albumUrl = `${folderUrl}index.html`;
+
+const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'fotolane-chromium-'));
+let browser;
+try {
+  const run = spawnSync(program, ['--index', folder], { encoding: 'utf8' });
+  check(run.status === 0 && run.stderr === '', 'fotolane-gallery --index FOLDER ends with status 0 and no message' +
+        (run.status === 0 ? '' : ` (status ${run.status}: ${run.stderr.trim()})`));
+
+  browser = await chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync', '--disable-quic', '--no-first-run'],
+  });
+  // Every request of every page, to tell those outside the folder.
+  const outside = new Set();
+  async function newPage(options) {
+    const context = await browser.newContext(options);
+    context.setDefaultTimeout(15000);
+    await context.route('**/*', (route) => {
+      const url = route.request().url();
+      if (!url.startsWith(folderUrl)) outside.add(url);
+      return url.startsWith('file:') ? route.continue() : route.abort();
+    });
+    return context.newPage();
+  }
+  const lightbox = (page) => page.evaluate(async () => {
+    const dialog = document.getElementById('lightbox');
+    const image = document.getElementById('lightbox-image');
+    if (dialog.open && image.getAttribute('src')) await image.decode().catch(() => {});
+    return {
+      open: dialog.open,
+      caption: document.getElementById('lightbox-caption').textContent.trim(),
+      src: decodeURIComponent(image.src),
+      width: image.naturalWidth,
+      original: decodeURIComponent(document.getElementById('lightbox-original').href),
+      focused: (document.activeElement?.closest('li')?.querySelector('figcaption')?.textContent ?? '').trim(),
+      hash: location.hash,
+    };
+  });
+  const layout = (page) => page.evaluate(() => {
+    const boxes = Array.from(document.querySelectorAll('.album img'), (img) => img.parentElement.getBoundingClientRect());
+    const top = boxes[0].top;
+    const firstRow = boxes.filter((box) => box.top === top);
+    return {
+      columns: firstRow.length,
+      narrowest: Math.min(...boxes.map((box) => box.width)),
+      right: Math.max(...firstRow.map((box) => box.right)),
+      viewport: window.innerWidth,
+      scrollWidth: document.documentElement.scrollWidth,
+    };
+  });
+  // The dialog's close event, which gives the focus back, comes a moment
+  // after the dialog has closed.
+  const afterClosing = (page) => page.waitForFunction(() => !document.getElementById('lightbox').open &&
+    document.activeElement.matches('.album a'), null, { timeout: 3000 }).catch(() => {});
+  async function axeFindings(page, when) {
+    await page.addScriptTag({ path: axePath });
+    const result = await page.evaluate(() => window.axe.run(document));
+    const bad = result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical');
+    check(bad.length === 0, `axe-core finds nothing serious or critical ${when}` +
+          bad.map((v) => ` [${v.id}: ${v.nodes.length}]`).join(''));
+  }
+
+  // A desktop window.
+  const desktop = await newPage({ viewport: { width: 1280, height: 800 } });
+  await desktop.goto(albumUrl);
+  check(await desktop.title() === `${kFolderName} Gallery`, `the album's title reads "${kFolderName} Gallery"`);
+  const captions = await desktop.locator('.album figcaption').allTextContents();
+  const items = captions.map(nameIn);
+  // The gallery's order: names compared by their upper-cased characters.
+  check(items.length === pictureCount && items[0] === kDated && items[1] === kWide &&
+        items.slice(-3).join('|') === "Tom's party.jpg|été.gif|Ελλάδα 東京.jpeg",
+        `the album shows the ${pictureCount} pictures in the gallery's order, names exact`);
+  check(captions[0] === `${kDated} 2003-12-14 12:01`, 'a caption shows the date the photo was taken');
+  const desk = await layout(desktop);
+  check(desk.columns >= 6 && desk.viewport - desk.right < 40 && desk.scrollWidth <= desk.viewport,
+        `on a desktop the grid fills the window: ${desk.columns} columns to ${desk.right} of ${desk.viewport} px, no sideways scrolling`);
+  const firstThumbnail = await desktop.locator('.album img').first().evaluate(async (img) => {
+    await img.decode().catch(() => {});
+    return { src: decodeURIComponent(img.currentSrc), width: img.naturalWidth };
+  });
+  check(firstThumbnail.src.endsWith(`/Thumbnails@2x/${kDated}.jpg`) && firstThumbnail.width > 0,
+        'a thumbnail wider on screen than its 70 pixels comes from the high-density set');
+  if (screenshots) await desktop.screenshot({ path: path.join(screenshots, 'album-desktop.png') });
+  await axeFindings(desktop, 'on the album');
+
+  // The keyboard path: Tab to the first thumbnail, Enter, arrows, Escape.
+  await desktop.keyboard.press('Tab');
+  check(await desktop.evaluate(() => document.activeElement.matches('.album a')), 'Tab reaches the first thumbnail');
+  await desktop.keyboard.press('Enter');
+  let shown = await lightbox(desktop);
+  check(shown.open && nameIn(shown.caption) === kDated && shown.width > 0 && shown.src.endsWith(`/${kDated}`),
+        `Enter opens the lightbox with the picture ${kDated} and its caption`);
+  check(shown.hash === `#${encodeURIComponent(kDated)}`, `the address shows its deep link ${shown.hash}`);
+  await axeFindings(desktop, 'with the lightbox open');
+  await desktop.keyboard.press('ArrowRight');
+  shown = await lightbox(desktop);
+  check(nameIn(shown.caption) === kWide && shown.width > 0, 'ArrowRight shows the next picture');
+  await desktop.keyboard.press('ArrowLeft');
+  await desktop.keyboard.press('ArrowLeft');
+  shown = await lightbox(desktop);
+  check(nameIn(shown.caption) === 'Ελλάδα 東京.jpeg', 'ArrowLeft goes back, past the first picture to the last');
+  await desktop.keyboard.press('Escape');
+  await afterClosing(desktop);
+  shown = await lightbox(desktop);
+  check(!shown.open && nameIn(shown.focused) === 'Ελλάδα 東京.jpeg' && shown.hash === '',
+        'Escape closes it and the focus is on the thumbnail of the picture last shown');
+
+  // Deep links, as the album writes them and as typed.
+  await desktop.goto(`${albumUrl}#${encodeURIComponent(kWide)}`);
+  shown = await lightbox(desktop);
+  check(shown.open && shown.src.endsWith(`/Previews/${kWide}.jpg`) && shown.width === 2048 &&
+        shown.original.endsWith(`/${kWide}`),
+        'index.html#NAME opens a large picture directly, as its 2048-pixel preview with a link to the original');
+  await desktop.goto(`${albumUrl}#Tom's party.jpg`);
+  shown = await lightbox(desktop);
+  check(shown.open && nameIn(shown.caption) === "Tom's party.jpg", 'a deep link typed with plain characters opens its picture');
+
+  // A phone: three columns of at least 100 CSS pixels, taps and swipes.
+  const phone = await newPage({ viewport: { width: 390, height: 844 }, deviceScaleFactor: 3, isMobile: true, hasTouch: true });
+  await phone.goto(albumUrl);
+  const small = await layout(phone);
+  check(small.columns >= 3 && small.narrowest >= 100 && small.scrollWidth <= 390,
+        `on a 390-pixel phone: ${small.columns} columns, thumbnails ${Math.round(small.narrowest)} CSS px wide, no sideways scrolling`);
+  const loadedAtFirst = await phone.evaluate(() => performance.getEntriesByType('resource')
+    .filter((entry) => entry.name.includes('/Thumbnails')).length);
+  const last = phone.locator('.album img').last();
+  await last.scrollIntoViewIfNeeded();
+  const lastLoaded = await last.evaluate(async (img) => { await img.decode().catch(() => {}); return img.naturalWidth > 0; });
+  check(loadedAtFirst < pictureCount && lastLoaded,
+        `thumbnails far below the first screen load as they come near it (${loadedAtFirst} of ${pictureCount} at first)`);
+  await phone.evaluate(() => window.scrollTo(0, 0));
+  if (screenshots) await phone.screenshot({ path: path.join(screenshots, 'album-phone.png'), scale: 'css' });
+  await phone.locator('.album a').nth(1).tap();
+  shown = await lightbox(phone);
+  check(shown.open && nameIn(shown.caption) === kWide, 'a tap opens the lightbox');
+  await phone.getByRole('button', { name: 'Close' }).tap();
+  await afterClosing(phone);
+  shown = await lightbox(phone);
+  check(!shown.open && nameIn(shown.focused) === kWide, `the close button closes it and the focus goes back`);
+  await phone.locator('.album a').nth(1).tap();
+  const cdp = await phone.context().newCDPSession(phone);
+  const swipe = async (from, to) => {
+    for (const [type, x] of [['touchStart', from], ['touchMove', (from + to) / 2], ['touchMove', to]]) {
+      await cdp.send('Input.dispatchTouchEvent', { type, touchPoints: [{ x, y: 400 }] });
+    }
+    await cdp.send('Input.dispatchTouchEvent', { type: 'touchEnd', touchPoints: [] });
+  };
+  await swipe(300, 80);
+  shown = await lightbox(phone);
+  check(nameIn(shown.caption) === 'photo 01.jpg', 'a swipe to the left shows the next picture');
+  await swipe(80, 300);
+  shown = await lightbox(phone);
+  check(nameIn(shown.caption) === kWide, 'a swipe to the right shows the previous one');
+
+  // Without JavaScript every thumbnail is a link to its picture.
+  const plain = await newPage({ javaScriptEnabled: false, viewport: { width: 1280, height: 800 } });
+  await plain.goto(albumUrl);
+  const links = await plain.locator('.album a').evaluateAll((anchors) => anchors.map((a) => decodeURIComponent(a.href)));
+  const names = new Set(kPictures.map(([name]) => name).concat(kWide));
+  check(links.length === pictureCount && links.every((href) => href.startsWith(folderText) && names.has(href.slice(folderText.length))),
+        'without JavaScript every thumbnail links to its picture');
+  await plain.locator('.album a').first().click();
+  check(decodeURIComponent(plain.url()).endsWith(`/${kDated}`), 'and a click on it opens the picture itself');
+
+  check(outside.size === 0, `nothing is requested outside the album's folder${[...outside].map((u) => ` ${u}`).join('')}`);
+} catch (error) {
+  check(false, `the browser session: ${error.message.split('\n')[0]}`);
+} finally {
+  if (browser) await browser.close();
+  fs.rmSync(profile, { recursive: true, force: true });
+  fs.rmSync(work, { recursive: true, force: true });
+}
+
+console.log(`${passed} passed, ${failed} failed`);
+process.exit(failed === 0 ? 0 : 1);

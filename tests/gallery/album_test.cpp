@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gallery/Album.h"
+#include "gallery/AlbumPage.h"
+#include "gallery/GalleryRun.h"
+#include "platform/core/Fault.h"
+#include "platform/ui/UserInterface.h"
+#include "tests/TempFolder.h"
+#include "tests/gallery/FakeGalleryFrontEnd.h"
+#include "tests/gallery/FakeThumbnailMaker.h"
+
+namespace fotolane::gallery {
+namespace {
+
+using testing::FakeGalleryInputs;
+using testing::FakeGalleryView;
+using testing::FakeThumbnailMaker;
+using testing::ReadFile;
+using testing::TempFolder;
+
+AlbumPicture Picture(std::string name) {
+    AlbumPicture picture;
+    picture.name = std::move(name);
+    picture.thumbnail = {70, 47};
+    picture.largeThumbnail = {140, 93};
+    return picture;
+}
+
+TEST(AlbumItem, CarriesTheNameExactlyIntoUrlsAttributesAndText) {
+    // An apostrophe, '&', '<', '#', a comma (which would split srcset), 'é'
+    // and a byte that is no UTF-8.
+    AlbumPicture picture = Picture("Tom's #1 & <b>,\xC3\xA9\xFF.x.JPG");
+    picture.preview = PixelSize{2048, 1365};
+    picture.dateTaken = "2004-06-12T14:03:05";
+    const std::string item = AlbumItem(picture, 0);
+    const std::string url = "Tom%27s%20%231%20%26%20%3Cb%3E,%C3%A9%FF.x.JPG";
+    const std::string base = "Tom%27s%20%231%20%26%20%3Cb%3E,%C3%A9%FF.x";
+    EXPECT_NE(item.find("<a href=\"" + url + "\" data-preview=\"Previews/" + url +
+                        ".jpg\" data-key=\"" + url + "\">"),
+              std::string::npos)
+        << item;
+    EXPECT_NE(item.find("<img src=\"Thumbnails/" + base + ".jpg\" srcset=\"Thumbnails/" +
+                        "Tom%27s%20%231%20%26%20%3Cb%3E%2C%C3%A9%FF.x.jpg 70w, Thumbnails@2x/" +
+                        "Tom%27s%20%231%20%26%20%3Cb%3E%2C%C3%A9%FF.x.JPG.jpg 140w\""),
+              std::string::npos)
+        << item;
+    EXPECT_NE(item.find(" width=\"70\" height=\"47\" alt=\"Tom&#39;s #1 &amp; &lt;b&gt;,"
+                        "\xC3\xA9\xEF\xBF\xBD.x\">"),
+              std::string::npos)
+        << item;
+    EXPECT_NE(item.find("<figcaption>Tom&#39;s #1 &amp; &lt;b&gt;,\xC3\xA9\xEF\xBF\xBD.x.JPG "
+                        "<time datetime=\"2004-06-12T14:03:05\">2004-06-12 14:03</time>"
+                        "</figcaption>"),
+              std::string::npos)
+        << item;
+    EXPECT_EQ(item.find("loading="), std::string::npos);
+}
+
+TEST(AlbumItem, ShowsASmallPictureItselfAndLoadsLaterThumbnailsLazily) {
+    const std::string item = AlbumItem(Picture("a.gif"), kEagerThumbnails);
+    EXPECT_NE(item.find("data-preview=\"a.gif\""), std::string::npos) << item;
+    EXPECT_NE(item.find(" loading=\"lazy\""), std::string::npos) << item;
+    EXPECT_EQ(item.find("<time"), std::string::npos) << item;
+}
+
+TEST(AlbumHtml, FillsTheTemplateOnceWithEscapedTitleAndAlbumLinks) {
+    const std::vector<AlbumPicture> pictures = {Picture("b.jpg"), Picture("a.jpg")};
+    AlbumLinks links;
+    links.parent = true;
+    links.children = {"Day 1", "@PICTURES@"};
+    const std::string page = AlbumHtml("<i>Trip</i> @TITLE@", pictures, links);
+    EXPECT_EQ(
+        page.rfind("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">", 0), 0u);
+    EXPECT_NE(page.find("<title>&lt;i&gt;Trip&lt;/i&gt; @TITLE@</title>"), std::string::npos);
+    // In the run's order, not sorted.
+    EXPECT_LT(page.find("href=\"b.jpg\""), page.find("href=\"a.jpg\""));
+    EXPECT_NE(page.find("<a href=\"../index.html\" rel=\"up\">Up</a>"), std::string::npos);
+    EXPECT_NE(page.find("<a href=\"Day%201/index.html\">Day 1</a>"), std::string::npos);
+    EXPECT_NE(page.find("<a href=\"@PICTURES@/index.html\">@PICTURES@</a>"), std::string::npos);
+    EXPECT_NE(page.find("<dialog id=\"lightbox\" aria-labelledby=\"lightbox-caption\">"),
+              std::string::npos);
+    EXPECT_NE(page.find("grid-template-columns"), std::string::npos);
+    EXPECT_NE(page.find("showModal"), std::string::npos);
+    for (const char* marker : {"@STYLE@", "@SCRIPT@", "@NAVIGATION@"}) {
+        EXPECT_EQ(page.find(marker), std::string::npos) << marker;
+    }
+    EXPECT_EQ(AlbumHtml("x", {}, AlbumLinks{}).find("<nav"), std::string::npos);
+}
+
+TEST(FillTemplate, LeavesUnknownMarkersAndStrayAtSignsAlone) {
+    const std::array<TemplateValue, 1> values = {{{"A", "@A@"}}};
+    EXPECT_EQ(FillTemplate("x@A@y@B@z@", values), "x@A@y@B@z@");
+    EXPECT_EQ(FillTemplate("a@b@A@", values), "a@b@A@");
+}
+
+// Stands in for the album's image maker: writes nothing, records the calls,
+// and faults or stops where told.
+class FakeAlbumImages : public IAlbumImages {
+  public:
+    AlbumPicture MakeAlbumImages(const std::string& strFileName, const std::string& strName,
+                                 const AlbumPaths& paths, bool bRemake,
+                                 std::int32_t lThumbSize) override {
+        calls.push_back(strName + (bRemake ? " All " : " New ") + std::to_string(lThumbSize));
+        EXPECT_EQ(strFileName, paths.indexPath.substr(0, paths.indexPath.size() - 10) + strName);
+        if (static_cast<int>(calls.size()) == warnAt) ui::Warn("Failed to save to JPG", strName);
+        if (static_cast<int>(calls.size()) == faultAt) throw Fault::InvalidPicture(strFileName);
+        return Picture(strName);
+    }
+    std::vector<std::string> calls;
+    int faultAt = 0;
+    int warnAt = 0;
+};
+
+class BuildAlbumTest : public ::testing::Test {
+  protected:
+    BuildAlbumTest() {
+        inputs.folderPath = folder / "Trip";
+        std::filesystem::create_directory(inputs.folderPath);
+        for (const char* name : {"c.jpg", "B.gif", "a.bmp", "notes.txt"}) {
+            folder.Write("Trip/" + std::string(name));
+        }
+    }
+
+    RunOutcome Build() {
+        run.Command1_Click();
+        return BuildAlbum(run, inputs, view, images, AlbumLinks{});
+    }
+    std::string Index() const { return ReadFile(folder / "Trip/index.html"); }
+
+    TempFolder folder;
+    FakeGalleryInputs inputs;
+    FakeGalleryView view;
+    ui::ScopedHost host{view};  // where the images' warnings go
+    FakeThumbnailMaker thumbnails;
+    FakeAlbumImages images;
+    GalleryRun run{inputs, view, thumbnails};
+};
+
+TEST_F(BuildAlbumTest, FollowsTheRunsPicturesInItsOrderAndKeepsItsOutcome) {
+    images.warnAt = 2;
+    const RunOutcome outcome = Build();
+    EXPECT_EQ(outcome.end, RunEnd::Done);
+    EXPECT_EQ(outcome.cells, 3);
+    ASSERT_EQ(outcome.warnings.size(), 1u);
+    EXPECT_EQ(outcome.warnings[0].path, "B.gif");
+    // Windows order, as the run listed them; the run's size and "All".
+    EXPECT_EQ(images.calls,
+              (std::vector<std::string>{"a.bmp All 100", "B.gif All 100", "c.jpg All 100"}));
+    const std::string index = Index();
+    EXPECT_NE(index.find("<title>Trip Gallery</title>"), std::string::npos);
+    EXPECT_LT(index.find("href=\"a.bmp\""), index.find("href=\"B.gif\""));
+    EXPECT_LT(index.find("href=\"B.gif\""), index.find("href=\"c.jpg\""));
+    EXPECT_EQ(index.find("notes.txt"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "Trip/Thumbnails@2x"));
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "Trip/Previews"));
+}
+
+TEST_F(BuildAlbumTest, AStopBetweenPicturesWritesTheAlbumSoFar) {
+    // The run yields once per picture (3), the album after each of its own.
+    view.onYield = [this](int yield) {
+        if (yield == 4) run.Command2_Click();
+    };
+    inputs.allSelected = false;
+    const RunOutcome outcome = Build();
+    EXPECT_EQ(outcome.end, RunEnd::Stopped);
+    EXPECT_EQ(images.calls, std::vector<std::string>{"a.bmp New 100"});
+    EXPECT_NE(Index().find("href=\"a.bmp\""), std::string::npos);
+    EXPECT_EQ(Index().find("href=\"B.gif\""), std::string::npos);
+}
+
+TEST_F(BuildAlbumTest, AFaultEndsTheRunAsFailedWithItsMessageAndNoAlbum) {
+    images.faultAt = 2;
+    const RunOutcome outcome = Build();
+    EXPECT_EQ(outcome.end, RunEnd::Failed);
+    ASSERT_TRUE(outcome.fault);
+    ASSERT_FALSE(view.messages.empty());
+    EXPECT_EQ(view.messages.back().text, "Errore : Invalid picture: " + (folder / "Trip/B.gif"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "Trip/index.html"));
+}
+
+TEST_F(BuildAlbumTest, NoAlbumAfterARunThatDidNotEndNormally) {
+    thumbnails.faultAtPicture = 2;
+    EXPECT_EQ(Build().end, RunEnd::Failed);
+    EXPECT_TRUE(images.calls.empty());
+    EXPECT_FALSE(std::filesystem::exists(folder / "Trip/index.html"));
+}
+
+}  // namespace
+}  // namespace fotolane::gallery

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "gallery/Album.h"
+
+namespace fotolane::thumbnails {
+
+// Makes the album's high-density thumbnails and previews: the picture is
+// decoded upright once, shrunk by area averaging (imaging/AreaResize.h) to
+// the preview when it needs one and from that (or from the picture) to the
+// thumbnail, and each is written as a JPEG whole or not at all. The sizes
+// follow the thumbnail maker's rule (ThumbnailSizeFor), so the run's own
+// thumbnail, the larger one and the preview all keep the picture's shape.
+class AlbumImages final : public gallery::IAlbumImages {
+  public:
+    gallery::AlbumPicture MakeAlbumImages(const std::string& strFileName,
+                                          const std::string& strName,
+                                          const gallery::AlbumPaths& paths, bool bRemake,
+                                          std::int32_t lThumbSize) override;
+};
+
+}  // namespace fotolane::thumbnails
