@@ -99,15 +99,13 @@ void frmThumbnails::SampleThumbnail(const std::string& strFileName, std::int32_t
     AboutPicture(strFileName, [&] {
         Picture1.ShowPicture(gdi::PictureFromPixelRows(picture::DecodePicture(strFileName)));
         ReadSourceSize();
+        GrabSourceBits();
     });
     // Its one fault, lSize 0, is about the size asked for, not the picture.
     const ThumbnailSize size = ThumbnailSizeFor(SourceWidth, SourceHeight, lSize);
     ThumbWidth = size.width;
     ThumbHeight = size.height;
-    AboutPicture(strFileName, [&] {
-        GrabSourceBits();
-        ScaleBits();
-    });
+    AboutPicture(strFileName, [&] { ScaleBits(); });
 }
 
 void frmThumbnails::ReadSourceSize() {
@@ -116,15 +114,18 @@ void frmThumbnails::ReadSourceSize() {
     BitmapHeader.bmiHeader.biWidth = SourceWidth;
     BitmapHeader.bmiHeader.biHeight = SourceHeight;
     SourceScanWidth = StrideOf24BitRow(SourceWidth);
-    SourceBits = AllocatePixelRows(SourceWidth, SourceHeight);
 }
 
+// The source surface's content is the decoded picture in the very layout of
+// SourceBits: it is taken over as it is rather than copied, which would
+// double the memory of a large picture. The surface is empty afterwards.
 void frmThumbnails::GrabSourceBits() {
-    const std::int32_t lines = gdi::GetDIBits(
-        Picture1.hDC(), Picture1.Image(), 0, static_cast<std::uint32_t>(SourceHeight),
-        BytesOf(SourceBits), &BitmapHeader, gdi::DIB_RGB_COLORS);
+    SourceBits = gdi::PixelRowsFromPicture(Picture1.TakeImage());
     // Black rows in place of the picture would pass for a thumbnail.
-    if (lines != SourceHeight) throw Fault("Could not read the picture's pixels");
+    if (SourceBits.width != SourceWidth || SourceBits.height != SourceHeight ||
+        SourceBits.stride != SourceScanWidth) {
+        throw Fault("Could not read the picture's pixels");
+    }
 }
 
 void frmThumbnails::ScaleBits() {

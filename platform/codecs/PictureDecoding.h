@@ -42,7 +42,14 @@ void CheckPictureSize(PictureSize size, const std::string& path);
 PixelRows DecodeJpeg(Bytes bytes, const std::string& path);
 bool ReadJpegSize(Bytes bytes, PictureSize& stored);
 
-// Windows bitmaps and GIF through Qt's image readers.
+// GIF: the first frame on a canvas of the logical screen widened to hold it,
+// white where the frame does not reach, is transparent, or its data ends.
+// ReadGifSize returns false when the file ends before the first frame's
+// descriptor (and before its trailer) or the canvas has no pixels.
+PixelRows DecodeGif(Bytes bytes, const std::string& path);
+bool ReadGifSize(Bytes bytes, PictureSize& size);
+
+// Windows bitmaps through Qt's image reader.
 PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& path);
 PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::string& path);
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/core/Fault.h"
+#include "platform/core/MemoryBudget.h"
 #include "platform/core/Numbers.h"
 
 namespace fotolane {
@@ -56,6 +57,7 @@ void PixelRowsDeleter::operator()(std::uint8_t* bits) const noexcept {
     } else {
         std::free(bits);
     }
+    ReturnPictureMemory(budgeted);
 }
 
 std::int32_t StrideOf24BitRow(std::int32_t width) {
@@ -67,17 +69,21 @@ PixelRows AllocatePixelRows(std::int32_t width, std::int32_t height) {
     if (width <= 0 || height <= 0) return rows;
     const std::int32_t stride = StrideOf24BitRow(width);
     const auto size = static_cast<std::size_t>(CheckedMul(stride, height));
+    PictureMemory drawn(size);
     if (size >= kOwnBlockFrom) {
         std::size_t mappedBytes = 0;
         std::uint8_t* const bits = MapZeroedBlock(size, mappedBytes);
         if (bits == nullptr) throw Fault::OutOfMemory();
-        rows.bits =
-            std::unique_ptr<std::uint8_t[], PixelRowsDeleter>(bits, PixelRowsDeleter{mappedBytes});
+        rows.bits = std::unique_ptr<std::uint8_t[], PixelRowsDeleter>(
+            bits, PixelRowsDeleter{mappedBytes, 0});
     } else {
         // calloc: the zero fill of a fresh block costs nothing up front.
         rows.bits.reset(static_cast<std::uint8_t*>(std::calloc(size, 1)));
         if (!rows.bits) throw Fault::OutOfMemory();
     }
+    // From here on the rows give the memory back.
+    rows.bits.get_deleter().budgeted = size;
+    drawn.Release();
     rows.width = width;
     rows.height = height;
     rows.stride = stride;

@@ -7,9 +7,11 @@
 namespace fotolane {
 
 // Gives the memory of pixel rows back, however AllocatePixelRows got it: a
-// mapping of its own (`capacity` bytes long) or the heap (capacity 0).
+// mapping of its own (`capacity` bytes long) or the heap (capacity 0); and
+// the `budgeted` bytes to the picture memory budget (MemoryBudget.h).
 struct PixelRowsDeleter {
     std::size_t capacity = 0;
+    std::size_t budgeted = 0;
     void operator()(std::uint8_t* bits) const noexcept;
 };
 
@@ -39,7 +41,8 @@ std::int32_t StrideOf24BitRow(std::int32_t width);
 
 // Zero-filled rows for a width x height picture. Sizes of 0 or below give
 // empty rows (null bits). A stride or stride * height beyond the signed 32-bit
-// range is an "Overflow" fault; memory that cannot be had, "Out of memory".
+// range is an "Overflow" fault; memory that cannot be had, or that the picture
+// memory budget has not left, "Out of memory".
 // A large picture's memory is a mapping of its own, in huge pages where the
 // system has them. Safe to call from several threads at once.
 PixelRows AllocatePixelRows(std::int32_t width, std::int32_t height);
