@@ -54,6 +54,13 @@ void PictureBox::PictureFromImage() {
     picture_ = std::move(copy);
 }
 
+gdi::Picture PictureBox::TakeImage() {
+    if (dc_ != nullptr && stock_ != nullptr) gdi::SelectObject(dc_, stock_);
+    width_ = 0;
+    height_ = 0;
+    return std::move(image_);
+}
+
 void PictureBox::Clear() {
     picture_ = gdi::Picture();
     if (dc_ != nullptr && stock_ != nullptr) gdi::SelectObject(dc_, stock_);

@@ -33,6 +33,9 @@ class PictureBox {
     void PictureFromImage();
     // Releases the content and the picture object.
     void Clear();
+    // Gives the content over to the caller, deselected; the surface keeps
+    // no content.
+    gdi::Picture TakeImage();
 
     // The memory device context, made on first use ("Out of memory" when
     // the layer refuses it).

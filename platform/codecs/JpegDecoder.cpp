@@ -9,8 +9,10 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/codecs/JpegSegments.h"
 #include "platform/codecs/PictureDecoding.h"
 #include "platform/core/Fault.h"
+#include "platform/core/MemoryBudget.h"
 
 namespace fotolane::picture::detail {
 
@@ -123,6 +125,25 @@ void CheckDecodeResult(tjhandle handle, int result, const std::string& path) {
 // otherwise take minutes of work for a few kilobytes of input.
 constexpr int kDecodeFlags = TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS;
 
+// Each scan walks every block of its components, even a scan without data,
+// so a file's work grows with its scans times its size, not with its data.
+// Encoders write 10 to 20 scans; image tools refuse beyond a few hundred.
+// Files with more scans than this are no picture; the limit is lower for
+// large pictures, so that no file costs more than some 2^32 block visits.
+constexpr int kMostScans = 300;
+constexpr std::size_t kMostBlockVisits = std::size_t{1} << 32;
+
+int MostScans(const JpegFrame& frame) {
+    if (frame.blocks == 0) return kMostScans;
+    const std::size_t scans = kMostBlockVisits / frame.blocks;
+    return static_cast<int>(std::clamp<std::size_t>(scans, 32, kMostScans));
+}
+
+std::size_t RowBytes(PictureSize size) {
+    return static_cast<std::size_t>(StrideOf24BitRow(size.width)) *
+           static_cast<std::size_t>(size.height);
+}
+
 std::uint8_t Scale(unsigned value, unsigned black) {
     return static_cast<std::uint8_t>((value * black + 127) / 255);
 }
@@ -165,13 +186,49 @@ bool ReadJpegSize(Bytes bytes, PictureSize& stored) {
 }
 
 PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
+    PixelRows rows;
+    DecodeJpegInto(bytes, path, rows);
+    return rows;
+}
+
+JpegCheck CheckJpeg(Bytes bytes, const std::string& path) {
     const TurboJpegHandle handle = NewDecompressor();
     JpegHeader header;
     if (!ReadHeader(handle.get(), bytes, header)) throw Fault::InvalidPicture(path);
-    const Orientation orientation = ReadExifOrientation(bytes);
+    JpegCheck check;
+    check.orientation = ReadExifOrientation(bytes);
     // Both the decoded and the turned rows must pass before either exists.
     CheckPictureSize(header.size, path);
-    CheckPictureSize(OrientedSize(header.size, orientation), path);
+    CheckPictureSize(OrientedSize(header.size, check.orientation), path);
+    JpegFrame frame;
+    if (!ReadJpegFrame(bytes, frame)) throw Fault::InvalidPicture(path);
+    const JpegScans walk = WalkJpegScans(bytes, kMostScans);
+    const int scans = walk.count;
+    if (scans > MostScans(frame)) throw Fault::InvalidPicture(path);
+    // The header was read whole, so the cut comes after it.
+    check.bytes = bytes.first(walk.soundLength);
+    check.size = header.size;
+    check.cmyk = header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK;
+    check.coefficientBytes = frame.blocks * 128;
+    check.buffered = frame.progressive || scans > 1;
+    return check;
+}
+
+void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
+    const JpegCheck check = CheckJpeg(bytes, path);
+    const Orientation orientation = check.orientation;
+    bytes = check.bytes;
+    const TurboJpegHandle handle = NewDecompressor();
+
+    // Besides the rows: libjpeg keeps every coefficient of a file of several
+    // scans (64 of 2 bytes a block), CMYK is decoded into a buffer of its own
+    // (4 bytes a pixel), and a quarter turn makes new rows once those are
+    // gone. All of it is drawn from the budget before any of it exists.
+    const bool cmyk = check.cmyk;
+    const std::size_t during =
+        (check.buffered ? check.coefficientBytes : 0) + (cmyk ? 4 * RowBytes(check.size) / 3 : 0);
+    const std::size_t after = SwapsWidthAndHeight(orientation) ? RowBytes(check.size) : 0;
+    PictureMemory working(std::max(during, after));
 
     // Rows decoded top-down and read bottom-up show the picture mirrored top
     // to bottom, for nothing: that is one mirror, and half of the half turn.
@@ -183,8 +240,8 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
                                                           : Orientation::Upright;
     }
 
-    PixelRows rows = AllocatePixelRows(header.size.width, header.size.height);
-    if (header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK) {
+    ReshapePixelRows(rows, check.size.width, check.size.height);
+    if (cmyk) {
         DecodeCmyk(handle.get(), bytes, flags, rows, path);
     } else {
         // The padded stride as the pitch: rows are padded to 4 bytes.
@@ -193,7 +250,8 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
                           rows.bits.get(), rows.width, rows.stride, rows.height, TJPF_BGR, flags);
         CheckDecodeResult(handle.get(), result, path);
     }
-    return ApplyOrientation(std::move(rows), left_to_do);
+    working = PictureMemory();
+    if (left_to_do != Orientation::Upright) rows = ApplyOrientation(std::move(rows), left_to_do);
 }
 
 }  // namespace fotolane::picture::detail

@@ -21,6 +21,7 @@ bool NextJpegSegment(std::span<const std::uint8_t> jpeg, std::size_t at, JpegSeg
         const std::uint8_t marker = jpeg[at++];
         if (marker == 0x00) continue;  // 0xFF 0x00: a data byte, no marker
         segment.marker = marker;
+        segment.start = at - 2;
         if (StandsAlone(marker)) {
             segment.payload = {};
             segment.end = at;
@@ -54,13 +55,59 @@ std::span<const std::uint8_t> ExifTiffData(std::span<const std::uint8_t> jpeg) {
     return {};
 }
 
-int CountJpegScans(std::span<const std::uint8_t> jpeg, int limit) {
-    int scans = 0;
+bool ReadJpegFrame(std::span<const std::uint8_t> jpeg, JpegFrame& frame) {
+    if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return false;
     JpegSegment segment;
-    for (std::size_t at = 2; scans <= limit && NextJpegSegment(jpeg, at, segment);
-         at = segment.end) {
+    for (std::size_t at = 2; NextJpegSegment(jpeg, at, segment); at = segment.end) {
+        const std::uint8_t m = segment.marker;
+        if (m == kStartOfScan || m == kEndOfImage) return false;
+        // SOF0 to SOF15 but DHT (C4), JPG (C8) and DAC (CC).
+        if (m < 0xC0 || m > 0xCF || m == 0xC4 || m == 0xC8 || m == 0xCC) continue;
+        const std::span<const std::uint8_t> data = segment.payload;
+        if (data.size() < 6) return false;
+        const std::size_t components = data[5];
+        if (components == 0 || data.size() < 6 + 3 * components) return false;
+        frame.progressive = m == 0xC2 || m == 0xC6 || m == 0xCA || m == 0xCE;
+        frame.height = data[1] << 8 | data[2];
+        frame.width = data[3] << 8 | data[4];
+        int most_h = 1;
+        int most_v = 1;
+        for (std::size_t c = 0; c < components; ++c) {
+            most_h = std::max(most_h, data[7 + 3 * c] >> 4);
+            most_v = std::max(most_v, data[7 + 3 * c] & 0x0F);
+        }
+        // A component sampled h of most_h covers width * h / most_h samples,
+        // in whole blocks, the picture padded to whole units of most_h
+        // blocks (as libjpeg lays out its coefficient arrays).
+        const auto units = [](std::size_t length, int most) {
+            return (length + 8 * static_cast<std::size_t>(most) - 1) /
+                   (8 * static_cast<std::size_t>(most));
+        };
+        frame.blocks = 0;
+        for (std::size_t c = 0; c < components; ++c) {
+            const auto h = static_cast<std::size_t>(std::max(1, data[7 + 3 * c] >> 4));
+            const auto v = static_cast<std::size_t>(std::max(1, data[7 + 3 * c] & 0x0F));
+            frame.blocks += units(static_cast<std::size_t>(frame.width), most_h) * h *
+                            units(static_cast<std::size_t>(frame.height), most_v) * v;
+        }
+        return true;
+    }
+    return false;
+}
+
+JpegScans WalkJpegScans(std::span<const std::uint8_t> jpeg, int limit) {
+    JpegScans scans{0, jpeg.size()};
+    JpegSegment segment;
+    std::size_t at = 2;
+    for (; scans.count <= limit; at = segment.end) {
+        segment.start = jpeg.size();
+        if (!NextJpegSegment(jpeg, at, segment)) {
+            // A marker whose segment the file ends within.
+            if (segment.start < jpeg.size()) scans.soundLength = segment.start;
+            break;
+        }
         if (segment.marker == kEndOfImage) break;
-        if (segment.marker == kStartOfScan) ++scans;
+        if (segment.marker == kStartOfScan) ++scans.count;
     }
     return scans;
 }

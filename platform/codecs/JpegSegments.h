@@ -15,7 +15,9 @@ namespace fotolane::picture::detail {
 struct JpegSegment {
     std::uint8_t marker = 0;
     std::span<const std::uint8_t> payload;
-    // Where the segment's next marker may start.
+    // Where its marker starts (set even when the segment is not whole), and
+    // where the next marker may start.
+    std::size_t start = 0;
     std::size_t end = 0;
 };
 
@@ -37,9 +39,28 @@ bool NextJpegSegment(std::span<const std::uint8_t> jpeg, std::size_t at, JpegSeg
 // comment, an XMP packet in an APP1 of its own, an ICC profile, Adobe's).
 std::span<const std::uint8_t> ExifTiffData(std::span<const std::uint8_t> jpeg);
 
-// The number of start-of-scan markers in the whole file, counted up to
-// `limit` + 1 at most: a pass over the bytes that skips entropy-coded data,
-// far cheaper than decoding a scan.
-int CountJpegScans(std::span<const std::uint8_t> jpeg, int limit);
+// What the frame header (the first SOFn segment before the first scan) says
+// that decoding will need.
+struct JpegFrame {
+    bool progressive = false;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    // Each component's 8 x 8 blocks, counted over the whole picture.
+    std::size_t blocks = 0;
+};
+bool ReadJpegFrame(std::span<const std::uint8_t> jpeg, JpegFrame& frame);
+
+// A pass over the markers of the whole file that skips entropy-coded data,
+// far cheaper than decoding a scan: the number of start-of-scan markers,
+// counted up to `limit` + 1 at most, and the length of the file up to a
+// marker segment that the file ends within (all of it when there is none).
+// Cut there, a file that ends within the tables between two scans of a
+// progressive picture decodes as far as its scans go, as browsers show it,
+// instead of failing on half a table.
+struct JpegScans {
+    int count = 0;
+    std::size_t soundLength = 0;
+};
+JpegScans WalkJpegScans(std::span<const std::uint8_t> jpeg, int limit);
 
 }  // namespace fotolane::picture::detail

@@ -116,21 +116,75 @@ namespace {
 
 using detail::PictureFormat;
 
-constexpr std::size_t kWholeFile = static_cast<std::size_t>(-1);
-
 // Enough for the headers of nearly every file: a JPEG's EXIF and ICC
 // segments stand before its frame header, and rarely pass this.
 constexpr std::size_t kHeaderPrefix = 256 * 1024;
 
+// A JPEG whose frame header, or a GIF whose first frame, stands further into
+// the file is no picture.
+constexpr std::size_t kFarthestHeader = std::size_t{64} << 20;
+
+// The most of a file that a picture of this size can need: far more than
+// any encoder writes (JPEG photos take 1 to 3 bytes a pixel, a bitmap 4 at
+// most, GIF data 2), so that the rest of a file much longer than its header
+// could need is never read.
+std::size_t MostBytesNeeded(PictureSize size) {
+    return (std::size_t{16} << 20) +
+           8 * static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height);
+}
+
+// The file's first bytes, its format and the size its header gives (as
+// stored, before any EXIF orientation): "Invalid picture" when it is none
+// of the three formats or its header cannot be read.
+struct PictureHeader {
+    std::vector<std::uint8_t> bytes;
+    PictureFormat format = PictureFormat::kUnknown;
+    PictureSize stored{0, 0};
+    // Whether `bytes` are all the file has.
+    bool whole = false;
+};
+
+PictureHeader ReadHeader(const std::string& path) {
+    PictureHeader header;
+    header.bytes = detail::ReadPictureFile(path, kHeaderPrefix);
+    header.whole = header.bytes.size() < kHeaderPrefix;
+    header.format = detail::FormatOfContent(header.bytes);
+    switch (header.format) {
+        case PictureFormat::kUnknown:
+            throw Fault::InvalidPicture(path);
+        case PictureFormat::kJpeg:
+        case PictureFormat::kGif: {
+            const auto read =
+                header.format == PictureFormat::kJpeg ? detail::ReadJpegSize : detail::ReadGifSize;
+            if (!read(header.bytes, header.stored)) {
+                if (header.whole) throw Fault::InvalidPicture(path);
+                header.bytes = detail::ReadPictureFile(path, kFarthestHeader);
+                header.whole = header.bytes.size() < kFarthestHeader;
+                if (!read(header.bytes, header.stored)) throw Fault::InvalidPicture(path);
+            }
+            detail::CheckPictureSize(header.stored, path);
+            break;
+        }
+        case PictureFormat::kBitmap:
+            header.stored = detail::ReadQtPictureSize(header.bytes, header.format, path);
+            break;
+    }
+    return header;
+}
+
 PixelRows Decode(const std::string& path) {
-    const std::vector<std::uint8_t> bytes = detail::ReadPictureFile(path, kWholeFile);
-    switch (detail::FormatOfContent(bytes)) {
+    PictureHeader header = ReadHeader(path);
+    if (!header.whole) {
+        header.bytes = detail::ReadPictureFile(path, MostBytesNeeded(header.stored));
+    }
+    const std::vector<std::uint8_t>& bytes = header.bytes;
+    switch (header.format) {
         case PictureFormat::kJpeg:
             return detail::DecodeJpeg(bytes, path);
         case PictureFormat::kBitmap:
             return detail::DecodeWithQt(bytes, PictureFormat::kBitmap, path);
         case PictureFormat::kGif:
-            return detail::DecodeWithQt(bytes, PictureFormat::kGif, path);
+            return detail::DecodeGif(bytes, path);
         case PictureFormat::kUnknown:
             break;
     }
@@ -138,22 +192,13 @@ PixelRows Decode(const std::string& path) {
 }
 
 PictureSize ReadSize(const std::string& path) {
-    std::vector<std::uint8_t> bytes = detail::ReadPictureFile(path, kHeaderPrefix);
-    const PictureFormat format = detail::FormatOfContent(bytes);
-    if (format == PictureFormat::kUnknown) throw Fault::InvalidPicture(path);
-    if (format != PictureFormat::kJpeg) return detail::ReadQtPictureSize(bytes, format, path);
-
-    PictureSize stored{};
-    if (!detail::ReadJpegSize(bytes, stored)) {
-        if (bytes.size() < kHeaderPrefix) throw Fault::InvalidPicture(path);
-        bytes = detail::ReadPictureFile(path, kWholeFile);
-        if (!detail::ReadJpegSize(bytes, stored)) throw Fault::InvalidPicture(path);
-    }
-    // Both the decoded rows and the turned rows must be possible, as in
-    // DecodePicture; the EXIF segment stands before the frame header, so it
-    // is within the bytes that held the header.
-    detail::CheckPictureSize(stored, path);
-    const PictureSize shown = detail::OrientedSize(stored, detail::ReadExifOrientation(bytes));
+    const PictureHeader header = ReadHeader(path);
+    if (header.format != PictureFormat::kJpeg) return header.stored;
+    // The turned rows must be possible too, as in DecodePicture; the EXIF
+    // segment stands before the first scan, so it is within the bytes that
+    // held the header.
+    const PictureSize shown =
+        detail::OrientedSize(header.stored, detail::ReadExifOrientation(header.bytes));
     detail::CheckPictureSize(shown, path);
     return shown;
 }

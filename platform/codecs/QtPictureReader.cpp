@@ -1,5 +1,5 @@
-// Windows bitmaps and GIF pictures through Qt Gui's image readers, which
-// need no display and no application object.
+// Windows bitmaps through Qt Gui's image reader, which needs no display and
+// no application object.
 
 #include <QBuffer>
 #include <QByteArray>
@@ -72,6 +72,45 @@ std::vector<std::uint8_t> WidenedBitmapHeader(Bytes bytes) {
     return widened;
 }
 
+// What browsers make of a bitmap whose colour table or pixel data is
+// damaged, where Qt judges otherwise: they refuse a table that claims more
+// colours than the pixels can index, or that the file ends within; they show
+// a picture of the header's size when the file ends before its pixels (Qt
+// refuses it), transparent, so white here.
+enum class BitmapData { kReadable, kRefused, kNoPixels };
+
+BitmapData JudgeBitmap(Bytes bytes) {
+    constexpr std::size_t kFileHeader = 14;
+    if (bytes.size() < kFileHeader + 4) return BitmapData::kReadable;
+    const std::uint32_t header = ReadLittleEndian32(bytes, kFileHeader);
+    const std::size_t pixels = ReadLittleEndian32(bytes, 10);
+    std::size_t table = kFileHeader + header;
+    std::size_t entries = 0;
+    std::size_t entrySize = 4;
+    int bitsAPixel = 0;
+    if (header == 12 && bytes.size() >= kFileHeader + 12) {
+        // The OS/2 header: a full table of 3-byte entries.
+        bitsAPixel = bytes[24] | bytes[25] << 8;
+        entrySize = 3;
+        if (bitsAPixel <= 8) entries = std::size_t{1} << bitsAPixel;
+    } else if (header >= 40 && bytes.size() >= kFileHeader + 40) {
+        bitsAPixel = bytes[28] | bytes[29] << 8;
+        const std::uint32_t compression = ReadLittleEndian32(bytes, 30);
+        const std::uint32_t used = ReadLittleEndian32(bytes, 46);
+        if (bitsAPixel <= 8) {
+            if (used > (1u << bitsAPixel)) return BitmapData::kRefused;
+            entries = used != 0 ? used : std::size_t{1} << bitsAPixel;
+        }
+        // Bit-field masks after a 40-byte header.
+        constexpr std::uint32_t kBitFields = 3;
+        if (header == 40 && compression == kBitFields) table += 12;
+    } else {
+        return BitmapData::kReadable;
+    }
+    if (table + entries * entrySize > bytes.size()) return BitmapData::kRefused;
+    return pixels >= bytes.size() ? BitmapData::kNoPixels : BitmapData::kReadable;
+}
+
 // A reader bound to the bytes (which must outlive it) that uses the one
 // handler of the format told by the content, never a guess of Qt's own.
 class BoundReader {
@@ -94,16 +133,9 @@ class BoundReader {
     QImageReader reader_;
 };
 
-// The size that Qt's reader will give, before it allocates anything.
-// Bitmap: Qt's header size, whose height is negative for top-down rows.
-// GIF: Qt makes the first frame a picture of the whole logical screen
-// (bytes 6 to 9 of the file), wherever the frame lies on it; Qt's own size
-// option tells the frame's size in some files, not what it decodes.
-PictureSize HeaderSize(Bytes bytes, PictureFormat format, QImageReader& reader) {
-    if (format == PictureFormat::kGif) {
-        if (bytes.size() < 10) return {0, 0};
-        return {bytes[6] | bytes[7] << 8, bytes[8] | bytes[9] << 8};
-    }
+// The size that Qt's reader will give, before it allocates anything: Qt's
+// header size, whose height is negative for top-down rows.
+PictureSize HeaderSize(QImageReader& reader) {
     const QSize size = reader.size();
     if (size.width() <= 0 || size.height() == 0 || size.height() == INT32_MIN) return {0, 0};
     return {size.width(), size.height() < 0 ? -size.height() : size.height()};
@@ -170,6 +202,28 @@ std::uint8_t OnWhite(int channel, int alpha) {
 // Qt's picture as bottom-up B, G, R rows; pixels that are not fully opaque
 // are laid over white (the surface's background colour).
 PixelRows ToPixelRows(QImage image, const ChannelTables& tables) {
+    if (image.format() == QImage::Format_Indexed8) {
+        // Straight from the colour table: a picture of 32-bit pixels first
+        // would take more memory than the rows themselves. Indices beyond
+        // the table are black.
+        std::array<std::array<std::uint8_t, 3>, 256> colours{};
+        const QList<QRgb> table = image.colorTable();
+        for (qsizetype i = 0; i < table.size() && i < 256; ++i) {
+            const QRgb c = table[i];
+            const int a = qAlpha(c);
+            colours[static_cast<std::size_t>(i)] = {OnWhite(qBlue(c), a), OnWhite(qGreen(c), a),
+                                                    OnWhite(qRed(c), a)};
+        }
+        PixelRows rows = AllocatePixelRows(image.width(), image.height());
+        for (std::int32_t y = 0; y < rows.height; ++y) {
+            const uchar* from = image.constScanLine(y);
+            std::uint8_t* to = rows.ScanLine(rows.height - 1 - y);
+            for (std::int32_t x = 0; x < rows.width; ++x, to += 3) {
+                std::memcpy(to, colours[from[x]].data(), 3);
+            }
+        }
+        return rows;
+    }
     const bool alpha = image.hasAlphaChannel();
     // Both formats hold one 0xAARRGGBB word a pixel; ARGB32 is not
     // premultiplied, so the colour is the colour.
@@ -192,40 +246,44 @@ PixelRows ToPixelRows(QImage image, const ChannelTables& tables) {
 
 }  // namespace
 
-// Where a GIF's first frame covers only part of the screen, browsers show
-// the rest transparent (white on our surface), but Qt paints it in the
-// screen's background colour when the frame has no transparent colour. Qt
-// takes a background index beyond the colour table as transparent: the
-// copy handed to Qt gets one (byte 11; byte 10 holds the table's presence
-// and size). A table of 256 colours leaves no such index and stays as it is.
-std::vector<std::uint8_t> WithTransparentBackground(Bytes bytes) {
-    if (bytes.size() < 13 || (bytes[10] & 0x80) == 0) return {};
-    const int colours = 2 << (bytes[10] & 0x07);
-    if (colours >= 256 || bytes[11] == 0xFF) return {};
-    std::vector<std::uint8_t> patched(bytes.begin(), bytes.end());
-    patched[11] = 0xFF;
-    return patched;
-}
-
 PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::string& path) {
     std::vector<std::uint8_t> widened;
     if (format == PictureFormat::kBitmap) widened = WidenedBitmapHeader(bytes);
     if (!widened.empty()) bytes = widened;
+    if (format == PictureFormat::kBitmap && JudgeBitmap(bytes) == BitmapData::kRefused) {
+        throw Fault::InvalidPicture(path);
+    }
     BoundReader bound(bytes, format);
-    const PictureSize size = HeaderSize(bytes, format, bound.reader());
+    const PictureSize size = HeaderSize(bound.reader());
     CheckPictureSize(size, path);
     return size;
 }
 
+void DecodeWithQtInto(Bytes bytes, PictureFormat format, const std::string& path,
+                      const SampledPixels* /*sampled*/, PixelRows& rows) {
+    // Qt decodes the whole picture in any case; its rows are taken as they are.
+    rows = PixelRows();
+    rows = DecodeWithQt(bytes, format, path);
+}
+
 PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& path) {
-    std::vector<std::uint8_t> copy = format == PictureFormat::kBitmap
-                                         ? WidenedBitmapHeader(bytes)
-                                         : WithTransparentBackground(bytes);
+    std::vector<std::uint8_t> copy = WidenedBitmapHeader(bytes);
     if (!copy.empty()) bytes = copy;
     BoundReader bound(bytes, format);
     QImageReader& reader = bound.reader();
-    const PictureSize size = HeaderSize(bytes, format, reader);
+    const PictureSize size = HeaderSize(reader);
     CheckPictureSize(size, path);
+
+    const BitmapData data = JudgeBitmap(bytes);
+    if (data == BitmapData::kRefused) throw Fault::InvalidPicture(path);
+    if (data == BitmapData::kNoPixels) {
+        PixelRows rows = AllocatePixelRows(size.width, size.height);
+        const auto pixelBytes = static_cast<std::size_t>(3 * rows.width);
+        for (std::int32_t s = 0; s < rows.height; ++s) {
+            std::memset(rows.ScanLine(s), 0xFF, pixelBytes);
+        }
+        return rows;
+    }
 
     QImage image;
     if (format == PictureFormat::kBitmap) {

@@ -298,6 +298,14 @@ bool DeleteObject(HGDIOBJ ho) {
     return true;
 }
 
+PixelRows DeleteBitmapKeepingRows(HBITMAP hbm) {
+    BitmapObject* bitmap = FindBitmap(hbm);
+    if (bitmap == nullptr || bitmap == &StockBitmap() || bitmap->selectedIn != nullptr) return {};
+    PixelRows rows = std::move(bitmap->rows);
+    Objects().bitmaps.erase(hbm);
+    return rows;
+}
+
 std::int32_t GetObjectA(HGDIOBJ h, std::int32_t c, BITMAP* pv) {
     const BitmapObject* bitmap = FindBitmap(h);
     if (bitmap == nullptr) return 0;

@@ -185,6 +185,10 @@ bool CloseClipboard();
 // A bitmap that adopts `rows` as its pixel memory, without a copy. Null (and
 // the rows freed) when the rows are empty or inconsistent.
 HBITMAP CreateBitmapFromPixelRows(PixelRows&& rows);
+// Deletes a bitmap and gives its pixel memory back as rows, without a copy.
+// Empty rows (and nothing deleted) while the bitmap is selected into a
+// context, and for the stock bitmap or a handle that is no bitmap.
+PixelRows DeleteBitmapKeepingRows(HBITMAP hbm);
 // The number of live device contexts and bitmaps (the stock bitmap aside).
 std::size_t LiveObjectCount();
 

@@ -39,6 +39,14 @@ Picture PictureFromPixelRows(PixelRows&& rows) {
     return Picture(CreateBitmapFromPixelRows(std::move(rows)));
 }
 
+PixelRows PixelRowsFromPicture(Picture&& picture) {
+    Picture taken = std::move(picture);
+    PixelRows rows = DeleteBitmapKeepingRows(taken.Handle());
+    // Deleted: the picture must not delete it again.
+    if (rows.bits) taken.Release();
+    return rows;
+}
+
 Picture PictureFromDC(HDC hdc, std::int32_t width, std::int32_t height) {
     Picture picture(CreateCompatibleBitmap(hdc, width, height));
     if (picture.Handle() == nullptr) return picture;

@@ -23,6 +23,12 @@ class Picture {
     ~Picture();
 
     HBITMAP Handle() const { return handle_; }
+    // Gives up the bitmap without deleting it; the picture becomes empty.
+    HBITMAP Release() noexcept {
+        HBITMAP handle = handle_;
+        handle_ = nullptr;
+        return handle;
+    }
     // The bitmap's size in pixels; 0 for an empty picture.
     std::int32_t Width() const;
     std::int32_t Height() const;
@@ -34,6 +40,11 @@ class Picture {
 // A picture made of decoded pixel rows, adopting their memory without a copy;
 // empty when the rows are empty or the layer refuses the bitmap.
 Picture PictureFromPixelRows(PixelRows&& rows);
+
+// The picture's pixel rows, taken back without a copy; the picture ends.
+// Empty rows when the picture is empty or its bitmap is still selected into
+// a device context.
+PixelRows PixelRowsFromPicture(Picture&& picture);
 
 // A copy of the width x height area at the top-left corner of the bitmap
 // selected into `hdc`, as a picture of its own (what lies beyond that bitmap

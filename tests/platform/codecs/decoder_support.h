@@ -25,7 +25,8 @@ std::vector<ManifestEntry> ReadManifest(const std::string& set);
 
 // The picture's shown size as the manifest's variant column tells it: a
 // GIF's logical screen, else the first "W x H", turned for EXIF
-// orientations 5 to 8. Nothing when the column gives no size.
+// orientations 5 to 8. Nothing when the column gives no size, or a GIF's
+// first frame passes the screen (browsers widen the picture to hold it).
 struct ExpectedSize {
     std::int32_t width;
     std::int32_t height;

@@ -41,21 +41,6 @@ using testing::TestData;
 // ---------------------------------------------------------------------------
 // Helpers
 
-// Odd pictures whose handling is still to come.
-const std::set<std::string> kNotYet = {
-    "bmp-no-pixels.bmp",
-    "gif-no-frame.gif",
-    "gif-screen0-frame20.gif",
-    "jpeg-progressive-half.jpg",
-    "bmp-colours-used-huge.bmp",
-    "bmp-colours-used-too-many.bmp",
-    "bmp-table-cut.bmp",
-    "gif-descriptor-cut.gif",
-    "gif-header-only.gif",
-    "gif-screen10-frame40x30.gif",
-    "gif-screen30-frame20-at25.gif",
-};
-
 bool HasExtension(const std::string& file, std::initializer_list<const char*> extensions) {
     const std::string extension = std::filesystem::path(file).extension().string();
     for (const char* e : extensions) {
@@ -271,7 +256,19 @@ TEST(DecodingPixels, ImageRsBitmapsAndGifsMatchTheReferenceExactly) {
         const auto reference = LoadWithQt(TestData("image-rs/reference/" + entry.file + ".png"));
         if (!reference) continue;
         SCOPED_TRACE(entry.file);
-        const Rgb decoded = FromRows(Decoded("image-rs/" + entry.file));
+        Rgb decoded = FromRows(Decoded("image-rs/" + entry.file));
+        // The references crop a first frame that passes the screen, which
+        // browsers widen to hold it: the screen's part is compared.
+        if (entry.variant.find("frame exceeds screen") != std::string::npos) {
+            ASSERT_GE(decoded.width, reference->width);
+            ASSERT_GE(decoded.height, reference->height);
+            Rgb screen{reference->width, reference->height, {}};
+            for (std::int32_t y = 0; y < screen.height; ++y) {
+                screen.bytes.insert(screen.bytes.end(), decoded.At(0, y),
+                                    decoded.At(0, y) + 3 * screen.width);
+            }
+            decoded = screen;
+        }
         ASSERT_EQ(decoded.width, reference->width);
         ASSERT_EQ(decoded.height, reference->height);
         EXPECT_EQ(MaxDifference(decoded, *reference), 0);
@@ -616,7 +613,6 @@ TEST(DecodingOddPictures, AsBrowsersShowThem) {
         std::string name;
         PictureSize shown{};
         fields >> name >> shown.width >> shown.height;
-        if (kNotYet.count(name) > 0) continue;
         SCOPED_TRACE(name);
         ++pictures;
         const std::string path = folder + name;

@@ -1,0 +1,297 @@
+// GIF decoding of our own: the first frame, as browsers show it. Qt's reader
+// (and giflib) refuse files that browsers show: a first frame larger than the
+// logical screen or outside it, a screen of 0 x 0, an LZW code out of range,
+// data that ends early, a frame of no size. Browsers show the picture as far
+// as it decodes and leave the rest transparent; here it is white, like the
+// transparent pixels. The rows are written directly, one pass over the data,
+// so that the cost follows the data and the one picture in memory.
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "platform/codecs/PictureDecoding.h"
+#include "platform/core/Fault.h"
+
+namespace fotolane::picture::detail {
+
+namespace {
+
+std::uint16_t Read16(Bytes bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
+}
+
+// What the file says up to the first frame's pixel data.
+struct GifLayout {
+    PictureSize canvas{0, 0};
+    // The first frame's rectangle; none when the file ends in its trailer
+    // before any frame.
+    bool hasFrame = false;
+    std::int32_t left = 0, top = 0, width = 0, height = 0;
+    bool interlaced = false;
+    // The frame's colours (local, else global), 3 bytes each; empty when the
+    // file has none.
+    Bytes colours;
+    int transparent = -1;
+    // Where the frame's LZW code size byte stands (the data's start).
+    std::size_t data = 0;
+};
+
+// Skips data sub-blocks from `at`; the position after the terminator, or
+// the data's size when it ends first.
+std::size_t SkipSubBlocks(Bytes bytes, std::size_t at) {
+    while (at < bytes.size()) {
+        const std::size_t length = bytes[at];
+        at += 1 + length;
+        if (length == 0) return at;
+    }
+    return bytes.size();
+}
+
+// False when the data ends before the first frame's descriptor is whole and
+// before the trailer, or when the picture would have no pixels: browsers show
+// no picture then.
+bool ReadLayout(Bytes bytes, GifLayout& layout) {
+    constexpr std::size_t kScreen = 13;
+    if (bytes.size() < kScreen) return false;
+    std::int32_t width = Read16(bytes, 6);
+    std::int32_t height = Read16(bytes, 8);
+    const std::uint8_t flags = bytes[10];
+    std::size_t at = kScreen;
+    Bytes global;
+    if ((flags & 0x80) != 0) {
+        const std::size_t size = 3 * (std::size_t{2} << (flags & 0x07));
+        global = bytes.subspan(at, std::min(size, bytes.size() - at));
+        at += size;
+    }
+    for (;;) {
+        if (at >= bytes.size()) return false;
+        const std::uint8_t kind = bytes[at];
+        if (kind == ';') break;  // the trailer, before any frame
+        if (kind == '!') {
+            // An extension; a graphic control extension (0xF9) before the
+            // frame tells its transparent colour.
+            if (at + 2 > bytes.size()) return false;
+            if (bytes[at + 1] == 0xF9 && at + 7 <= bytes.size() && bytes[at + 2] >= 4) {
+                layout.transparent = (bytes[at + 3] & 0x01) != 0 ? bytes[at + 6] : -1;
+            }
+            at = SkipSubBlocks(bytes, at + 2);
+            if (at >= bytes.size()) return false;
+            continue;
+        }
+        if (kind != ',') return false;
+        if (bytes.size() - at < 10) return false;
+        layout.hasFrame = true;
+        layout.left = Read16(bytes, at + 1);
+        layout.top = Read16(bytes, at + 3);
+        layout.width = Read16(bytes, at + 5);
+        layout.height = Read16(bytes, at + 7);
+        const std::uint8_t frameFlags = bytes[at + 9];
+        layout.interlaced = (frameFlags & 0x40) != 0;
+        at += 10;
+        layout.colours = global;
+        if ((frameFlags & 0x80) != 0) {
+            const std::size_t size = 3 * (std::size_t{2} << (frameFlags & 0x07));
+            layout.colours =
+                bytes.subspan(std::min(at, bytes.size()),
+                              std::min(size, bytes.size() - std::min(at, bytes.size())));
+            at += size;
+        }
+        layout.data = at;
+        // The first frame widens the screen to hold it.
+        width = std::max(width, layout.left + layout.width);
+        height = std::max(height, layout.top + layout.height);
+        // A frame of no size covers the whole screen.
+        if (layout.width == 0 || layout.height == 0) {
+            layout.width = width;
+            layout.height = height;
+        }
+        break;
+    }
+    layout.canvas = {width, height};
+    return width > 0 && height > 0;
+}
+
+// Reads the LZW codes of the frame's sub-blocks, least significant bit first.
+class CodeReader {
+  public:
+    CodeReader(Bytes bytes, std::size_t at) : bytes_(bytes), at_(at) {}
+
+    // False when the data ends (its terminator, or the file).
+    bool Next(int width, int& code) {
+        while (bits_ < width) {
+            if (left_ == 0) {
+                if (at_ >= bytes_.size() || bytes_[at_] == 0) return false;
+                left_ = bytes_[at_++];
+            }
+            if (at_ >= bytes_.size()) return false;
+            buffer_ |= static_cast<std::uint32_t>(bytes_[at_++]) << bits_;
+            bits_ += 8;
+            --left_;
+        }
+        code = static_cast<int>(buffer_ & ((1u << width) - 1));
+        buffer_ >>= width;
+        bits_ -= width;
+        return true;
+    }
+
+  private:
+    Bytes bytes_;
+    std::size_t at_;
+    std::size_t left_ = 0;  // bytes left in the current sub-block
+    std::uint32_t buffer_ = 0;
+    int bits_ = 0;
+};
+
+// Puts the frame's pixels, in the order of the data, onto the rows.
+class FrameWriter {
+  public:
+    FrameWriter(PixelRows& rows, const GifLayout& layout) : rows_(rows), layout_(layout) {
+        for (std::size_t i = 0; i < 256; ++i) {
+            std::uint8_t* bgr = palette_[i].data();
+            if (static_cast<int>(i) == layout.transparent) {
+                opaque_[i] = false;
+            } else if (3 * i + 2 < layout.colours.size()) {
+                bgr[0] = layout.colours[3 * i + 2];
+                bgr[1] = layout.colours[3 * i + 1];
+                bgr[2] = layout.colours[3 * i];
+            }
+        }
+        // A file without colours shows nothing of its frame.
+        if (layout.colours.empty()) opaque_.fill(false);
+    }
+
+    // False once every pixel of the frame has been written.
+    bool Put(std::uint8_t index) {
+        if (row_ >= layout_.height) return false;
+        const std::int64_t x = std::int64_t{layout_.left} + column_;
+        const std::int64_t y = std::int64_t{layout_.top} + LineOfRow(row_);
+        if (opaque_[index] && x < rows_.width && y < rows_.height) {
+            std::uint8_t* to =
+                rows_.ScanLine(rows_.height - 1 - static_cast<std::int32_t>(y)) + 3 * x;
+            std::memcpy(to, palette_[index].data(), 3);
+        }
+        if (++column_ == layout_.width) {
+            column_ = 0;
+            ++row_;
+        }
+        return true;
+    }
+
+  private:
+    // The frame line of the `row`th line of data: interlaced frames give
+    // every 8th line from 0, every 8th from 4, every 4th from 2, then every
+    // 2nd from 1.
+    std::int32_t LineOfRow(std::int32_t row) const {
+        if (!layout_.interlaced) return row;
+        const std::int32_t h = layout_.height;
+        const std::int32_t pass1 = (h + 7) / 8;
+        const std::int32_t pass2 = (h + 3) / 8;
+        const std::int32_t pass3 = (h + 1) / 4;
+        if (row < pass1) return 8 * row;
+        row -= pass1;
+        if (row < pass2) return 8 * row + 4;
+        row -= pass2;
+        if (row < pass3) return 4 * row + 2;
+        return 2 * (row - pass3) + 1;
+    }
+
+    PixelRows& rows_;
+    const GifLayout& layout_;
+    std::array<std::array<std::uint8_t, 3>, 256> palette_{};
+    std::array<bool, 256> opaque_ = [] {
+        std::array<bool, 256> all{};
+        all.fill(true);
+        return all;
+    }();
+    std::int32_t row_ = 0;
+    std::int32_t column_ = 0;
+};
+
+// Decodes the frame's LZW data as far as it is sound: a code beyond the
+// table or the end of the data ends it, and the pixels not reached keep
+// the white of the rows.
+void DecodeFrame(Bytes bytes, const GifLayout& layout, PixelRows& rows) {
+    if (layout.data >= bytes.size()) return;
+    const int minimum = bytes[layout.data];
+    if (minimum < 1 || minimum > 11) return;
+    constexpr int kMostCodes = 4096;
+    const int clear = 1 << minimum;
+    const int end = clear + 1;
+    // Each code's string: the code of its prefix, its last index, its first
+    // index and its length.
+    std::array<std::uint16_t, kMostCodes> prefix{};
+    std::array<std::uint8_t, kMostCodes> suffix{};
+    std::array<std::uint8_t, kMostCodes> first{};
+    std::array<std::uint16_t, kMostCodes> length{};
+    for (int code = 0; code < clear; ++code) {
+        suffix[static_cast<std::size_t>(code)] = static_cast<std::uint8_t>(code);
+        first[static_cast<std::size_t>(code)] = static_cast<std::uint8_t>(code);
+        length[static_cast<std::size_t>(code)] = 1;
+    }
+    std::array<std::uint8_t, kMostCodes> string{};
+
+    FrameWriter writer(rows, layout);
+    CodeReader reader(bytes, layout.data + 1);
+    int width = minimum + 1;
+    int next = end + 1;
+    int previous = -1;
+    for (int code = 0; reader.Next(width, code);) {
+        if (code == clear) {
+            width = minimum + 1;
+            next = end + 1;
+            previous = -1;
+            continue;
+        }
+        if (code == end) return;
+        if (previous < 0) {
+            if (code >= clear) return;
+        } else if (code > next || (code == next && next >= kMostCodes)) {
+            return;  // out of range: the picture ends here
+        }
+        // A new string: the previous one and the first index of this one
+        // (of the previous one when this code is the one being made).
+        if (previous >= 0 && next < kMostCodes) {
+            const auto n = static_cast<std::size_t>(next);
+            const auto p = static_cast<std::size_t>(previous);
+            prefix[n] = static_cast<std::uint16_t>(previous);
+            first[n] = first[p];
+            suffix[n] = code == next ? first[p] : first[static_cast<std::size_t>(code)];
+            length[n] = static_cast<std::uint16_t>(length[p] + 1);
+            ++next;
+            if (next == (1 << width) && width < 12) ++width;
+        }
+        // The string of `code`, from its end back to its start.
+        std::size_t size = length[static_cast<std::size_t>(code)];
+        for (std::size_t i = size, c = static_cast<std::size_t>(code); i > 0; --i, c = prefix[c]) {
+            string[i - 1] = suffix[c];
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            if (!writer.Put(string[i])) return;
+        }
+        previous = code;
+    }
+}
+
+}  // namespace
+
+bool ReadGifSize(Bytes bytes, PictureSize& size) {
+    GifLayout layout;
+    if (!ReadLayout(bytes, layout)) return false;
+    size = layout.canvas;
+    return true;
+}
+
+PixelRows DecodeGif(Bytes bytes, const std::string& path) {
+    GifLayout layout;
+    if (!ReadLayout(bytes, layout)) throw Fault::InvalidPicture(path);
+    CheckPictureSize(layout.canvas, path);
+    PixelRows rows = AllocatePixelRows(layout.canvas.width, layout.canvas.height);
+    // White, padding aside.
+    const auto pixelBytes = static_cast<std::size_t>(3 * rows.width);
+    for (std::int32_t s = 0; s < rows.height; ++s) std::memset(rows.ScanLine(s), 0xFF, pixelBytes);
+    if (layout.hasFrame) DecodeFrame(bytes, layout, rows);
+    return rows;
+}
+
+}  // namespace fotolane::picture::detail
