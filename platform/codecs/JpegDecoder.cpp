@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "platform/codecs/JpegSegments.h"
 #include "platform/codecs/PictureDecoding.h"
@@ -139,6 +140,22 @@ int MostScans(const JpegFrame& frame) {
     return static_cast<int>(std::clamp<std::size_t>(scans, 32, kMostScans));
 }
 
+// The lines of a sequential picture that its data can reach: every block
+// takes at least two bits, so a file that ends early can fill only so many
+// rows of MCUs. Decoding stops there rather than making up the rest of a
+// claimed area from nothing (a header of a huge picture without data);
+// the lines below stay black, and untouched memory costs nothing.
+std::int32_t LinesWithData(const JpegFrame& frame, const JpegScans& scans, std::size_t length) {
+    if (!frame.sequentialHuffman || scans.count != 1 || frame.mcuRowBlocks == 0 ||
+        scans.firstData >= length) {
+        return frame.height;
+    }
+    const std::size_t mcuRows = 4 * (length - scans.firstData) / frame.mcuRowBlocks + 2;
+    const std::size_t lines = mcuRows * static_cast<std::size_t>(frame.mcuLines);
+    return lines < static_cast<std::size_t>(frame.height) ? static_cast<std::int32_t>(lines)
+                                                           : frame.height;
+}
+
 std::size_t RowBytes(PictureSize size) {
     return static_cast<std::size_t>(StrideOf24BitRow(size.width)) *
            static_cast<std::size_t>(size.height);
@@ -225,10 +242,24 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
     if (cmyk) {
         DecodeCmyk(handle.get(), bytes, flags, rows, path);
     } else {
+        // A file whose data cannot reach its last lines is decoded as the
+        // picture of the lines it can reach (its height changed in a copy),
+        // into the rows where those lines stand.
+        const std::int32_t lines = LinesWithData(frame, walk, bytes.size());
+        std::vector<std::uint8_t> shorter;
+        std::uint8_t* into = rows.bits.get();
+        if (lines < rows.height && frame.height == rows.height) {
+            shorter.assign(bytes.begin(), bytes.end());
+            shorter[frame.heightAt] = static_cast<std::uint8_t>(lines >> 8);
+            shorter[frame.heightAt + 1] = static_cast<std::uint8_t>(lines & 0xFF);
+            bytes = shorter;
+            if ((flags & TJFLAG_BOTTOMUP) != 0) into = rows.ScanLine(rows.height - lines);
+        }
         // The padded stride as the pitch: rows are padded to 4 bytes.
         const int result =
             tjDecompress2(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()),
-                          rows.bits.get(), rows.width, rows.stride, rows.height, TJPF_BGR, flags);
+                          into, rows.width, rows.stride, std::min(lines, rows.height), TJPF_BGR,
+                          flags);
         CheckDecodeResult(handle.get(), result, path);
     }
     working = PictureMemory();
