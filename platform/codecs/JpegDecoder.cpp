@@ -146,14 +146,14 @@ int MostScans(const JpegFrame& frame) {
 // claimed area from nothing (a header of a huge picture without data);
 // the lines below stay black, and untouched memory costs nothing.
 std::int32_t LinesWithData(const JpegFrame& frame, const JpegScans& scans, std::size_t length) {
-    if (!frame.sequentialHuffman || scans.count != 1 || frame.mcuRowBlocks == 0 ||
-        scans.firstData >= length) {
+    if (!frame.sequentialHuffman || scans.count != 1 || frame.mcuRowBlocks == 0) {
         return frame.height;
     }
-    const std::size_t mcuRows = 4 * (length - scans.firstData) / frame.mcuRowBlocks + 2;
+    const std::size_t data = length > scans.firstData ? length - scans.firstData : 0;
+    const std::size_t mcuRows = 4 * data / frame.mcuRowBlocks + 2;
     const std::size_t lines = mcuRows * static_cast<std::size_t>(frame.mcuLines);
     return lines < static_cast<std::size_t>(frame.height) ? static_cast<std::int32_t>(lines)
-                                                           : frame.height;
+                                                          : frame.height;
 }
 
 std::size_t RowBytes(PictureSize size) {
@@ -256,10 +256,9 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
             if ((flags & TJFLAG_BOTTOMUP) != 0) into = rows.ScanLine(rows.height - lines);
         }
         // The padded stride as the pitch: rows are padded to 4 bytes.
-        const int result =
-            tjDecompress2(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()),
-                          into, rows.width, rows.stride, std::min(lines, rows.height), TJPF_BGR,
-                          flags);
+        const int result = tjDecompress2(
+            handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()), into, rows.width,
+            rows.stride, std::min(lines, rows.height), TJPF_BGR, flags);
         CheckDecodeResult(handle.get(), result, path);
     }
     working = PictureMemory();
