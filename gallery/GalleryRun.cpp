@@ -173,8 +173,16 @@ bool GalleryRun::MakeThumbnail(const std::string& strPicturePath,
     // Keeping going: a picture that cannot be made into a thumbnail is
     // reported and left out. Only the thumbnail maker's faults are taken so;
     // running out of memory, or failing to write the page, still ends the run.
+    // With the viewer the cell needs the picture's size as well: asked here
+    // first, so that a picture whose thumbnail "New" kept, but which cannot
+    // be read, is left out too rather than breaking off its cell.
     try {
         thumbnails_.Get_Thrumbal(strPicturePath, strThumbFolder, inputs_.AllSelected(), lThumbSize);
+        if (inputs_.ViewerCheck() == CheckValue::Checked) {
+            std::int32_t lWidth = 0;
+            std::int32_t lHeight = 0;
+            thumbnails_.Get_SizePicture(strPicturePath, lWidth, lHeight);
+        }
         return true;
     } catch (const Fault& fault) {
         outcome_.skipped.push_back(fault.Naming(strPicturePath));

@@ -327,6 +327,21 @@ TEST(BatchEndToEnd, CommandLines) {
              EXPECT_EQ(page.find("b.jpg"), std::string::npos);
              EXPECT_TRUE(page.ends_with("</html>\r\n"));
          }},
+        {"keep going also leaves out a bad picture whose thumbnail New keeps",
+         [](Tree& tree) {
+             KeepGoingFolder(tree);
+             std::filesystem::create_directory(tree.Path("K/Thumbnails"));
+             tree.root.Write("K/Thumbnails/b.jpg", "an earlier thumbnail");
+         },
+         {"-kn", "@K"},
+         3,
+         {"K/Thumbnails/b.jpg"},
+         {},
+         [](const Tree& tree, const Finished&) {
+             const std::string page = ReadFile(tree.Path("K/K.htm"));
+             EXPECT_EQ(Count(page, "<td "), 3u);
+             EXPECT_TRUE(page.ends_with("</html>\r\n"));
+         }},
         {"without keep going the bad picture ends the run",
          KeepGoingFolder,
          {"@K"},
