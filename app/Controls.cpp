@@ -1,5 +1,7 @@
 #include "app/Controls.h"
 
+#include <algorithm>
+
 #include <QEvent>
 #include <QKeyEvent>
 #include <cmath>
@@ -125,8 +127,34 @@ bool DigitFilter::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-QValidator::State LengthLimit::validate(QString& input, int&) const {
-    return input.size() <= maximum_ ? Acceptable : Invalid;
+QValidator::State DigitsWithinLimit::validate(QString& input, int& position) const {
+    // Non-digits go; the cursor stays after what was put in.
+    QString digits;
+    int cursor = 0;
+    for (int i = 0; i < input.size(); ++i) {
+        const QChar c = input.at(i);
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+            digits += c;
+            if (i < position) ++cursor;
+        }
+    }
+    // Beyond the limit, the last digits put in are refused: those just
+    // before the cursor.
+    const auto excess = digits.size() - maximum_;
+    if (excess > 0) {
+        if (excess > cursor) return Invalid;
+        digits.remove(cursor - excess, excess);
+        cursor -= static_cast<int>(excess);
+    }
+    input = digits;
+    position = cursor;
+    return Acceptable;
+}
+
+bool FitsDigitBox(const QString& text, int maximum) {
+    if (text.size() > maximum) return false;
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
 }
 
 }  // namespace fotolane::app

@@ -67,16 +67,22 @@ class DigitFilter final : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
-// Refuses a user's edit that would leave more than `maximum` characters in
-// the box. Unlike QLineEdit's own limit it leaves text that the program sets
-// as it is: a stored value is shown as it was stored.
-class LengthLimit final : public QValidator {
+// The rule of a digits-only box for what a user puts in other than by
+// typing (pasting, the X selection): only the digits get in, and no more of
+// them than leave `maximum` characters in the box, as if each had been typed
+// (the later ones refused by the limit). Text that the program sets is not
+// checked: the program never sets more than the box holds.
+class DigitsWithinLimit final : public QValidator {
   public:
-    LengthLimit(int maximum, QObject* parent) : QValidator(parent), maximum_(maximum) {}
+    DigitsWithinLimit(int maximum, QObject* parent) : QValidator(parent), maximum_(maximum) {}
     State validate(QString& input, int& position) const override;
 
   private:
     int maximum_;
 };
+
+// Whether a stored text is one that a digits-only box of `maximum`
+// characters can hold as typed.
+bool FitsDigitBox(const QString& text, int maximum);
 
 }  // namespace fotolane::app

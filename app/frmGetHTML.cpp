@@ -5,10 +5,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <exception>
 #include <functional>
 #include <initializer_list>
@@ -136,7 +138,7 @@ void frmGetHTML::LayOut() {
     Label1.setGeometry(TwipsRect(120, 240, 735, 255));
     Label3.setGeometry(TwipsRect(120, 600, 495, 255));
     for (QLineEdit* box : {&Text1, &Text2}) {
-        box->setValidator(&lengthLimit_);
+        box->setValidator(&digitsWithinLimit_);
         box->installEventFilter(&digitFilter_);
         // Every typed character goes through the digit filter as a key press;
         // an input method or a drop would bring text past it.
@@ -226,6 +228,19 @@ void frmGetHTML::Form_Load() {
     }
 }
 
+namespace {
+
+// A stored text for "for Row" or "Size": one that the box could not hold as
+// typed ("abcd1234", "99999") fails its step, so that the box never shows
+// less than the run would read.
+QString DigitBoxText(const std::string& stored) {
+    const QString text = QString::fromStdString(stored);
+    if (!FitsDigitBox(text, 3)) throw Fault("Invalid property value");
+    return text;
+}
+
+}  // namespace
+
 void frmGetHTML::RestoreSettings() {
     std::unique_ptr<ISettingsObject> store;
     QString F;
@@ -244,14 +259,9 @@ void frmGetHTML::RestoreSettings() {
         [&] { SetDrive(DriveOf(strCurrentFolder)); },
         [&] { SetDir1Path(F); },
         [&] { File1.SetPath(Dir1.Path()); },
-        [&] {
-            Text1.setText(
-                QString::fromStdString(SettingText(read("ForRowValue", std::int16_t{3}))));
-        },
+        [&] { Text1.setText(DigitBoxText(SettingText(read("ForRowValue", std::int16_t{3})))); },
         [&] { SetSliderPosition(Slider1, SettingLong(read("ForRowScroll", std::int16_t{3}))); },
-        [&] {
-            Text2.setText(QString::fromStdString(SettingText(read("SizeValue", std::int16_t{70}))));
-        },
+        [&] { Text2.setText(DigitBoxText(SettingText(read("SizeValue", std::int16_t{70})))); },
         [&] { SetSliderPosition(Slider2, SettingLong(read("SizeScroll", std::int16_t{3}))); },
         [&] { n = SettingLong(read("Add", std::int16_t{0})); },
         [&] { optThumb(SettingInteger(n)).setChecked(true); },
@@ -343,7 +353,9 @@ void frmGetHTML::Slider2_Scroll() {
 }
 
 void frmGetHTML::Command1_Click() {
-    run_.Command1_Click();
+    const gallery::RunOutcome& outcome = run_.Command1_Click();
+    // The run may have made a Thumbnails folder and a page.
+    if (outcome.end != gallery::RunEnd::NotStarted) RefreshLists();
     // A close that waited for the run (or an unexpected error that asked for
     // one) now closes the window.
     if (lifecycle_ == Lifecycle::CloseAfterRun) {
@@ -393,10 +405,24 @@ void frmGetHTML::ChooseDrive(int index) {
 
 void frmGetHTML::OpenFolder(int row) {
     try {
-        SetDir1Path(Dir1.FolderAt(row));
+        // Opening the folder shown reads it and its files again.
+        if (Dir1.SetPath(Dir1.FolderAt(row))) {
+            Dir1_Change();
+        } else {
+            File1.SetPath(Dir1.Path());
+        }
     } catch (const Fault& fault) {
         ShowMessage(fault.Description(), ui::kApplicationName, ui::Icon::Exclamation,
                     ui::Buttons::OK);
+        StayOnReadableFolder();
+    }
+}
+
+void frmGetHTML::RefreshLists() {
+    try {
+        Dir1.Refresh();
+        File1.SetPath(Dir1.Path());
+    } catch (const Fault&) {
         StayOnReadableFolder();
     }
 }
@@ -542,12 +568,35 @@ void frmGetHTML::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (lifecycle_ != Lifecycle::Loading) return;
     lifecycle_ = Lifecycle::Open;
-    // Centred on the screen when first shown.
+    // Centred on the screen when first shown, by its frame. The window
+    // manager tells the frame only once the window is on the screen, so the
+    // centring is done again then, unless the window has been moved.
+    CentreOnScreen();
+    const QPoint placed = pos();
+    QTimer::singleShot(0, this, [this, placed] {
+        if (pos() == placed) CentreOnScreen();
+    });
+}
+
+void frmGetHTML::CentreOnScreen() {
     if (const QScreen* screen = this->screen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
+}
+
+void frmGetHTML::keyPressEvent(QKeyEvent* event) {
+    // Enter on a focused button presses it, as Space does; a push button
+    // outside a dialog leaves Enter to its window.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+            button != nullptr && button->isEnabled()) {
+            button->animateClick();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 }  // namespace fotolane::app

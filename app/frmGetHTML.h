@@ -82,7 +82,7 @@ class frmGetHTML final : public QWidget,
   private:
     WindowParts parts_;
     DigitFilter digitFilter_;
-    LengthLimit lengthLimit_{3, nullptr};  // the 3 characters of Text1 and Text2
+    DigitsWithinLimit digitsWithinLimit_{3, nullptr};  // the 3 digits of Text1 and Text2
 
   public:
     // The controls as laid out on the form. Each container is declared
@@ -145,6 +145,7 @@ class frmGetHTML final : public QWidget,
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void LayOut();
@@ -172,6 +173,10 @@ class frmGetHTML final : public QWidget,
     void ChooseDrive(int index);
     void OpenFolder(int row);
     void StayOnReadableFolder();
+    // Reads the open folder and its files again, after a run has written
+    // into it.
+    void RefreshLists();
+    void CentreOnScreen();
 
     template <typename Rule>
     void Guarded(Rule rule);

@@ -135,9 +135,11 @@ class SettingsTest : public QObject {
                         {"SizeValue", "abc"},     {"SizeScroll", "11"},    {"Add", "5"},
                         {"Java", std::int32_t{3}}};
         frmGetHTML window(RecordingParts());
-        // Texts are shown as stored; the rest keep the window's own state.
-        QCOMPARE(window.Text1.text(), QStringLiteral("1234"));
-        QCOMPARE(window.Text2.text(), QStringLiteral("abc"));
+        // Texts that the boxes could not hold as typed fail their steps too
+        // (the box would show "234" while a run read 1234); every control
+        // keeps the window's own state.
+        QCOMPARE(window.Text1.text(), QStringLiteral("3"));
+        QCOMPARE(window.Text2.text(), QStringLiteral("70"));
         QCOMPARE(window.Slider1.value(), 3);
         QCOMPARE(window.Slider2.value(), 3);
         QVERIFY(window.optThumb0.isChecked());

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <tuple>
 
 #include "WindowTestSupport.h"
 
@@ -235,6 +236,49 @@ class WindowTest : public QObject {
         // The program's own text is not filtered.
         window.Slider2.setValue(10);
         QCOMPARE(window.Text2.text(), QStringLiteral("175"));
+    }
+
+    void pastedTextPassesTheDigitFilter() {
+        frmGetHTML window(Parts());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // Shift+Insert pastes as a middle click does: through the box's
+        // validator, which lets only the digits in, within 3 characters.
+        for (auto [clipboard, before, after] :
+             {std::tuple{"x-9", "", "9"}, std::tuple{"12345", "9", "912"},
+              std::tuple{"abc", "45", "45"}}) {
+            QGuiApplication::clipboard()->setText(QString::fromLatin1(clipboard));
+            window.Text1.setText(QString::fromLatin1(before));
+            window.Text1.setFocus();
+            window.Text1.end(false);
+            QTest::keyClick(&window.Text1, Qt::Key_Insert, Qt::ShiftModifier);
+            QCOMPARE(window.Text1.text(), QString::fromLatin1(after));
+        }
+    }
+
+    void listsShowTheFolderAsItIs() {
+        TempFolder folder;
+        Touch(folder, {"a.jpg"});
+        store.stored["Path"] = folder.str();
+        frmGetHTML window(Parts());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QString path = Q(folder.str());
+
+        // Opening the folder shown reads it again.
+        Touch(folder, {"b.jpg"});
+        ClickItem(window.Dir1, RowOf(window.Dir1, path));
+        QCOMPARE(window.File1.Names(), (QStringList{"a.jpg", "b.jpg"}));
+
+        // Enter on the focused "&Get" runs; afterwards the folder list shows
+        // the Thumbnails folder the run made.
+        QCOMPARE(RowOf(window.Dir1, path + "/Thumbnails"), -1);
+        window.Command1.setFocus();
+        QTest::keyClick(&window.Command1, Qt::Key_Return);
+        QTRY_COMPARE(window.Run().Outcome().end, gallery::RunEnd::Done);
+        QVERIFY(RowOf(window.Dir1, path + "/Thumbnails") > 0);
+        QCOMPARE(window.File1.Names(), (QStringList{"a.jpg", "b.jpg"}));
+        QVERIFY(messages.messages.empty());
     }
 
     void slidersMirrorIntoTheirBoxes() {
