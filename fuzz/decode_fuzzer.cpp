@@ -5,8 +5,9 @@
 // Properties: the only exception either call raises is a Fault, and it names
 // the file; decoded rows are well formed (positive size, the 24-bit stride,
 // all of their memory there); when both calls succeed they give the same
-// size. Memory and time are held by the fuzzing engine's limits, set by
-// scripts/fuzz.sh to the program's own budget.
+// size; once the rows are gone, all memory drawn from the picture memory
+// budget has been given back. Memory and time are held by the fuzzing
+// engine's limits, set by scripts/fuzz.sh to the program's own budget.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "fuzz/FuzzTarget.h"
 #include "platform/codecs/PictureDecoder.h"
 #include "platform/core/Fault.h"
+#include "platform/core/MemoryBudget.h"
 #include "platform/core/PixelRows.h"
 
 namespace fotolane::fuzz {
@@ -89,6 +91,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const Fault& fault) {
         CheckNamed(fault, path, "ReadPictureSize");
+    }
+
+    // The whole budget can be drawn again: nothing of this picture kept any.
+    try {
+        const PictureMemory whole(PictureMemoryBudget());
+    } catch (const Fault&) {
+        Broken("picture memory not given back to the budget", {}, __FILE__, __LINE__);
     }
     return 0;
 }
