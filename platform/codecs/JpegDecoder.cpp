@@ -228,6 +228,10 @@ JpegCheck CheckJpeg(Bytes bytes, const std::string& path) {
     check.cmyk = header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK;
     check.coefficientBytes = frame.blocks * 128;
     check.buffered = frame.progressive || scans > 1;
+    check.linesWithData = frame.height == header.size.height
+                              ? LinesWithData(frame, walk, check.bytes.size())
+                              : header.size.height;
+    check.heightAt = frame.heightAt;
     return check;
 }
 
@@ -257,20 +261,26 @@ void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
                                                           : Orientation::Upright;
     }
 
-    ReshapePixelRows(rows, check.size.width, check.size.height);
+    const std::int32_t lines = cmyk ? check.size.height : check.linesWithData;
+    if (lines < check.size.height) {
+        // Fresh rows, whose lines below the data stay black and untouched.
+        rows = PixelRows();
+        rows = AllocatePixelRows(check.size.width, check.size.height);
+    } else {
+        ReshapePixelRows(rows, check.size.width, check.size.height);
+    }
     if (cmyk) {
         DecodeCmyk(handle.get(), bytes, flags, rows, path);
     } else {
         // A file whose data cannot reach its last lines is decoded as the
         // picture of the lines it can reach (its height changed in a copy),
         // into the rows where those lines stand.
-        const std::int32_t lines = LinesWithData(frame, walk, bytes.size());
         std::vector<std::uint8_t> shorter;
         std::uint8_t* into = rows.bits.get();
-        if (lines < rows.height && frame.height == rows.height) {
+        if (lines < rows.height) {
             shorter.assign(bytes.begin(), bytes.end());
-            shorter[frame.heightAt] = static_cast<std::uint8_t>(lines >> 8);
-            shorter[frame.heightAt + 1] = static_cast<std::uint8_t>(lines & 0xFF);
+            shorter[check.heightAt] = static_cast<std::uint8_t>(lines >> 8);
+            shorter[check.heightAt + 1] = static_cast<std::uint8_t>(lines & 0xFF);
             bytes = shorter;
             if ((flags & TJFLAG_BOTTOMUP) != 0) into = rows.ScanLine(rows.height - lines);
         }
