@@ -66,7 +66,7 @@ std::string ReadDateTaken(const std::string& path) {
     constexpr std::size_t kExifPrefix = 128 * 1024;
     try {
         const std::vector<std::uint8_t> bytes = detail::ReadPictureFile(path, kExifPrefix);
-        if (detail::FormatOfContent(bytes) != detail::PictureFormat::kJpeg) return {};
+        if (detail::FormatOfContent(bytes) != detail::PictureFormat::Jpeg) return {};
         return detail::ReadDateTaken(bytes);
     } catch (const Fault& fault) {
         throw fault.Naming(path);

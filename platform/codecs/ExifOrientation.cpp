@@ -74,9 +74,9 @@ void MirrorLeftToRight(PixelRows& rows) {
 }
 
 void MirrorTopToBottom(PixelRows& rows) {
-    const auto row_bytes = static_cast<std::ptrdiff_t>(3) * rows.width;
+    const auto rowBytes = static_cast<std::ptrdiff_t>(3) * rows.width;
     for (std::int32_t s = 0, t = rows.height - 1; s < t; ++s, --t) {
-        std::swap_ranges(rows.ScanLine(s), rows.ScanLine(s) + row_bytes, rows.ScanLine(t));
+        std::swap_ranges(rows.ScanLine(s), rows.ScanLine(s) + rowBytes, rows.ScanLine(t));
     }
 }
 
@@ -95,29 +95,29 @@ PixelRows ApplyOrientation(PixelRows stored, Orientation orientation) {
     // The quarter turns and diagonal mirrors swap width and height: into new rows. Stored pixel (x,
     // y), counted from the top left, is at bits + (height - 1 - y) * stride + 3 * x (rows are
     // bottom-up). Each orientation maps the shown pixel (u, v) to a stored pixel whose address is
-    // origin + u * step_u + v * step_v.
+    // origin + u * stepU + v * stepV.
     const std::ptrdiff_t pixel = 3;
     const std::ptrdiff_t line = stored.stride;  // one row up in the picture: -line
-    const std::ptrdiff_t last_x = stored.width - 1;
-    const std::ptrdiff_t last_y = stored.height - 1;
+    const std::ptrdiff_t lastX = stored.width - 1;
+    const std::ptrdiff_t lastY = stored.height - 1;
     const auto at = [&](std::ptrdiff_t x, std::ptrdiff_t y) {
-        return (last_y - y) * line + x * pixel;
+        return (lastY - y) * line + x * pixel;
     };
     std::ptrdiff_t origin = 0;
-    std::ptrdiff_t step_u = 0;
-    std::ptrdiff_t step_v = 0;
+    std::ptrdiff_t stepU = 0;
+    std::ptrdiff_t stepV = 0;
     switch (orientation) {
         case MirroredAboutMainDiagonal:  // (v, u)
-            origin = at(0, 0), step_u = -line, step_v = pixel;
+            origin = at(0, 0), stepU = -line, stepV = pixel;
             break;
-        case QuarterTurnClockwise:  // (v, last_y - u)
-            origin = at(0, last_y), step_u = line, step_v = pixel;
+        case QuarterTurnClockwise:  // (v, lastY - u)
+            origin = at(0, lastY), stepU = line, stepV = pixel;
             break;
-        case MirroredAboutOtherDiagonal:  // (last_x - v, last_y - u)
-            origin = at(last_x, last_y), step_u = line, step_v = -pixel;
+        case MirroredAboutOtherDiagonal:  // (lastX - v, lastY - u)
+            origin = at(lastX, lastY), stepU = line, stepV = -pixel;
             break;
-        default:  // QuarterTurnCounterClockwise: (last_x - v, u)
-            origin = at(last_x, 0), step_u = -line, step_v = -pixel;
+        default:  // QuarterTurnCounterClockwise: (lastX - v, u)
+            origin = at(lastX, 0), stepU = -line, stepV = -pixel;
             break;
     }
 
@@ -125,13 +125,13 @@ PixelRows ApplyOrientation(PixelRows stored, Orientation orientation) {
     constexpr std::int32_t kTile = 64;
     const std::uint8_t* from = stored.bits.get();
     for (std::int32_t v0 = 0; v0 < rows.height; v0 += kTile) {
-        const std::int32_t v_end = std::min(rows.height, v0 + kTile);
+        const std::int32_t vEnd = std::min(rows.height, v0 + kTile);
         for (std::int32_t u0 = 0; u0 < rows.width; u0 += kTile) {
-            const std::int32_t u_end = std::min(rows.width, u0 + kTile);
-            for (std::int32_t v = v0; v < v_end; ++v) {
+            const std::int32_t uEnd = std::min(rows.width, u0 + kTile);
+            for (std::int32_t v = v0; v < vEnd; ++v) {
                 std::uint8_t* to = rows.ScanLine(rows.height - 1 - v) + 3 * u0;
-                const std::uint8_t* source = from + origin + v * step_v + u0 * step_u;
-                for (std::int32_t u = u0; u < u_end; ++u, to += 3, source += step_u) {
+                const std::uint8_t* source = from + origin + v * stepV + u0 * stepU;
+                for (std::int32_t u = u0; u < uEnd; ++u, to += 3, source += stepU) {
                     to[0] = source[0];
                     to[1] = source[1];
                     to[2] = source[2];

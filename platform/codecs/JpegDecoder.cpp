@@ -254,11 +254,11 @@ void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
     // Rows decoded top-down and read bottom-up show the picture mirrored top
     // to bottom, for nothing: that is one mirror, and half of the half turn.
     int flags = kDecodeFlags;
-    Orientation left_to_do = orientation;
+    Orientation leftToDo = orientation;
     if (orientation == Orientation::HalfTurn || orientation == Orientation::MirroredTopToBottom) {
         flags &= ~TJFLAG_BOTTOMUP;
-        left_to_do = orientation == Orientation::HalfTurn ? Orientation::MirroredLeftToRight
-                                                          : Orientation::Upright;
+        leftToDo = orientation == Orientation::HalfTurn ? Orientation::MirroredLeftToRight
+                                                        : Orientation::Upright;
     }
 
     const std::int32_t lines = cmyk ? check.size.height : check.linesWithData;
@@ -291,7 +291,7 @@ void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
         CheckDecodeResult(handle.get(), result, path);
     }
     working = PictureMemory();
-    if (left_to_do != Orientation::Upright) rows = ApplyOrientation(std::move(rows), left_to_do);
+    if (leftToDo != Orientation::Upright) rows = ApplyOrientation(std::move(rows), leftToDo);
 }
 
 }  // namespace fotolane::picture::detail

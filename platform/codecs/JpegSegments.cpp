@@ -70,14 +70,14 @@ bool ReadJpegFrame(std::span<const std::uint8_t> jpeg, JpegFrame& frame) {
         frame.progressive = m == 0xC2 || m == 0xC6 || m == 0xCA || m == 0xCE;
         frame.height = data[1] << 8 | data[2];
         frame.width = data[3] << 8 | data[4];
-        int most_h = 1;
-        int most_v = 1;
+        int mostH = 1;
+        int mostV = 1;
         for (std::size_t c = 0; c < components; ++c) {
-            most_h = std::max(most_h, data[7 + 3 * c] >> 4);
-            most_v = std::max(most_v, data[7 + 3 * c] & 0x0F);
+            mostH = std::max(mostH, data[7 + 3 * c] >> 4);
+            mostV = std::max(mostV, data[7 + 3 * c] & 0x0F);
         }
-        // A component sampled h of most_h covers width * h / most_h samples,
-        // in whole blocks, the picture padded to whole units of most_h
+        // A component sampled h of mostH covers width * h / mostH samples,
+        // in whole blocks, the picture padded to whole units of mostH
         // blocks (as libjpeg lays out its coefficient arrays).
         const auto units = [](std::size_t length, int most) {
             return (length + 8 * static_cast<std::size_t>(most) - 1) /
@@ -87,8 +87,8 @@ bool ReadJpegFrame(std::span<const std::uint8_t> jpeg, JpegFrame& frame) {
         for (std::size_t c = 0; c < components; ++c) {
             const auto h = static_cast<std::size_t>(std::max(1, data[7 + 3 * c] >> 4));
             const auto v = static_cast<std::size_t>(std::max(1, data[7 + 3 * c] & 0x0F));
-            frame.blocks += units(static_cast<std::size_t>(frame.width), most_h) * h *
-                            units(static_cast<std::size_t>(frame.height), most_v) * v;
+            frame.blocks += units(static_cast<std::size_t>(frame.width), mostH) * h *
+                            units(static_cast<std::size_t>(frame.height), mostV) * v;
         }
         frame.sequentialHuffman = m == 0xC0 || m == 0xC1;
         frame.heightAt = static_cast<std::size_t>(data.data() - jpeg.data()) + 1;
@@ -96,13 +96,13 @@ bool ReadJpegFrame(std::span<const std::uint8_t> jpeg, JpegFrame& frame) {
             frame.mcuLines = 8;
             frame.mcuRowBlocks = units(static_cast<std::size_t>(frame.width), 1);
         } else {
-            frame.mcuLines = 8 * most_v;
+            frame.mcuLines = 8 * mostV;
             std::size_t unit = 0;
             for (std::size_t c = 0; c < components; ++c) {
                 unit += static_cast<std::size_t>(std::max(1, data[7 + 3 * c] >> 4)) *
                         static_cast<std::size_t>(std::max(1, data[7 + 3 * c] & 0x0F));
             }
-            frame.mcuRowBlocks = units(static_cast<std::size_t>(frame.width), most_h) * unit;
+            frame.mcuRowBlocks = units(static_cast<std::size_t>(frame.width), mostH) * unit;
         }
         return true;
     }

@@ -57,13 +57,13 @@ bool StartsWith(Bytes bytes, std::initializer_list<std::uint8_t> start) {
 
 PictureFormat FormatOfContent(Bytes bytes) {
     // A JPEG starts with SOI and the first marker of a segment.
-    if (StartsWith(bytes, {0xFF, 0xD8, 0xFF})) return PictureFormat::kJpeg;
-    if (StartsWith(bytes, {'B', 'M'})) return PictureFormat::kBitmap;
+    if (StartsWith(bytes, {0xFF, 0xD8, 0xFF})) return PictureFormat::Jpeg;
+    if (StartsWith(bytes, {'B', 'M'})) return PictureFormat::Bitmap;
     if (StartsWith(bytes, {'G', 'I', 'F', '8', '7', 'a'}) ||
         StartsWith(bytes, {'G', 'I', 'F', '8', '9', 'a'})) {
-        return PictureFormat::kGif;
+        return PictureFormat::Gif;
     }
-    return PictureFormat::kUnknown;
+    return PictureFormat::Unknown;
 }
 
 std::vector<std::uint8_t> ReadPictureFile(const std::string& path, std::size_t limit) {
@@ -81,7 +81,7 @@ std::vector<std::uint8_t> ReadPictureFile(const std::string& path, std::size_t l
     }
     std::vector<std::uint8_t> bytes(expected);
     std::size_t filled = 0;
-    const auto read_into = [&](std::uint8_t* into, std::size_t count) {
+    const auto readInto = [&](std::uint8_t* into, std::size_t count) {
         for (;;) {
             const ssize_t got = ::read(file.get(), into, count);
             if (got >= 0) return static_cast<std::size_t>(got);
@@ -89,14 +89,14 @@ std::vector<std::uint8_t> ReadPictureFile(const std::string& path, std::size_t l
         }
     };
     while (filled < expected) {
-        const std::size_t got = read_into(bytes.data() + filled, expected - filled);
+        const std::size_t got = readInto(bytes.data() + filled, expected - filled);
         if (got == 0) break;
         filled += got;
     }
     // A file that grew since fstat: take the rest as well, up to the limit.
     std::uint8_t chunk[16384];
     while (filled == bytes.size() && filled < limit) {
-        const std::size_t got = read_into(chunk, std::min(sizeof chunk, limit - filled));
+        const std::size_t got = readInto(chunk, std::min(sizeof chunk, limit - filled));
         if (got == 0) break;
         bytes.insert(bytes.end(), chunk, chunk + got);
         filled += got;
@@ -138,7 +138,7 @@ std::size_t MostBytesNeeded(PictureSize size) {
 // of the three formats or its header cannot be read.
 struct PictureHeader {
     std::vector<std::uint8_t> bytes;
-    PictureFormat format = PictureFormat::kUnknown;
+    PictureFormat format = PictureFormat::Unknown;
     PictureSize stored{0, 0};
     // Whether `bytes` are all the file has.
     bool whole = false;
@@ -150,12 +150,12 @@ PictureHeader ReadHeader(const std::string& path) {
     header.whole = header.bytes.size() < kHeaderPrefix;
     header.format = detail::FormatOfContent(header.bytes);
     switch (header.format) {
-        case PictureFormat::kUnknown:
+        case PictureFormat::Unknown:
             throw Fault::InvalidPicture(path);
-        case PictureFormat::kJpeg:
-        case PictureFormat::kGif: {
+        case PictureFormat::Jpeg:
+        case PictureFormat::Gif: {
             const auto read =
-                header.format == PictureFormat::kJpeg ? detail::ReadJpegSize : detail::ReadGifSize;
+                header.format == PictureFormat::Jpeg ? detail::ReadJpegSize : detail::ReadGifSize;
             if (!read(header.bytes, header.stored)) {
                 if (header.whole) throw Fault::InvalidPicture(path);
                 header.bytes = detail::ReadPictureFile(path, kFarthestHeader);
@@ -165,7 +165,7 @@ PictureHeader ReadHeader(const std::string& path) {
             detail::CheckPictureSize(header.stored, path);
             break;
         }
-        case PictureFormat::kBitmap:
+        case PictureFormat::Bitmap:
             header.stored = detail::ReadQtPictureSize(header.bytes, header.format, path);
             break;
     }
@@ -175,13 +175,13 @@ PictureHeader ReadHeader(const std::string& path) {
 PixelRows Decode(const std::string& path) {
     const std::vector<std::uint8_t> bytes = detail::ReadPictureBytes(path);
     switch (detail::FormatOfContent(bytes)) {
-        case PictureFormat::kJpeg:
+        case PictureFormat::Jpeg:
             return detail::DecodeJpeg(bytes, path);
-        case PictureFormat::kBitmap:
-            return detail::DecodeWithQt(bytes, PictureFormat::kBitmap, path);
-        case PictureFormat::kGif:
+        case PictureFormat::Bitmap:
+            return detail::DecodeWithQt(bytes, PictureFormat::Bitmap, path);
+        case PictureFormat::Gif:
             return detail::DecodeGif(bytes, path);
-        case PictureFormat::kUnknown:
+        case PictureFormat::Unknown:
             break;
     }
     throw Fault::InvalidPicture(path);
@@ -189,7 +189,7 @@ PixelRows Decode(const std::string& path) {
 
 PictureSize ReadSize(const std::string& path) {
     const PictureHeader header = ReadHeader(path);
-    if (header.format != PictureFormat::kJpeg) return header.stored;
+    if (header.format != PictureFormat::Jpeg) return header.stored;
     // The turned rows must be possible too, as in DecodePicture; the EXIF
     // segment stands before the first scan, so it is within the bytes that
     // held the header.

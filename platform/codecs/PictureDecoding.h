@@ -19,7 +19,7 @@ namespace fotolane::picture::detail {
 
 using Bytes = std::span<const std::uint8_t>;
 
-enum class PictureFormat { kUnknown, kJpeg, kBitmap, kGif };
+enum class PictureFormat { Unknown, Jpeg, Bitmap, Gif };
 
 // The format from the file's first bytes.
 PictureFormat FormatOfContent(Bytes bytes);

@@ -79,11 +79,11 @@ std::vector<std::uint8_t> WidenedBitmapHeader(Bytes bytes) {
 // colours than the pixels can index, or that the file ends within; they show
 // a picture of the header's size when the file ends before its pixels (Qt
 // refuses it), transparent, so white here.
-enum class BitmapData { kReadable, kRefused, kNoPixels };
+enum class BitmapData { Readable, Refused, NoPixels };
 
 BitmapData JudgeBitmap(Bytes bytes) {
     constexpr std::size_t kFileHeader = 14;
-    if (bytes.size() < kFileHeader + 4) return BitmapData::kReadable;
+    if (bytes.size() < kFileHeader + 4) return BitmapData::Readable;
     const std::uint32_t header = ReadLittleEndian32(bytes, kFileHeader);
     const std::size_t pixels = ReadLittleEndian32(bytes, 10);
     std::size_t table = kFileHeader + header;
@@ -100,17 +100,17 @@ BitmapData JudgeBitmap(Bytes bytes) {
         const std::uint32_t compression = ReadLittleEndian32(bytes, 30);
         const std::uint32_t used = ReadLittleEndian32(bytes, 46);
         if (bitsAPixel <= 8) {
-            if (used > (1u << bitsAPixel)) return BitmapData::kRefused;
+            if (used > (1u << bitsAPixel)) return BitmapData::Refused;
             entries = used != 0 ? used : std::size_t{1} << bitsAPixel;
         }
         // Bit-field masks after a 40-byte header.
         constexpr std::uint32_t kBitFields = 3;
         if (header == 40 && compression == kBitFields) table += 12;
     } else {
-        return BitmapData::kReadable;
+        return BitmapData::Readable;
     }
-    if (table + entries * entrySize > bytes.size()) return BitmapData::kRefused;
-    return pixels >= bytes.size() ? BitmapData::kNoPixels : BitmapData::kReadable;
+    if (table + entries * entrySize > bytes.size()) return BitmapData::Refused;
+    return pixels >= bytes.size() ? BitmapData::NoPixels : BitmapData::Readable;
 }
 
 // A reader bound to the bytes (which must outlive it) that uses the one
@@ -124,7 +124,7 @@ class BoundReader {
         SetQtAllocationLimit();
         buffer_.open(QIODevice::ReadOnly);
         reader_.setDevice(&buffer_);
-        reader_.setFormat(format == PictureFormat::kGif ? "gif" : "bmp");
+        reader_.setFormat(format == PictureFormat::Gif ? "gif" : "bmp");
         reader_.setAutoDetectImageFormat(false);
     }
     QImageReader& reader() { return reader_; }
@@ -176,14 +176,14 @@ ChannelTables BitmapChannelTables(Bytes bytes) {
     std::uint32_t masks[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     if (bytes.size() >= 34) {
         const std::uint32_t header = ReadLittleEndian32(bytes, 14);
-        const int bits_a_pixel = bytes[28] | bytes[29] << 8;
+        const int bitsAPixel = bytes[28] | bytes[29] << 8;
         const std::uint32_t compression = ReadLittleEndian32(bytes, 30);
         constexpr std::uint32_t kRgb = 0;
         constexpr std::uint32_t kBitFields = 3;
-        if (header >= 40 && bits_a_pixel == 16 && compression == kRgb) {
+        if (header >= 40 && bitsAPixel == 16 && compression == kRgb) {
             // The default 16-bit layout: 5 bits each for red, green, blue.
             masks[0] = masks[1] = masks[2] = 0x1F;
-        } else if (header >= 40 && (bits_a_pixel == 16 || bits_a_pixel == 32) &&
+        } else if (header >= 40 && (bitsAPixel == 16 || bitsAPixel == 32) &&
                    compression == kBitFields && bytes.size() >= 66) {
             for (std::size_t i = 0; i < 3; ++i) masks[i] = ReadLittleEndian32(bytes, 54 + 4 * i);
             if (header >= 56 && bytes.size() >= 70) masks[3] = ReadLittleEndian32(bytes, 66);
@@ -250,9 +250,9 @@ PixelRows ToPixelRows(QImage image, const ChannelTables& tables) {
 
 PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::string& path) {
     std::vector<std::uint8_t> widened;
-    if (format == PictureFormat::kBitmap) widened = WidenedBitmapHeader(bytes);
+    if (format == PictureFormat::Bitmap) widened = WidenedBitmapHeader(bytes);
     if (!widened.empty()) bytes = widened;
-    if (format == PictureFormat::kBitmap && JudgeBitmap(bytes) == BitmapData::kRefused) {
+    if (format == PictureFormat::Bitmap && JudgeBitmap(bytes) == BitmapData::Refused) {
         throw Fault::InvalidPicture(path);
     }
     BoundReader bound(bytes, format);
@@ -277,8 +277,8 @@ PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& pat
     CheckPictureSize(size, path);
 
     const BitmapData data = JudgeBitmap(bytes);
-    if (data == BitmapData::kRefused) throw Fault::InvalidPicture(path);
-    if (data == BitmapData::kNoPixels) {
+    if (data == BitmapData::Refused) throw Fault::InvalidPicture(path);
+    if (data == BitmapData::NoPixels) {
         PixelRows rows = AllocatePixelRows(size.width, size.height);
         const auto pixelBytes = static_cast<std::size_t>(3 * rows.width);
         for (std::int32_t s = 0; s < rows.height; ++s) {
@@ -289,17 +289,17 @@ PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& pat
 
     PictureMemory working;
     QImage image;
-    if (format == PictureFormat::kBitmap) {
+    if (format == PictureFormat::Bitmap) {
         // Qt's bitmap reader stops at the end of a short file and leaves the
         // rows it did not reach as it found them. Handed a picture of the
         // right size and format, it reads into that one: zero-filled, the
         // missing rows are palette entry 0 or black, never stray memory.
-        const QImage::Format qt_format = reader.imageFormat();
-        if (qt_format == QImage::Format_Invalid) throw Fault::InvalidPicture(path);
+        const QImage::Format qtFormat = reader.imageFormat();
+        if (qtFormat == QImage::Format_Invalid) throw Fault::InvalidPicture(path);
         // Zeroed memory of our own, which costs nothing where Qt writes no
         // pixel (a run-length file of a few runs on a huge picture), and is
         // drawn from the picture memory budget.
-        const qsizetype depth = QImage::toPixelFormat(qt_format).bitsPerPixel();
+        const qsizetype depth = QImage::toPixelFormat(qtFormat).bitsPerPixel();
         const std::size_t line =
             (static_cast<std::size_t>(size.width) * static_cast<std::size_t>(depth) + 31) / 32 * 4;
         const std::size_t bytesOfImage = line * static_cast<std::size_t>(size.height);
@@ -307,7 +307,7 @@ PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& pat
         auto* block = static_cast<uchar*>(std::calloc(bytesOfImage, 1));
         if (block == nullptr) throw Fault::OutOfMemory();
         image = QImage(
-            block, size.width, size.height, static_cast<qsizetype>(line), qt_format,
+            block, size.width, size.height, static_cast<qsizetype>(line), qtFormat,
             [](void* memory) { std::free(memory); }, block);
         if (image.isNull()) {
             std::free(block);
@@ -316,7 +316,7 @@ PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& pat
     }
     if (!reader.read(&image) || image.isNull()) throw Fault::InvalidPicture(path);
     const ChannelTables tables =
-        format == PictureFormat::kBitmap ? BitmapChannelTables(bytes) : IdentityTables();
+        format == PictureFormat::Bitmap ? BitmapChannelTables(bytes) : IdentityTables();
     return ToPixelRows(std::move(image), tables);
 }
 

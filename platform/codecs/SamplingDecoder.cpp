@@ -10,7 +10,7 @@ namespace fotolane::picture {
 using detail::PictureFormat;
 
 SamplingDecoder::SamplingDecoder(Sparse sparse)
-    : sparse_(std::make_unique<detail::SparseJpegDecoder>(sparse == Sparse::kWheneverPossible)) {}
+    : sparse_(std::make_unique<detail::SparseJpegDecoder>(sparse == Sparse::WheneverPossible)) {}
 
 SamplingDecoder::~SamplingDecoder() = default;
 
@@ -26,7 +26,7 @@ PictureSize SamplingDecoder::Open(const std::string& path) {
         bytes_ = detail::ReadPictureBytes(path);
         const PictureFormat format = detail::FormatOfContent(bytes_);
         format_ = static_cast<int>(format);
-        if (format == PictureFormat::kUnknown) throw Fault::InvalidPicture(path);
+        if (format == PictureFormat::Unknown) throw Fault::InvalidPicture(path);
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {
@@ -48,16 +48,16 @@ void SamplingDecoder::Decode(const SampledPixels& sampled, PixelRows& rows) {
 void SamplingDecoder::DecodeOpened(const SampledPixels& sampled, PixelRows& rows) {
     const auto format = static_cast<PictureFormat>(format_);
     decodedSparsely_ = false;
-    if (format == PictureFormat::kJpeg) {
+    if (format == PictureFormat::Jpeg) {
         // The whole decode's checks and faults come first.
         const detail::JpegCheck check = detail::CheckJpeg(bytes_, path_);
         decodedSparsely_ = sparse_->Decode(check, sampled, rows);
         if (!decodedSparsely_) {
             detail::DecodeJpegInto(bytes_, path_, rows);
         }
-    } else if (format == PictureFormat::kBitmap) {
+    } else if (format == PictureFormat::Bitmap) {
         detail::DecodeWithQtInto(bytes_, format, path_, &sampled, rows);
-    } else if (format == PictureFormat::kGif) {
+    } else if (format == PictureFormat::Gif) {
         rows = PixelRows();
         rows = detail::DecodeGif(bytes_, path_);
     } else {

@@ -38,9 +38,9 @@ class SamplingDecoder {
     // When a JPEG's sampled pixels are reconstructed alone: when that is
     // cheaper than a whole decode, or whenever the file allows it (to
     // compare the two ways).
-    enum class Sparse { kWhenCheaper, kWheneverPossible };
+    enum class Sparse { WhenCheaper, WheneverPossible };
 
-    explicit SamplingDecoder(Sparse sparse = Sparse::kWhenCheaper);
+    explicit SamplingDecoder(Sparse sparse = Sparse::WhenCheaper);
     SamplingDecoder(const SamplingDecoder&) = delete;
     SamplingDecoder& operator=(const SamplingDecoder&) = delete;
     ~SamplingDecoder();

@@ -177,7 +177,7 @@ std::uint8_t Clamp(int value) {
 
 // How a component's samples become full-size ones, as libjpeg-turbo picks
 // it for its default (smooth) upsampling.
-enum class Upsampling { kNone, kH2V1Smooth, kH1V2Smooth, kH2V2Smooth, kReplicate };
+enum class Upsampling { None, H2V1Smooth, H1V2Smooth, H2V2Smooth, Replicate };
 
 // One row of a block after the column pass of the inverse DCT: the eight
 // column results, rounded as libjpeg keeps them, and which are not zero.
@@ -188,7 +188,7 @@ struct BlockRow {
 
 // One component of the picture, ready for reconstruction.
 struct Component {
-    Upsampling upsampling = Upsampling::kNone;
+    Upsampling upsampling = Upsampling::None;
     int factorX = 1;  // full-size pixels per sample, across and down
     int factorY = 1;
     std::int32_t width = 0;  // samples across and down (libjpeg's downsampled size)
@@ -259,11 +259,11 @@ struct Component {
     // direction, repeating the edge samples beyond the edges.
     int ValueAt(std::int32_t x, std::int32_t y) const {
         switch (upsampling) {
-            case Upsampling::kNone:
+            case Upsampling::None:
                 return SampleAt(x, y);
-            case Upsampling::kReplicate:
+            case Upsampling::Replicate:
                 return SampleAt(x / factorX, y / factorY);
-            case Upsampling::kH2V1Smooth: {
+            case Upsampling::H2V1Smooth: {
                 const std::int32_t near = x >> 1;
                 const bool left = (x & 1) == 0;
                 const std::int32_t far =
@@ -273,14 +273,14 @@ struct Component {
                 SamplePair(near, far, y, nearSample, farSample);
                 return (3 * nearSample + farSample + (left ? 1 : 2)) >> 2;
             }
-            case Upsampling::kH1V2Smooth: {
+            case Upsampling::H1V2Smooth: {
                 const std::int32_t near = y >> 1;
                 const bool upper = (y & 1) == 0;
                 const std::int32_t far =
                     upper ? std::max(near - 1, 0) : std::min(near + 1, height - 1);
                 return (3 * SampleAt(x, near) + SampleAt(x, far) + (upper ? 1 : 2)) >> 2;
             }
-            case Upsampling::kH2V2Smooth: {
+            case Upsampling::H2V2Smooth: {
                 const std::int32_t nearX = x >> 1;
                 const std::int32_t nearY = y >> 1;
                 const bool left = (x & 1) == 0;
@@ -402,15 +402,15 @@ bool ChooseUpsampling(const jpeg_decompress_struct& cinfo, const jpeg_component_
     const int fx = component.factorX;
     const int fy = component.factorY;
     if (fx == 1 && fy == 1) {
-        component.upsampling = Upsampling::kNone;
+        component.upsampling = Upsampling::None;
     } else if (fx == 2 && fy == 1 && component.width > 2) {
-        component.upsampling = Upsampling::kH2V1Smooth;
+        component.upsampling = Upsampling::H2V1Smooth;
     } else if (fx == 1 && fy == 2) {
-        component.upsampling = Upsampling::kH1V2Smooth;
+        component.upsampling = Upsampling::H1V2Smooth;
     } else if (fx == 2 && fy == 2 && component.width > 2) {
-        component.upsampling = Upsampling::kH2V2Smooth;
+        component.upsampling = Upsampling::H2V2Smooth;
     } else {
-        component.upsampling = Upsampling::kReplicate;
+        component.upsampling = Upsampling::Replicate;
     }
     return true;
 }

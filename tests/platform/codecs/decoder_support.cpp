@@ -86,16 +86,16 @@ Rgb FromQImage(QImage image) {
     picture.bytes.resize(3 * static_cast<std::size_t>(image.width()) *
                          static_cast<std::size_t>(image.height()));
     std::uint8_t* to = picture.bytes.data();
-    const auto on_white = [](int c, int a) {
+    const auto onWhite = [](int c, int a) {
         return static_cast<std::uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
     };
     for (int y = 0; y < image.height(); ++y) {
         const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x, to += 3) {
             const int a = qAlpha(line[x]);
-            to[0] = on_white(qRed(line[x]), a);
-            to[1] = on_white(qGreen(line[x]), a);
-            to[2] = on_white(qBlue(line[x]), a);
+            to[0] = onWhite(qRed(line[x]), a);
+            to[1] = onWhite(qGreen(line[x]), a);
+            to[2] = onWhite(qBlue(line[x]), a);
         }
     }
     return picture;

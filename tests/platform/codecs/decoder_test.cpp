@@ -66,7 +66,7 @@ std::string SizeFault(const std::string& path) {
 }
 
 // What a sound decoder does with a file of the sets (see their manifests).
-enum class Outcome { kDecodes, kRefused, kEither };
+enum class Outcome { Decodes, Refused, Either };
 
 struct Expectation {
     std::string set;
@@ -85,16 +85,16 @@ std::optional<PixelRows> CheckFile(const std::string& path, Outcome outcome,
     try {
         rows = DecodePicture(path);
     } catch (const Fault& fault) {
-        EXPECT_NE(outcome, Outcome::kDecodes) << fault.Description();
+        EXPECT_NE(outcome, Outcome::Decodes) << fault.Description();
         EXPECT_NE(std::string(fault.Description()).find(path), std::string::npos)
             << fault.Description();
         return std::nullopt;
     }
-    EXPECT_NE(outcome, Outcome::kRefused);
+    EXPECT_NE(outcome, Outcome::Refused);
     EXPECT_TRUE(rows->bits);
     EXPECT_EQ(rows->stride, (3 * rows->width + 3) & ~3);
     EXPECT_TRUE(PaddingIsZero(*rows));
-    if (outcome == Outcome::kDecodes && size) {
+    if (outcome == Outcome::Decodes && size) {
         EXPECT_EQ(rows->width, size->width);
         EXPECT_EQ(rows->height, size->height);
     }
@@ -145,7 +145,7 @@ PixelRows Decoded(const std::string& relative) {
 
 TEST(DecodingTestData, BmpSuite) {
     CheckSet({"bmpsuite", [](const ManifestEntry& e) {
-                  return Under(e, "g/") ? Outcome::kDecodes : Outcome::kEither;
+                  return Under(e, "g/") ? Outcome::Decodes : Outcome::Either;
               }});
 }
 
@@ -155,9 +155,9 @@ TEST(DecodingTestData, ImageRs) {
                   // before its end mark: Qt, like browsers, shows what there
                   // is (blank) in well under a second; refusing is as good.
                   if (e.file == "bad-bmp/Bad_unusual_extend_buffer_usage.bmp") {
-                      return Outcome::kEither;
+                      return Outcome::Either;
                   }
-                  return Under(e, "bad-") ? Outcome::kRefused : Outcome::kDecodes;
+                  return Under(e, "bad-") ? Outcome::Refused : Outcome::Decodes;
               }});
 }
 
@@ -167,34 +167,34 @@ TEST(DecodingTestData, Pillow) {
                   // screen 0 pixels wide.
                   if (e.file == "bmp/l2rgb_read.bmp" || e.file == "gif/decompression_bomb.gif" ||
                       e.file == "gif/zero_width.gif") {
-                      return Outcome::kRefused;
+                      return Outcome::Refused;
                   }
-                  return Outcome::kDecodes;
+                  return Outcome::Decodes;
               }});
 }
 
 TEST(DecodingTestData, ImageGif) {
     CheckSet({"image-gif", [](const ManifestEntry& e) {
-                  return Under(e, "samples/") ? Outcome::kDecodes : Outcome::kEither;
+                  return Under(e, "samples/") ? Outcome::Decodes : Outcome::Either;
               }});
 }
 
 TEST(DecodingTestData, JpegDecoder) {
     CheckSet({"jpeg-decoder", [](const ManifestEntry& e) {
-                  if (Under(e, "lossless/")) return Outcome::kRefused;
-                  return Under(e, "crashtest/") ? Outcome::kEither : Outcome::kDecodes;
+                  if (Under(e, "lossless/")) return Outcome::Refused;
+                  return Under(e, "crashtest/") ? Outcome::Either : Outcome::Decodes;
               }});
 }
 
 TEST(DecodingTestData, LibjpegTurbo) {
     CheckSet({"libjpeg-turbo-testimages", [](const ManifestEntry& e) {
                   // 12-bit samples: refused cleanly.
-                  return e.file == "monkey12.jpg" ? Outcome::kRefused : Outcome::kDecodes;
+                  return e.file == "monkey12.jpg" ? Outcome::Refused : Outcome::Decodes;
               }});
 }
 
 TEST(DecodingTestData, ExifOrientationExamples) {
-    CheckSet({"exif-orientation-examples", [](const ManifestEntry&) { return Outcome::kDecodes; }});
+    CheckSet({"exif-orientation-examples", [](const ManifestEntry&) { return Outcome::Decodes; }});
 }
 
 TEST(DecodingTestData, RefusedJpegsAreInvalidPictures) {
@@ -768,18 +768,18 @@ TEST(DecodingDamagedFiles, AbsurdSizesEndInAFaultAtOnce) {
         const std::string path = folder / name;
         const auto start = std::chrono::steady_clock::now();
         const std::string fault = DecodeFault(path);
-        const std::string size_fault = SizeFault(path);
+        const std::string sizeFault = SizeFault(path);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
         // JPEG and GIF: rows beyond the 32-bit limits; Qt's bitmap reader
         // refuses such a header itself.
         const std::string expected =
             std::string(name) == "huge.bmp" ? "Invalid picture: " + path : "Overflow: " + path;
         EXPECT_EQ(fault, expected);
-        EXPECT_EQ(size_fault, expected);
+        EXPECT_EQ(sizeFault, expected);
     }
     // The largest sizes of each format's header are refused as well.
-    const std::string max_size = TestData("jpeg-decoder/crashtest/max_size.jpg");
-    EXPECT_EQ(DecodeFault(max_size), "Invalid picture: " + max_size);
+    const std::string maxSize = TestData("jpeg-decoder/crashtest/max_size.jpg");
+    EXPECT_EQ(DecodeFault(maxSize), "Invalid picture: " + maxSize);
 }
 
 // ---------------------------------------------------------------------------

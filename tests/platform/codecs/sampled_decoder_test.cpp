@@ -89,7 +89,7 @@ bool IsPictureFile(const std::filesystem::path& path) {
 // arithmetic coding, restart markers, greyscale of any sampling. Bitmaps and
 // GIFs are the whole decode's too.
 TEST(SamplingDecoder, SampledPixelsAreTheWholeDecodesForEveryTestPicture) {
-    SamplingDecoder decoder(SamplingDecoder::Sparse::kWheneverPossible);
+    SamplingDecoder decoder(SamplingDecoder::Sparse::WheneverPossible);
     Difference difference;
     int pictures = 0;
     int sparse = 0;
@@ -115,7 +115,7 @@ TEST(SamplingDecoder, EveryChromaLayoutIsReconstructedExactly) {
     testing::TempFolder folder;
     tjhandle encoder = tjInitCompress();
     ASSERT_NE(encoder, nullptr);
-    SamplingDecoder decoder(SamplingDecoder::Sparse::kWheneverPossible);
+    SamplingDecoder decoder(SamplingDecoder::Sparse::WheneverPossible);
     Difference difference;
     unsigned seed = 7;
     for (const int subsampling :
@@ -155,7 +155,7 @@ TEST(SamplingDecoder, EveryChromaLayoutIsReconstructedExactly) {
 // A CMYK file is decoded whole, and a damaged one gives the whole decode's
 // picture or fault.
 TEST(SamplingDecoder, FilesItDoesNotReconstructAreDecodedWhole) {
-    SamplingDecoder decoder(SamplingDecoder::Sparse::kWheneverPossible);
+    SamplingDecoder decoder(SamplingDecoder::Sparse::WheneverPossible);
     Difference difference;
     bool sparse = true;
     ASSERT_TRUE(Compare(TestData("pillow/jpeg/pil_sample_cmyk.jpg"), decoder, difference, sparse));
