@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gallery/GalleryInterfaces.h"
 
@@ -24,6 +25,9 @@ class LazyThumbnailMaker final : public gallery::IThumbnailMaker {
                       bool bThumbMode, std::int32_t& lSize) override;
     void Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
                          std::int32_t& DimY) override;
+
+    void ExpectPictures(const std::vector<std::string>& strFileNames, const std::string& strNewPath,
+                        bool bThumbMode, std::int32_t lSize) override;
 
     bool IsCreated() const { return maker_ != nullptr; }
     void Close() { maker_.reset(); }

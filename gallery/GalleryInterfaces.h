@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/core/Fault.h"
 #include "platform/ui/UserInterface.h"
@@ -62,6 +63,13 @@ class IThumbnailMaker {
     // The picture's width and height in pixels.
     virtual void Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
                                  std::int32_t& DimY) = 0;
+    // The pictures the run will pass to Get_Thrumbal next, in that order,
+    // with the folder, mode and size it will pass: a maker may start on them
+    // ahead, as long as what it writes and reports is what the calls alone
+    // would give. An empty list drops any work done ahead. Never faults.
+    virtual void ExpectPictures(const std::vector<std::string>& /*strFileNames*/,
+                                const std::string& /*strNewPath*/, bool /*bThumbMode*/,
+                                std::int32_t /*lSize*/) {}
 };
 
 }  // namespace fotolane::gallery

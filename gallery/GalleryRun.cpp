@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "gallery/GalleryPage.h"
 #include "gallery/GalleryPaths.h"
@@ -32,6 +33,35 @@ class RunningFlag {
 };
 
 }  // namespace
+
+// Tells the thumbnail maker which pictures come, with the first picture's
+// mode when the run has read it, so that it may work ahead; drops that work
+// however the run ends.
+class ThumbnailsAhead {
+  public:
+    ThumbnailsAhead(IThumbnailMaker& thumbnails, std::vector<std::string> strFileNames,
+                    std::string strNewPath)
+        : thumbnails_(thumbnails),
+          strFileNames_(std::move(strFileNames)),
+          strNewPath_(std::move(strNewPath)) {}
+    ThumbnailsAhead(const ThumbnailsAhead&) = delete;
+    ThumbnailsAhead& operator=(const ThumbnailsAhead&) = delete;
+    ~ThumbnailsAhead() {
+        if (announced_) thumbnails_.ExpectPictures({}, {}, true, 0);
+    }
+
+    void Announce(bool bThumbMode, std::int32_t lSize) {
+        if (announced_) return;
+        announced_ = true;
+        thumbnails_.ExpectPictures(strFileNames_, strNewPath_, bThumbMode, lSize);
+    }
+
+  private:
+    IThumbnailMaker& thumbnails_;
+    std::vector<std::string> strFileNames_;
+    std::string strNewPath_;
+    bool announced_ = false;
+};
 
 bool IsPictureName(const std::string& strName) {
     std::string extension = ModThumbnails::FileExtension(strName);
@@ -141,11 +171,16 @@ RunEnd GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter&
         throw;
     }
     RemoveLeftoverTemporaries(paths.thumbnailFolder);
+    std::vector<std::string> strFiles;
+    for (const std::string& name : strPictures) {
+        strFiles.push_back(PathInFolder(strPictureFolder, name));
+    }
+    ThumbnailsAhead ahead(thumbnails_, std::move(strFiles), paths.thumbnailFolder);
 
     for (std::int32_t i = 1; i <= n; ++i) {
         const std::string name = strPictures[static_cast<std::size_t>(i - 1)];
         view_.SetProgressValue(i);
-        if (MakeThumbnail(PathInFolder(strPictureFolder, name), paths.thumbnailFolder)) {
+        if (MakeThumbnail(PathInFolder(strPictureFolder, name), paths.thumbnailFolder, ahead)) {
             // Cells are numbered by the pictures shown, so that rows stay
             // full when pictures are left out.
             writer.WritePictureCell(name, outcome_.cells + 1, lThumbSize);
@@ -164,10 +199,15 @@ RunEnd GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter&
     return RunEnd::Done;
 }
 
-bool GalleryRun::MakeThumbnail(const std::string& strPicturePath,
-                               const std::string& strThumbFolder) {
+bool GalleryRun::MakeThumbnail(const std::string& strPicturePath, const std::string& strThumbFolder,
+                               ThumbnailsAhead& ahead) {
+    const auto make = [&] {
+        const bool bThumbMode = inputs_.AllSelected();
+        ahead.Announce(bThumbMode, lThumbSize);
+        thumbnails_.Get_Thrumbal(strPicturePath, strThumbFolder, bThumbMode, lThumbSize);
+    };
     if (!inputs_.KeepGoing()) {
-        thumbnails_.Get_Thrumbal(strPicturePath, strThumbFolder, inputs_.AllSelected(), lThumbSize);
+        make();
         return true;
     }
     // Keeping going: a picture that cannot be made into a thumbnail is
@@ -177,7 +217,7 @@ bool GalleryRun::MakeThumbnail(const std::string& strPicturePath,
     // first, so that a picture whose thumbnail "New" kept, but which cannot
     // be read, is left out too rather than breaking off its cell.
     try {
-        thumbnails_.Get_Thrumbal(strPicturePath, strThumbFolder, inputs_.AllSelected(), lThumbSize);
+        make();
         if (inputs_.ViewerCheck() == CheckValue::Checked) {
             std::int32_t lWidth = 0;
             std::int32_t lHeight = 0;

@@ -20,6 +20,8 @@ namespace fotolane::gallery {
 // closes the page (keeping what was written), restores the window and then
 // shows "Errore : " and the failure's description. How the run ended, and
 // what it warned about on the way, is kept as its outcome.
+class ThumbnailsAhead;
+
 class GalleryRun {
   public:
     GalleryRun(IGalleryInputs& inputs, IGalleryView& view, IThumbnailMaker& thumbnails);
@@ -46,7 +48,8 @@ class GalleryRun {
     RunEnd RunSteps(const std::string& strPictureFolder, TextFileWriter& page);
     std::int32_t ListPictures(const std::string& strPictureFolder);
     std::string NextFileName();
-    bool MakeThumbnail(const std::string& strPicturePath, const std::string& strThumbFolder);
+    bool MakeThumbnail(const std::string& strPicturePath, const std::string& strThumbFolder,
+                       ThumbnailsAhead& ahead);
     // The fault of making the folder, which the run looks at only when no
     // folder is there afterwards.
     static std::optional<Fault> MakeThumbnailFolder(const std::string& strPath);

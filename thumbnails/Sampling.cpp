@@ -91,6 +91,22 @@ SampledExtent SampleNearest(std::span<const std::uint8_t> source, const RowLayou
     return reached;
 }
 
+std::vector<std::int32_t> WalkPositions(std::int32_t sourceLength, float step,
+                                        std::int32_t thumbLength) {
+    const double last = static_cast<double>(sourceLength) - 1.0;
+    std::vector<std::int32_t> positions;
+    float at = 0.0f;
+    for (std::int32_t taken = 0; static_cast<double>(at) <= last && taken < thumbLength; ++taken) {
+        const auto position = static_cast<std::int32_t>(RoundHalfEven(static_cast<double>(at)));
+        if (positions.empty() || positions.back() != position) positions.push_back(position);
+        // A step lost in the rounding of a large position never moves on:
+        // the walk stays at this position to the end.
+        if (at + step == at) break;
+        at = at + step;
+    }
+    return positions;
+}
+
 void FillUnreached(std::span<std::uint8_t> thumb, const RowLayout& thumbLayout,
                    SampledExtent reached) {
     const std::int32_t rows = std::min(reached.rows, thumbLayout.height);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace fotolane::thumbnails {
 
@@ -55,6 +56,13 @@ struct SampledExtent {
 SampledExtent SampleNearest(std::span<const std::uint8_t> source, const RowLayout& sourceLayout,
                             float stepX, float stepY, std::span<std::uint8_t> thumb,
                             const RowLayout& thumbLayout);
+
+// The source columns (or rows) that SampleNearest reads along a source
+// side of `sourceLength` pixels with this step for a thumbnail side of
+// `thumbLength`: the same positions in the same arithmetic, ascending, each
+// once.
+std::vector<std::int32_t> WalkPositions(std::int32_t sourceLength, float step,
+                                        std::int32_t thumbLength);
 
 // Gives the thumbnail pixels that the walk did not reach the colour of the
 // nearest pixel it wrote: columns right of the reached ones repeat the last

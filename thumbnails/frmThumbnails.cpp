@@ -1,7 +1,10 @@
 #include "thumbnails/frmThumbnails.h"
 
+#include <exception>
 #include <new>
+#include <optional>
 #include <span>
+#include <utility>
 
 #include "gallery/ModThumbnails.h"
 #include "imaging/cDIBSection.h"
@@ -11,7 +14,6 @@
 #include "platform/core/Numbers.h"
 #include "platform/files/FileSystem.h"
 #include "platform/ui/UserInterface.h"
-#include "thumbnails/Sampling.h"
 
 namespace fotolane::thumbnails {
 namespace {
@@ -38,12 +40,13 @@ std::span<std::uint8_t> BytesOf(const PixelRows& rows) {
 
 }  // namespace
 
-frmThumbnails::frmThumbnails() {
+frmThumbnails::frmThumbnails(int workers) {
     gdi::BITMAPINFOHEADER& header = BitmapHeader.bmiHeader;
     header.biSize = sizeof(gdi::BITMAPINFOHEADER);
     header.biPlanes = 1;
     header.biBitCount = 24;
     header.biCompression = gdi::BI_RGB;
+    if (workers > 1) pipeline_ = std::make_unique<ThumbnailPipeline>(workers);
 }
 
 void frmThumbnails::Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
@@ -53,18 +56,42 @@ void frmThumbnails::Get_SizePicture(const std::string& strFileName, std::int32_t
     DimY = size.height;
 }
 
-void frmThumbnails::Get_Thrumbal(const std::string& strFileName, const std::string& strNewPath,
-                                 bool bThumbMode, std::int32_t& lSize) {
+std::string frmThumbnails::ThumbnailFileName(const std::string& strFileName,
+                                             const std::string& strNewPath) {
     std::string strPath = strFileName;
     bool bExtensionFound = false;
-    const std::string strThumbFile =
-        strNewPath + gallery::ModThumbnails::SplitFileName(strPath, bExtensionFound) + ".jpg";
-    if (!bThumbMode && FileExists(strThumbFile)) return;
+    return strNewPath + gallery::ModThumbnails::SplitFileName(strPath, bExtensionFound) + ".jpg";
+}
+
+void frmThumbnails::ExpectPictures(const std::vector<std::string>& strFileNames,
+                                   const std::string& strNewPath, bool bThumbMode,
+                                   std::int32_t lSize) {
+    if (!pipeline_) return;
+    try {
+        std::vector<ThumbnailJob> jobs;
+        jobs.reserve(strFileNames.size());
+        for (const std::string& strFileName : strFileNames) {
+            jobs.push_back(
+                {strFileName, ThumbnailFileName(strFileName, strNewPath), bThumbMode, lSize});
+        }
+        pipeline_->Expect(std::move(jobs));
+    } catch (...) {
+        // Without work ahead every thumbnail is made in its call.
+    }
+}
+
+void frmThumbnails::Get_Thrumbal(const std::string& strFileName, const std::string& strNewPath,
+                                 bool bThumbMode, std::int32_t& lSize) {
+    const std::string strThumbFile = ThumbnailFileName(strFileName, strNewPath);
+    if (!bThumbMode && FileExists(strThumbFile)) {
+        if (pipeline_) pipeline_->Pass({strFileName, strThumbFile, bThumbMode, lSize});
+        return;
+    }
 
     // One buffer per thumbnail; it releases its platform objects on every
     // way out of this call, faults included.
     imaging::cDIBSection cDib;
-    SampleThumbnail(strFileName, lSize);
+    SampleThumbnail(strFileName, strThumbFile, bThumbMode, lSize);
     AboutPicture(strFileName, [&] {
         ShowThumbBits();
         Picture2.PictureFromImage();
@@ -86,66 +113,34 @@ bool frmThumbnails::FileExists(const std::string& strPath) {
     }
 }
 
-// Decodes the picture and samples its thumbnail into ThumbBits. Every member
-// it uses is set afresh, so what it leaves depends on the file and the size
-// alone.
-void frmThumbnails::SampleThumbnail(const std::string& strFileName, std::int32_t lSize) {
-    // The last thumbnail's memory goes first, so that two decoded pictures
-    // never take memory at the same time.
-    Picture1.Clear();
-    SourceBits = PixelRows();
+// Decodes the picture and samples its thumbnail into ThumbBits: taken from
+// the workers when they made it ahead, made here otherwise.
+void frmThumbnails::SampleThumbnail(const std::string& strFileName, const std::string& strThumbFile,
+                                    bool bThumbMode, std::int32_t lSize) {
     ThumbBits = PixelRows();
-
-    AboutPicture(strFileName, [&] {
-        Picture1.ShowPicture(gdi::PictureFromPixelRows(picture::DecodePicture(strFileName)));
-        ReadSourceSize();
-        GrabSourceBits();
-    });
-    // Its one fault, lSize 0, is about the size asked for, not the picture.
-    const ThumbnailSize size = ThumbnailSizeFor(SourceWidth, SourceHeight, lSize);
-    ThumbWidth = size.width;
-    ThumbHeight = size.height;
-    AboutPicture(strFileName, [&] { ScaleBits(); });
-}
-
-void frmThumbnails::ReadSourceSize() {
-    SourceWidth = Picture1.ScaleWidth();
-    SourceHeight = Picture1.ScaleHeight();
-    BitmapHeader.bmiHeader.biWidth = SourceWidth;
-    BitmapHeader.bmiHeader.biHeight = SourceHeight;
-    SourceScanWidth = StrideOf24BitRow(SourceWidth);
-}
-
-// The source surface's content is the decoded picture in the very layout of
-// SourceBits: it is taken over as it is rather than copied, which would
-// double the memory of a large picture. The surface is empty afterwards.
-void frmThumbnails::GrabSourceBits() {
-    SourceBits = gdi::PixelRowsFromPicture(Picture1.TakeImage());
-    // Black rows in place of the picture would pass for a thumbnail.
-    if (SourceBits.width != SourceWidth || SourceBits.height != SourceHeight ||
-        SourceBits.stride != SourceScanWidth) {
-        throw Fault("Could not read the picture's pixels");
+    if (pipeline_) {
+        std::optional<SampledThumbnail> ahead =
+            pipeline_->Take({strFileName, strThumbFile, bThumbMode, lSize});
+        if (ahead && ahead->fault) std::rethrow_exception(ahead->fault);
+        if (ahead && !ahead->skipped) {
+            ThumbBits = std::move(ahead->ThumbBits);
+            ThumbWidth = ahead->ThumbWidth;
+            ThumbHeight = ahead->ThumbHeight;
+            return;
+        }
     }
+    sampler_.SampleThumbnail(strFileName, lSize);
+    ThumbBits = std::move(sampler_.ThumbBits);
+    ThumbWidth = sampler_.ThumbWidth;
+    ThumbHeight = sampler_.ThumbHeight;
 }
 
-void frmThumbnails::ScaleBits() {
-    const float StepX = SamplingStep(SourceWidth, ThumbWidth);
-    const float StepY = SamplingStep(SourceHeight, ThumbHeight);
-    // No array has a negative length.
-    if (ThumbWidth < 0 || ThumbHeight < 0) throw Fault::SubscriptOutOfRange();
-    ThumbBits = AllocatePixelRows(ThumbWidth, ThumbHeight);
+// Draws ThumbBits onto the preview surface, sized so that its drawable area
+// is exactly the thumbnail.
+void frmThumbnails::ShowThumbBits() {
     BitmapHeader.bmiHeader.biWidth = ThumbWidth;
     BitmapHeader.bmiHeader.biHeight = ThumbHeight;
     Picture2.Resize(CheckedAdd(ThumbWidth, 2), CheckedAdd(ThumbHeight, 2));
-
-    const RowLayout thumbLayout{ThumbWidth, ThumbHeight, ThumbBits.stride};
-    const SampledExtent reached =
-        SampleNearest(BytesOf(SourceBits), RowLayout{SourceWidth, SourceHeight, SourceScanWidth},
-                      StepX, StepY, BytesOf(ThumbBits), thumbLayout);
-    FillUnreached(BytesOf(ThumbBits), thumbLayout, reached);
-}
-
-void frmThumbnails::ShowThumbBits() {
     gdi::StretchDIBits(Picture2.hDC(), 0, 0, ThumbWidth, ThumbHeight, 0, 0, ThumbWidth, ThumbHeight,
                        BytesOf(ThumbBits), &BitmapHeader, gdi::DIB_RGB_COLORS, gdi::SRCCOPY);
 }

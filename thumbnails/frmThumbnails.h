@@ -1,21 +1,30 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "gallery/GalleryInterfaces.h"
 #include "platform/core/PixelRows.h"
 #include "platform/drawing/Gdi.h"
 #include "thumbnails/PictureBox.h"
+#include "thumbnails/ThumbnailPipeline.h"
+#include "thumbnails/ThumbnailSampler.h"
 
 namespace fotolane::thumbnails {
 
 // The thumbnail maker: turns one picture file into one JPEG thumbnail file
-// (decode, read the pixels, work out the size, point-sample, write at
-// quality 80) and tells a picture's size in pixels. A plain object that owns
-// two off-screen surfaces, the source surface Picture1 and the preview
-// surface Picture2, and the two pixel arrays of the last thumbnail, which
-// stay until the next thumbnail or the end of the object.
+// (decode, work out the size, point-sample, write at quality 80) and tells a
+// picture's size in pixels. A plain object that owns the preview surface
+// Picture2 and the pixel rows of the last thumbnail, which stay until the
+// next thumbnail or the end of the object.
+//
+// With more than one worker, the pictures that the run announces
+// (ExpectPictures) are decoded and sampled ahead on worker threads; each
+// thumbnail is still drawn, written and reported here, on the caller's
+// thread, when the run asks for it, so that files, messages and faults come
+// exactly as with one worker.
 //
 // Faults go to the caller, each naming the picture: a missing or undecodable
 // picture, sizes beyond the signed 32-bit range ("Overflow"), memory that
@@ -25,7 +34,8 @@ namespace fotolane::thumbnails {
 // returns normally.
 class frmThumbnails final : public gallery::IThumbnailMaker {
   public:
-    frmThumbnails();
+    // `workers` threads sample ahead; 1 makes every thumbnail in the call.
+    explicit frmThumbnails(int workers = 1);
 
     // The picture's width and height in pixels, as browsers show it, read
     // from its header alone.
@@ -39,29 +49,29 @@ class frmThumbnails final : public gallery::IThumbnailMaker {
     void Get_Thrumbal(const std::string& strFileName, const std::string& strNewPath,
                       bool bThumbMode, std::int32_t& lSize) override;
 
+    void ExpectPictures(const std::vector<std::string>& strFileNames, const std::string& strNewPath,
+                        bool bThumbMode, std::int32_t lSize) override;
+
   private:
     static bool FileExists(const std::string& strPath);
-    void SampleThumbnail(const std::string& strFileName, std::int32_t lSize);
-    void ReadSourceSize();
-    void GrabSourceBits();
-    void ScaleBits();
+    static std::string ThumbnailFileName(const std::string& strFileName,
+                                         const std::string& strNewPath);
+    void SampleThumbnail(const std::string& strFileName, const std::string& strThumbFile,
+                         bool bThumbMode, std::int32_t lSize);
     void ShowThumbBits();
 
-    // Describes the rows read or drawn: 24-bit, bottom-up (positive height),
-    // no colour table. Width and height are set per step.
+    // Describes the rows drawn: 24-bit, bottom-up (positive height), no
+    // colour table.
     gdi::BITMAPINFO BitmapHeader{};
-    // Bottom-up B, G, R rows of the source picture and of the thumbnail,
-    // each row padded with zero bytes to a multiple of 4.
-    PixelRows SourceBits;
+    // Bottom-up B, G, R rows of the thumbnail, each row padded with zero
+    // bytes to a multiple of 4.
     PixelRows ThumbBits;
-    std::int32_t SourceWidth = 0;
-    std::int32_t SourceHeight = 0;
-    std::int32_t SourceScanWidth = 0;  // bytes per source row
     std::int32_t ThumbWidth = 0;
     std::int32_t ThumbHeight = 0;
 
-    PictureBox Picture1;     // the decoded picture at its natural size
-    PictureBox Picture2{1};  // the thumbnail, inside a one-pixel frame
+    ThumbnailSampler sampler_;                     // for thumbnails made in the call
+    std::unique_ptr<ThumbnailPipeline> pipeline_;  // with more than one worker
+    PictureBox Picture2{1};                        // the thumbnail, inside a one-pixel frame
 };
 
 }  // namespace fotolane::thumbnails

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <algorithm>
+#include <thread>
 #include <tuple>
 
 namespace fotolane::batch {
@@ -76,10 +77,11 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
     const QCommandLineOption quiet({"q", "quiet"}, {});
     // The album page: the flag is read now, the page comes with its writer.
     const QCommandLineOption index({"i", "index"}, {});
+    const QCommandLineOption jobs({"j", "jobs"}, {}, "N");
 
     QCommandLineParser parser;
     parser.addOptions({help, version, perRow, size, newOnly, update, noViewer, title, keepGoing,
-                       recursive, quiet, index});
+                       recursive, quiet, index, jobs});
     QStringList list{"fotolane-gallery"};  // parse() skips the program's name
     for (const std::string& argument : arguments) list << FromBytes(argument);
     // Help and version win over everything else, wrong usage included.
@@ -118,6 +120,14 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
     settings.recursive = parser.isSet(recursive);
     settings.quiet = parser.isSet(quiet);
     settings.index = parser.isSet(index);
+    if (parser.isSet(jobs)) {
+        const std::string text = ToBytes(parser.value(jobs));
+        settings.jobs = WindowNumber(text);
+        if (settings.jobs == 0) {
+            return UsageError("option '--jobs' takes a whole number from 1 to " +
+                              std::to_string(kLargestNumber) + ", not '" + text + "'");
+        }
+    }
 
     const QStringList folders = parser.positionalArguments();
     if (folders.isEmpty()) return UsageError("no folder given");
@@ -126,6 +136,12 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
     }
     settings.folder = ToBytes(folders[0]);
     return parsed;
+}
+
+int WorkersFor(int jobs) {
+    if (jobs > 0) return jobs;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int>(std::min(cores, 64u)) : 1;
 }
 
 std::string UsageText() {
@@ -153,6 +169,8 @@ std::string UsageText() {
            "                    Thumbnails@2x and previews of large pictures in Previews;\n"
            "                    with --recursive the albums link to each other\n"
            "  -q, --quiet       no progress line and no closing line\n"
+           "  -j, --jobs N      thumbnails made at once, on as many threads, 1 to 999\n"
+           "                    (default: the number of cores); the gallery is the same\n"
            "  -h, --help        show this text\n"
            "  -V, --version     show the version\n"
            "\n"

@@ -21,7 +21,11 @@ struct BatchSettings {
     bool recursive = false;  // also every folder below `folder`
     bool quiet = false;      // no progress, no closing line
     bool index = false;      // also the album, index.html
+    int jobs = 0;            // thumbnails made at once; 0: one per core
 };
+
+// The number of worker threads for `jobs` (0: the number of cores).
+int WorkersFor(int jobs);
 
 struct ParsedArguments {
     enum class Action { Run, Help, Version, UsageError };

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "gallery/GalleryInterfaces.h"
 
@@ -22,6 +23,11 @@ class BatchThumbnails final : public gallery::IThumbnailMaker {
                       bool bThumbMode, std::int32_t& lSize) override;
     void Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
                          std::int32_t& DimY) override;
+    // Passed on: the maker may work ahead.
+    void ExpectPictures(const std::vector<std::string>& strFileNames, const std::string& strNewPath,
+                        bool bThumbMode, std::int32_t lSize) override {
+        maker_.ExpectPictures(strFileNames, strNewPath, bThumbMode, lSize);
+    }
 
     // Thumbnails the maker was asked to make and that it returned from (a
     // write it warned about included), and existing ones kept.

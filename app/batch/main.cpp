@@ -4,13 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/BatchArguments.h"
 #include "app/batch/BatchGallery.h"
+#include "platform/core/ProcessMemory.h"
 #include "thumbnails/AlbumImages.h"
 #include "thumbnails/frmThumbnails.h"
 
 int main(int argc, char** argv) {
+    fotolane::KeepFreedMemoryForReuse();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    fotolane::thumbnails::frmThumbnails thumbnails;
+    // The thumbnail maker needs the number of workers before the run.
+    const fotolane::batch::ParsedArguments parsed = fotolane::batch::ParseArguments(arguments);
+    fotolane::thumbnails::frmThumbnails thumbnails(
+        fotolane::batch::WorkersFor(parsed.settings.jobs));
     fotolane::thumbnails::AlbumImages album;
     return fotolane::batch::BatchMain(arguments, {thumbnails, &album}, std::cout, std::cerr,
                                       ::isatty(STDERR_FILENO) == 1);

@@ -186,29 +186,48 @@ bool ReadJpegSize(Bytes bytes, PictureSize& stored) {
 }
 
 PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
+    PixelRows rows;
+    DecodeJpegInto(bytes, path, rows);
+    return rows;
+}
+
+JpegCheck CheckJpeg(Bytes bytes, const std::string& path) {
     const TurboJpegHandle handle = NewDecompressor();
     JpegHeader header;
     if (!ReadHeader(handle.get(), bytes, header)) throw Fault::InvalidPicture(path);
-    const Orientation orientation = ReadExifOrientation(bytes);
+    JpegCheck check;
+    check.orientation = ReadExifOrientation(bytes);
     // Both the decoded and the turned rows must pass before either exists.
     CheckPictureSize(header.size, path);
-    CheckPictureSize(OrientedSize(header.size, orientation), path);
+    CheckPictureSize(OrientedSize(header.size, check.orientation), path);
     JpegFrame frame;
     if (!ReadJpegFrame(bytes, frame)) throw Fault::InvalidPicture(path);
     const JpegScans walk = WalkJpegScans(bytes, kMostScans);
     const int scans = walk.count;
     if (scans > MostScans(frame)) throw Fault::InvalidPicture(path);
     // The header was read whole, so the cut comes after it.
-    bytes = bytes.first(walk.soundLength);
+    check.bytes = bytes.first(walk.soundLength);
+    check.size = header.size;
+    check.cmyk = header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK;
+    check.coefficientBytes = frame.blocks * 128;
+    check.buffered = frame.progressive || scans > 1;
+    return check;
+}
+
+void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
+    const JpegCheck check = CheckJpeg(bytes, path);
+    const Orientation orientation = check.orientation;
+    bytes = check.bytes;
+    const TurboJpegHandle handle = NewDecompressor();
 
     // Besides the rows: libjpeg keeps every coefficient of a file of several
     // scans (64 of 2 bytes a block), CMYK is decoded into a buffer of its own
     // (4 bytes a pixel), and a quarter turn makes new rows once those are
     // gone. All of it is drawn from the budget before any of it exists.
-    const bool cmyk = header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK;
-    const std::size_t during = (frame.progressive || scans > 1 ? frame.blocks * 128 : 0) +
-                               (cmyk ? 4 * RowBytes(header.size) / 3 : 0);
-    const std::size_t after = SwapsWidthAndHeight(orientation) ? RowBytes(header.size) : 0;
+    const bool cmyk = check.cmyk;
+    const std::size_t during =
+        (check.buffered ? check.coefficientBytes : 0) + (cmyk ? 4 * RowBytes(check.size) / 3 : 0);
+    const std::size_t after = SwapsWidthAndHeight(orientation) ? RowBytes(check.size) : 0;
     PictureMemory working(std::max(during, after));
 
     // Rows decoded top-down and read bottom-up show the picture mirrored top
@@ -221,7 +240,7 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
                                                           : Orientation::Upright;
     }
 
-    PixelRows rows = AllocatePixelRows(header.size.width, header.size.height);
+    ReshapePixelRows(rows, check.size.width, check.size.height);
     if (cmyk) {
         DecodeCmyk(handle.get(), bytes, flags, rows, path);
     } else {
@@ -232,7 +251,7 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path) {
         CheckDecodeResult(handle.get(), result, path);
     }
     working = PictureMemory();
-    return ApplyOrientation(std::move(rows), left_to_do);
+    if (left_to_do != Orientation::Upright) rows = ApplyOrientation(std::move(rows), left_to_do);
 }
 
 }  // namespace fotolane::picture::detail

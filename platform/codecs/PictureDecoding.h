@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/codecs/PictureDecoder.h"
+#include "platform/codecs/SamplingDecoder.h"
 #include "platform/core/PixelRows.h"
 
 namespace fotolane::picture::detail {
@@ -40,6 +41,9 @@ void CheckPictureSize(PictureSize size, const std::string& path);
 // JPEG through TurboJPEG. ReadJpegSize returns false when the header is not
 // complete within `bytes` (the caller may retry with more of the file).
 PixelRows DecodeJpeg(Bytes bytes, const std::string& path);
+// The same into `rows`, which take the shown size and keep their memory
+// when it suffices.
+void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows);
 bool ReadJpegSize(Bytes bytes, PictureSize& stored);
 
 // GIF: the first frame on a canvas of the logical screen widened to hold it,
@@ -51,6 +55,9 @@ bool ReadGifSize(Bytes bytes, PictureSize& size);
 
 // Windows bitmaps through Qt's image reader.
 PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& path);
+// The same into `rows`; `sampled` tells the pixels that are needed.
+void DecodeWithQtInto(Bytes bytes, PictureFormat format, const std::string& path,
+                      const SampledPixels* sampled, PixelRows& rows);
 PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::string& path);
 
 // EXIF orientation: how the stored pixels are to be turned or mirrored to
@@ -78,10 +85,49 @@ Orientation ReadExifOrientation(Bytes jpeg);
 PictureSize OrientedSize(PictureSize stored, Orientation orientation);
 PixelRows ApplyOrientation(PixelRows stored, Orientation orientation);
 
+// The checks DecodeJpeg makes before it decodes, with their faults, and what
+// they found: the bytes to decode (any garbage after the last sound scan cut
+// off), the stored size, the orientation, and the coefficients' memory.
+struct JpegCheck {
+    Bytes bytes;
+    PictureSize size{0, 0};
+    Orientation orientation = Orientation::Upright;
+    bool cmyk = false;
+    bool buffered = false;  // progressive or several scans: all coefficients kept
+    std::size_t coefficientBytes = 0;
+};
+JpegCheck CheckJpeg(Bytes bytes, const std::string& path);
+
 // The EXIF DateTimeOriginal of a JPEG's first segments, and the check and
 // reshaping of its text ("2004:06:12 14:03:05" to "2004-06-12T14:03:05";
 // empty for anything else, an all-zero date included).
 std::string ReadDateTaken(Bytes jpeg);
 std::string DateTakenFromExif(std::string_view value);
+
+// Reconstructs only the sampled pixels of a JPEG from its DCT coefficients
+// (see SamplingDecoder), holding libjpeg's decoder from one picture to the
+// next.
+class SparseJpegDecoder {
+  public:
+    // `always`: whenever the file allows it, however dense the samples.
+    explicit SparseJpegDecoder(bool always);
+    SparseJpegDecoder(const SparseJpegDecoder&) = delete;
+    SparseJpegDecoder& operator=(const SparseJpegDecoder&) = delete;
+    ~SparseJpegDecoder();
+
+    // Writes the sampled pixels of the JPEG into `rows`, shaped to the
+    // shown size, and returns true; returns false, having written nothing,
+    // when a whole decode is the better way: a colour space or chroma
+    // layout it does not reconstruct, samples too dense to gain anything,
+    // or any warning or error of libjpeg (the whole decode then gives the
+    // picture or the fault).
+    // `check` is what CheckJpeg found of the file; its coefficients' memory
+    // is drawn from the picture memory budget while they exist.
+    bool Decode(const JpegCheck& check, const SampledPixels& sampled, PixelRows& rows);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace fotolane::picture::detail

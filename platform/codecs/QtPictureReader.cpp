@@ -259,6 +259,13 @@ PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::stri
     return size;
 }
 
+void DecodeWithQtInto(Bytes bytes, PictureFormat format, const std::string& path,
+                      const SampledPixels* /*sampled*/, PixelRows& rows) {
+    // Qt decodes the whole picture in any case; its rows are taken as they are.
+    rows = PixelRows();
+    rows = DecodeWithQt(bytes, format, path);
+}
+
 PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& path) {
     std::vector<std::uint8_t> copy = WidenedBitmapHeader(bytes);
     if (!copy.empty()) bytes = copy;

@@ -31,7 +31,8 @@ std::size_t RoundUpToHugePage(std::size_t bytes) {
 }
 
 // Fresh anonymous memory reads as zeros. Null when the system refuses it.
-std::uint8_t* MapZeroedBlock(std::size_t bytes, std::size_t& mappedBytes) {
+// Without huge pages, only the pages written take memory.
+std::uint8_t* MapZeroedBlock(std::size_t bytes, std::size_t& mappedBytes, bool hugePages) {
     const std::size_t length = RoundUpToHugePage(bytes);
     // One huge page more than needed, so that an aligned start lies inside.
     void* mapping = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
@@ -44,7 +45,7 @@ std::uint8_t* MapZeroedBlock(std::size_t bytes, std::size_t& mappedBytes) {
     if (head > 0) ::munmap(first, head);
     if (kHugePage - head > 0) ::munmap(start + length, kHugePage - head);
     // Only a hint: without huge pages the block works all the same.
-    ::madvise(start, length, MADV_HUGEPAGE);
+    if (hugePages) ::madvise(start, length, MADV_HUGEPAGE);
     mappedBytes = length;
     return start;
 }
@@ -64,7 +65,9 @@ std::int32_t StrideOf24BitRow(std::int32_t width) {
     return CheckedAdd(CheckedMul(width, 3), 3) & ~3;
 }
 
-PixelRows AllocatePixelRows(std::int32_t width, std::int32_t height) {
+namespace {
+
+PixelRows Allocate(std::int32_t width, std::int32_t height, bool hugePages) {
     PixelRows rows;
     if (width <= 0 || height <= 0) return rows;
     const std::int32_t stride = StrideOf24BitRow(width);
@@ -72,7 +75,7 @@ PixelRows AllocatePixelRows(std::int32_t width, std::int32_t height) {
     PictureMemory drawn(size);
     if (size >= kOwnBlockFrom) {
         std::size_t mappedBytes = 0;
-        std::uint8_t* const bits = MapZeroedBlock(size, mappedBytes);
+        std::uint8_t* const bits = MapZeroedBlock(size, mappedBytes, hugePages);
         if (bits == nullptr) throw Fault::OutOfMemory();
         rows.bits = std::unique_ptr<std::uint8_t[], PixelRowsDeleter>(
             bits, PixelRowsDeleter{mappedBytes, 0});
@@ -87,7 +90,34 @@ PixelRows AllocatePixelRows(std::int32_t width, std::int32_t height) {
     rows.width = width;
     rows.height = height;
     rows.stride = stride;
+    rows.capacity = size;
     return rows;
+}
+
+}  // namespace
+
+PixelRows AllocatePixelRows(std::int32_t width, std::int32_t height) {
+    return Allocate(width, height, true);
+}
+
+void ReshapePixelRows(PixelRows& rows, std::int32_t width, std::int32_t height) {
+    if (width <= 0 || height <= 0) {
+        rows = PixelRows();
+        return;
+    }
+    const std::int32_t stride = StrideOf24BitRow(width);
+    const auto size = static_cast<std::size_t>(CheckedMul(stride, height));
+    if (!rows.bits || size > rows.capacity) {
+        // The old block goes first, so that both never take memory at once.
+        rows = PixelRows();
+        // Reused rows pay their page faults once; in small pages, rows of
+        // which only the sampled pixels are written take only those pages.
+        rows = Allocate(width, height, false);
+        return;
+    }
+    rows.width = width;
+    rows.height = height;
+    rows.stride = stride;
 }
 
 }  // namespace fotolane

@@ -63,6 +63,12 @@ TEST(BatchArguments, ReadsEveryOptionInBothSpellings) {
     // After "--" a name that starts with "-" is the folder.
     EXPECT_EQ(Parse({"--", "-odd"}).settings.folder, "-odd");
     EXPECT_EQ(Parse({"--size", "90", "--size", "100", "p"}).settings.size, "100");
+    // Workers: one per core unless told.
+    EXPECT_EQ(Parse({"pics"}).settings.jobs, 0);
+    EXPECT_EQ(Parse({"-j3", "pics"}).settings.jobs, 3);
+    EXPECT_EQ(Parse({"--jobs", "1", "pics"}).settings.jobs, 1);
+    EXPECT_EQ(WorkersFor(2), 2);
+    EXPECT_GE(WorkersFor(0), 1);
 }
 
 TEST(BatchArguments, HelpAndVersionWinOverEverythingElse) {
@@ -91,6 +97,8 @@ TEST(BatchArguments, RejectsWhatTheWindowCouldNotHold) {
         {"--size", "1000", "pics"},
         {"--per-row=-3", "pics"},
         {"--new=yes", "pics"},
+        {"--jobs", "0", "pics"},
+        {"-j", "many", "pics"},
     };
     for (const auto& arguments : wrong) {
         const ParsedArguments parsed = ParseArguments(arguments);

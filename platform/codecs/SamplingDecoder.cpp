@@ -1,0 +1,72 @@
+#include "platform/codecs/SamplingDecoder.h"
+
+#include <new>
+
+#include "platform/codecs/PictureDecoding.h"
+#include "platform/core/Fault.h"
+
+namespace fotolane::picture {
+
+using detail::PictureFormat;
+
+SamplingDecoder::SamplingDecoder(Sparse sparse)
+    : sparse_(std::make_unique<detail::SparseJpegDecoder>(sparse == Sparse::kWheneverPossible)) {}
+
+SamplingDecoder::~SamplingDecoder() = default;
+
+PictureSize SamplingDecoder::Open(const std::string& path) {
+    path_ = path;
+    bytes_.clear();
+    shown_ = {0, 0};
+    try {
+        bytes_ = detail::ReadPictureFile(path, static_cast<std::size_t>(-1));
+        const PictureFormat format = detail::FormatOfContent(bytes_);
+        format_ = static_cast<int>(format);
+        if (format == PictureFormat::kUnknown) throw Fault::InvalidPicture(path);
+        // The size as DecodePicture gives it, orientation applied, with the
+        // faults of its header.
+        shown_ = ReadPictureSize(path);
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
+    return shown_;
+}
+
+void SamplingDecoder::Decode(const SampledPixels& sampled, PixelRows& rows) {
+    try {
+        DecodeOpened(sampled, rows);
+    } catch (const Fault& fault) {
+        throw fault.Naming(path_);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path_);
+    }
+}
+
+void SamplingDecoder::DecodeOpened(const SampledPixels& sampled, PixelRows& rows) {
+    const auto format = static_cast<PictureFormat>(format_);
+    decodedSparsely_ = false;
+    if (format == PictureFormat::kJpeg) {
+        // The whole decode's checks and faults come first.
+        const detail::JpegCheck check = detail::CheckJpeg(bytes_, path_);
+        decodedSparsely_ = sparse_->Decode(check, sampled, rows);
+        if (!decodedSparsely_) {
+            detail::DecodeJpegInto(bytes_, path_, rows);
+        }
+    } else if (format == PictureFormat::kBitmap) {
+        detail::DecodeWithQtInto(bytes_, format, path_, &sampled, rows);
+    } else if (format == PictureFormat::kGif) {
+        rows = PixelRows();
+        rows = detail::DecodeGif(bytes_, path_);
+    } else {
+        throw Fault::InvalidPicture(path_);
+    }
+    // The header promised this size; a picture of another would be sampled
+    // out of its bounds.
+    if (rows.width != shown_.width || rows.height != shown_.height) {
+        throw Fault::InvalidPicture(path_);
+    }
+}
+
+}  // namespace fotolane::picture

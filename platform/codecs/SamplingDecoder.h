@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/codecs/PictureDecoder.h"
+#include "platform/core/PixelRows.h"
+
+namespace fotolane::picture {
+
+// The pixels of a picture that a nearest-neighbour walk reads: the columns
+// and the rows of the shown picture (EXIF orientation applied), each
+// ascending, each once; the walk reads every column of every row listed.
+struct SampledPixels {
+    std::vector<std::int32_t> columns;
+    std::vector<std::int32_t> rows;
+};
+
+namespace detail {
+class SparseJpegDecoder;
+}
+
+// Decodes pictures one after another for a thumbnailer, doing only the work
+// that the sampled pixels need and keeping its memory from one picture to
+// the next. One object serves one thread; several objects may work at once.
+//
+// A JPEG is entropy-decoded to its DCT coefficients, and only the sampled
+// pixels are reconstructed (inverse DCT at that position, the chroma samples
+// that libjpeg's smooth upsampling weighs, colour conversion), in the same
+// integer arithmetic as libjpeg-turbo's default decode, when that is cheaper
+// than decoding the picture whole; CMYK, unusual chroma layouts and files
+// that make libjpeg warn are decoded whole. Bitmaps and GIFs are decoded
+// whole by Qt and only the sampled rows are converted.
+class SamplingDecoder {
+  public:
+    // When a JPEG's sampled pixels are reconstructed alone: when that is
+    // cheaper than a whole decode, or whenever the file allows it (to
+    // compare the two ways).
+    enum class Sparse { kWhenCheaper, kWheneverPossible };
+
+    explicit SamplingDecoder(Sparse sparse = Sparse::kWhenCheaper);
+    SamplingDecoder(const SamplingDecoder&) = delete;
+    SamplingDecoder& operator=(const SamplingDecoder&) = delete;
+    ~SamplingDecoder();
+
+    // Reads the picture file and its header: the size DecodePicture gives,
+    // with the same faults, each naming the file.
+    PictureSize Open(const std::string& path);
+
+    // Decodes the picture last opened into `rows`, which take its size
+    // (keeping their memory when it suffices): every sampled pixel as
+    // DecodePicture gives it; other pixels may keep what they held. Faults
+    // as DecodePicture's, each naming the file.
+    void Decode(const SampledPixels& sampled, PixelRows& rows);
+
+    // Whether the last Decode reconstructed the sampled pixels alone.
+    bool DecodedSparsely() const { return decodedSparsely_; }
+
+  private:
+    void DecodeOpened(const SampledPixels& sampled, PixelRows& rows);
+
+    std::string path_;
+    std::vector<std::uint8_t> bytes_;
+    int format_ = 0;
+    PictureSize shown_{0, 0};
+    std::unique_ptr<detail::SparseJpegDecoder> sparse_;
+    bool decodedSparsely_ = false;
+};
+
+}  // namespace fotolane::picture

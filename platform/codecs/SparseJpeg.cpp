@@ -1,0 +1,549 @@
+// Only the sampled pixels of a JPEG, reconstructed from its DCT
+// coefficients. libjpeg entropy-decodes the whole file
+// (jpeg_read_coefficients: that part cannot be skipped); every sampled pixel
+// then costs one inverse DCT at its position for each sample it needs, where
+// a whole decode does the inverse DCT, the upsampling and the colour
+// conversion of every pixel. The arithmetic is libjpeg-turbo's own for its
+// default decode (the accurate integer inverse DCT, smooth "fancy" chroma
+// upsampling, its fixed-point YCbCr conversion), so the pixels come out as
+// a whole decode gives them.
+
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h needs FILE
+
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "platform/codecs/PictureDecoding.h"
+#include "platform/core/Fault.h"
+#include "platform/core/MemoryBudget.h"
+
+namespace fotolane::picture::detail {
+
+namespace {
+
+// ---- The accurate integer inverse DCT, one position at a time ----
+//
+// libjpeg's accurate inverse DCT transforms the columns of a block, rounds
+// each result to 2 bits more than the sample (a right shift by 11 with
+// rounding), transforms the rows and rounds again (a shift by 18). Between
+// the roundings everything is integer multiplications by 13-bit constants
+// and additions: each 1-D output n is exactly sum_k W[n][k] * in[k] before
+// its rounding, with W the transform's effective integer weights, found here
+// by passing unit vectors through the butterfly.
+
+constexpr int kConstBits = 13;
+constexpr int kPass1Bits = 2;
+
+using Weights = std::array<std::array<std::int64_t, 8>, 8>;  // [output n][input k]
+
+// The 1-D butterfly of the accurate integer inverse DCT (Loeffler, Ligtenberg
+// and Moschytz), without its final rounding.
+constexpr std::array<std::int64_t, 8> Butterfly(const std::array<std::int64_t, 8>& in) {
+    // The even part.
+    std::int64_t z2 = in[2];
+    std::int64_t z3 = in[6];
+    std::int64_t z1 = (z2 + z3) * 4433;          // 0.541196100
+    const std::int64_t tmp2 = z1 + z3 * -15137;  // 1.847759065
+    const std::int64_t tmp3 = z1 + z2 * 6270;    // 0.765366865
+    z2 = in[0];
+    z3 = in[4];
+    const std::int64_t tmp0 = (z2 + z3) * (std::int64_t{1} << kConstBits);
+    const std::int64_t tmp1 = (z2 - z3) * (std::int64_t{1} << kConstBits);
+    const std::int64_t tmp10 = tmp0 + tmp3;
+    const std::int64_t tmp13 = tmp0 - tmp3;
+    const std::int64_t tmp11 = tmp1 + tmp2;
+    const std::int64_t tmp12 = tmp1 - tmp2;
+
+    // The odd part.
+    std::int64_t t0 = in[7];
+    std::int64_t t1 = in[5];
+    std::int64_t t2 = in[3];
+    std::int64_t t3 = in[1];
+    z1 = t0 + t3;
+    z2 = t1 + t2;
+    z3 = t0 + t2;
+    std::int64_t z4 = t1 + t3;
+    const std::int64_t z5 = (z3 + z4) * 9633;  // 1.175875602
+    t0 *= 2446;                                // 0.298631336
+    t1 *= 16819;                               // 2.053119869
+    t2 *= 25172;                               // 3.072711026
+    t3 *= 12299;                               // 1.501321110
+    z1 *= -7373;                               // 0.899976223
+    z2 *= -20995;                              // 2.562915447
+    z3 *= -16069;                              // 1.961570560
+    z4 *= -3196;                               // 0.390180644
+    z3 += z5;
+    z4 += z5;
+    t0 += z1 + z3;
+    t1 += z2 + z4;
+    t2 += z2 + z3;
+    t3 += z1 + z4;
+
+    return {tmp10 + t3, tmp11 + t2, tmp12 + t1, tmp13 + t0,
+            tmp13 - t0, tmp12 - t1, tmp11 - t2, tmp10 - t3};
+}
+
+constexpr Weights MakeWeights() {
+    Weights weights{};
+    for (std::size_t k = 0; k < 8; ++k) {
+        std::array<std::int64_t, 8> unit{};
+        unit[k] = 1;
+        const std::array<std::int64_t, 8> out = Butterfly(unit);
+        for (std::size_t n = 0; n < 8; ++n) weights[n][k] = out[n];
+    }
+    return weights;
+}
+
+constexpr Weights kWeights = MakeWeights();
+
+// libjpeg's table that turns an inverse DCT result (centred on 0, taken
+// modulo 1024) into a sample: clamped to 0..255 for -512..511, as libjpeg
+// does for anything a valid file gives, and wrapped beyond, as it does for
+// what a damaged one gives.
+std::uint8_t IdctLimit(std::int64_t value) {
+    const int index = static_cast<int>(value & 1023);
+    if (index < 128) return static_cast<std::uint8_t>(index + 128);
+    if (index < 512) return 255;
+    if (index < 896) return 0;
+    return static_cast<std::uint8_t>(index - 896);
+}
+
+// Bit k set when coefficient k (natural order) of the block is not zero.
+std::uint64_t NonzeroMask(const JCOEF* block) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    std::uint64_t mask = 0;
+    for (int row = 0; row < 8; ++row) {
+        const __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row));
+        const __m128i isZero = _mm_cmpeq_epi16(values, zero);
+        const auto zeros =
+            static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(isZero, isZero))) & 0xFFu;
+        mask |= static_cast<std::uint64_t>(~zeros & 0xFFu) << (8 * row);
+    }
+    return mask;
+#else
+    std::uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k) {
+        if (block[k] != 0) mask |= std::uint64_t{1} << k;
+    }
+    return mask;
+#endif
+}
+
+// ---- YCbCr to RGB, in libjpeg's fixed point ----
+
+constexpr int kScaleBits = 16;
+constexpr std::int64_t kHalf = std::int64_t{1} << (kScaleBits - 1);
+
+constexpr std::int64_t Fix(double x) {
+    return static_cast<std::int64_t>(x * (1 << kScaleBits) + 0.5);
+}
+
+struct ColourTables {
+    std::array<int, 256> crToRed{};
+    std::array<int, 256> cbToBlue{};
+    std::array<std::int64_t, 256> crToGreen{};
+    std::array<std::int64_t, 256> cbToGreen{};
+};
+
+constexpr ColourTables MakeColourTables() {
+    ColourTables tables;
+    for (int i = 0; i < 256; ++i) {
+        const std::int64_t x = i - 128;
+        const auto at = static_cast<std::size_t>(i);
+        tables.crToRed[at] = static_cast<int>((Fix(1.40200) * x + kHalf) >> kScaleBits);
+        tables.cbToBlue[at] = static_cast<int>((Fix(1.77200) * x + kHalf) >> kScaleBits);
+        tables.crToGreen[at] = -Fix(0.71414) * x;
+        tables.cbToGreen[at] = -Fix(0.34414) * x + kHalf;
+    }
+    return tables;
+}
+
+constexpr ColourTables kColour = MakeColourTables();
+
+std::uint8_t Clamp(int value) {
+    return static_cast<std::uint8_t>(std::clamp(value, 0, 255));
+}
+
+// How a component's samples become full-size ones, as libjpeg-turbo picks
+// it for its default (smooth) upsampling.
+enum class Upsampling { kNone, kH2V1Smooth, kH1V2Smooth, kH2V2Smooth, kReplicate };
+
+// One row of a block after the column pass of the inverse DCT: the eight
+// column results, rounded as libjpeg keeps them, and which are not zero.
+struct BlockRow {
+    std::array<int, 8> columns{};
+    unsigned used = 0;
+};
+
+// One component of the picture, ready for reconstruction.
+struct Component {
+    Upsampling upsampling = Upsampling::kNone;
+    int factorX = 1;  // full-size pixels per sample, across and down
+    int factorY = 1;
+    std::int32_t width = 0;  // samples across and down (libjpeg's downsampled size)
+    std::int32_t height = 0;
+    std::vector<const JCOEF*> blockRows;  // the first block of every block row
+    // The column weights times the quantisation step, per row position y
+    // within the block: [y][k] for coefficient k in natural order.
+    std::array<std::array<std::int64_t, 64>, 8> columnWeights{};
+
+    const JCOEF* BlockAt(std::int32_t x, std::int32_t y) const {
+        return blockRows[static_cast<std::size_t>(y >> 3)] +
+               static_cast<std::ptrdiff_t>(x >> 3) * 64;
+    }
+
+    // The column pass for row y of the block at (x, y): only the
+    // coefficients that are not zero, most of them in a photograph.
+    BlockRow ColumnPass(std::int32_t x, std::int32_t y) const {
+        const JCOEF* block = BlockAt(x, y);
+        const std::array<std::int64_t, 64>& weights =
+            columnWeights[static_cast<std::size_t>(y & 7)];
+        std::array<std::int64_t, 8> sums{};
+        unsigned used = 0;
+        for (std::uint64_t mask = NonzeroMask(block); mask != 0; mask &= mask - 1) {
+            const int k = std::countr_zero(mask);
+            const auto column = static_cast<std::size_t>(k & 7);
+            sums[column] += weights[static_cast<std::size_t>(k)] * block[k];
+            used |= 1u << column;
+        }
+        BlockRow row;
+        row.used = used;
+        for (unsigned left = used; left != 0; left &= left - 1) {
+            const auto u = static_cast<std::size_t>(std::countr_zero(left));
+            // libjpeg keeps the column results as int.
+            row.columns[u] =
+                static_cast<int>((sums[u] + (std::int64_t{1} << (kConstBits - kPass1Bits - 1))) >>
+                                 (kConstBits - kPass1Bits));
+        }
+        return row;
+    }
+
+    // The row pass: the sample at column x of the block row.
+    static std::uint8_t RowPass(const BlockRow& row, std::int32_t x) {
+        const std::array<std::int64_t, 8>& weights = kWeights[static_cast<std::size_t>(x & 7)];
+        std::int64_t sum = 0;
+        for (unsigned left = row.used; left != 0; left &= left - 1) {
+            const auto u = static_cast<std::size_t>(std::countr_zero(left));
+            sum += weights[u] * row.columns[u];
+        }
+        constexpr int kShift = kConstBits + kPass1Bits + 3;
+        return IdctLimit((sum + (std::int64_t{1} << (kShift - 1))) >> kShift);
+    }
+
+    // The sample at (x, y) of this component, as libjpeg's inverse DCT gives it.
+    std::uint8_t SampleAt(std::int32_t x, std::int32_t y) const {
+        return RowPass(ColumnPass(x, y), x);
+    }
+
+    // The samples at (x0, y) and (x1, y): one column pass when both lie in
+    // one block.
+    void SamplePair(std::int32_t x0, std::int32_t x1, std::int32_t y, int& at0, int& at1) const {
+        const BlockRow row = ColumnPass(x0, y);
+        at0 = RowPass(row, x0);
+        at1 = (x0 >> 3) == (x1 >> 3) ? RowPass(row, x1) : SampleAt(x1, y);
+    }
+
+    // The full-size value at pixel (x, y), upsampled as libjpeg does: the
+    // smooth kinds weigh the nearest sample 3/4 and the next one 1/4 in each
+    // direction, repeating the edge samples beyond the edges.
+    int ValueAt(std::int32_t x, std::int32_t y) const {
+        switch (upsampling) {
+            case Upsampling::kNone:
+                return SampleAt(x, y);
+            case Upsampling::kReplicate:
+                return SampleAt(x / factorX, y / factorY);
+            case Upsampling::kH2V1Smooth: {
+                const std::int32_t near = x >> 1;
+                const bool left = (x & 1) == 0;
+                const std::int32_t far =
+                    left ? std::max(near - 1, 0) : std::min(near + 1, width - 1);
+                int nearSample = 0;
+                int farSample = 0;
+                SamplePair(near, far, y, nearSample, farSample);
+                return (3 * nearSample + farSample + (left ? 1 : 2)) >> 2;
+            }
+            case Upsampling::kH1V2Smooth: {
+                const std::int32_t near = y >> 1;
+                const bool upper = (y & 1) == 0;
+                const std::int32_t far =
+                    upper ? std::max(near - 1, 0) : std::min(near + 1, height - 1);
+                return (3 * SampleAt(x, near) + SampleAt(x, far) + (upper ? 1 : 2)) >> 2;
+            }
+            case Upsampling::kH2V2Smooth: {
+                const std::int32_t nearX = x >> 1;
+                const std::int32_t nearY = y >> 1;
+                const bool left = (x & 1) == 0;
+                const std::int32_t farX =
+                    left ? std::max(nearX - 1, 0) : std::min(nearX + 1, width - 1);
+                const std::int32_t farY =
+                    (y & 1) == 0 ? std::max(nearY - 1, 0) : std::min(nearY + 1, height - 1);
+                int nearNear = 0;
+                int nearFar = 0;
+                int farNear = 0;
+                int farFar = 0;
+                SamplePair(nearX, farX, nearY, nearNear, farNear);
+                SamplePair(nearX, farX, farY, nearFar, farFar);
+                const int nearColumn = 3 * nearNear + nearFar;
+                const int farColumn = 3 * farNear + farFar;
+                return (3 * nearColumn + farColumn + (left ? 8 : 7)) >> 4;
+            }
+        }
+        return 0;
+    }
+};
+
+// The stored pixel that shown pixel (u, v) comes from under an EXIF
+// orientation, for a stored picture of width x height.
+struct StoredAt {
+    std::int32_t x;
+    std::int32_t y;
+};
+
+StoredAt Stored(Orientation orientation, std::int32_t u, std::int32_t v, std::int32_t width,
+                std::int32_t height) {
+    switch (static_cast<int>(orientation)) {
+        case 2:
+            return {width - 1 - u, v};
+        case 3:
+            return {width - 1 - u, height - 1 - v};
+        case 4:
+            return {u, height - 1 - v};
+        case 5:
+            return {v, u};
+        case 6:
+            return {v, height - 1 - u};
+        case 7:
+            return {width - 1 - v, height - 1 - u};
+        case 8:
+            return {width - 1 - v, u};
+        default:
+            return {u, v};
+    }
+}
+
+// libjpeg's error handling, led back here: an error jumps out of the
+// library, a warning is counted.
+struct ErrorHandler {
+    jpeg_error_mgr manager{};
+    std::jmp_buf jump{};
+};
+
+extern "C" void OnJpegError(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<ErrorHandler*>(cinfo->err)->jump, 1);
+}
+
+extern "C" void OnJpegMessage(j_common_ptr cinfo, int level) {
+    if (level < 0) ++cinfo->err->num_warnings;
+}
+
+// A progressive file of an absurd number of scans is refused, as the whole
+// decode refuses it.
+constexpr int kScanLimit = 500;
+
+extern "C" void OnJpegProgress(j_common_ptr cinfo) {
+    const auto* decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (decompress->progressive_mode && decompress->input_scan_number > kScanLimit) {
+        std::longjmp(reinterpret_cast<ErrorHandler*>(cinfo->err)->jump, 1);
+    }
+}
+
+// A whole decode costs about this many times as much per pixel as the
+// reconstruction of one sampled pixel costs per pixel, beyond the entropy
+// decoding that both do: below this many pixels per sample, decode whole.
+constexpr double kPixelsPerSampleForSparse = 48.0;
+
+}  // namespace
+
+struct SparseJpegDecoder::State {
+    jpeg_decompress_struct cinfo{};
+    ErrorHandler errors;
+    jpeg_progress_mgr progress{};
+    bool created = false;
+    bool always = false;
+    PictureMemory working;  // the coefficients' memory, while they exist
+    std::array<Component, 3> components;
+    std::vector<std::int32_t> storedColumns;
+};
+
+SparseJpegDecoder::SparseJpegDecoder(bool always) : state_(std::make_unique<State>()) {
+    state_->always = always;
+}
+
+SparseJpegDecoder::~SparseJpegDecoder() {
+    if (state_->created) jpeg_destroy_decompress(&state_->cinfo);
+}
+
+namespace {
+
+// How libjpeg-turbo upsamples a component with these sampling factors, or
+// false when this reconstruction does not follow it.
+bool ChooseUpsampling(const jpeg_decompress_struct& cinfo, const jpeg_component_info& info,
+                      Component& component) {
+    if (info.h_samp_factor <= 0 || info.v_samp_factor <= 0 ||
+        cinfo.max_h_samp_factor % info.h_samp_factor != 0 ||
+        cinfo.max_v_samp_factor % info.v_samp_factor != 0) {
+        return false;
+    }
+    component.factorX = cinfo.max_h_samp_factor / info.h_samp_factor;
+    component.factorY = cinfo.max_v_samp_factor / info.v_samp_factor;
+    component.width = static_cast<std::int32_t>(info.downsampled_width);
+    component.height = static_cast<std::int32_t>(info.downsampled_height);
+    const int fx = component.factorX;
+    const int fy = component.factorY;
+    if (fx == 1 && fy == 1) {
+        component.upsampling = Upsampling::kNone;
+    } else if (fx == 2 && fy == 1 && component.width > 2) {
+        component.upsampling = Upsampling::kH2V1Smooth;
+    } else if (fx == 1 && fy == 2) {
+        component.upsampling = Upsampling::kH1V2Smooth;
+    } else if (fx == 2 && fy == 2 && component.width > 2) {
+        component.upsampling = Upsampling::kH2V2Smooth;
+    } else {
+        component.upsampling = Upsampling::kReplicate;
+    }
+    return true;
+}
+
+std::size_t CountDistinct(const std::vector<std::int32_t>& positions, std::int32_t limit) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        if (positions[i] < 0 || positions[i] >= limit) return 0;
+        if (i == 0 || positions[i] != positions[i - 1]) ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& sampled,
+                               PixelRows& rows) {
+    const Bytes jpeg = check.bytes;
+    const Orientation orientation = check.orientation;
+    State& state = *state_;
+    jpeg_decompress_struct& cinfo = state.cinfo;
+    // Nothing below up to the end of the library's work may own memory of
+    // its own: a jump out of libjpeg passes no destructor.
+    if (setjmp(state.errors.jump) != 0) {
+        jpeg_abort_decompress(&cinfo);
+        state.working = PictureMemory();
+        return false;
+    }
+    if (!state.created) {
+        cinfo.err = jpeg_std_error(&state.errors.manager);
+        state.errors.manager.error_exit = OnJpegError;
+        state.errors.manager.emit_message = OnJpegMessage;
+        jpeg_create_decompress(&cinfo);
+        state.created = true;
+        state.progress.progress_monitor = OnJpegProgress;
+        cinfo.progress = &state.progress;
+    }
+    state.errors.manager.num_warnings = 0;
+    jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
+        jpeg_abort_decompress(&cinfo);
+        return false;
+    }
+
+    const bool colour = cinfo.jpeg_color_space == JCS_YCbCr && cinfo.num_components == 3;
+    const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE && cinfo.num_components == 1;
+    const auto width = static_cast<std::int32_t>(cinfo.image_width);
+    const auto height = static_cast<std::int32_t>(cinfo.image_height);
+    const PictureSize shown = OrientedSize({width, height}, orientation);
+    const std::size_t columns = CountDistinct(sampled.columns, shown.width);
+    const std::size_t lines = CountDistinct(sampled.rows, shown.height);
+    bool worthIt = (colour || grey) && cinfo.data_precision == 8 && columns > 0 && lines > 0 &&
+                   (state.always || static_cast<double>(width) * static_cast<double>(height) >=
+                                        kPixelsPerSampleForSparse * static_cast<double>(columns) *
+                                            static_cast<double>(lines));
+    for (int c = 0; worthIt && c < cinfo.num_components; ++c) {
+        worthIt = ChooseUpsampling(cinfo, cinfo.comp_info[c],
+                                   state.components[static_cast<std::size_t>(c)]);
+    }
+    if (!worthIt) {
+        jpeg_abort_decompress(&cinfo);
+        return false;
+    }
+
+    try {
+        ReshapePixelRows(rows, shown.width, shown.height);
+        // All the coefficients are kept, whatever the file.
+        state.working = PictureMemory(check.coefficientBytes);
+    } catch (const Fault&) {
+        // Beyond the budget: the whole decode, which may need less, decides.
+        jpeg_abort_decompress(&cinfo);
+        return false;
+    } catch (...) {
+        jpeg_abort_decompress(&cinfo);
+        throw;
+    }
+    jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&cinfo);
+    if (coefficients == nullptr || state.errors.manager.num_warnings != 0) {
+        jpeg_abort_decompress(&cinfo);
+        state.working = PictureMemory();
+        return false;
+    }
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info& info = cinfo.comp_info[c];
+        Component& component = state.components[static_cast<std::size_t>(c)];
+        if (info.quant_table == nullptr) {
+            jpeg_abort_decompress(&cinfo);
+            state.working = PictureMemory();
+            return false;
+        }
+        // The whole picture's coefficients are in memory: every block row
+        // stays where the library has it until the decoder is aborted.
+        component.blockRows.resize(info.height_in_blocks);
+        for (JDIMENSION row = 0; row < info.height_in_blocks; ++row) {
+            JBLOCKARRAY block = (*cinfo.mem->access_virt_barray)(
+                reinterpret_cast<j_common_ptr>(&cinfo), coefficients[c], row, 1, FALSE);
+            component.blockRows[row] = block[0][0];
+        }
+        for (std::size_t y = 0; y < 8; ++y) {
+            for (std::size_t k = 0; k < 64; ++k) {
+                component.columnWeights[y][k] =
+                    kWeights[y][k >> 3] * static_cast<std::int64_t>(info.quant_table->quantval[k]);
+            }
+        }
+    }
+
+    // Sampled pixels, in shown positions.
+    for (std::size_t r = 0; r < sampled.rows.size(); ++r) {
+        const std::int32_t v = sampled.rows[r];
+        if (r > 0 && v == sampled.rows[r - 1]) continue;
+        std::uint8_t* line = rows.ScanLine(rows.height - 1 - v);
+        for (std::size_t i = 0; i < sampled.columns.size(); ++i) {
+            const std::int32_t u = sampled.columns[i];
+            if (i > 0 && u == sampled.columns[i - 1]) continue;
+            const StoredAt at = Stored(orientation, u, v, width, height);
+            std::uint8_t* pixel = line + 3 * static_cast<std::ptrdiff_t>(u);
+            const int luma = state.components[0].ValueAt(at.x, at.y);
+            if (grey) {
+                pixel[0] = pixel[1] = pixel[2] = static_cast<std::uint8_t>(luma);
+                continue;
+            }
+            const auto cb = static_cast<std::size_t>(state.components[1].ValueAt(at.x, at.y));
+            const auto cr = static_cast<std::size_t>(state.components[2].ValueAt(at.x, at.y));
+            pixel[2] = Clamp(luma + kColour.crToRed[cr]);
+            pixel[1] =
+                Clamp(luma + static_cast<int>((kColour.cbToGreen[cb] + kColour.crToGreen[cr]) >>
+                                              kScaleBits));
+            pixel[0] = Clamp(luma + kColour.cbToBlue[cb]);
+        }
+    }
+    jpeg_abort_decompress(&cinfo);
+    state.working = PictureMemory();
+    return true;
+}
+
+}  // namespace fotolane::picture::detail

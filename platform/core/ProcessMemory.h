@@ -1,0 +1,12 @@
+#pragma once
+
+namespace fotolane {
+
+// Has the C library keep memory that is freed for the next allocation,
+// rather than giving each large block back to the system at once and asking
+// for a fresh one, page fault by page fault, at the next picture: the
+// decoders allocate and free blocks of many megabytes for every picture. A
+// program calls it once at its start, before any thread.
+void KeepFreedMemoryForReuse();
+
+}  // namespace fotolane

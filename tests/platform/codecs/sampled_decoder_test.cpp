@@ -1,0 +1,168 @@
+// The thumbnailer's decoder against the whole decode: the sampled pixels of
+// every test picture, and of pictures of every chroma layout made here, come
+// out as DecodePicture gives them.
+
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/codecs/PictureDecoder.h"
+#include "platform/codecs/SamplingDecoder.h"
+#include "platform/core/Fault.h"
+#include "tests/TempFolder.h"
+#include "tests/platform/codecs/decoder_support.h"
+
+namespace fotolane::picture {
+namespace {
+
+using fotolane::testing::TestData;
+
+// Pairs of neighbours (both parities) every `step` pixels, at most about 40
+// pairs, and the last pixel: both edges.
+std::vector<std::int32_t> Positions(std::int32_t length, std::int32_t step) {
+    step = std::max(step, length / 40 | 1);
+    std::vector<std::int32_t> positions;
+    for (std::int32_t at = 0; at < length; at += step) {
+        positions.push_back(at);
+        if (at + 1 < length) positions.push_back(at + 1);
+    }
+    if (positions.back() != length - 1) positions.push_back(length - 1);
+    return positions;
+}
+
+struct Difference {
+    int largest = 0;
+    long differing = 0;
+    long compared = 0;
+};
+
+// Decodes the file both ways; false when DecodePicture refuses it.
+bool Compare(const std::string& path, SamplingDecoder& decoder, Difference& difference,
+             bool& sparse) {
+    PixelRows whole;
+    try {
+        // Both decodes at once: the memory budget would refuse the second of
+        // a huge picture.
+        const PictureSize header = ReadPictureSize(path);
+        if (static_cast<double>(header.width) * header.height > 40e6) return false;
+        whole = DecodePicture(path);
+    } catch (const Fault&) {
+        return false;
+    }
+    const PictureSize size = decoder.Open(path);
+    EXPECT_EQ(size.width, whole.width);
+    EXPECT_EQ(size.height, whole.height);
+    const SampledPixels sampled{Positions(size.width, 7), Positions(size.height, 5)};
+    PixelRows rows;
+    decoder.Decode(sampled, rows);
+    sparse = decoder.DecodedSparsely();
+    for (const std::int32_t y : sampled.rows) {
+        const std::uint8_t* a = whole.ScanLine(whole.height - 1 - y);
+        const std::uint8_t* b = rows.ScanLine(rows.height - 1 - y);
+        for (const std::int32_t x : sampled.columns) {
+            int largest = 0;
+            for (int i = 0; i < 3; ++i)
+                largest = std::max(largest, std::abs(a[3 * x + i] - b[3 * x + i]));
+            difference.largest = std::max(difference.largest, largest);
+            difference.differing += largest > 0 ? 1 : 0;
+            ++difference.compared;
+        }
+    }
+    return true;
+}
+
+bool IsPictureFile(const std::filesystem::path& path) {
+    std::string extension = path.extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".jpg" || extension == ".jpeg" || extension == ".bmp" ||
+           extension == ".gif";
+}
+
+// Sparse reconstruction (wherever a file allows it) gives the whole
+// decode's pixels exactly: libjpeg-turbo's integer inverse DCT, smooth
+// upsampling and colour conversion, with orientation, progressive and
+// arithmetic coding, restart markers, greyscale of any sampling. Bitmaps and
+// GIFs are the whole decode's too.
+TEST(SamplingDecoder, SampledPixelsAreTheWholeDecodesForEveryTestPicture) {
+    SamplingDecoder decoder(SamplingDecoder::Sparse::kWheneverPossible);
+    Difference difference;
+    int pictures = 0;
+    int sparse = 0;
+    for (const char* set : {"libjpeg-turbo-testimages", "exif-orientation-examples", "jpeg-decoder",
+                            "image-rs", "bmpsuite", "image-gif", "pillow"}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(TestData(set))) {
+            if (!entry.is_regular_file() || !IsPictureFile(entry.path())) continue;
+            SCOPED_TRACE(entry.path().string());
+            bool wasSparse = false;
+            if (!Compare(entry.path().string(), decoder, difference, wasSparse)) continue;
+            ++pictures;
+            sparse += wasSparse ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(difference.largest, 0) << difference.differing << " of " << difference.compared;
+    EXPECT_GT(pictures, 200);
+    EXPECT_GT(sparse, 60);
+}
+
+// Pictures of every chroma layout TurboJPEG writes, odd sizes, noisy
+// content, decoded sparsely: exactly the whole decode.
+TEST(SamplingDecoder, EveryChromaLayoutIsReconstructedExactly) {
+    testing::TempFolder folder;
+    tjhandle encoder = tjInitCompress();
+    ASSERT_NE(encoder, nullptr);
+    SamplingDecoder decoder(SamplingDecoder::Sparse::kWheneverPossible);
+    Difference difference;
+    unsigned seed = 7;
+    for (const int subsampling :
+         {TJSAMP_444, TJSAMP_422, TJSAMP_420, TJSAMP_440, TJSAMP_411, TJSAMP_GRAY}) {
+        for (const auto& [width, height] :
+             {std::pair{203, 117}, std::pair{4, 9}, std::pair{61, 3}}) {
+            std::vector<unsigned char> pixels(static_cast<std::size_t>(width * height * 3));
+            for (std::size_t i = 0; i < pixels.size(); ++i) {
+                seed = seed * 1103515245u + 12345u;
+                // Smooth ramps with noise: large and small coefficients.
+                pixels[i] = static_cast<unsigned char>((i * 7 / 3 + (seed >> 24) / 4) & 0xFF);
+            }
+            unsigned char* jpeg = nullptr;
+            unsigned long size = 0;
+            ASSERT_EQ(tjCompress2(encoder, pixels.data(), width, 0, height, TJPF_RGB, &jpeg, &size,
+                                  subsampling, 90, 0),
+                      0);
+            const std::string path = folder / ("layout" + std::to_string(subsampling) + "_" +
+                                               std::to_string(width) + ".jpg");
+            {
+                std::FILE* file = std::fopen(path.c_str(), "wb");
+                ASSERT_NE(file, nullptr);
+                std::fwrite(jpeg, 1, size, file);
+                std::fclose(file);
+            }
+            tjFree(jpeg);
+            SCOPED_TRACE(path);
+            bool sparse = false;
+            ASSERT_TRUE(Compare(path, decoder, difference, sparse));
+            EXPECT_TRUE(sparse);
+        }
+    }
+    tjDestroy(encoder);
+    EXPECT_EQ(difference.largest, 0) << difference.differing << " of " << difference.compared;
+}
+
+// A CMYK file is decoded whole, and a damaged one gives the whole decode's
+// picture or fault.
+TEST(SamplingDecoder, FilesItDoesNotReconstructAreDecodedWhole) {
+    SamplingDecoder decoder(SamplingDecoder::Sparse::kWheneverPossible);
+    Difference difference;
+    bool sparse = true;
+    ASSERT_TRUE(Compare(TestData("pillow/jpeg/pil_sample_cmyk.jpg"), decoder, difference, sparse));
+    EXPECT_FALSE(sparse);
+    EXPECT_EQ(difference.largest, 0);
+    EXPECT_THROW(decoder.Open(TestData("jpeg-decoder/crashtest/empty.jpg")), Fault);
+}
+
+}  // namespace
+}  // namespace fotolane::picture

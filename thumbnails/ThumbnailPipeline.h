@@ -1,0 +1,86 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/core/PixelRows.h"
+
+namespace fotolane::thumbnails {
+
+// One picture that the run will ask for: its path, its thumbnail file, and
+// whether an existing thumbnail is kept ("New").
+struct ThumbnailJob {
+    std::string strFileName;
+    std::string strThumbFile;
+    bool bThumbMode = true;
+    std::int32_t lSize = 0;
+};
+
+// What a worker made of a job: the thumbnail rows, or the fault that making
+// them raised, or nothing because the thumbnail existed ("New").
+struct SampledThumbnail {
+    PixelRows ThumbBits;
+    std::int32_t ThumbWidth = 0;
+    std::int32_t ThumbHeight = 0;
+    std::exception_ptr fault;
+    bool skipped = false;
+};
+
+// Worker threads that decode and sample the pictures of a run ahead of it,
+// in their own memory, each with a sampler of its own. Results are handed
+// out in the order of the jobs, on the caller's thread; at most as many
+// pictures as there are workers are in flight (taken by a worker and not yet
+// handed out), so memory stays bounded. Nothing here writes a file or shows
+// a message: that is left to whoever takes the results, in order.
+class ThumbnailPipeline {
+  public:
+    explicit ThumbnailPipeline(int workers);
+    ThumbnailPipeline(const ThumbnailPipeline&) = delete;
+    ThumbnailPipeline& operator=(const ThumbnailPipeline&) = delete;
+    // Stops and joins the workers, dropping whatever they made.
+    ~ThumbnailPipeline();
+
+    // The jobs of a run, in the order it will take them; drops the work of
+    // any earlier list. An empty list drops everything.
+    void Expect(std::vector<ThumbnailJob> jobs);
+
+    // The next job's result, waiting for it, when `job` is the next job of
+    // the list; nothing otherwise (the caller makes that thumbnail itself,
+    // and the work ahead is dropped, as the run has left the list).
+    std::optional<SampledThumbnail> Take(const ThumbnailJob& job);
+
+    // The run passes the next job by without its result ("New" found the
+    // thumbnail): its work is dropped, without waiting for it.
+    void Pass(const ThumbnailJob& job);
+
+  private:
+    struct Slot {
+        bool started = false;
+        bool done = false;
+        SampledThumbnail result;
+    };
+
+    void Work(std::stop_token stop);
+    void DropLocked();
+    // Whether `job` is the next to take; drops everything when it is not.
+    bool IsNextLocked(const ThumbnailJob& job);
+
+    std::mutex mutex_;
+    std::condition_variable_any changed_;
+    std::vector<ThumbnailJob> jobs_;
+    std::vector<Slot> slots_;
+    std::size_t nextToStart_ = 0;
+    std::size_t nextToTake_ = 0;
+    std::uint64_t generation_ = 0;  // a new list makes running work stale
+    std::size_t inFlightLimit_;
+    std::vector<std::jthread> workers_;  // last: joined before the rest goes
+};
+
+}  // namespace fotolane::thumbnails

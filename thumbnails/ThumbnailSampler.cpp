@@ -1,0 +1,76 @@
+#include "thumbnails/ThumbnailSampler.h"
+
+#include <new>
+#include <span>
+
+#include "platform/core/Fault.h"
+#include "thumbnails/Sampling.h"
+
+namespace fotolane::thumbnails {
+namespace {
+
+// Runs one step of the handling of the picture at `path`: a fault it raises
+// names the picture, unless it names a file of its own already.
+template <typename Step>
+void AboutPicture(const std::string& path, Step&& step) {
+    try {
+        step();
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
+}
+
+std::span<std::uint8_t> BytesOf(const PixelRows& rows) {
+    return {rows.bits.get(),
+            static_cast<std::size_t>(rows.stride) * static_cast<std::size_t>(rows.height)};
+}
+
+}  // namespace
+
+void ThumbnailSampler::SampleThumbnail(const std::string& strFileName, std::int32_t lSize) {
+    ThumbBits = PixelRows();
+    AboutPicture(strFileName, [&] { ReadSourceSize(Picture1.Open(strFileName)); });
+    // Its one fault, lSize 0, is about the size asked for, not the picture.
+    const ThumbnailSize size = ThumbnailSizeFor(SourceWidth, SourceHeight, lSize);
+    ThumbWidth = size.width;
+    ThumbHeight = size.height;
+    AboutPicture(strFileName, [&] {
+        StepX = SamplingStep(SourceWidth, ThumbWidth);
+        StepY = SamplingStep(SourceHeight, ThumbHeight);
+        // No array has a negative length.
+        if (ThumbWidth < 0 || ThumbHeight < 0) throw Fault::SubscriptOutOfRange();
+        // The thumbnail's rows first: a size beyond the limits is a fault
+        // before any decoding.
+        ThumbBits = AllocatePixelRows(ThumbWidth, ThumbHeight);
+        GrabSourceBits();
+        ScaleBits();
+    });
+}
+
+void ThumbnailSampler::ReadSourceSize(const picture::PictureSize& size) {
+    SourceWidth = size.width;
+    SourceHeight = size.height;
+    SourceScanWidth = StrideOf24BitRow(SourceWidth);
+    // The rows of the last picture are reused when they are large enough.
+    ReshapePixelRows(SourceBits, SourceWidth, SourceHeight);
+}
+
+// Decodes the picture straight into SourceBits: at least every pixel that
+// the walk of ScaleBits reads.
+void ThumbnailSampler::GrabSourceBits() {
+    const picture::SampledPixels sampled{WalkPositions(SourceWidth, StepX, ThumbWidth),
+                                         WalkPositions(SourceHeight, StepY, ThumbHeight)};
+    Picture1.Decode(sampled, SourceBits);
+}
+
+void ThumbnailSampler::ScaleBits() {
+    const RowLayout thumbLayout{ThumbWidth, ThumbHeight, ThumbBits.stride};
+    const SampledExtent reached =
+        SampleNearest(BytesOf(SourceBits), RowLayout{SourceWidth, SourceHeight, SourceScanWidth},
+                      StepX, StepY, BytesOf(ThumbBits), thumbLayout);
+    FillUnreached(BytesOf(ThumbBits), thumbLayout, reached);
+}
+
+}  // namespace fotolane::thumbnails

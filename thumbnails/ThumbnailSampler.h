@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/codecs/SamplingDecoder.h"
+#include "platform/core/PixelRows.h"
+
+namespace fotolane::thumbnails {
+
+// The sampling half of the thumbnail maker, plain memory work that any
+// thread may do: decodes a picture straight into the source rows, works out
+// the thumbnail size and point-samples the thumbnail rows from them. The
+// source rows and the decoder's memory serve picture after picture; one
+// object serves one thread.
+class ThumbnailSampler {
+  public:
+    // Decodes strFileName and samples its thumbnail, whose longer side is
+    // lSize pixels, into ThumbBits. Faults as frmThumbnails::Get_Thrumbal's.
+    void SampleThumbnail(const std::string& strFileName, std::int32_t lSize);
+
+    // Bottom-up B, G, R rows of the last thumbnail, each row padded with
+    // zero bytes to a multiple of 4; taken away by the caller.
+    PixelRows ThumbBits;
+    std::int32_t ThumbWidth = 0;
+    std::int32_t ThumbHeight = 0;
+
+  private:
+    void ReadSourceSize(const picture::PictureSize& size);
+    void GrabSourceBits();
+    void ScaleBits();
+
+    picture::SamplingDecoder Picture1;  // the picture being decoded
+    // Bottom-up B, G, R rows of the source picture: the pixels the walk
+    // reads are the picture's, others may hold an earlier picture's.
+    PixelRows SourceBits;
+    std::int32_t SourceWidth = 0;
+    std::int32_t SourceHeight = 0;
+    std::int32_t SourceScanWidth = 0;  // bytes per source row
+    float StepX = 0;
+    float StepY = 0;
+};
+
+}  // namespace fotolane::thumbnails
