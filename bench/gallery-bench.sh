@@ -92,14 +92,14 @@ for ((run = 1; run <= repeats; run++)); do
 
     rm -rf "$photos/Thumbnails"
     start=$(now)
-    "${one_core[@]}" "$program" "$photos"
+    "${one_core[@]}" "$program" --jobs 1 "$photos"
     gallery_times+=("$(calc "$(now) - $start")")
 done
 djpeg_time=$(best "${djpeg_times[@]}")
 gallery_time=$(best "${gallery_times[@]}")
 
 rm -rf "$photos/Thumbnails"
-peak_kb=$(/usr/bin/time -f '%M' "${one_core[@]}" "$program" "$photos" 2>&1 >/dev/null | tail -n 1)
+peak_kb=$(/usr/bin/time -f '%M' "${one_core[@]}" "$program" --jobs 1 "$photos" 2>&1 >/dev/null | tail -n 1)
 peak=$((peak_kb * 1024))
 # What the decoder itself needs: a progressive JPEG keeps all its
 # coefficients (2 bytes each) until the last scan.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "platform/codecs/JpegSegments.h"
 #include "platform/codecs/PictureDecoding.h"
@@ -139,6 +140,22 @@ int MostScans(const JpegFrame& frame) {
     return static_cast<int>(std::clamp<std::size_t>(scans, 32, kMostScans));
 }
 
+// The lines of a sequential picture that its data can reach: every block
+// takes at least two bits, so a file that ends early can fill only so many
+// rows of MCUs. Decoding stops there rather than making up the rest of a
+// claimed area from nothing (a header of a huge picture without data);
+// the lines below stay black, and untouched memory costs nothing.
+std::int32_t LinesWithData(const JpegFrame& frame, const JpegScans& scans, std::size_t length) {
+    if (!frame.sequentialHuffman || scans.count != 1 || frame.mcuRowBlocks == 0) {
+        return frame.height;
+    }
+    const std::size_t data = length > scans.firstData ? length - scans.firstData : 0;
+    const std::size_t mcuRows = 4 * data / frame.mcuRowBlocks + 2;
+    const std::size_t lines = mcuRows * static_cast<std::size_t>(frame.mcuLines);
+    return lines < static_cast<std::size_t>(frame.height) ? static_cast<std::int32_t>(lines)
+                                                          : frame.height;
+}
+
 std::size_t RowBytes(PictureSize size) {
     return static_cast<std::size_t>(StrideOf24BitRow(size.width)) *
            static_cast<std::size_t>(size.height);
@@ -211,6 +228,10 @@ JpegCheck CheckJpeg(Bytes bytes, const std::string& path) {
     check.cmyk = header.colorspace == TJCS_CMYK || header.colorspace == TJCS_YCCK;
     check.coefficientBytes = frame.blocks * 128;
     check.buffered = frame.progressive || scans > 1;
+    check.linesWithData = frame.height == header.size.height
+                              ? LinesWithData(frame, walk, check.bytes.size())
+                              : header.size.height;
+    check.heightAt = frame.heightAt;
     return check;
 }
 
@@ -240,14 +261,33 @@ void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
                                                           : Orientation::Upright;
     }
 
-    ReshapePixelRows(rows, check.size.width, check.size.height);
+    const std::int32_t lines = cmyk ? check.size.height : check.linesWithData;
+    if (lines < check.size.height) {
+        // Fresh rows, whose lines below the data stay black and untouched.
+        rows = PixelRows();
+        rows = AllocatePixelRows(check.size.width, check.size.height);
+    } else {
+        ReshapePixelRows(rows, check.size.width, check.size.height);
+    }
     if (cmyk) {
         DecodeCmyk(handle.get(), bytes, flags, rows, path);
     } else {
+        // A file whose data cannot reach its last lines is decoded as the
+        // picture of the lines it can reach (its height changed in a copy),
+        // into the rows where those lines stand.
+        std::vector<std::uint8_t> shorter;
+        std::uint8_t* into = rows.bits.get();
+        if (lines < rows.height) {
+            shorter.assign(bytes.begin(), bytes.end());
+            shorter[check.heightAt] = static_cast<std::uint8_t>(lines >> 8);
+            shorter[check.heightAt + 1] = static_cast<std::uint8_t>(lines & 0xFF);
+            bytes = shorter;
+            if ((flags & TJFLAG_BOTTOMUP) != 0) into = rows.ScanLine(rows.height - lines);
+        }
         // The padded stride as the pitch: rows are padded to 4 bytes.
-        const int result =
-            tjDecompress2(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()),
-                          rows.bits.get(), rows.width, rows.stride, rows.height, TJPF_BGR, flags);
+        const int result = tjDecompress2(
+            handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()), into, rows.width,
+            rows.stride, std::min(lines, rows.height), TJPF_BGR, flags);
         CheckDecodeResult(handle.get(), result, path);
     }
     working = PictureMemory();

@@ -90,6 +90,20 @@ bool ReadJpegFrame(std::span<const std::uint8_t> jpeg, JpegFrame& frame) {
             frame.blocks += units(static_cast<std::size_t>(frame.width), most_h) * h *
                             units(static_cast<std::size_t>(frame.height), most_v) * v;
         }
+        frame.sequentialHuffman = m == 0xC0 || m == 0xC1;
+        frame.heightAt = static_cast<std::size_t>(data.data() - jpeg.data()) + 1;
+        if (components == 1) {
+            frame.mcuLines = 8;
+            frame.mcuRowBlocks = units(static_cast<std::size_t>(frame.width), 1);
+        } else {
+            frame.mcuLines = 8 * most_v;
+            std::size_t unit = 0;
+            for (std::size_t c = 0; c < components; ++c) {
+                unit += static_cast<std::size_t>(std::max(1, data[7 + 3 * c] >> 4)) *
+                        static_cast<std::size_t>(std::max(1, data[7 + 3 * c] & 0x0F));
+            }
+            frame.mcuRowBlocks = units(static_cast<std::size_t>(frame.width), most_h) * unit;
+        }
         return true;
     }
     return false;
@@ -107,7 +121,7 @@ JpegScans WalkJpegScans(std::span<const std::uint8_t> jpeg, int limit) {
             break;
         }
         if (segment.marker == kEndOfImage) break;
-        if (segment.marker == kStartOfScan) ++scans.count;
+        if (segment.marker == kStartOfScan && ++scans.count == 1) scans.firstData = segment.end;
     }
     return scans;
 }

@@ -47,6 +47,14 @@ struct JpegFrame {
     std::int32_t height = 0;
     // Each component's 8 x 8 blocks, counted over the whole picture.
     std::size_t blocks = 0;
+    // Sequential Huffman coding (SOF0, SOF1), where every block takes at
+    // least two bits of data (a DC code and an end of block).
+    bool sequentialHuffman = false;
+    // Lines of one row of MCUs, and the blocks of such a row.
+    std::int32_t mcuLines = 8;
+    std::size_t mcuRowBlocks = 0;
+    // Where the two bytes of the height stand in the file.
+    std::size_t heightAt = 0;
 };
 bool ReadJpegFrame(std::span<const std::uint8_t> jpeg, JpegFrame& frame);
 
@@ -60,6 +68,8 @@ bool ReadJpegFrame(std::span<const std::uint8_t> jpeg, JpegFrame& frame);
 struct JpegScans {
     int count = 0;
     std::size_t soundLength = 0;
+    // Where the first scan's data starts.
+    std::size_t firstData = 0;
 };
 JpegScans WalkJpegScans(std::span<const std::uint8_t> jpeg, int limit);
 

@@ -173,12 +173,8 @@ PictureHeader ReadHeader(const std::string& path) {
 }
 
 PixelRows Decode(const std::string& path) {
-    PictureHeader header = ReadHeader(path);
-    if (!header.whole) {
-        header.bytes = detail::ReadPictureFile(path, MostBytesNeeded(header.stored));
-    }
-    const std::vector<std::uint8_t>& bytes = header.bytes;
-    switch (header.format) {
+    const std::vector<std::uint8_t> bytes = detail::ReadPictureBytes(path);
+    switch (detail::FormatOfContent(bytes)) {
         case PictureFormat::kJpeg:
             return detail::DecodeJpeg(bytes, path);
         case PictureFormat::kBitmap:
@@ -204,6 +200,14 @@ PictureSize ReadSize(const std::string& path) {
 }
 
 }  // namespace
+
+std::vector<std::uint8_t> detail::ReadPictureBytes(const std::string& path) {
+    PictureHeader header = ReadHeader(path);
+    if (!header.whole) {
+        header.bytes = detail::ReadPictureFile(path, MostBytesNeeded(header.stored));
+    }
+    return std::move(header.bytes);
+}
 
 PixelRows DecodePicture(const std::string& path) {
     try {

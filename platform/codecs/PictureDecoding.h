@@ -29,6 +29,11 @@ PictureFormat FormatOfContent(Bytes bytes);
 // one that cannot be opened.
 std::vector<std::uint8_t> ReadPictureFile(const std::string& path, std::size_t limit);
 
+// The bytes of a picture file that decoding needs: as far as its header
+// could need, never the rest of a file far longer than that. The faults of
+// ReadPictureSize for a file whose header cannot be read.
+std::vector<std::uint8_t> ReadPictureBytes(const std::string& path);
+
 // Raises "Overflow" unless rows of this size pass the 32-bit limits of
 // AllocatePixelRows (stride, and stride * height), "Invalid picture" for a
 // size of zero or below. Called with a header's size before anything of the
@@ -95,6 +100,10 @@ struct JpegCheck {
     bool cmyk = false;
     bool buffered = false;  // progressive or several scans: all coefficients kept
     std::size_t coefficientBytes = 0;
+    // The lines that the data can reach (the height, unless it ends early),
+    // and where the height stands in the file.
+    std::int32_t linesWithData = 0;
+    std::size_t heightAt = 0;
 };
 JpegCheck CheckJpeg(Bytes bytes, const std::string& path);
 

@@ -8,10 +8,12 @@
 
 #include <array>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/codecs/PictureDecoding.h"
 #include "platform/core/Fault.h"
+#include "platform/core/MemoryBudget.h"
 
 namespace fotolane::picture::detail {
 
@@ -285,6 +287,7 @@ PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& pat
         return rows;
     }
 
+    PictureMemory working;
     QImage image;
     if (format == PictureFormat::kBitmap) {
         // Qt's bitmap reader stops at the end of a short file and leaves the
@@ -293,9 +296,23 @@ PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& pat
         // missing rows are palette entry 0 or black, never stray memory.
         const QImage::Format qt_format = reader.imageFormat();
         if (qt_format == QImage::Format_Invalid) throw Fault::InvalidPicture(path);
-        image = QImage(size.width, size.height, qt_format);
-        if (image.isNull()) throw Fault::OutOfMemory();
-        image.fill(0);
+        // Zeroed memory of our own, which costs nothing where Qt writes no
+        // pixel (a run-length file of a few runs on a huge picture), and is
+        // drawn from the picture memory budget.
+        const qsizetype depth = QImage::toPixelFormat(qt_format).bitsPerPixel();
+        const std::size_t line =
+            (static_cast<std::size_t>(size.width) * static_cast<std::size_t>(depth) + 31) / 32 * 4;
+        const std::size_t bytesOfImage = line * static_cast<std::size_t>(size.height);
+        working = PictureMemory(bytesOfImage);
+        auto* block = static_cast<uchar*>(std::calloc(bytesOfImage, 1));
+        if (block == nullptr) throw Fault::OutOfMemory();
+        image = QImage(
+            block, size.width, size.height, static_cast<qsizetype>(line), qt_format,
+            [](void* memory) { std::free(memory); }, block);
+        if (image.isNull()) {
+            std::free(block);
+            throw Fault::OutOfMemory();
+        }
     }
     if (!reader.read(&image) || image.isNull()) throw Fault::InvalidPicture(path);
     const ChannelTables tables =

@@ -19,13 +19,14 @@ PictureSize SamplingDecoder::Open(const std::string& path) {
     bytes_.clear();
     shown_ = {0, 0};
     try {
-        bytes_ = detail::ReadPictureFile(path, static_cast<std::size_t>(-1));
+        // The size as DecodePicture gives it, orientation applied, with the
+        // faults of its header; then no more of the file than that picture
+        // can need.
+        shown_ = ReadPictureSize(path);
+        bytes_ = detail::ReadPictureBytes(path);
         const PictureFormat format = detail::FormatOfContent(bytes_);
         format_ = static_cast<int>(format);
         if (format == PictureFormat::kUnknown) throw Fault::InvalidPicture(path);
-        // The size as DecodePicture gives it, orientation applied, with the
-        // faults of its header.
-        shown_ = ReadPictureSize(path);
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {

@@ -160,6 +160,21 @@ write('gif-descriptor-cut.gif', gif(20, 20, [b',' + struct.pack('<HH', 0, 0)], t
 write('gif-header-only.gif', gif(20, 20, [], trailer=False))
 write('gif-no-colour-table.gif', gif(20, 20, [frame(0, 0, 20, 20)], gct=False))
 
+def descriptor(x, y, w, h):
+    return b',' + struct.pack('<HHHH', x, y, w, h) + b'\0'
+
+
+write('gif-descriptor-then-end.gif', gif(20, 20, [descriptor(0, 0, 20, 20)], trailer=False))
+write('gif-code-size-12.gif', gif(20, 20, [descriptor(0, 0, 20, 20) + b'\x0c' + blocks(lzw([1] * 400))]))
+first_bad = bytearray(lzw([1] * 50)); first_bad[0] = 0xFF; first_bad[1] = 0xFF
+write('gif-first-code-bad.gif', gif(20, 20, [frame(0, 0, 20, 20, data=blocks(first_bad))]))
+write('gif-screen0-frame20-at5.gif', gif(0, 0, [frame(5, 5, 20, 20)]))
+write('gif-screen0x5-frame-zero-width.gif', gif(0, 5, [frame(0, 0, 0, 3, indices=[])]))
+write('gif-screen5-zero-frame-at10.gif', gif(5, 5, [frame(10, 10, 0, 0, indices=[])]))
+write('gif-screen0-frame1-at1.gif', gif(0, 0, [frame(1, 1, 1, 1, indices=[1])]))
+write('gif-extension-then-trailer.gif', gif(20, 20, [b'!\xf9\x04\x01\0\0\0\0']))
+write('gif-screen0-frame-zero-height.gif', gif(0, 0, [frame(1, 1, 2, 0, indices=[])]))
+
 # BMP
 def bmp(w, h, bpp, palette, pixels, colours_used=None, offset=None, header=40, compression=0, size_image=0):
     pal = b''.join(bytes((b, g, r, 0)) for (r, g, b) in palette)

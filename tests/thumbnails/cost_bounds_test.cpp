@@ -1,0 +1,183 @@
+// Hostile pictures, a few bytes whose headers claim huge pictures or hundreds
+// of scans: each ends in a thumbnail or a fault naming the file, with at most
+// 1 GiB of memory at its peak. Each is made here and handled in a child
+// process of its own, whose peak resident memory is measured.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/core/Fault.h"
+#include "tests/TempFolder.h"
+#include "tests/thumbnails/ThumbnailTestSupport.h"
+#include "thumbnails/frmThumbnails.h"
+
+namespace fotolane::thumbnails {
+namespace {
+
+using Bytes = std::string;
+
+Bytes Big16(int value) {
+    return {static_cast<char>((value >> 8) & 0xFF), static_cast<char>(value & 0xFF)};
+}
+
+Bytes Little16(int value) {
+    return {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF)};
+}
+
+Bytes Little32(std::uint32_t value) {
+    return Little16(static_cast<int>(value & 0xFFFF)) + Little16(static_cast<int>(value >> 16));
+}
+
+Bytes Segment(int marker, const Bytes& payload) {
+    return Bytes{'\xFF', static_cast<char>(marker)} + Big16(static_cast<int>(payload.size()) + 2) +
+           payload;
+}
+
+// A JPEG of three components whose Huffman tables make the one-bit code 0
+// both "DC difference 0" and "end of block", so zero bytes are sound data.
+Bytes Jpeg(int sofMarker, int size, int scans, const Bytes& dataPerScan) {
+    const Bytes table = Bytes(1, '\1') + Bytes(15, '\0') + Bytes(1, '\0');
+    Bytes jpeg = "\xFF\xD8" + Segment(0xDB, Bytes(1, '\0') + Bytes(64, '\1'));
+    Bytes frame = Bytes(1, '\x08') + Big16(size) + Big16(size) + Bytes(1, '\x03');
+    for (char c = 1; c <= 3; ++c) frame += Bytes{c, '\x11', '\0'};
+    jpeg += Segment(sofMarker, frame) + Segment(0xC4, Bytes(1, '\0') + table) +
+            Segment(0xC4, Bytes(1, '\x10') + table);
+    Bytes scan = Bytes(1, '\x03');
+    for (char c = 1; c <= 3; ++c) scan += Bytes{c, '\0'};
+    scan += Bytes(3, '\0');
+    for (int i = 0; i < scans; ++i) jpeg += Segment(0xDA, scan) + dataPerScan;
+    return jpeg + "\xFF\xD9";
+}
+
+// The file up to its end-of-image marker.
+Bytes HeaderOnly(const Bytes& jpeg) {
+    return jpeg.substr(0, jpeg.size() - 2);
+}
+
+Bytes Bitmap(int size, int bitsAPixel, int compression, const Bytes& palette, const Bytes& pixels) {
+    const auto offset = static_cast<std::uint32_t>(14 + 40 + palette.size());
+    return "BM" + Little32(offset + static_cast<std::uint32_t>(pixels.size())) + Little32(0) +
+           Little32(offset) + Little32(40) + Little32(static_cast<std::uint32_t>(size)) +
+           Little32(static_cast<std::uint32_t>(size)) + Little16(1) + Little16(bitsAPixel) +
+           Little32(static_cast<std::uint32_t>(compression)) +
+           Little32(static_cast<std::uint32_t>(pixels.size())) + Little32(2835) + Little32(2835) +
+           Little32(static_cast<std::uint32_t>(palette.size() / 4)) + Little32(0) + palette +
+           pixels;
+}
+
+Bytes RunLengths() {
+    Bytes runs;
+    for (int i = 0; i < 500; ++i) runs += Bytes{'\xFF', static_cast<char>(i % 2)};
+    return runs + Bytes{'\0', '\1'};
+}
+
+struct Bomb {
+    const char* what;
+    const char* name;
+    Bytes bytes;
+    std::int32_t lSize;
+    // The fault's message, empty for a thumbnail, "*" for any fault.
+    std::string fault;
+};
+
+// What the child process reports: how the call ended, and its peak memory.
+struct Outcome {
+    std::string ending;
+    long peakKilobytes = 0;
+};
+
+Outcome InChildProcess(const std::string& picture, const std::string& thumbnails,
+                       std::int32_t lSize) {
+    int pipe[2];
+    if (::pipe(pipe) != 0) return {"no pipe", 0};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        std::string ending = "thumbnail";
+        try {
+            testing::RecordingHost host;
+            ui::ScopedHost installed{host};
+            frmThumbnails maker;
+            maker.Get_Thrumbal(picture, thumbnails, true, lSize);
+        } catch (const Fault& fault) {
+            ending = fault.Description();
+        } catch (...) {
+            ending = "another exception";
+        }
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        const std::string report = std::to_string(usage.ru_maxrss) + " " + ending;
+        const ssize_t written = ::write(pipe[1], report.data(), report.size());
+        ::_exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
+    }
+    ::close(pipe[1]);
+    std::string report;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
+        report.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(pipe[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {"the child died", 0};
+    const std::size_t space = report.find(' ');
+    return {report.substr(space + 1), std::stol(report.substr(0, space))};
+}
+
+TEST(CostBounds, EveryBombEndsInAThumbnailOrAFaultWithinAGibibyte) {
+    const Bytes rle8Palette = Bytes(4, '\0') + "\xFF\xFF\xFF" + Bytes(1, '\0');
+    const std::vector<Bomb> bombs = {
+        {"progressive, 499 scans without data", "scans.jpg", Jpeg(0xC2, 26700, 499, ""), 70,
+         "Invalid picture"},
+        {"progressive, 499 scans with data", "data.jpg", Jpeg(0xC2, 16000, 499, Bytes(1370, '\0')),
+         70, "Invalid picture"},
+        {"progressive header without data", "header.jpg", Jpeg(0xC2, 26700, 1, ""), 70,
+         "Out of memory"},
+        {"baseline header without data", "baseline.jpg", HeaderOnly(Jpeg(0xC0, 26700, 1, "")), 70,
+         ""},
+        {"GIF screen of 16383 x 16383", "screen.gif",
+         "GIF89a" + Little16(16383) + Little16(16383) + Bytes{'\x80', '\0', '\0'} +
+             Bytes{'\0', '\0', '\0', '\xFF', '\xFF', '\xFF'} + "," + Little16(0) + Little16(0) +
+             Little16(1) + Little16(1) + Bytes{'\0', '\2', '\2', '\x4C', '\1', '\0', ';'},
+         70, ""},
+        {"RLE8 bitmap of 16384 x 16384", "runs.bmp", Bitmap(16384, 8, 1, rle8Palette, RunLengths()),
+         70, ""},
+        {"24-bit bitmap header without pixels", "bare.bmp", Bitmap(16384, 24, 0, "", ""), 70, ""},
+        {"a 64 x 43 picture at size 30000", "typo.bmp",
+         Bitmap(64, 24, 0, "", Bytes(43 * 192, '\x40')), 30000, "*"},
+    };
+    fotolane::testing::TempFolder folder;
+    const std::string thumbnails = folder / "Thumbnails/";
+    std::filesystem::create_directory(thumbnails);
+    // A file of 2 GiB that takes no room: nothing is read past its start.
+    { std::ofstream sparse(folder / "sparse.jpg"); }
+    std::filesystem::resize_file(folder / "sparse.jpg", std::uintmax_t{2} << 30);
+    const Bomb sparse{"2 GiB of nothing", "sparse.jpg", "", 70, "Invalid picture"};
+
+    std::vector<Bomb> all = bombs;
+    all.push_back(sparse);
+    for (const Bomb& bomb : all) {
+        SCOPED_TRACE(bomb.what);
+        const std::string path = folder / bomb.name;
+        if (!bomb.bytes.empty()) folder.Write(bomb.name, bomb.bytes);
+        const Outcome outcome = InChildProcess(path, thumbnails, bomb.lSize);
+        if (bomb.fault == "*") {
+            EXPECT_TRUE(outcome.ending.ends_with(": " + path)) << outcome.ending;
+        } else {
+            EXPECT_EQ(outcome.ending, bomb.fault.empty() ? "thumbnail" : bomb.fault + ": " + path);
+        }
+        EXPECT_GT(outcome.peakKilobytes, 0);
+        EXPECT_LE(outcome.peakKilobytes, 1L << 20);
+    }
+}
+
+}  // namespace
+}  // namespace fotolane::thumbnails
