@@ -28,10 +28,10 @@ class IAlbumImages {
     // largeThumbnailFolder + strName + ".jpg", twice lThumbSize on its longer
     // side, and, when the picture is longer than kPreviewSide,
     // previewFolder + strName + ".jpg" at kPreviewSide; with bRemake false
-    // only those that are missing. Both are made with a smoothing filter from
-    // the upright picture. Returns what the album shows of the picture, the
-    // sizes of the run's own thumbnail (lThumbSize) included. Faults as the
-    // thumbnail maker's; a file that cannot be written is a warning.
+    // only those that are missing or older than the picture. Both are made with a smoothing filter
+    // from the upright picture. Returns what the album shows of the picture, the sizes of the run's
+    // own thumbnail (lThumbSize) included. Faults as the thumbnail maker's; a file that cannot be
+    // written is a warning.
     virtual AlbumPicture MakeAlbumImages(const std::string& strFileName, const std::string& strName,
                                          const AlbumPaths& paths, bool bRemake,
                                          std::int32_t lThumbSize) = 0;

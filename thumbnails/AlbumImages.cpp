@@ -24,14 +24,6 @@ gallery::PixelSize SizeFor(const picture::PictureSize& picture, std::int32_t lon
     return {size.width, size.height};
 }
 
-bool IsMissing(const std::string& strPath) {
-    try {
-        return LookUpPlainFile(strPath).empty();
-    } catch (const Fault&) {
-        return true;
-    }
-}
-
 // Writes the rows as a JPEG; a file that cannot be written is told to the
 // user as the thumbnails' are, and the album goes on.
 void WriteJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality) {
@@ -64,8 +56,9 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(const std::string& strFileNam
 
     const std::string largePath = paths.largeThumbnailFolder + strName + ".jpg";
     const std::string previewPath = paths.previewFolder + strName + ".jpg";
-    const bool makeLarge = bRemake || IsMissing(largePath);
-    const bool makePreview = album.preview && (bRemake || IsMissing(previewPath));
+    // Made once: kept while it is there and not older than its picture.
+    const bool makeLarge = bRemake || !IsUpToDate(largePath, strFileName);
+    const bool makePreview = album.preview && (bRemake || !IsUpToDate(previewPath, strFileName));
     if (!makeLarge && !makePreview) return album;
 
     PixelRows rows = picture::DecodePicture(strFileName);

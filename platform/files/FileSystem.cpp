@@ -100,6 +100,16 @@ EntryKind KindAt(const std::string& path) {
     return EntryKind::Other;
 }
 
+bool IsUpToDate(const std::string& made, const std::string& source) {
+    struct stat madeInfo {};
+    struct stat sourceInfo {};
+    if (::stat(made.c_str(), &madeInfo) != 0 || !S_ISREG(madeInfo.st_mode)) return false;
+    if (::stat(source.c_str(), &sourceInfo) != 0) return false;
+    const auto& a = madeInfo.st_mtim;
+    const auto& b = sourceInfo.st_mtim;
+    return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec >= b.tv_nsec);
+}
+
 void CreateFolder(const std::string& path) {
     if (files::sys::MakeFolder(path.c_str(), 0777) != 0) {
         if (errno == EEXIST) throw Fault("Path/File access error (it exists already)", path);

@@ -44,6 +44,10 @@ enum class EntryKind { None, Folder, PlainFile, Link, Other };
 // A lookup that fails for another reason than a missing entry is a fault.
 EntryKind KindAt(const std::string& path);
 
+// Whether the file at `made` is a plain file last written no earlier than
+// the file at `source` was: false when either cannot be looked at.
+bool IsUpToDate(const std::string& made, const std::string& source);
+
 // A text file written line by line and put in place whole (WholeFileWriter):
 // Open checks the target and creates the temporary file, WriteLine adds the
 // bytes as given followed by CR LF, Close puts the file in place. Until

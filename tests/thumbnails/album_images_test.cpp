@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -84,13 +85,19 @@ TEST(AlbumImages, MakesTheUprightThumbnailOfASmallPhotoWithItsDateAndNoPreview) 
     EXPECT_EQ(flower.dateTaken, "2003-12-14T12:01:44");
 }
 
-TEST(AlbumImages, NewKeepsExistingImagesAndAFailedWriteIsAWarning) {
+TEST(AlbumImages, NewKeepsCurrentImagesAndAFailedWriteIsAWarning) {
     Album album;
     WriteBmp(album.folder / "a.bmp", 40, 30, testing::Solid({0, 200, 0}));
     album.folder.Write("Thumbnails@2x/a.bmp.jpg", "kept");
     album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths, false, 70);
     EXPECT_EQ(ReadFile(album.folder / "Thumbnails@2x/a.bmp.jpg"), "kept");
     EXPECT_TRUE(album.host.messages.empty());
+    // A picture changed since: its image is made again.
+    std::filesystem::last_write_time(
+        album.folder / "a.bmp",
+        std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
+    album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths, false, 70);
+    EXPECT_EQ(picture::ReadPictureSize(album.folder / "Thumbnails@2x/a.bmp.jpg").width, 140);
 
     gallery::AlbumPaths missing = album.paths;
     missing.largeThumbnailFolder = album.folder / "missing/";
