@@ -61,7 +61,7 @@ nice -n 19 cmake --build --preset fuzz
 out=build/fuzz/campaign
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 found=0
 for target in "${targets[@]}"; do
     fuzzer="build/fuzz/fuzz/${target}_fuzzer"
