@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
 #include <QStorageInfo>
@@ -28,7 +27,7 @@ fs::path ToFsPath(const QString& path) {
 #ifdef _WIN32
     return fs::path(path.toStdWString());
 #else
-    return fs::path(QFile::encodeName(path).toStdString());
+    return fs::path(ToFsBytes(path));
 #endif
 }
 
@@ -36,8 +35,63 @@ QString NameOf(const fs::directory_entry& entry) {
 #ifdef _WIN32
     return QString::fromStdWString(entry.path().filename().native());
 #else
-    return QFile::decodeName(QByteArray::fromStdString(entry.path().filename().native()));
+    return FromFsBytes(entry.path().filename().native());
 #endif
+}
+
+constexpr char16_t kEscapedByte = 0xDC00;
+
+// The length of the valid UTF-8 sequence at the start of `bytes` (shortest
+// form, no surrogates, at most U+10FFFF), else 0; its code point in `code`.
+std::size_t Utf8Sequence(std::string_view bytes, char32_t& code) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    char32_t least = 0;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+        least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+        least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+        least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0u) != 0x80u) return 0;
+        code = (code << 6) | (byte(i) & 0x3Fu);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+void AppendUtf8(std::string& out, char32_t code) {
+    const auto put = [&](char32_t bits) { out.push_back(static_cast<char>(bits)); };
+    if (code < 0x80) {
+        put(code);
+    } else if (code < 0x800) {
+        put(0xC0 | (code >> 6));
+        put(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        put(0xE0 | (code >> 12));
+        put(0x80 | ((code >> 6) & 0x3F));
+        put(0x80 | (code & 0x3F));
+    } else {
+        put(0xF0 | (code >> 18));
+        put(0x80 | ((code >> 12) & 0x3F));
+        put(0x80 | ((code >> 6) & 0x3F));
+        put(0x80 | (code & 0x3F));
+    }
 }
 
 bool IsHidden(const QString& name) {
@@ -45,7 +99,7 @@ bool IsHidden(const QString& name) {
 }
 
 Fault FolderFault(const std::error_code& error, const QString& folder) {
-    return Fault::FromErrno(error.value(), QDir::toNativeSeparators(folder).toStdString());
+    return Fault::FromErrno(error.value(), ToFsBytes(QDir::toNativeSeparators(folder)));
 }
 
 // Calls `take` for every entry of `folder` that is not hidden. A folder that
@@ -85,6 +139,66 @@ class FolderList::IndentDelegate final : public QStyledItemDelegate {
     }
 };
 
+QString FromFsBytes(std::string_view bytes) {
+    std::u16string text;
+    text.reserve(bytes.size());
+    while (!bytes.empty()) {
+        char32_t code = 0;
+        std::size_t length = Utf8Sequence(bytes, code);
+        if (length == 0) {
+            code = char32_t{kEscapedByte} + char32_t{static_cast<unsigned char>(bytes.front())};
+            length = 1;
+        }
+        if (code >= 0x10000) {
+            text.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+            text.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            text.push_back(static_cast<char16_t>(code));
+        }
+        bytes.remove_prefix(length);
+    }
+    return QString::fromStdU16String(text);
+}
+
+std::string ToFsBytes(const QString& path) {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(path.size()));
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char16_t unit = path.at(i).unicode();
+        if (unit >= kEscapedByte + 0x80 && unit <= kEscapedByte + 0xFF) {
+            bytes.push_back(static_cast<char>(unit - kEscapedByte));
+        } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < path.size() &&
+                   path.at(i + 1).isLowSurrogate()) {
+            AppendUtf8(bytes, QChar::surrogateToUcs4(unit, path.at(i + 1).unicode()));
+            ++i;
+        } else {
+            // Any other lone surrogate, which no name decodes to, is written
+            // as its three bytes, as if it were a character.
+            AppendUtf8(bytes, unit);
+        }
+    }
+    return bytes;
+}
+
+namespace {
+
+// A name as a list shows it: each byte that is not UTF-8 as a replacement
+// mark (the list keeps the path itself aside, whole).
+QString Shown(QString name) {
+    for (QChar& unit : name) {
+        if (unit.isLowSurrogate() || unit.isHighSurrogate()) {
+            const qsizetype at = &unit - name.data();
+            const bool paired = unit.isHighSurrogate()
+                                    ? at + 1 < name.size() && name.at(at + 1).isLowSurrogate()
+                                    : at > 0 && name.at(at - 1).isHighSurrogate();
+            if (!paired) unit = QChar::ReplacementCharacter;
+        }
+    }
+    return name;
+}
+
+}  // namespace
+
 void SortByName(QStringList& names) {
     std::vector<std::pair<QString, QString>> keyed;
     keyed.reserve(static_cast<std::size_t>(names.size()));
@@ -108,7 +222,7 @@ QStringList AncestorsOf(const QString& folder) {
 
 QString AbsoluteFolderPath(const QString& folder) {
     if (folder.isEmpty() || !QDir::isAbsolutePath(folder)) {
-        throw Fault::PathNotFound(folder.toStdString());
+        throw Fault::PathNotFound(ToFsBytes(folder));
     }
     return QDir::cleanPath(folder);
 }
@@ -267,7 +381,7 @@ void FolderList::Show(const QString& folder, const QStringList& subFolders) {
     auto add = [&](const QString& path, const QIcon& icon, int depth) {
         const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
         const bool isRoot = AncestorsOf(path).size() == 1;
-        addItem(QDir::toNativeSeparators(isRoot || parts.isEmpty() ? path : parts.last()));
+        addItem(Shown(QDir::toNativeSeparators(isRoot || parts.isEmpty() ? path : parts.last())));
         QListWidgetItem* entry = item(count() - 1);
         entry->setIcon(icon);
         entry->setData(kPathRole, path);
@@ -304,7 +418,7 @@ void FileList::SetPattern(const QString& pattern) {
 void FileList::Show(const QString& folder, const FilePattern& pattern) {
     const QStringList names = MatchingFiles(folder, pattern);
     clear();
-    addItems(names);
+    for (const QString& name : names) addItem(Shown(name));
 }
 
 }  // namespace fotolane::app

@@ -8,12 +8,23 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 // The window's drive, folder and file lists, and the decisions behind them.
 // Folder paths are Qt's: "/" separated, absolute, without a trailing
 // separator except at a root ("/", "C:/").
 namespace fotolane::app {
+
+// File-system names and paths as the window carries them: the bytes that
+// are valid UTF-8 become their characters, and every other byte a lone
+// surrogate U+DC80..U+DCFF (0x80..0xFF), so that any name the file system
+// holds comes back byte for byte ("caf\xe9" shows as "caf\uFFFD" but opens).
+// Every passage between a QString path and the file system's bytes goes
+// through this pair.
+QString FromFsBytes(std::string_view bytes);
+std::string ToFsBytes(const QString& path);
 
 // Sorts names the way the folder listing of the gallery run orders them:
 // compared by their upper-cased characters, ties broken by the characters.

@@ -12,8 +12,10 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <system_error>
 #include <utility>
 
 #include "platform/core/Fault.h"
@@ -38,11 +40,22 @@ QMessageBox::Icon MessageBoxIcon(ui::Icon icon) {
 
 // The gallery run and the settings take paths as the platform writes them.
 std::string NativePath(const QString& path) {
-    return QDir::toNativeSeparators(path).toStdString();
+    return ToFsBytes(QDir::toNativeSeparators(path));
 }
 
 QString QtPath(const std::string& path) {
-    return QDir::fromNativeSeparators(QString::fromStdString(path));
+    return QDir::fromNativeSeparators(FromFsBytes(path));
+}
+
+// The process's current folder, its name's bytes kept.
+QString CurrentFolder() {
+#ifdef _WIN32
+    return QDir::currentPath();
+#else
+    std::error_code error;
+    const std::filesystem::path current = std::filesystem::current_path(error);
+    return error ? QDir::currentPath() : QtPath(current.native());
+#endif
 }
 
 void SetSliderPosition(QSlider& slider, std::int32_t position) {
@@ -175,7 +188,7 @@ void frmGetHTML::OpenStartFolder() {
     // The lists are created on the process's current folder (on the root if
     // it cannot be read), as the classic controls are. Being created there
     // is no change of folder: strCurrentFolder stays empty until one.
-    QString folder = QDir::currentPath();
+    QString folder = CurrentFolder();
     try {
         Dir1.SetPath(folder);
     } catch (const Fault&) {

@@ -3,12 +3,13 @@
 # taken from the shared test pictures and a few made here with libjpeg-turbo's
 # cjpeg (EXIF segments in several places); for the sampling and page
 # targets, inputs in their own encodings (see each target's comment).
-# The corpora are committed; run this only to change them.
+# The corpora are committed, together with what campaigns added to them
+# (scripts/fuzz.sh --merge, files named by their hash), which this leaves
+# alone; run it only to change the seeds.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 testdata="${FOTOLANE_TESTDATA_DIR:-$here/../../shared/testdata}"
 corpus="$here/corpus"
-rm -rf "$corpus"
 mkdir -p "$corpus/decode" "$corpus/sampling" "$corpus/page"
 
 # --- decode: shared test pictures, one or two of each kind ---

@@ -281,6 +281,29 @@ class WindowTest : public QObject {
         QVERIFY(messages.messages.empty());
     }
 
+    void folderNamedWithBytesThatAreNotUtf8() {
+        // "caf\xe9": shown with a replacement mark, opened and run all the
+        // same, the page and thumbnails written in that very folder.
+        TempFolder parent;
+        const fs::path folder = parent.path() / "caf\xe9";
+        fs::create_directory(folder);
+        std::ofstream(folder / "a.jpg") << "picture";
+        store.stored["Path"] = parent.str();
+        frmGetHTML window(Parts());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const int row = RowOf(window.Dir1, Q(parent.str()) + app::FromFsBytes("/caf\xe9"));
+        QVERIFY(row > 0);
+        QCOMPARE(window.Dir1.item(row)->text(), QStringLiteral("caf\uFFFD"));
+        ClickItem(window.Dir1, row);
+        QCOMPARE(window.File1.Names(), QStringList{"a.jpg"});
+        QTest::mouseClick(&window.Command1, Qt::LeftButton);
+        QTRY_COMPARE(window.Run().Outcome().end, gallery::RunEnd::Done);
+        QVERIFY2(messages.messages.empty(), messages.Texts().c_str());
+        QVERIFY(fs::is_regular_file(folder / "caf\xe9.htm"));
+        QVERIFY(fs::is_regular_file(folder / "Thumbnails/a.jpg"));
+    }
+
     void slidersMirrorIntoTheirBoxes() {
         frmGetHTML window(Parts());
         window.Slider2.setValue(10);
