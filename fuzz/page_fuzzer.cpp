@@ -25,6 +25,7 @@
 #include "gallery/GalleryInterfaces.h"
 #include "gallery/GalleryPage.h"
 #include "gallery/ModThumbnails.h"
+#include "gallery/Utf8.h"
 #include "platform/files/FileSystem.h"
 
 namespace fotolane::fuzz {
@@ -61,24 +62,7 @@ class Sizes : public gallery::IThumbnailMaker {
 
 // --- What a browser makes of the page's bytes ---------------------------
 
-void AppendUtf8(std::string& out, char32_t c) {
-    const auto unit = [&out](char32_t bits) { out += static_cast<char>(bits & 0xFF); };
-    if (c < 0x80) {
-        unit(c);
-    } else if (c < 0x800) {
-        unit(0xC0 | (c >> 6));
-        unit(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        unit(0xE0 | (c >> 12));
-        unit(0x80 | ((c >> 6) & 0x3F));
-        unit(0x80 | (c & 0x3F));
-    } else {
-        unit(0xF0 | (c >> 18));
-        unit(0x80 | ((c >> 12) & 0x3F));
-        unit(0x80 | ((c >> 6) & 0x3F));
-        unit(0x80 | (c & 0x3F));
-    }
-}
+using gallery::AppendUtf8;
 
 // Browsers read a page labelled ISO-8859-1 as windows-1252, and numeric
 // references to 0x80 to 0x9F are read the same way: those C1 characters

@@ -14,29 +14,15 @@
 #include "platform/core/Numbers.h"
 #include "platform/files/FileSystem.h"
 #include "platform/ui/UserInterface.h"
+#include "thumbnails/PictureSteps.h"
 
 namespace fotolane::thumbnails {
 namespace {
 
 constexpr std::int32_t kThumbnailQuality = 80;
 
-// Runs one step of the handling of the picture at `path`: a fault it raises
-// names the picture, unless it names a file of its own already.
-template <typename Step>
-void AboutPicture(const std::string& path, Step&& step) {
-    try {
-        step();
-    } catch (const Fault& fault) {
-        throw fault.Naming(path);
-    } catch (const std::bad_alloc&) {
-        throw Fault::OutOfMemory().Naming(path);
-    }
-}
-
-std::span<std::uint8_t> BytesOf(const PixelRows& rows) {
-    return {rows.bits.get(),
-            static_cast<std::size_t>(rows.stride) * static_cast<std::size_t>(rows.height)};
-}
+using detail::AboutPicture;
+using detail::BytesOf;
 
 }  // namespace
 
