@@ -16,22 +16,7 @@ packages=(
 # Node.js may come from elsewhere than Debian with its own npm; only fill gaps.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
-
-missing=()
-for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$package")
-    fi
-done
-
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$(dirname "${BASH_SOURCE[0]}")/apt-install-missing.sh" "${packages[@]}"
 
 # The browser tests drive Debian's Chromium through playwright-core and run
 # axe-core in it; no browser download, the package ships none.
