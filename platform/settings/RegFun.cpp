@@ -127,21 +127,28 @@ struct Parsed {
     QSettings::Status status = QSettings::NoError;
 };
 
-// A file in the temporary folder of a name that this process never used
-// before, removed when dropped. Qt keeps what it read of a file under the
-// file's name and trusts it while size and time look the same, which two
-// writes in one millisecond can fool; through a fresh name Qt always reads
-// and writes the disk.
+// A file of a name that this process never used before, removed when
+// dropped: in the temporary folder, else beside the settings file. Qt keeps
+// what it read of a file under the file's name and trusts it while size and
+// time look the same, which two writes in one millisecond can fool; through
+// a fresh name Qt always reads and writes the disk.
 class ScratchFile {
   public:
     explicit ScratchFile(const std::string& settingsFile) {
         static std::atomic<unsigned> counter = 0;
-        file_.setFileTemplate(QDir(QDir::tempPath())
-                                  .filePath(QStringLiteral("fotolane-settings-%1-%2-XXXXXX.ini")
-                                                .arg(QCoreApplication::applicationPid())
-                                                .arg(++counter)));
-        if (!file_.open()) throw Fault("Cannot write the settings file", settingsFile);
-        file_.close();  // the name stays reserved until the object goes
+        const QString name = QStringLiteral(".fotolane-settings-%1-%2-XXXXXX.ini")
+                                 .arg(QCoreApplication::applicationPid())
+                                 .arg(++counter);
+        const QString settingsFolder =
+            QFileInfo(QString::fromStdString(settingsFile)).absolutePath();
+        for (const QString& folder : {QDir::tempPath(), settingsFolder}) {
+            file_.setFileTemplate(QDir(folder).filePath(name));
+            if (file_.open()) {
+                file_.close();  // the name stays reserved until the object goes
+                return;
+            }
+        }
+        throw Fault("Cannot write the settings file", settingsFile);
     }
     QString Path() const { return file_.fileName(); }
 
