@@ -106,38 +106,117 @@ constexpr Weights MakeWeights() {
 
 constexpr Weights kWeights = MakeWeights();
 
+// Every weight fits in 16 bits (at most 8192 times the square root of 2), so
+// the transform runs on 16-bit multiplications with 32-bit sums, as
+// libjpeg-turbo's SIMD inverse DCT does.
+constexpr bool WeightsFitIn16Bits() {
+    for (const auto& row : kWeights) {
+        for (const std::int64_t weight : row) {
+            if (weight < INT16_MIN || weight > INT16_MAX) return false;
+        }
+    }
+    return true;
+}
+static_assert(WeightsFitIn16Bits());
+
+// The weights of output position n, as 16-bit numbers.
+struct RowWeights {
+    alignas(16) std::array<std::int16_t, 8> of{};
+};
+
+constexpr std::array<RowWeights, 8> MakeRowWeights() {
+    std::array<RowWeights, 8> rows{};
+    for (std::size_t n = 0; n < 8; ++n) {
+        for (std::size_t k = 0; k < 8; ++k)
+            rows[n].of[k] = static_cast<std::int16_t>(kWeights[n][k]);
+    }
+    return rows;
+}
+
+constexpr std::array<RowWeights, 8> kRowWeights = MakeRowWeights();
+
 // libjpeg's table that turns an inverse DCT result (centred on 0, taken
 // modulo 1024) into a sample: clamped to 0..255 for -512..511, as libjpeg
 // does for anything a valid file gives, and wrapped beyond, as it does for
 // what a damaged one gives.
-std::uint8_t IdctLimit(std::int64_t value) {
-    const int index = static_cast<int>(value & 1023);
+std::uint8_t IdctLimit(std::int32_t value) {
+    const int index = value & 1023;
     if (index < 128) return static_cast<std::uint8_t>(index + 128);
     if (index < 512) return 255;
     if (index < 896) return 0;
     return static_cast<std::uint8_t>(index - 896);
 }
 
-// Bit k set when coefficient k (natural order) of the block is not zero.
-std::uint64_t NonzeroMask(const JCOEF* block) {
+// One row of a block after the column pass of the inverse DCT: the eight
+// column results, rounded to 2 bits more than the sample.
+struct BlockRow {
+    alignas(16) std::array<std::int16_t, 8> columns{};
+};
+
+constexpr int kPass1Shift = kConstBits - kPass1Bits;
+constexpr int kPass2Shift = kConstBits + kPass1Bits + 3;
+
+// The column pass for row y of a block: column u is
+// sum_v W[y][v] * coefficient[v][u] * quantisation[v][u], rounded. The
+// dequantised coefficients are taken to 16 bits and the results saturated
+// to 16 bits, as libjpeg-turbo's SIMD inverse DCT has them (which a valid
+// file never reaches).
+// `pairs` holds W[y][2p] in the low and W[y][2p + 1] in the high half of
+// pairs[p].
+BlockRow ColumnPass(const JCOEF* block, const std::int16_t* quant,
+                    const std::array<std::int32_t, 4>& pairs) {
+    BlockRow row;
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    std::uint64_t mask = 0;
-    for (int row = 0; row < 8; ++row) {
-        const __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row));
-        const __m128i isZero = _mm_cmpeq_epi16(values, zero);
-        const auto zeros =
-            static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(isZero, isZero))) & 0xFFu;
-        mask |= static_cast<std::uint64_t>(~zeros & 0xFFu) << (8 * row);
+    __m128i low = _mm_setzero_si128();
+    __m128i high = _mm_setzero_si128();
+    for (std::size_t p = 0; p < 4; ++p) {
+        const auto* even = reinterpret_cast<const __m128i*>(block + 16 * p);
+        const auto* evenQuant = reinterpret_cast<const __m128i*>(quant + 16 * p);
+        const __m128i a = _mm_mullo_epi16(_mm_loadu_si128(even), _mm_load_si128(evenQuant));
+        const __m128i b = _mm_mullo_epi16(_mm_loadu_si128(even + 1), _mm_load_si128(evenQuant + 1));
+        const __m128i weights = _mm_set1_epi32(pairs[p]);
+        low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), weights));
+        high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), weights));
     }
-    return mask;
+    const __m128i round = _mm_set1_epi32(1 << (kPass1Shift - 1));
+    low = _mm_srai_epi32(_mm_add_epi32(low, round), kPass1Shift);
+    high = _mm_srai_epi32(_mm_add_epi32(high, round), kPass1Shift);
+    _mm_store_si128(reinterpret_cast<__m128i*>(row.columns.data()), _mm_packs_epi32(low, high));
 #else
-    std::uint64_t mask = 0;
-    for (int k = 0; k < 64; ++k) {
-        if (block[k] != 0) mask |= std::uint64_t{1} << k;
+    for (std::size_t u = 0; u < 8; ++u) {
+        std::uint32_t sum = 0;
+        for (std::size_t v = 0; v < 8; ++v) {
+            const auto pair = static_cast<std::uint32_t>(pairs[v / 2]);
+            const auto weight = static_cast<std::int16_t>(v % 2 == 0 ? pair & 0xFFFFu : pair >> 16);
+            const auto value = static_cast<std::int16_t>(block[8 * v + u] * quant[8 * v + u]);
+            sum += static_cast<std::uint32_t>(weight * value);
+        }
+        const std::int32_t rounded =
+            static_cast<std::int32_t>(sum + (1u << (kPass1Shift - 1))) >> kPass1Shift;
+        row.columns[u] = static_cast<std::int16_t>(std::clamp(rounded, INT16_MIN, INT16_MAX));
     }
-    return mask;
 #endif
+    return row;
+}
+
+// The row pass: the sample at position n of a row of the block.
+std::uint8_t RowPass(const BlockRow& row, std::int32_t n) {
+    const RowWeights& weights = kRowWeights[static_cast<std::size_t>(n & 7)];
+#if defined(__SSE2__)
+    __m128i sums =
+        _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(row.columns.data())),
+                       _mm_load_si128(reinterpret_cast<const __m128i*>(weights.of.data())));
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0xB1));
+    const std::int32_t sum = _mm_cvtsi128_si32(sums);
+#else
+    std::uint32_t wrapped = 0;
+    for (std::size_t u = 0; u < 8; ++u) {
+        wrapped += static_cast<std::uint32_t>(weights.of[u] * row.columns[u]);
+    }
+    const auto sum = static_cast<std::int32_t>(wrapped);
+#endif
+    return IdctLimit((sum + (1 << (kPass2Shift - 1))) >> kPass2Shift);
 }
 
 // ---- YCbCr to RGB, in libjpeg's fixed point ----
@@ -179,13 +258,6 @@ std::uint8_t Clamp(int value) {
 // it for its default (smooth) upsampling.
 enum class Upsampling { None, H2V1Smooth, H1V2Smooth, H2V2Smooth, Replicate };
 
-// One row of a block after the column pass of the inverse DCT: the eight
-// column results, rounded as libjpeg keeps them, and which are not zero.
-struct BlockRow {
-    std::array<int, 8> columns{};
-    unsigned used = 0;
-};
-
 // One component of the picture, ready for reconstruction.
 struct Component {
     Upsampling upsampling = Upsampling::None;
@@ -194,70 +266,65 @@ struct Component {
     std::int32_t width = 0;  // samples across and down (libjpeg's downsampled size)
     std::int32_t height = 0;
     std::vector<const JCOEF*> blockRows;  // the first block of every block row
-    // The column weights times the quantisation step, per row position y
-    // within the block: [y][k] for coefficient k in natural order.
-    std::array<std::array<std::int64_t, 64>, 8> columnWeights{};
+    // The quantisation steps in natural order, as 16-bit numbers.
+    alignas(16) std::array<std::int16_t, 64> quant{};
+    // The column weights of each row position y within a block, in pairs
+    // (see ColumnPass).
+    std::array<std::array<std::int32_t, 4>, 8> columnPairs{};
+    // The last column pass done at each row position within a block:
+    // neighbouring samples often lie in one block row.
+    struct Done {
+        const JCOEF* block = nullptr;
+        BlockRow row;
+    };
+    std::array<Done, 8> done{};
+
+    void Prepare(const JQUANT_TBL& table) {
+        for (std::size_t k = 0; k < 64; ++k) {
+            quant[k] = static_cast<std::int16_t>(table.quantval[k]);
+        }
+        for (std::size_t y = 0; y < 8; ++y) {
+            for (std::size_t p = 0; p < 4; ++p) {
+                const auto even = static_cast<std::uint16_t>(kWeights[y][2 * p]);
+                const auto odd = static_cast<std::uint16_t>(kWeights[y][2 * p + 1]);
+                columnPairs[y][p] = static_cast<std::int32_t>(
+                    static_cast<std::uint32_t>(even) | (static_cast<std::uint32_t>(odd) << 16));
+            }
+        }
+        done.fill(Done{});
+    }
 
     const JCOEF* BlockAt(std::int32_t x, std::int32_t y) const {
         return blockRows[static_cast<std::size_t>(y >> 3)] +
                static_cast<std::ptrdiff_t>(x >> 3) * 64;
     }
 
-    // The column pass for row y of the block at (x, y): only the
-    // coefficients that are not zero, most of them in a photograph.
-    BlockRow ColumnPass(std::int32_t x, std::int32_t y) const {
+    // Row y of the block at (x, y) after the column pass.
+    const BlockRow& ColumnPassAt(std::int32_t x, std::int32_t y) {
         const JCOEF* block = BlockAt(x, y);
-        const std::array<std::int64_t, 64>& weights =
-            columnWeights[static_cast<std::size_t>(y & 7)];
-        std::array<std::int64_t, 8> sums{};
-        unsigned used = 0;
-        for (std::uint64_t mask = NonzeroMask(block); mask != 0; mask &= mask - 1) {
-            const int k = std::countr_zero(mask);
-            const auto column = static_cast<std::size_t>(k & 7);
-            sums[column] += weights[static_cast<std::size_t>(k)] * block[k];
-            used |= 1u << column;
+        const auto within = static_cast<std::size_t>(y & 7);
+        Done& last = done[within];
+        if (last.block != block) {
+            last.block = block;
+            last.row = ColumnPass(block, quant.data(), columnPairs[within]);
         }
-        BlockRow row;
-        row.used = used;
-        for (unsigned left = used; left != 0; left &= left - 1) {
-            const auto u = static_cast<std::size_t>(std::countr_zero(left));
-            // libjpeg keeps the column results as int.
-            row.columns[u] =
-                static_cast<int>((sums[u] + (std::int64_t{1} << (kConstBits - kPass1Bits - 1))) >>
-                                 (kConstBits - kPass1Bits));
-        }
-        return row;
-    }
-
-    // The row pass: the sample at column x of the block row.
-    static std::uint8_t RowPass(const BlockRow& row, std::int32_t x) {
-        const std::array<std::int64_t, 8>& weights = kWeights[static_cast<std::size_t>(x & 7)];
-        std::int64_t sum = 0;
-        for (unsigned left = row.used; left != 0; left &= left - 1) {
-            const auto u = static_cast<std::size_t>(std::countr_zero(left));
-            sum += weights[u] * row.columns[u];
-        }
-        constexpr int kShift = kConstBits + kPass1Bits + 3;
-        return IdctLimit((sum + (std::int64_t{1} << (kShift - 1))) >> kShift);
+        return last.row;
     }
 
     // The sample at (x, y) of this component, as libjpeg's inverse DCT gives it.
-    std::uint8_t SampleAt(std::int32_t x, std::int32_t y) const {
-        return RowPass(ColumnPass(x, y), x);
-    }
+    std::uint8_t SampleAt(std::int32_t x, std::int32_t y) { return RowPass(ColumnPassAt(x, y), x); }
 
     // The samples at (x0, y) and (x1, y): one column pass when both lie in
     // one block.
-    void SamplePair(std::int32_t x0, std::int32_t x1, std::int32_t y, int& at0, int& at1) const {
-        const BlockRow row = ColumnPass(x0, y);
-        at0 = RowPass(row, x0);
-        at1 = (x0 >> 3) == (x1 >> 3) ? RowPass(row, x1) : SampleAt(x1, y);
+    void SamplePair(std::int32_t x0, std::int32_t x1, std::int32_t y, int& at0, int& at1) {
+        at0 = SampleAt(x0, y);
+        at1 = SampleAt(x1, y);
     }
 
     // The full-size value at pixel (x, y), upsampled as libjpeg does: the
     // smooth kinds weigh the nearest sample 3/4 and the next one 1/4 in each
     // direction, repeating the edge samples beyond the edges.
-    int ValueAt(std::int32_t x, std::int32_t y) const {
+    int ValueAt(std::int32_t x, std::int32_t y) {
         switch (upsampling) {
             case Upsampling::None:
                 return SampleAt(x, y);
@@ -509,12 +576,7 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
                 reinterpret_cast<j_common_ptr>(&cinfo), coefficients[c], row, 1, FALSE);
             component.blockRows[row] = block[0][0];
         }
-        for (std::size_t y = 0; y < 8; ++y) {
-            for (std::size_t k = 0; k < 64; ++k) {
-                component.columnWeights[y][k] =
-                    kWeights[y][k >> 3] * static_cast<std::int64_t>(info.quant_table->quantval[k]);
-            }
-        }
+        component.Prepare(*info.quant_table);
     }
 
     // Sampled pixels, in shown positions.
