@@ -1,19 +1,25 @@
 #include "platform/settings/RegFun.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QVariant>
+#include <atomic>
 #include <limits>
+#include <span>
 #include <string_view>
 
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
+#include "platform/files/WholeFile.h"
 
 namespace fotolane {
 namespace {
@@ -53,12 +59,15 @@ QString SettingsKey(std::int32_t root, const std::string& keyPath, const std::st
            QString::fromStdString(valueName);
 }
 
+// Numbers are stored as their digits, as they read back. Text that is not
+// UTF-8 is stored as bytes, which Qt keeps exactly.
 QVariant ToVariant(const SettingValue& value) {
     if (const auto* text = std::get_if<std::string>(&value)) {
-        return QString::fromStdString(*text);
+        const QString decoded = QString::fromStdString(*text);
+        if (decoded.toStdString() == *text) return decoded;
+        return QByteArray(text->data(), static_cast<qsizetype>(text->size()));
     }
-    if (const auto* integer = std::get_if<std::int16_t>(&value)) return int{*integer};
-    return int{std::get<std::int32_t>(value)};
+    return QString::fromStdString(SettingText(value));
 }
 
 }  // namespace
@@ -108,66 +117,171 @@ std::string RootKeyName(std::int32_t root) {
     }
 }
 
-struct RegFun::File {
-    explicit File(const QString& path) : path(path) {
-        // The bytes as found, for setting a damaged file aside as it was: by
-        // the time Qt notices the damage it may have rewritten the file.
-        QFile found(path);
-        if (found.open(QIODevice::ReadOnly)) original = found.readAll();
-        Open();
-    }
+namespace {
 
-    void Open() { settings = std::make_unique<QSettings>(path, QSettings::IniFormat); }
+using SettingsMap = QMap<QString, QVariant>;
 
-    bool IsDamaged() const { return settings->status() == QSettings::FormatError; }
+// A file's settings as Qt parses them, less the keys without a name.
+struct Parsed {
+    SettingsMap values;
+    QSettings::Status status = QSettings::NoError;
+};
 
-    // Qt keeps the format error of a file it read for the life of the
-    // settings object, where it would hide the failure of a later write; and
-    // what it parsed of a damaged file may not read back cleanly once
-    // written. So the damaged file goes aside as it was found, and what
-    // could be parsed of it is written anew, less the keys without a name.
-    void SetAside() {
-        QMap<QString, QVariant> parsed;
-        for (const QString& key : settings->allKeys()) {
-            if (!key.isEmpty() && !key.endsWith(QLatin1Char('/'))) {
-                parsed.insert(key, settings->value(key));
+// A file of a name that this process never used before, removed when
+// dropped: in the temporary folder, else beside the settings file. Qt keeps
+// what it read of a file under the file's name and trusts it while size and
+// time look the same, which two writes in one millisecond can fool; through
+// a fresh name Qt always reads and writes the disk.
+class ScratchFile {
+  public:
+    explicit ScratchFile(const std::string& settingsFile) {
+        static std::atomic<unsigned> counter = 0;
+        const QString name = QStringLiteral(".fotolane-settings-%1-%2-XXXXXX.ini")
+                                 .arg(QCoreApplication::applicationPid())
+                                 .arg(++counter);
+        const QString settingsFolder =
+            QFileInfo(QString::fromStdString(settingsFile)).absolutePath();
+        for (const QString& folder : {QDir::tempPath(), settingsFolder}) {
+            file_.setFileTemplate(QDir(folder).filePath(name));
+            if (file_.open()) {
+                file_.close();  // the name stays reserved until the object goes
+                return;
             }
         }
-        settings.reset();
-        QFile aside(path + QStringLiteral(".damaged"));
-        if (aside.open(QIODevice::WriteOnly | QIODevice::Truncate)) aside.write(original);
-        QFile::remove(path);
-        Open();
-        for (auto entry = parsed.cbegin(); entry != parsed.cend(); ++entry) {
-            settings->setValue(entry.key(), entry.value());
+        throw Fault("Cannot write the settings file", settingsFile);
+    }
+    QString Path() const { return file_.fileName(); }
+
+  private:
+    QTemporaryFile file_;
+};
+
+Parsed Parse(const QByteArray& bytes, const std::string& settingsFile) {
+    ScratchFile scratch(settingsFile);
+    QFile file(scratch.Path());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size() || !file.flush()) {
+        throw Fault("Cannot write the settings file", settingsFile);
+    }
+    file.close();
+    QSettings settings(scratch.Path(), QSettings::IniFormat);
+    Parsed parsed;
+    for (const QString& key : settings.allKeys()) {
+        if (!key.isEmpty() && !key.endsWith(QLatin1Char('/'))) {
+            parsed.values.insert(key, settings.value(key));
         }
-        settings->sync();
+    }
+    // Qt parses a section when it is first read: only then is damage known.
+    parsed.status = settings.status();
+    return parsed;
+}
+
+// The settings in Qt's INI format.
+QByteArray Serialize(const SettingsMap& values, const std::string& settingsFile) {
+    ScratchFile scratch(settingsFile);
+    {
+        QSettings settings(scratch.Path(), QSettings::IniFormat);
+        for (auto entry = values.cbegin(); entry != values.cend(); ++entry) {
+            settings.setValue(entry.key(), entry.value());
+        }
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            throw Fault("Cannot write the settings file", settingsFile);
+        }
+    }
+    QFile file(scratch.Path());
+    if (!file.open(QIODevice::ReadOnly))
+        throw Fault("Cannot write the settings file", settingsFile);
+    return file.readAll();
+}
+
+bool SameSettings(const SettingsMap& read, const SettingsMap& meant) {
+    if (read.keys() != meant.keys()) return false;
+    for (auto entry = meant.cbegin(); entry != meant.cend(); ++entry) {
+        const QVariant& value = read[entry.key()];
+        if (value != entry.value() && value.toString() != entry.value().toString()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+struct RegFun::File {
+    explicit File(std::string path) : path(std::move(path)) {
+        try {
+            Load();
+        } catch (const Fault&) {
+            current.status = QSettings::AccessError;
+        }
     }
 
-    QString path;
-    QByteArray original;
-    std::unique_ptr<QSettings> settings;
+    // Reads the file as it is on the disk now; a missing file holds nothing.
+    void Load() {
+        found.clear();
+        current = Parsed{};
+        const QString name = QString::fromStdString(path);
+        if (!QFileInfo::exists(name)) return;
+        QFile file(name);
+        if (!file.open(QIODevice::ReadOnly) || QFileInfo(name).isDir()) {
+            current.status = QSettings::AccessError;
+            return;
+        }
+        found = file.readAll();
+        current = Parse(found, path);
+    }
+
+    // A damaged file goes aside as it was found; what could be parsed of it
+    // is written anew with the next value.
+    void SetAsideIfDamaged() const {
+        if (current.status != QSettings::FormatError) return;
+        QFile aside(QString::fromStdString(path) + QStringLiteral(".damaged"));
+        if (aside.open(QIODevice::WriteOnly | QIODevice::Truncate)) aside.write(found);
+    }
+
+    // The new content is made by Qt in a scratch file, read back there to
+    // see that it holds every value whole (a disk that fills up part-way
+    // leaves a short file that Qt does not notice), and only then replaces
+    // the file whole: on any failure the earlier file stays as it was.
+    void Store(const SettingsMap& values) {
+        const QByteArray bytes = Serialize(values, path);
+        if (!SameSettings(Parse(bytes, path).values, values)) {
+            throw Fault("Cannot write the settings file", path);
+        }
+        const QFileInfo info(QString::fromStdString(path));
+        QDir().mkpath(info.absolutePath());
+        RemoveLeftoverTemporaries(info.absolutePath().toStdString(), info.fileName().toStdString());
+        ReplaceFileWhole(path, std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                         static_cast<std::size_t>(bytes.size())));
+        current = Parsed{values, QSettings::NoError};
+    }
+
+    std::string path;
+    QByteArray found;
+    Parsed current;
 };
 
 RegFun::RegFun() : RegFun(DefaultFilePath()) {}
 
 RegFun::RegFun(const std::string& filePath)
-    : filePath_(filePath), file_(std::make_unique<File>(QString::fromStdString(filePath))) {}
+    : filePath_(filePath), file_(std::make_unique<File>(filePath)) {}
 
 RegFun::~RegFun() = default;
 
 SettingValue RegFun::ReadValue(std::int32_t root, const std::string& keyPath,
                                const std::string& valueName, const SettingValue& defaultValue) {
     const QString key = SettingsKey(root, keyPath, valueName);
-    if (file_->settings->status() == QSettings::AccessError) {
+    if (file_->current.status == QSettings::AccessError) {
         throw Fault("Cannot read the settings file", filePath_);
     }
-    const QVariant stored = file_->settings->value(key);
+    const QVariant stored = file_->current.values.value(key);
     if (!stored.isValid()) return defaultValue;
     // A text with a comma in it, written by hand, reads back as a list.
     if (stored.typeId() == QMetaType::QStringList) {
         return stored.toStringList().join(QLatin1Char(',')).toStdString();
     }
+    // Text that is not UTF-8 (a folder's name as the file system has it) is
+    // kept as bytes.
+    if (stored.typeId() == QMetaType::QByteArray) return stored.toByteArray().toStdString();
     if (!stored.canConvert<QString>()) throw Fault("Type mismatch");
     return stored.toString().toStdString();
 }
@@ -175,13 +289,17 @@ SettingValue RegFun::ReadValue(std::int32_t root, const std::string& keyPath,
 void RegFun::WriteValue(std::int32_t root, const std::string& keyPath, const std::string& valueName,
                         const SettingValue& value) {
     const QString key = SettingsKey(root, keyPath, valueName);
-    // Sync reads the file anew where it changed since Qt's cache of it.
-    file_->settings->sync();
-    if (file_->IsDamaged()) file_->SetAside();
-    file_->settings->setValue(key, ToVariant(value));
-    file_->settings->sync();
-    if (file_->IsDamaged()) file_->SetAside();
-    if (file_->settings->status() != QSettings::NoError) {
+    try {
+        // Anew from the disk: another program may have written meanwhile.
+        file_->Load();
+        if (file_->current.status == QSettings::AccessError) {
+            throw Fault("Cannot write the settings file", filePath_);
+        }
+        file_->SetAsideIfDamaged();
+        SettingsMap values = file_->current.values;
+        values.insert(key, ToVariant(value));
+        file_->Store(values);
+    } catch (const Fault&) {
         throw Fault("Cannot write the settings file", filePath_);
     }
 }

@@ -50,8 +50,10 @@ class ISettingsObject {
 // The file lives in the user's configuration folder on every platform, so
 // an ordinary user can write it whatever the root (below HKEY_LOCAL_MACHINE
 // the Windows registry would refuse); the root's name is kept all the same.
-// Each write reaches the disk at once and atomically (a new file renamed
-// over the old one). Stored values come back as text.
+// Each write reaches the disk at once and atomically (a new file, checked to
+// hold every value, renamed over the old one): a write that fails leaves the
+// earlier file as it was. Stored values come back as text, byte for byte
+// also when they are not UTF-8.
 class RegFun final : public ISettingsObject {
   public:
     RegFun();  // the user's file, DefaultFilePath()
@@ -65,9 +67,8 @@ class RegFun final : public ISettingsObject {
     // counts; the rest reads as not stored.
     SettingValue ReadValue(std::int32_t root, const std::string& keyPath,
                            const std::string& valueName, const SettingValue& defaultValue) override;
-    // A damaged file is first kept aside, as it was when this object was
-    // made, in FilePath() + ".damaged"; what could be parsed of it is
-    // written anew with the value.
+    // A damaged file is first kept aside, as it was found, in FilePath() +
+    // ".damaged"; what could be parsed of it is written anew with the value.
     void WriteValue(std::int32_t root, const std::string& keyPath, const std::string& valueName,
                     const SettingValue& value) override;
 

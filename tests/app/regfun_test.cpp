@@ -2,12 +2,15 @@
 // file, what reads back, and how a damaged or unwritable file behaves.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <string>
 
 #include "platform/core/Fault.h"
+#include "platform/files/FilesTesting.h"
 #include "platform/settings/RegFun.h"
 #include "tests/TempFolder.h"
 #include "tests/TestSupport.h"
@@ -66,6 +69,8 @@ TEST(RegFunFile, ValuesReadBackFromALaterObject) {
         store.WriteValue(kHKeyLocalMachine, kKey, "Java", std::int16_t{2});
         store.WriteValue(kHKeyLocalMachine, kKey, "SizeValue", std::string());
         store.WriteValue(kHKeyLocalMachine, kKey, "ForRowValue", std::string("@12 \xc3\xa9"));
+        // A folder's name as the file system has it, not UTF-8.
+        store.WriteValue(kHKeyLocalMachine, kKey, "Folder", std::string("/ph/caf\xe9"));
     }
     // Written at once, grouped by the root and the key path.
     const std::string ini = ReadFile(file);
@@ -81,6 +86,7 @@ TEST(RegFunFile, ValuesReadBackFromALaterObject) {
     EXPECT_EQ(read("Java"), "2");
     EXPECT_EQ(read("SizeValue"), "");
     EXPECT_EQ(read("ForRowValue"), "@12 \xc3\xa9");
+    EXPECT_EQ(read("Folder"), "/ph/caf\xe9");
     EXPECT_EQ(read("Add"), "?");
     // Another root or key path is another place.
     EXPECT_EQ(SettingText(store.ReadValue(static_cast<std::int32_t>(0x80000001u), kKey, "Java",
@@ -122,6 +128,59 @@ TEST(RegFunFile, FailuresAreFaultsThatNameTheFile) {
               "Cannot read the settings file: " + folderInPlace);
     EXPECT_EQ(FaultOf([&] { taken.WriteValue(kHKeyLocalMachine, kKey, "Add", std::int32_t{1}); }),
               "Cannot write the settings file: " + folderInPlace);
+}
+
+// A write that fails at any step, or that the disk cuts short, leaves the
+// earlier file whole and nothing else behind, and says so.
+TEST(RegFunFile, FailedWriteKeepsTheEarlierFile) {
+    TempFolder folder;
+    const std::string file = folder / "Fotolane.ini";
+    RegFun(file).WriteValue(kHKeyLocalMachine, kKey, "ForRowValue", std::string("5"));
+    RegFun(file).WriteValue(kHKeyLocalMachine, kKey, "Path", std::string("/photos"));
+    const std::string earlier = ReadFile(file);
+    auto writeSeven = [&] {
+        return FaultOf([&] {
+            RegFun(file).WriteValue(kHKeyLocalMachine, kKey, "ForRowValue", std::string("7"));
+        });
+    };
+    auto verifyUntouched = [&](const std::string& what) {
+        EXPECT_EQ(ReadFile(file), earlier) << what;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+                                std::filesystem::directory_iterator()),
+                  1)
+            << what;
+    };
+    using files::Step;
+    for (const Step step : {Step::Open, Step::Write, Step::Flush, Step::Close, Step::Rename}) {
+        {
+            files::ScopedFailure failure(step);
+            EXPECT_EQ(writeSeven(), "Cannot write the settings file: " + file);
+        }
+        verifyUntouched("step " + std::to_string(static_cast<int>(step)));
+    }
+
+    // A disk that fills up part-way: writes beyond a size limit come out
+    // short, then fail.
+    const std::size_t written = earlier.size();
+    struct sigaction ignore {
+    }, kept{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &kept);
+    rlimit limit{}, keptLimit{};
+    ::getrlimit(RLIMIT_FSIZE, &keptLimit);
+    limit = keptLimit;
+    limit.rlim_cur = written - 8;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const std::string fault = writeSeven();
+    ::setrlimit(RLIMIT_FSIZE, &keptLimit);
+    ::sigaction(SIGXFSZ, &kept, nullptr);
+    EXPECT_EQ(fault, "Cannot write the settings file: " + file);
+    verifyUntouched("short write");
+
+    EXPECT_EQ(writeSeven(), "no fault");
+    EXPECT_EQ(
+        SettingText(RegFun(file).ReadValue(kHKeyLocalMachine, kKey, "ForRowValue", std::string())),
+        "7");
 }
 
 TEST(RegFunFile, DamagedFileKeepsWhatCanBeReadAndIsRewritten) {

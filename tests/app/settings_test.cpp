@@ -95,8 +95,12 @@ class SettingsTest : public QObject {
     }
 
     void roundTripThroughTwoWindows() {
-        TempFolder pictures;
-        pictures.Write("a.jpg", "picture");
+        // A folder whose name is not UTF-8 is stored byte for byte.
+        TempFolder parent;
+        const fs::path folder = parent.path() / "caf\xe9";
+        fs::create_directory(folder);
+        parent.Write("caf\xe9/a.jpg", "picture");
+        const QString pictures = app::FromFsBytes(folder.native());
         {
             frmGetHTML first(RealStoreParts());
             first.show();
@@ -106,7 +110,7 @@ class SettingsTest : public QObject {
             QTest::keyClick(&first.Slider2, Qt::Key_Right);
             QTest::mouseClick(&first.optThumb1, Qt::LeftButton);
             QTest::mouseClick(&first.chkJava, Qt::LeftButton);
-            OpenInDir1(first, Q(pictures.str()));
+            OpenInDir1(first, pictures);
             first.close();
             QVERIFY(messages.messages.empty());
         }
@@ -122,8 +126,8 @@ class SettingsTest : public QObject {
         QVERIFY(second.optThumb1.isChecked());
         QVERIFY(!second.optThumb0.isChecked());
         QCOMPARE(second.chkJava.Value(), CheckValue::Unchecked);
-        QCOMPARE(second.strCurrentFolder, Q(pictures.str()));
-        QCOMPARE(second.Dir1.Path(), Q(pictures.str()));
+        QCOMPARE(second.strCurrentFolder, pictures);
+        QCOMPARE(second.Dir1.Path(), pictures);
         QCOMPARE(second.File1.Names(), QStringList{"a.jpg"});
         QVERIFY(messages.messages.empty());
     }
