@@ -17,6 +17,10 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -219,6 +223,29 @@ std::uint8_t RowPass(const BlockRow& row, std::int32_t n) {
     return IdctLimit((sum + (1 << (kPass2Shift - 1))) >> kPass2Shift);
 }
 
+// Bit k set when coefficient k (natural order) of the block is not zero.
+std::uint64_t NonzeroMask(const JCOEF* block) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    std::uint64_t mask = 0;
+    for (int row = 0; row < 8; row += 2) {
+        const __m128i even = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row));
+        const __m128i odd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row + 8));
+        const __m128i zeros =
+            _mm_packs_epi16(_mm_cmpeq_epi16(even, zero), _mm_cmpeq_epi16(odd, zero));
+        const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(zeros)) ^ 0xFFFFu;
+        mask |= static_cast<std::uint64_t>(bits) << (8 * row);
+    }
+    return mask;
+#else
+    std::uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k) {
+        if (block[k] != 0) mask |= std::uint64_t{1} << k;
+    }
+    return mask;
+#endif
+}
+
 // ---- YCbCr to RGB, in libjpeg's fixed point ----
 
 constexpr int kScaleBits = 16;
@@ -265,7 +292,8 @@ struct Component {
     int factorY = 1;
     std::int32_t width = 0;  // samples across and down (libjpeg's downsampled size)
     std::int32_t height = 0;
-    std::vector<const JCOEF*> blockRows;  // the first block of every block row
+    int blockRowsPerMcuRow = 1;           // the component's vertical sampling factor
+    std::vector<const JCOEF*> blockRows;  // the first block of every block row held
     // The quantisation steps in natural order, as 16-bit numbers.
     alignas(16) std::array<std::int16_t, 64> quant{};
     // The column weights of each row position y within a block, in pairs
@@ -319,6 +347,25 @@ struct Component {
     void SamplePair(std::int32_t x0, std::int32_t x1, std::int32_t y, int& at0, int& at1) {
         at0 = SampleAt(x0, y);
         at1 = SampleAt(x1, y);
+    }
+
+    // The lowest and the highest of this component's rows that the pixels
+    // of picture line y are made of.
+    std::pair<std::int32_t, std::int32_t> RowsOfLine(std::int32_t y) const {
+        switch (upsampling) {
+            case Upsampling::None:
+            case Upsampling::H2V1Smooth:
+                return {y, y};
+            case Upsampling::Replicate:
+                return {y / factorY, y / factorY};
+            case Upsampling::H1V2Smooth:
+            case Upsampling::H2V2Smooth: {
+                const std::int32_t near = y >> 1;
+                if ((y & 1) == 0) return {std::max(near - 1, 0), near};
+                return {near, std::min(near + 1, height - 1)};
+            }
+        }
+        return {y, y};
     }
 
     // The full-size value at pixel (x, y), upsampled as libjpeg does: the
@@ -432,26 +479,228 @@ constexpr double kPixelsPerSampleForSparse = 48.0;
 
 }  // namespace
 
+namespace {
+
+// Where libjpeg puts one component's coefficients while it entropy-decodes
+// the file: its whole-picture block array, replaced through its memory
+// manager's methods (jpeg_memory_mgr), so that only what the sampled pixels
+// need is kept.
+//
+// A file of one scan is decoded row of MCUs by row of MCUs, each row
+// complete once the next is asked for: a ring of three rows suffices, and
+// the sampled lines are reconstructed as soon as their rows are complete,
+// from memory that stays in the cache.
+//
+// A file of several scans (progressive ones above all) visits every block
+// once a scan, so all must last to the end; but only the block rows that
+// sampled lines need are kept whole. Of the others, while a scan decodes
+// them, the decoder gets rows of its own, and of a progressive file only
+// which coefficients are not zero is kept: that is all that the decoding of
+// a later refinement scan reads of a block.
+struct BlockStore {
+    JDIMENSION blocksPerRow = 0;  // as libjpeg asks for them (padded to whole MCUs)
+    JDIMENSION rowCount = 0;
+    JDIMENSION rowsPerAccess = 0;
+    std::vector<JCOEF> kept;             // the ring, or the rows kept whole
+    std::vector<std::int32_t> keptAt;    // several scans: a row's place in `kept`, or -1
+    std::vector<std::uint64_t> nonzero;  // progressive: a mask per block of the other rows
+    std::vector<JCOEF> scratch;          // several scans: the other rows while decoded
+    std::vector<JBLOCKROW> handed;       // the rows last handed to libjpeg
+    JDIMENSION scratchStart = 0;         // the rows now in `scratch`
+    JDIMENSION scratchRows = 0;
+    bool scratchToMask = false;  // whether their nonzero coefficients count
+
+    JCOEF* KeptRow(std::size_t index) { return kept.data() + index * blocksPerRow * 64; }
+    JCOEF* ScratchRow(std::size_t index) { return scratch.data() + index * blocksPerRow * 64; }
+};
+
+constexpr JDIMENSION kRingMcuRows = 3;
+
+// A sampled line or column of the stored picture, and where it is shown.
+struct Placed {
+    std::int32_t stored;
+    std::ptrdiff_t offset;  // bytes into the shown rows
+};
+
+}  // namespace
+
 struct SparseJpegDecoder::State {
     jpeg_decompress_struct cinfo{};
     ErrorHandler errors;
     jpeg_progress_mgr progress{};
+    jpeg_memory_mgr* memory = nullptr;
+    // libjpeg's own methods, for anything but the coefficients.
+    decltype(jpeg_memory_mgr::request_virt_barray) libraryRequest = nullptr;
     bool created = false;
     bool always = false;
+    bool ring = false;  // one scan: the ring of MCU rows
+    bool grey = false;
     PictureMemory working;  // the coefficients' memory, while they exist
     std::array<Component, 3> components;
-    std::vector<std::int32_t> storedColumns;
+    std::array<BlockStore, 3> stores;
+    int requested = 0;            // block arrays handed to libjpeg
+    JDIMENSION started = 0;       // ring: the MCU rows libjpeg has begun
+    std::vector<Placed> lines;    // sampled stored lines, in order
+    std::vector<Placed> columns;  // sampled stored columns
+    std::size_t nextLine = 0;     // the first line not yet reconstructed
+    std::uint8_t* pixels = nullptr;
+
+    // The last MCU row that line y of the stored picture needs.
+    JDIMENSION LastMcuRowOf(std::int32_t y) const {
+        JDIMENSION last = 0;
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            const Component& component = components[static_cast<std::size_t>(c)];
+            const auto row = static_cast<JDIMENSION>(component.RowsOfLine(y).second >> 3);
+            last = std::max(last, row / static_cast<JDIMENSION>(component.blockRowsPerMcuRow));
+        }
+        return last;
+    }
+
+    // Reconstructs the sampled lines whose MCU rows all come before `end`.
+    void ReconstructBefore(JDIMENSION end) {
+        for (; nextLine < lines.size() && LastMcuRowOf(lines[nextLine].stored) < end; ++nextLine) {
+            const Placed line = lines[nextLine];
+            for (const Placed& column : columns) {
+                std::uint8_t* pixel = pixels + line.offset + column.offset;
+                const std::int32_t x = column.stored;
+                const std::int32_t y = line.stored;
+                const int luma = components[0].ValueAt(x, y);
+                if (grey) {
+                    pixel[0] = pixel[1] = pixel[2] = static_cast<std::uint8_t>(luma);
+                    continue;
+                }
+                const auto cb = static_cast<std::size_t>(components[1].ValueAt(x, y));
+                const auto cr = static_cast<std::size_t>(components[2].ValueAt(x, y));
+                pixel[2] = Clamp(luma + kColour.crToRed[cr]);
+                pixel[1] =
+                    Clamp(luma + static_cast<int>((kColour.cbToGreen[cb] + kColour.crToGreen[cr]) >>
+                                                  kScaleBits));
+                pixel[0] = Clamp(luma + kColour.cbToBlue[cb]);
+            }
+        }
+    }
 };
 
-SparseJpegDecoder::SparseJpegDecoder(bool always) : state_(std::make_unique<State>()) {
-    state_->always = always;
-}
-
-SparseJpegDecoder::~SparseJpegDecoder() {
-    if (state_->created) jpeg_destroy_decompress(&state_->cinfo);
-}
-
 namespace {
+
+using State = SparseJpegDecoder::State;
+
+State& StateOf(j_common_ptr cinfo) {
+    return *static_cast<State*>(cinfo->client_data);
+}
+
+[[noreturn]] void Refuse(j_common_ptr cinfo) {
+    (*cinfo->err->error_exit)(cinfo);
+    std::abort();  // error_exit does not return
+}
+
+// The block arrays of the coefficients: the ones prepared for this picture,
+// in component order, when libjpeg asks for arrays of their shape.
+extern "C" jvirt_barray_ptr RequestBlocks(j_common_ptr cinfo, int pool, boolean preZero,
+                                          JDIMENSION blocksPerRow, JDIMENSION rowCount,
+                                          JDIMENSION maxAccess) {
+    State& state = StateOf(cinfo);
+    const auto index = static_cast<std::size_t>(state.requested);
+    if (index >= state.stores.size() || state.requested >= state.cinfo.num_components) {
+        Refuse(cinfo);
+    }
+    BlockStore& store = state.stores[index];
+    if (!preZero || blocksPerRow != store.blocksPerRow || rowCount != store.rowCount ||
+        maxAccess < store.rowsPerAccess) {
+        Refuse(cinfo);
+    }
+    (void)pool;
+    ++state.requested;
+    return reinterpret_cast<jvirt_barray_ptr>(&store);
+}
+
+// The quantisation of every component, known once each has been in a scan.
+bool PrepareComponents(State& state) {
+    for (int c = 0; c < state.cinfo.num_components; ++c) {
+        const JQUANT_TBL* table = state.cinfo.comp_info[c].quant_table;
+        if (table == nullptr) return false;
+        state.components[static_cast<std::size_t>(c)].Prepare(*table);
+    }
+    return true;
+}
+
+extern "C" JBLOCKARRAY AccessBlocks(j_common_ptr cinfo, jvirt_barray_ptr array, JDIMENSION startRow,
+                                    JDIMENSION rowCount, boolean writable) {
+    State& state = StateOf(cinfo);
+    auto* store = reinterpret_cast<BlockStore*>(array);
+    const auto index = static_cast<std::size_t>(store - state.stores.data());
+    if (store < state.stores.data() || index >= static_cast<std::size_t>(state.requested) ||
+        !writable || rowCount != store->rowsPerAccess || startRow % rowCount != 0 ||
+        startRow + rowCount > store->rowCount) {
+        Refuse(cinfo);
+    }
+    Component& component = state.components[index];
+    const std::size_t rowBlocks = std::size_t{store->blocksPerRow} * 64;
+    const std::size_t rowBytes = rowBlocks * sizeof(JCOEF);
+    const jpeg_decompress_struct& decompress = state.cinfo;
+    if (state.ring) {
+        // The rows of MCU row `mcuRow`: every row before it is complete.
+        const JDIMENSION mcuRow = startRow / rowCount;
+        if (decompress.comps_in_scan != decompress.num_components) Refuse(cinfo);
+        if (mcuRow >= state.started) {
+            // The quantisation tables are the first scan's, known once it starts.
+            if (state.started == 0 && !PrepareComponents(state)) Refuse(cinfo);
+            state.ReconstructBefore(mcuRow);
+            state.started = mcuRow + 1;
+            // The ring's rows are about to change under the column passes done.
+            for (Component& each : state.components) each.done.fill(Component::Done{});
+        }
+        const std::size_t slot = (mcuRow % kRingMcuRows) * rowCount;
+        for (JDIMENSION i = 0; i < rowCount; ++i) {
+            JCOEF* row = store->KeptRow(slot + i);
+            std::memset(row, 0, rowBytes);
+            store->handed[i] = reinterpret_cast<JBLOCKROW>(row);
+            component.blockRows[startRow + i] = row;
+        }
+        return store->handed.data();
+    }
+
+    // Several scans. First what the last scan left in the scratch rows.
+    if (store->scratchToMask) {
+        for (JDIMENSION i = 0; i < store->scratchRows; ++i) {
+            const JCOEF* row = store->ScratchRow(i);
+            std::uint64_t* masks =
+                store->nonzero.data() + std::size_t{store->scratchStart + i} * store->blocksPerRow;
+            for (JDIMENSION b = 0; b < store->blocksPerRow; ++b)
+                masks[b] |= NonzeroMask(row + 64 * b);
+        }
+    }
+    // A progressive scan of AC coefficients fills a band of coefficients
+    // known to be zero, or refines those not zero; one of DC coefficients
+    // touches nothing else; a sequential one fills whole blocks.
+    const bool progressive = decompress.progressive_mode != 0;
+    const bool acScan = progressive && decompress.Ss > 0;
+    const bool refining = acScan && decompress.Ah > 0;
+    store->scratchStart = startRow;
+    store->scratchRows = rowCount;
+    store->scratchToMask = acScan;
+    for (JDIMENSION i = 0; i < rowCount; ++i) {
+        const JDIMENSION at = startRow + i;
+        const std::int32_t kept = store->keptAt[at];
+        if (kept >= 0) {
+            store->handed[i] =
+                reinterpret_cast<JBLOCKROW>(store->KeptRow(static_cast<std::size_t>(kept)));
+            continue;
+        }
+        JCOEF* row = store->ScratchRow(i);
+        store->handed[i] = reinterpret_cast<JBLOCKROW>(row);
+        if (progressive && !acScan) continue;
+        std::memset(row, 0, rowBytes);
+        if (!refining) continue;
+        const std::uint64_t* masks = store->nonzero.data() + std::size_t{at} * store->blocksPerRow;
+        for (JDIMENSION b = 0; b < store->blocksPerRow; ++b) {
+            for (std::uint64_t mask = masks[b]; mask != 0; mask &= mask - 1) {
+                row[64 * b + static_cast<std::size_t>(std::countr_zero(mask))] = 1;
+            }
+        }
+    }
+    return store->handed.data();
+}
 
 // How libjpeg-turbo upsamples a component with these sampling factors, or
 // false when this reconstruction does not follow it.
@@ -491,7 +740,97 @@ std::size_t CountDistinct(const std::vector<std::int32_t>& positions, std::int32
     return count;
 }
 
+// The sampled lines and columns of the stored picture, in stored order,
+// each with its place in the shown rows.
+void PlaceSamples(const SampledPixels& sampled, Orientation orientation, std::int32_t width,
+                  std::int32_t height, PixelRows& rows, State& state) {
+    const bool swap = SwapsWidthAndHeight(orientation);
+    state.lines.clear();
+    state.columns.clear();
+    // Shown row v and shown column u: their bytes into the rows.
+    const auto rowOffset = [&rows](std::int32_t v) {
+        return rows.ScanLine(rows.height - 1 - v) - rows.bits.get();
+    };
+    const auto columnOffset = [](std::int32_t u) { return std::ptrdiff_t{3} * u; };
+    for (std::size_t i = 0; i < sampled.rows.size(); ++i) {
+        const std::int32_t v = sampled.rows[i];
+        if (i > 0 && v == sampled.rows[i - 1]) continue;
+        if (swap) {
+            state.columns.push_back({Stored(orientation, 0, v, width, height).x, rowOffset(v)});
+        } else {
+            state.lines.push_back({Stored(orientation, 0, v, width, height).y, rowOffset(v)});
+        }
+    }
+    for (std::size_t i = 0; i < sampled.columns.size(); ++i) {
+        const std::int32_t u = sampled.columns[i];
+        if (i > 0 && u == sampled.columns[i - 1]) continue;
+        if (swap) {
+            state.lines.push_back({Stored(orientation, u, 0, width, height).y, columnOffset(u)});
+        } else {
+            state.columns.push_back({Stored(orientation, u, 0, width, height).x, columnOffset(u)});
+        }
+    }
+    const auto byStored = [](const Placed& a, const Placed& b) { return a.stored < b.stored; };
+    std::sort(state.lines.begin(), state.lines.end(), byStored);
+    std::sort(state.columns.begin(), state.columns.end(), byStored);
+}
+
+// Shapes the block stores for this picture, libjpeg's header read: the
+// bytes they take.
+std::size_t PrepareStores(State& state) {
+    const jpeg_decompress_struct& cinfo = state.cinfo;
+    std::size_t bytes = 0;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info& info = cinfo.comp_info[c];
+        Component& component = state.components[static_cast<std::size_t>(c)];
+        BlockStore& store = state.stores[static_cast<std::size_t>(c)];
+        const auto perMcuRow = static_cast<JDIMENSION>(info.v_samp_factor);
+        const auto perMcu = static_cast<JDIMENSION>(info.h_samp_factor);
+        component.blockRowsPerMcuRow = info.v_samp_factor;
+        store.blocksPerRow = (info.width_in_blocks + perMcu - 1) / perMcu * perMcu;
+        store.rowCount = (info.height_in_blocks + perMcuRow - 1) / perMcuRow * perMcuRow;
+        store.rowsPerAccess = perMcuRow;
+        store.handed.assign(perMcuRow, nullptr);
+        store.scratchRows = 0;
+        store.scratchToMask = false;
+        component.blockRows.assign(store.rowCount, nullptr);
+        const std::size_t rowBlocks = std::size_t{store.blocksPerRow} * 64;
+        if (state.ring) {
+            store.kept.resize(rowBlocks * kRingMcuRows * perMcuRow);
+            bytes += store.kept.size() * sizeof(JCOEF);
+            continue;
+        }
+        // The block rows that sampled lines need, kept whole.
+        store.keptAt.assign(store.rowCount, -1);
+        for (const Placed& line : state.lines) {
+            const auto [low, high] = component.RowsOfLine(line.stored);
+            store.keptAt[static_cast<std::size_t>(low >> 3)] = 0;
+            store.keptAt[static_cast<std::size_t>(high >> 3)] = 0;
+        }
+        std::int32_t kept = 0;
+        for (std::int32_t& at : store.keptAt) {
+            if (at == 0) at = kept++;
+        }
+        store.kept.assign(rowBlocks * static_cast<std::size_t>(kept), 0);
+        store.scratch.resize(rowBlocks * perMcuRow);
+        bytes += (store.kept.size() + store.scratch.size()) * sizeof(JCOEF);
+        if (cinfo.progressive_mode) {
+            store.nonzero.assign(std::size_t{store.blocksPerRow} * store.rowCount, 0);
+            bytes += store.nonzero.size() * sizeof(std::uint64_t);
+        }
+    }
+    return bytes;
+}
+
 }  // namespace
+
+SparseJpegDecoder::SparseJpegDecoder(bool always) : state_(std::make_unique<State>()) {
+    state_->always = always;
+}
+
+SparseJpegDecoder::~SparseJpegDecoder() {
+    if (state_->created) jpeg_destroy_decompress(&state_->cinfo);
+}
 
 bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& sampled,
                                PixelRows& rows) {
@@ -514,6 +853,9 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
         state.created = true;
         state.progress.progress_monitor = OnJpegProgress;
         cinfo.progress = &state.progress;
+        cinfo.client_data = &state;
+        cinfo.mem->request_virt_barray = RequestBlocks;
+        cinfo.mem->access_virt_barray = AccessBlocks;
     }
     state.errors.manager.num_warnings = 0;
     jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
@@ -542,10 +884,18 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
         return false;
     }
 
+    state.grey = grey;
+    state.ring =
+        !check.buffered && !cinfo.progressive_mode && cinfo.comps_in_scan == cinfo.num_components;
+    state.requested = 0;
+    state.started = 0;
+    state.nextLine = 0;
     try {
         ReshapePixelRows(rows, shown.width, shown.height);
-        // All the coefficients are kept, whatever the file.
-        state.working = PictureMemory(check.coefficientBytes);
+        PlaceSamples(sampled, orientation, width, height, rows, state);
+        state.pixels = rows.bits.get();
+        const std::size_t bytes = PrepareStores(state);
+        state.working = PictureMemory(bytes);
     } catch (const Fault&) {
         // Beyond the budget: the whole decode, which may need less, decides.
         jpeg_abort_decompress(&cinfo);
@@ -554,55 +904,34 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
         jpeg_abort_decompress(&cinfo);
         throw;
     }
+    // The lines are reconstructed while libjpeg decodes (one scan) or once
+    // it has decoded everything (several); its pixels then come from the
+    // whole decode when it warns.
     jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&cinfo);
-    if (coefficients == nullptr || state.errors.manager.num_warnings != 0) {
+    if (coefficients == nullptr || state.errors.manager.num_warnings != 0 ||
+        state.requested != cinfo.num_components) {
         jpeg_abort_decompress(&cinfo);
         state.working = PictureMemory();
         return false;
     }
-    for (int c = 0; c < cinfo.num_components; ++c) {
-        const jpeg_component_info& info = cinfo.comp_info[c];
-        Component& component = state.components[static_cast<std::size_t>(c)];
-        if (info.quant_table == nullptr) {
+    if (!state.ring) {
+        // Each component's quantisation as it was in its first scan.
+        if (!PrepareComponents(state)) {
             jpeg_abort_decompress(&cinfo);
             state.working = PictureMemory();
             return false;
         }
-        // The whole picture's coefficients are in memory: every block row
-        // stays where the library has it until the decoder is aborted.
-        component.blockRows.resize(info.height_in_blocks);
-        for (JDIMENSION row = 0; row < info.height_in_blocks; ++row) {
-            JBLOCKARRAY block = (*cinfo.mem->access_virt_barray)(
-                reinterpret_cast<j_common_ptr>(&cinfo), coefficients[c], row, 1, FALSE);
-            component.blockRows[row] = block[0][0];
-        }
-        component.Prepare(*info.quant_table);
-    }
-
-    // Sampled pixels, in shown positions.
-    for (std::size_t r = 0; r < sampled.rows.size(); ++r) {
-        const std::int32_t v = sampled.rows[r];
-        if (r > 0 && v == sampled.rows[r - 1]) continue;
-        std::uint8_t* line = rows.ScanLine(rows.height - 1 - v);
-        for (std::size_t i = 0; i < sampled.columns.size(); ++i) {
-            const std::int32_t u = sampled.columns[i];
-            if (i > 0 && u == sampled.columns[i - 1]) continue;
-            const StoredAt at = Stored(orientation, u, v, width, height);
-            std::uint8_t* pixel = line + 3 * static_cast<std::ptrdiff_t>(u);
-            const int luma = state.components[0].ValueAt(at.x, at.y);
-            if (grey) {
-                pixel[0] = pixel[1] = pixel[2] = static_cast<std::uint8_t>(luma);
-                continue;
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            BlockStore& store = state.stores[static_cast<std::size_t>(c)];
+            Component& component = state.components[static_cast<std::size_t>(c)];
+            for (JDIMENSION row = 0; row < store.rowCount; ++row) {
+                const std::int32_t kept = store.keptAt[row];
+                component.blockRows[row] =
+                    kept >= 0 ? store.KeptRow(static_cast<std::size_t>(kept)) : nullptr;
             }
-            const auto cb = static_cast<std::size_t>(state.components[1].ValueAt(at.x, at.y));
-            const auto cr = static_cast<std::size_t>(state.components[2].ValueAt(at.x, at.y));
-            pixel[2] = Clamp(luma + kColour.crToRed[cr]);
-            pixel[1] =
-                Clamp(luma + static_cast<int>((kColour.cbToGreen[cb] + kColour.crToGreen[cr]) >>
-                                              kScaleBits));
-            pixel[0] = Clamp(luma + kColour.cbToBlue[cb]);
         }
     }
+    state.ReconstructBefore(std::numeric_limits<JDIMENSION>::max());
     jpeg_abort_decompress(&cinfo);
     state.working = PictureMemory();
     return true;
