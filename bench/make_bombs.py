@@ -64,6 +64,16 @@ write('gif-screen-16383', 'g.gif',
       b',' + struct.pack('<HHHH', 0, 0, 1, 1) + b'\0\x02\x02\x4c\x01\0;')
 
 
+def gif_frame(left, top, width, height, flags=0):
+    """A 1 x 1 screen whose first frame, of a few pixels of data, widens it."""
+    return (b'GIF89a' + struct.pack('<HH', 1, 1) + b'\x80\0\0' + b'\0\0\0\xff\xff\xff' + b',' +
+            struct.pack('<HHHHB', left, top, width, height, flags) + b'\x02\x02\x4c\x01\0;')
+
+
+write('gif-frame-19200x35980', 'g.gif', gif_frame(0, 0, 19200, 35980))
+write('gif-interlaced-28073x21082', 'g.gif', gif_frame(17738, 21074, 10335, 8, 0x40))
+
+
 def bmp(width, height, bpp, compression, palette, pixels):
     info = struct.pack('<IiiHHIIiiII', 40, width, height, 1, bpp, compression, len(pixels), 2835, 2835,
                        len(palette) // 4, 0)

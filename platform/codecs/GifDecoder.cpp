@@ -4,7 +4,9 @@
 // data that ends early, a frame of no size. Browsers show the picture as far
 // as it decodes and leave the rest transparent; here it is white, like the
 // transparent pixels. The rows are written directly, one pass over the data,
-// so that the cost follows the data and the one picture in memory.
+// so that the cost follows the data and the one picture in memory; the
+// thumbnailer's decode writes only the sampled pixels, and stops at the last
+// sampled line.
 
 #include <algorithm>
 #include <array>
@@ -143,10 +145,12 @@ class CodeReader {
     int bits_ = 0;
 };
 
-// Puts the frame's pixels, in the order of the data, onto the rows.
+// Puts the frame's pixels, in the order of the data, onto the rows: the
+// wanted ones only.
 class FrameWriter {
   public:
-    FrameWriter(PixelRows& rows, const GifLayout& layout) : rows_(rows), layout_(layout) {
+    FrameWriter(PixelRows& rows, const GifLayout& layout, const WantedPixels& wanted)
+        : rows_(rows), layout_(layout), wanted_(wanted) {
         for (std::size_t i = 0; i < 256; ++i) {
             std::uint8_t* bgr = palette_[i].data();
             if (static_cast<int>(i) == layout.transparent) {
@@ -161,21 +165,49 @@ class FrameWriter {
         if (layout.colours.empty()) opaque_.fill(false);
     }
 
-    // False once every pixel of the frame has been written.
-    bool Put(std::uint8_t index) {
-        if (row_ >= layout_.height) return false;
-        const std::int64_t x = std::int64_t{layout_.left} + column_;
-        const std::int64_t y = std::int64_t{layout_.top} + LineOfRow(row_);
-        if (opaque_[index] && x < rows_.width && y < rows_.height) {
-            std::uint8_t* to =
-                rows_.ScanLine(rows_.height - 1 - static_cast<std::int32_t>(y)) + 3 * x;
-            std::memcpy(to, palette_[index].data(), 3);
+    // Takes the next `count` pixels of the frame, whose indices `string()`
+    // gives when a wanted pixel is among them (so that the strings of
+    // pixels nobody wants are never spelled out). False once every pixel
+    // of the frame has been taken, or no wanted one is left.
+    template <typename String>
+    bool Put(std::size_t count, String&& string) {
+        const std::uint8_t* indices = nullptr;
+        std::size_t taken = 0;
+        while (taken < count) {
+            if (row_ >= layout_.height) return false;
+            const std::size_t inRow =
+                std::min(count - taken, static_cast<std::size_t>(layout_.width - column_));
+            const std::int64_t y = std::int64_t{layout_.top} + LineOfRow(row_);
+            if (y < rows_.height && wanted_.Line(static_cast<std::int32_t>(y))) {
+                std::uint8_t* line =
+                    rows_.ScanLine(rows_.height - 1 - static_cast<std::int32_t>(y));
+                const std::int32_t from = layout_.left + column_;
+                const std::int32_t end = static_cast<std::int32_t>(
+                    std::min<std::int64_t>(from + static_cast<std::int64_t>(inRow), rows_.width));
+                for (std::int32_t x = wanted_.NextColumn(from, end); x < end;
+                     x = wanted_.NextColumn(x + 1, end)) {
+                    if (indices == nullptr) indices = string();
+                    const std::uint8_t index = indices[taken + static_cast<std::size_t>(x - from)];
+                    if (opaque_[index]) {
+                        std::memcpy(line + 3 * static_cast<std::ptrdiff_t>(x),
+                                    palette_[index].data(), 3);
+                    }
+                }
+            }
+            taken += inRow;
+            column_ += static_cast<std::int32_t>(inRow);
+            if (column_ == layout_.width) {
+                column_ = 0;
+                ++row_;
+                // Lines come in order unless interlaced: past the last
+                // wanted one, the rest of the data changes nothing.
+                if (!layout_.interlaced && row_ < layout_.height &&
+                    wanted_.NextLine(layout_.top + row_, rows_.height) == rows_.height) {
+                    return false;
+                }
+            }
         }
-        if (++column_ == layout_.width) {
-            column_ = 0;
-            ++row_;
-        }
-        return true;
+        return row_ < layout_.height;
     }
 
   private:
@@ -198,6 +230,7 @@ class FrameWriter {
 
     PixelRows& rows_;
     const GifLayout& layout_;
+    const WantedPixels& wanted_;
     std::array<std::array<std::uint8_t, 3>, 256> palette_{};
     std::array<bool, 256> opaque_ = [] {
         std::array<bool, 256> all{};
@@ -211,7 +244,8 @@ class FrameWriter {
 // Decodes the frame's LZW data as far as it is sound: a code beyond the
 // table or the end of the data ends it, and the pixels not reached keep
 // the white of the rows.
-void DecodeFrame(Bytes bytes, const GifLayout& layout, PixelRows& rows) {
+void DecodeFrame(Bytes bytes, const GifLayout& layout, const WantedPixels& wanted,
+                 PixelRows& rows) {
     if (layout.data >= bytes.size()) return;
     const int minimum = bytes[layout.data];
     if (minimum < 1 || minimum > 11) return;
@@ -231,7 +265,7 @@ void DecodeFrame(Bytes bytes, const GifLayout& layout, PixelRows& rows) {
     }
     std::array<std::uint8_t, kMostCodes> string{};
 
-    FrameWriter writer(rows, layout);
+    FrameWriter writer(rows, layout, wanted);
     CodeReader reader(bytes, layout.data + 1);
     int width = minimum + 1;
     int next = end + 1;
@@ -261,14 +295,16 @@ void DecodeFrame(Bytes bytes, const GifLayout& layout, PixelRows& rows) {
             ++next;
             if (next == (1 << width) && width < 12) ++width;
         }
-        // The string of `code`, from its end back to its start.
-        std::size_t size = length[static_cast<std::size_t>(code)];
-        for (std::size_t i = size, c = static_cast<std::size_t>(code); i > 0; --i, c = prefix[c]) {
-            string[i - 1] = suffix[c];
-        }
-        for (std::size_t i = 0; i < size; ++i) {
-            if (!writer.Put(string[i])) return;
-        }
+        // The string of `code`, spelled from its end back to its start.
+        const std::size_t size = length[static_cast<std::size_t>(code)];
+        const auto spell = [&] {
+            for (std::size_t i = size, c = static_cast<std::size_t>(code); i > 0;
+                 --i, c = prefix[c]) {
+                string[i - 1] = suffix[c];
+            }
+            return string.data();
+        };
+        if (!writer.Put(size, spell)) return;
         previous = code;
     }
 }
@@ -283,15 +319,22 @@ bool ReadGifSize(Bytes bytes, PictureSize& size) {
 }
 
 PixelRows DecodeGif(Bytes bytes, const std::string& path) {
+    PixelRows rows;
+    DecodeGifInto(bytes, path, WantedPixels(), rows);
+    return rows;
+}
+
+void DecodeGifInto(Bytes bytes, const std::string& path, const WantedPixels& wanted,
+                   PixelRows& rows) {
     GifLayout layout;
     if (!ReadLayout(bytes, layout)) throw Fault::InvalidPicture(path);
     CheckPictureSize(layout.canvas, path);
-    PixelRows rows = AllocatePixelRows(layout.canvas.width, layout.canvas.height);
-    // White, padding aside.
-    const auto pixelBytes = static_cast<std::size_t>(3 * rows.width);
-    for (std::int32_t s = 0; s < rows.height; ++s) std::memset(rows.ScanLine(s), 0xFF, pixelBytes);
-    if (layout.hasFrame) DecodeFrame(bytes, layout, rows);
-    return rows;
+    wanted.ShapeRows(rows, layout.canvas.width, layout.canvas.height);
+    // White where the frame does not reach; only the wanted pixels, so that
+    // a small file claiming a huge screen costs no more than its samples.
+    constexpr std::uint8_t kWhite[3] = {0xFF, 0xFF, 0xFF};
+    wanted.Fill(rows, kWhite);
+    if (layout.hasFrame) DecodeFrame(bytes, layout, wanted, rows);
 }
 
 }  // namespace fotolane::picture::detail

@@ -40,6 +40,36 @@ std::vector<std::uint8_t> ReadPictureBytes(const std::string& path);
 // picture's size is allocated.
 void CheckPictureSize(PictureSize size, const std::string& path);
 
+// The pixels that a decode must give: every pixel of the picture (the whole
+// decode), or those of the lines and columns that a walk samples (the
+// thumbnailer's, SampledPixels, lines counted from the top). A decoder that
+// is told the sampled pixels writes only those into the rows, and the rows
+// then take memory only for the pages of the pixels written.
+class WantedPixels {
+  public:
+    // Every pixel.
+    WantedPixels() = default;
+    // The sampled ones, which must outlive this object.
+    explicit WantedPixels(const SampledPixels& sampled) : sampled_(&sampled) {}
+
+    bool Every() const { return sampled_ == nullptr; }
+    bool Line(std::int32_t y) const;
+    // The first wanted line or column at `from` or after it, or `end` when
+    // there is none before `end`.
+    std::int32_t NextLine(std::int32_t from, std::int32_t end) const;
+    std::int32_t NextColumn(std::int32_t from, std::int32_t end) const;
+
+    // The rows for a width x height picture: a fresh zero-filled block for
+    // every pixel, else reshaped rows that keep their memory (then only the
+    // wanted pixels are the picture's).
+    void ShapeRows(PixelRows& rows, std::int32_t width, std::int32_t height) const;
+    // Gives every wanted pixel of the rows this B, G, R colour.
+    void Fill(PixelRows& rows, const std::uint8_t* bgr) const;
+
+  private:
+    const SampledPixels* sampled_ = nullptr;
+};
+
 // The decoders below raise faults that may not name the file yet; the two
 // public functions add the name.
 
@@ -56,6 +86,10 @@ bool ReadJpegSize(Bytes bytes, PictureSize& stored);
 // ReadGifSize returns false when the file ends before the first frame's
 // descriptor (and before its trailer) or the canvas has no pixels.
 PixelRows DecodeGif(Bytes bytes, const std::string& path);
+// The same into `rows`, the wanted pixels only: the cost follows the data
+// and the wanted pixels, whatever the size the file claims.
+void DecodeGifInto(Bytes bytes, const std::string& path, const WantedPixels& wanted,
+                   PixelRows& rows);
 bool ReadGifSize(Bytes bytes, PictureSize& size);
 
 // Windows bitmaps through Qt's image reader.

@@ -58,8 +58,7 @@ void SamplingDecoder::DecodeOpened(const SampledPixels& sampled, PixelRows& rows
     } else if (format == PictureFormat::Bitmap) {
         detail::DecodeWithQtInto(bytes_, format, path_, &sampled, rows);
     } else if (format == PictureFormat::Gif) {
-        rows = PixelRows();
-        rows = detail::DecodeGif(bytes_, path_);
+        detail::DecodeGifInto(bytes_, path_, detail::WantedPixels(sampled), rows);
     } else {
         throw Fault::InvalidPicture(path_);
     }

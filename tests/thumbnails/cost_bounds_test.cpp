@@ -73,6 +73,15 @@ Bytes Bitmap(int size, int bitsAPixel, int compression, const Bytes& palette, co
            pixels;
 }
 
+// A GIF of two colours on a 1 x 1 screen whose first frame, of a few
+// pixels of data, is widthxheight at (left, top): the picture is the union.
+Bytes Gif(int left, int top, int width, int height, bool interlaced) {
+    return "GIF89a" + Little16(1) + Little16(1) + Bytes{'\x80', '\0', '\0'} +
+           Bytes{'\0', '\0', '\0', '\xFF', '\xFF', '\xFF'} + "," + Little16(left) + Little16(top) +
+           Little16(width) + Little16(height) + Bytes(1, interlaced ? '\x40' : '\0') +
+           Bytes{'\2', '\2', '\x4C', '\1', '\0', ';'};
+}
+
 Bytes RunLengths() {
     Bytes runs;
     for (int i = 0; i < 500; ++i) runs += Bytes{'\xFF', static_cast<char>(i % 2)};
@@ -148,6 +157,10 @@ TEST(CostBounds, EveryBombEndsInAThumbnailOrAFaultWithinAGibibyte) {
              Bytes{'\0', '\0', '\0', '\xFF', '\xFF', '\xFF'} + "," + Little16(0) + Little16(0) +
              Little16(1) + Little16(1) + Bytes{'\0', '\2', '\2', '\x4C', '\1', '\0', ';'},
          70, ""},
+        {"GIF first frame of 19200 x 35980 on a 1 x 1 screen", "frame.gif",
+         Gif(0, 0, 19200, 35980, false), 150, ""},
+        {"GIF interlaced frame at (17738, 21074) widening a 1 x 1 screen", "union.gif",
+         Gif(17738, 21074, 10335, 8, true), 150, ""},
         {"RLE8 bitmap of 16384 x 16384", "runs.bmp", Bitmap(16384, 8, 1, rle8Palette, RunLengths()),
          70, ""},
         {"24-bit bitmap header without pixels", "bare.bmp", Bitmap(16384, 24, 0, "", ""), 70, ""},
