@@ -1,6 +1,7 @@
 #include "platform/codecs/JpegSegments.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace fotolane::picture::detail {
 
@@ -15,7 +16,13 @@ bool StandsAlone(std::uint8_t marker) {
 
 bool NextJpegSegment(std::span<const std::uint8_t> jpeg, std::size_t at, JpegSegment& segment) {
     for (;;) {
-        while (at < jpeg.size() && jpeg[at] != 0xFF) ++at;
+        // Through the entropy-coded data at memchr's speed.
+        if (at < jpeg.size() && jpeg[at] != 0xFF) {
+            const void* found = std::memchr(jpeg.data() + at, 0xFF, jpeg.size() - at);
+            at = found == nullptr ? jpeg.size()
+                                  : static_cast<std::size_t>(
+                                        static_cast<const std::uint8_t*>(found) - jpeg.data());
+        }
         while (at < jpeg.size() && jpeg[at] == 0xFF) ++at;
         if (at >= jpeg.size()) return false;
         const std::uint8_t marker = jpeg[at++];

@@ -167,8 +167,11 @@ class SparseJpegDecoder {
     // is drawn from the picture memory budget while they exist.
     bool Decode(const JpegCheck& check, const SampledPixels& sampled, PixelRows& rows);
 
-  private:
+    // What the decoder keeps from picture to picture (named here for
+    // libjpeg's callbacks).
     struct State;
+
+  private:
     std::unique_ptr<State> state_;
 };
 

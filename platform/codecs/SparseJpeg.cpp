@@ -17,6 +17,10 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -106,16 +110,117 @@ constexpr Weights MakeWeights() {
 
 constexpr Weights kWeights = MakeWeights();
 
+// Every weight fits in 16 bits (at most 8192 times the square root of 2), so
+// the transform runs on 16-bit multiplications with 32-bit sums, as
+// libjpeg-turbo's SIMD inverse DCT does.
+constexpr bool WeightsFitIn16Bits() {
+    for (const auto& row : kWeights) {
+        for (const std::int64_t weight : row) {
+            if (weight < INT16_MIN || weight > INT16_MAX) return false;
+        }
+    }
+    return true;
+}
+static_assert(WeightsFitIn16Bits());
+
+// The weights of output position n, as 16-bit numbers.
+struct RowWeights {
+    alignas(16) std::array<std::int16_t, 8> of{};
+};
+
+constexpr std::array<RowWeights, 8> MakeRowWeights() {
+    std::array<RowWeights, 8> rows{};
+    for (std::size_t n = 0; n < 8; ++n) {
+        for (std::size_t k = 0; k < 8; ++k)
+            rows[n].of[k] = static_cast<std::int16_t>(kWeights[n][k]);
+    }
+    return rows;
+}
+
+constexpr std::array<RowWeights, 8> kRowWeights = MakeRowWeights();
+
 // libjpeg's table that turns an inverse DCT result (centred on 0, taken
 // modulo 1024) into a sample: clamped to 0..255 for -512..511, as libjpeg
 // does for anything a valid file gives, and wrapped beyond, as it does for
 // what a damaged one gives.
-std::uint8_t IdctLimit(std::int64_t value) {
-    const int index = static_cast<int>(value & 1023);
+std::uint8_t IdctLimit(std::int32_t value) {
+    const int index = value & 1023;
     if (index < 128) return static_cast<std::uint8_t>(index + 128);
     if (index < 512) return 255;
     if (index < 896) return 0;
     return static_cast<std::uint8_t>(index - 896);
+}
+
+// One row of a block after the column pass of the inverse DCT: the eight
+// column results, rounded to 2 bits more than the sample.
+struct BlockRow {
+    alignas(16) std::array<std::int16_t, 8> columns{};
+};
+
+constexpr int kPass1Shift = kConstBits - kPass1Bits;
+constexpr int kPass2Shift = kConstBits + kPass1Bits + 3;
+
+// The column pass for row y of a block: column u is
+// sum_v W[y][v] * coefficient[v][u] * quantisation[v][u], rounded. The
+// dequantised coefficients are taken to 16 bits and the results saturated
+// to 16 bits, as libjpeg-turbo's SIMD inverse DCT has them (which a valid
+// file never reaches).
+// `pairs` holds W[y][2p] in the low and W[y][2p + 1] in the high half of
+// pairs[p].
+BlockRow ColumnPass(const JCOEF* block, const std::int16_t* quant,
+                    const std::array<std::int32_t, 4>& pairs) {
+    BlockRow row;
+#if defined(__SSE2__)
+    __m128i low = _mm_setzero_si128();
+    __m128i high = _mm_setzero_si128();
+    for (std::size_t p = 0; p < 4; ++p) {
+        const auto* even = reinterpret_cast<const __m128i*>(block + 16 * p);
+        const auto* evenQuant = reinterpret_cast<const __m128i*>(quant + 16 * p);
+        const __m128i a = _mm_mullo_epi16(_mm_loadu_si128(even), _mm_load_si128(evenQuant));
+        const __m128i b = _mm_mullo_epi16(_mm_loadu_si128(even + 1), _mm_load_si128(evenQuant + 1));
+        const __m128i weights = _mm_set1_epi32(pairs[p]);
+        low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), weights));
+        high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), weights));
+    }
+    const __m128i round = _mm_set1_epi32(1 << (kPass1Shift - 1));
+    low = _mm_srai_epi32(_mm_add_epi32(low, round), kPass1Shift);
+    high = _mm_srai_epi32(_mm_add_epi32(high, round), kPass1Shift);
+    _mm_store_si128(reinterpret_cast<__m128i*>(row.columns.data()), _mm_packs_epi32(low, high));
+#else
+    for (std::size_t u = 0; u < 8; ++u) {
+        std::uint32_t sum = 0;
+        for (std::size_t v = 0; v < 8; ++v) {
+            const auto pair = static_cast<std::uint32_t>(pairs[v / 2]);
+            const auto weight = static_cast<std::int16_t>(v % 2 == 0 ? pair & 0xFFFFu : pair >> 16);
+            const auto value = static_cast<std::int16_t>(block[8 * v + u] * quant[8 * v + u]);
+            sum += static_cast<std::uint32_t>(weight * value);
+        }
+        const std::int32_t rounded =
+            static_cast<std::int32_t>(sum + (1u << (kPass1Shift - 1))) >> kPass1Shift;
+        row.columns[u] = static_cast<std::int16_t>(std::clamp(rounded, INT16_MIN, INT16_MAX));
+    }
+#endif
+    return row;
+}
+
+// The row pass: the sample at position n of a row of the block.
+std::uint8_t RowPass(const BlockRow& row, std::int32_t n) {
+    const RowWeights& weights = kRowWeights[static_cast<std::size_t>(n & 7)];
+#if defined(__SSE2__)
+    __m128i sums =
+        _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(row.columns.data())),
+                       _mm_load_si128(reinterpret_cast<const __m128i*>(weights.of.data())));
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0xB1));
+    const std::int32_t sum = _mm_cvtsi128_si32(sums);
+#else
+    std::uint32_t wrapped = 0;
+    for (std::size_t u = 0; u < 8; ++u) {
+        wrapped += static_cast<std::uint32_t>(weights.of[u] * row.columns[u]);
+    }
+    const auto sum = static_cast<std::int32_t>(wrapped);
+#endif
+    return IdctLimit((sum + (1 << (kPass2Shift - 1))) >> kPass2Shift);
 }
 
 // Bit k set when coefficient k (natural order) of the block is not zero.
@@ -123,12 +228,13 @@ std::uint64_t NonzeroMask(const JCOEF* block) {
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     std::uint64_t mask = 0;
-    for (int row = 0; row < 8; ++row) {
-        const __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row));
-        const __m128i isZero = _mm_cmpeq_epi16(values, zero);
-        const auto zeros =
-            static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(isZero, isZero))) & 0xFFu;
-        mask |= static_cast<std::uint64_t>(~zeros & 0xFFu) << (8 * row);
+    for (int row = 0; row < 8; row += 2) {
+        const __m128i even = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row));
+        const __m128i odd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row + 8));
+        const __m128i zeros =
+            _mm_packs_epi16(_mm_cmpeq_epi16(even, zero), _mm_cmpeq_epi16(odd, zero));
+        const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(zeros)) ^ 0xFFFFu;
+        mask |= static_cast<std::uint64_t>(bits) << (8 * row);
     }
     return mask;
 #else
@@ -179,13 +285,6 @@ std::uint8_t Clamp(int value) {
 // it for its default (smooth) upsampling.
 enum class Upsampling { None, H2V1Smooth, H1V2Smooth, H2V2Smooth, Replicate };
 
-// One row of a block after the column pass of the inverse DCT: the eight
-// column results, rounded as libjpeg keeps them, and which are not zero.
-struct BlockRow {
-    std::array<int, 8> columns{};
-    unsigned used = 0;
-};
-
 // One component of the picture, ready for reconstruction.
 struct Component {
     Upsampling upsampling = Upsampling::None;
@@ -193,71 +292,86 @@ struct Component {
     int factorY = 1;
     std::int32_t width = 0;  // samples across and down (libjpeg's downsampled size)
     std::int32_t height = 0;
-    std::vector<const JCOEF*> blockRows;  // the first block of every block row
-    // The column weights times the quantisation step, per row position y
-    // within the block: [y][k] for coefficient k in natural order.
-    std::array<std::array<std::int64_t, 64>, 8> columnWeights{};
+    int blockRowsPerMcuRow = 1;           // the component's vertical sampling factor
+    std::vector<const JCOEF*> blockRows;  // the first block of every block row held
+    // The quantisation steps in natural order, as 16-bit numbers.
+    alignas(16) std::array<std::int16_t, 64> quant{};
+    // The column weights of each row position y within a block, in pairs
+    // (see ColumnPass).
+    std::array<std::array<std::int32_t, 4>, 8> columnPairs{};
+    // The last column pass done at each row position within a block:
+    // neighbouring samples often lie in one block row.
+    struct Done {
+        const JCOEF* block = nullptr;
+        BlockRow row;
+    };
+    std::array<Done, 8> done{};
+
+    void Prepare(const JQUANT_TBL& table) {
+        for (std::size_t k = 0; k < 64; ++k) {
+            quant[k] = static_cast<std::int16_t>(table.quantval[k]);
+        }
+        for (std::size_t y = 0; y < 8; ++y) {
+            for (std::size_t p = 0; p < 4; ++p) {
+                const auto even = static_cast<std::uint16_t>(kWeights[y][2 * p]);
+                const auto odd = static_cast<std::uint16_t>(kWeights[y][2 * p + 1]);
+                columnPairs[y][p] = static_cast<std::int32_t>(
+                    static_cast<std::uint32_t>(even) | (static_cast<std::uint32_t>(odd) << 16));
+            }
+        }
+        done.fill(Done{});
+    }
 
     const JCOEF* BlockAt(std::int32_t x, std::int32_t y) const {
         return blockRows[static_cast<std::size_t>(y >> 3)] +
                static_cast<std::ptrdiff_t>(x >> 3) * 64;
     }
 
-    // The column pass for row y of the block at (x, y): only the
-    // coefficients that are not zero, most of them in a photograph.
-    BlockRow ColumnPass(std::int32_t x, std::int32_t y) const {
+    // Row y of the block at (x, y) after the column pass.
+    const BlockRow& ColumnPassAt(std::int32_t x, std::int32_t y) {
         const JCOEF* block = BlockAt(x, y);
-        const std::array<std::int64_t, 64>& weights =
-            columnWeights[static_cast<std::size_t>(y & 7)];
-        std::array<std::int64_t, 8> sums{};
-        unsigned used = 0;
-        for (std::uint64_t mask = NonzeroMask(block); mask != 0; mask &= mask - 1) {
-            const int k = std::countr_zero(mask);
-            const auto column = static_cast<std::size_t>(k & 7);
-            sums[column] += weights[static_cast<std::size_t>(k)] * block[k];
-            used |= 1u << column;
+        const auto within = static_cast<std::size_t>(y & 7);
+        Done& last = done[within];
+        if (last.block != block) {
+            last.block = block;
+            last.row = ColumnPass(block, quant.data(), columnPairs[within]);
         }
-        BlockRow row;
-        row.used = used;
-        for (unsigned left = used; left != 0; left &= left - 1) {
-            const auto u = static_cast<std::size_t>(std::countr_zero(left));
-            // libjpeg keeps the column results as int.
-            row.columns[u] =
-                static_cast<int>((sums[u] + (std::int64_t{1} << (kConstBits - kPass1Bits - 1))) >>
-                                 (kConstBits - kPass1Bits));
-        }
-        return row;
-    }
-
-    // The row pass: the sample at column x of the block row.
-    static std::uint8_t RowPass(const BlockRow& row, std::int32_t x) {
-        const std::array<std::int64_t, 8>& weights = kWeights[static_cast<std::size_t>(x & 7)];
-        std::int64_t sum = 0;
-        for (unsigned left = row.used; left != 0; left &= left - 1) {
-            const auto u = static_cast<std::size_t>(std::countr_zero(left));
-            sum += weights[u] * row.columns[u];
-        }
-        constexpr int kShift = kConstBits + kPass1Bits + 3;
-        return IdctLimit((sum + (std::int64_t{1} << (kShift - 1))) >> kShift);
+        return last.row;
     }
 
     // The sample at (x, y) of this component, as libjpeg's inverse DCT gives it.
-    std::uint8_t SampleAt(std::int32_t x, std::int32_t y) const {
-        return RowPass(ColumnPass(x, y), x);
-    }
+    std::uint8_t SampleAt(std::int32_t x, std::int32_t y) { return RowPass(ColumnPassAt(x, y), x); }
 
     // The samples at (x0, y) and (x1, y): one column pass when both lie in
     // one block.
-    void SamplePair(std::int32_t x0, std::int32_t x1, std::int32_t y, int& at0, int& at1) const {
-        const BlockRow row = ColumnPass(x0, y);
-        at0 = RowPass(row, x0);
-        at1 = (x0 >> 3) == (x1 >> 3) ? RowPass(row, x1) : SampleAt(x1, y);
+    void SamplePair(std::int32_t x0, std::int32_t x1, std::int32_t y, int& at0, int& at1) {
+        at0 = SampleAt(x0, y);
+        at1 = SampleAt(x1, y);
+    }
+
+    // The lowest and the highest of this component's rows that the pixels
+    // of picture line y are made of.
+    std::pair<std::int32_t, std::int32_t> RowsOfLine(std::int32_t y) const {
+        switch (upsampling) {
+            case Upsampling::None:
+            case Upsampling::H2V1Smooth:
+                return {y, y};
+            case Upsampling::Replicate:
+                return {y / factorY, y / factorY};
+            case Upsampling::H1V2Smooth:
+            case Upsampling::H2V2Smooth: {
+                const std::int32_t near = y >> 1;
+                if ((y & 1) == 0) return {std::max(near - 1, 0), near};
+                return {near, std::min(near + 1, height - 1)};
+            }
+        }
+        return {y, y};
     }
 
     // The full-size value at pixel (x, y), upsampled as libjpeg does: the
     // smooth kinds weigh the nearest sample 3/4 and the next one 1/4 in each
     // direction, repeating the edge samples beyond the edges.
-    int ValueAt(std::int32_t x, std::int32_t y) const {
+    int ValueAt(std::int32_t x, std::int32_t y) {
         switch (upsampling) {
             case Upsampling::None:
                 return SampleAt(x, y);
@@ -365,26 +479,228 @@ constexpr double kPixelsPerSampleForSparse = 48.0;
 
 }  // namespace
 
+namespace {
+
+// Where libjpeg puts one component's coefficients while it entropy-decodes
+// the file: its whole-picture block array, replaced through its memory
+// manager's methods (jpeg_memory_mgr), so that only what the sampled pixels
+// need is kept.
+//
+// A file of one scan is decoded row of MCUs by row of MCUs, each row
+// complete once the next is asked for: a ring of three rows suffices, and
+// the sampled lines are reconstructed as soon as their rows are complete,
+// from memory that stays in the cache.
+//
+// A file of several scans (progressive ones above all) visits every block
+// once a scan, so all must last to the end; but only the block rows that
+// sampled lines need are kept whole. Of the others, while a scan decodes
+// them, the decoder gets rows of its own, and of a progressive file only
+// which coefficients are not zero is kept: that is all that the decoding of
+// a later refinement scan reads of a block.
+struct BlockStore {
+    JDIMENSION blocksPerRow = 0;  // as libjpeg asks for them (padded to whole MCUs)
+    JDIMENSION rowCount = 0;
+    JDIMENSION rowsPerAccess = 0;
+    std::vector<JCOEF> kept;             // the ring, or the rows kept whole
+    std::vector<std::int32_t> keptAt;    // several scans: a row's place in `kept`, or -1
+    std::vector<std::uint64_t> nonzero;  // progressive: a mask per block of the other rows
+    std::vector<JCOEF> scratch;          // several scans: the other rows while decoded
+    std::vector<JBLOCKROW> handed;       // the rows last handed to libjpeg
+    JDIMENSION scratchStart = 0;         // the rows now in `scratch`
+    JDIMENSION scratchRows = 0;
+    bool scratchToMask = false;  // whether their nonzero coefficients count
+
+    JCOEF* KeptRow(std::size_t index) { return kept.data() + index * blocksPerRow * 64; }
+    JCOEF* ScratchRow(std::size_t index) { return scratch.data() + index * blocksPerRow * 64; }
+};
+
+constexpr JDIMENSION kRingMcuRows = 3;
+
+// A sampled line or column of the stored picture, and where it is shown.
+struct Placed {
+    std::int32_t stored;
+    std::ptrdiff_t offset;  // bytes into the shown rows
+};
+
+}  // namespace
+
 struct SparseJpegDecoder::State {
     jpeg_decompress_struct cinfo{};
     ErrorHandler errors;
     jpeg_progress_mgr progress{};
+    jpeg_memory_mgr* memory = nullptr;
+    // libjpeg's own methods, for anything but the coefficients.
+    decltype(jpeg_memory_mgr::request_virt_barray) libraryRequest = nullptr;
     bool created = false;
     bool always = false;
+    bool ring = false;  // one scan: the ring of MCU rows
+    bool grey = false;
     PictureMemory working;  // the coefficients' memory, while they exist
     std::array<Component, 3> components;
-    std::vector<std::int32_t> storedColumns;
+    std::array<BlockStore, 3> stores;
+    int requested = 0;            // block arrays handed to libjpeg
+    JDIMENSION started = 0;       // ring: the MCU rows libjpeg has begun
+    std::vector<Placed> lines;    // sampled stored lines, in order
+    std::vector<Placed> columns;  // sampled stored columns
+    std::size_t nextLine = 0;     // the first line not yet reconstructed
+    std::uint8_t* pixels = nullptr;
+
+    // The last MCU row that line y of the stored picture needs.
+    JDIMENSION LastMcuRowOf(std::int32_t y) const {
+        JDIMENSION last = 0;
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            const Component& component = components[static_cast<std::size_t>(c)];
+            const auto row = static_cast<JDIMENSION>(component.RowsOfLine(y).second >> 3);
+            last = std::max(last, row / static_cast<JDIMENSION>(component.blockRowsPerMcuRow));
+        }
+        return last;
+    }
+
+    // Reconstructs the sampled lines whose MCU rows all come before `end`.
+    void ReconstructBefore(JDIMENSION end) {
+        for (; nextLine < lines.size() && LastMcuRowOf(lines[nextLine].stored) < end; ++nextLine) {
+            const Placed line = lines[nextLine];
+            for (const Placed& column : columns) {
+                std::uint8_t* pixel = pixels + line.offset + column.offset;
+                const std::int32_t x = column.stored;
+                const std::int32_t y = line.stored;
+                const int luma = components[0].ValueAt(x, y);
+                if (grey) {
+                    pixel[0] = pixel[1] = pixel[2] = static_cast<std::uint8_t>(luma);
+                    continue;
+                }
+                const auto cb = static_cast<std::size_t>(components[1].ValueAt(x, y));
+                const auto cr = static_cast<std::size_t>(components[2].ValueAt(x, y));
+                pixel[2] = Clamp(luma + kColour.crToRed[cr]);
+                pixel[1] =
+                    Clamp(luma + static_cast<int>((kColour.cbToGreen[cb] + kColour.crToGreen[cr]) >>
+                                                  kScaleBits));
+                pixel[0] = Clamp(luma + kColour.cbToBlue[cb]);
+            }
+        }
+    }
 };
 
-SparseJpegDecoder::SparseJpegDecoder(bool always) : state_(std::make_unique<State>()) {
-    state_->always = always;
-}
-
-SparseJpegDecoder::~SparseJpegDecoder() {
-    if (state_->created) jpeg_destroy_decompress(&state_->cinfo);
-}
-
 namespace {
+
+using State = SparseJpegDecoder::State;
+
+State& StateOf(j_common_ptr cinfo) {
+    return *static_cast<State*>(cinfo->client_data);
+}
+
+[[noreturn]] void Refuse(j_common_ptr cinfo) {
+    (*cinfo->err->error_exit)(cinfo);
+    std::abort();  // error_exit does not return
+}
+
+// The block arrays of the coefficients: the ones prepared for this picture,
+// in component order, when libjpeg asks for arrays of their shape.
+extern "C" jvirt_barray_ptr RequestBlocks(j_common_ptr cinfo, int pool, boolean preZero,
+                                          JDIMENSION blocksPerRow, JDIMENSION rowCount,
+                                          JDIMENSION maxAccess) {
+    State& state = StateOf(cinfo);
+    const auto index = static_cast<std::size_t>(state.requested);
+    if (index >= state.stores.size() || state.requested >= state.cinfo.num_components) {
+        Refuse(cinfo);
+    }
+    BlockStore& store = state.stores[index];
+    if (!preZero || blocksPerRow != store.blocksPerRow || rowCount != store.rowCount ||
+        maxAccess < store.rowsPerAccess) {
+        Refuse(cinfo);
+    }
+    (void)pool;
+    ++state.requested;
+    return reinterpret_cast<jvirt_barray_ptr>(&store);
+}
+
+// The quantisation of every component, known once each has been in a scan.
+bool PrepareComponents(State& state) {
+    for (int c = 0; c < state.cinfo.num_components; ++c) {
+        const JQUANT_TBL* table = state.cinfo.comp_info[c].quant_table;
+        if (table == nullptr) return false;
+        state.components[static_cast<std::size_t>(c)].Prepare(*table);
+    }
+    return true;
+}
+
+extern "C" JBLOCKARRAY AccessBlocks(j_common_ptr cinfo, jvirt_barray_ptr array, JDIMENSION startRow,
+                                    JDIMENSION rowCount, boolean writable) {
+    State& state = StateOf(cinfo);
+    auto* store = reinterpret_cast<BlockStore*>(array);
+    const auto index = static_cast<std::size_t>(store - state.stores.data());
+    if (store < state.stores.data() || index >= static_cast<std::size_t>(state.requested) ||
+        !writable || rowCount != store->rowsPerAccess || startRow % rowCount != 0 ||
+        startRow + rowCount > store->rowCount) {
+        Refuse(cinfo);
+    }
+    Component& component = state.components[index];
+    const std::size_t rowBlocks = std::size_t{store->blocksPerRow} * 64;
+    const std::size_t rowBytes = rowBlocks * sizeof(JCOEF);
+    const jpeg_decompress_struct& decompress = state.cinfo;
+    if (state.ring) {
+        // The rows of MCU row `mcuRow`: every row before it is complete.
+        const JDIMENSION mcuRow = startRow / rowCount;
+        if (decompress.comps_in_scan != decompress.num_components) Refuse(cinfo);
+        if (mcuRow >= state.started) {
+            // The quantisation tables are the first scan's, known once it starts.
+            if (state.started == 0 && !PrepareComponents(state)) Refuse(cinfo);
+            state.ReconstructBefore(mcuRow);
+            state.started = mcuRow + 1;
+            // The ring's rows are about to change under the column passes done.
+            for (Component& each : state.components) each.done.fill(Component::Done{});
+        }
+        const std::size_t slot = (mcuRow % kRingMcuRows) * rowCount;
+        for (JDIMENSION i = 0; i < rowCount; ++i) {
+            JCOEF* row = store->KeptRow(slot + i);
+            std::memset(row, 0, rowBytes);
+            store->handed[i] = reinterpret_cast<JBLOCKROW>(row);
+            component.blockRows[startRow + i] = row;
+        }
+        return store->handed.data();
+    }
+
+    // Several scans. First what the last scan left in the scratch rows.
+    if (store->scratchToMask) {
+        for (JDIMENSION i = 0; i < store->scratchRows; ++i) {
+            const JCOEF* row = store->ScratchRow(i);
+            std::uint64_t* masks =
+                store->nonzero.data() + std::size_t{store->scratchStart + i} * store->blocksPerRow;
+            for (JDIMENSION b = 0; b < store->blocksPerRow; ++b)
+                masks[b] |= NonzeroMask(row + 64 * b);
+        }
+    }
+    // A progressive scan of AC coefficients fills a band of coefficients
+    // known to be zero, or refines those not zero; one of DC coefficients
+    // touches nothing else; a sequential one fills whole blocks.
+    const bool progressive = decompress.progressive_mode != 0;
+    const bool acScan = progressive && decompress.Ss > 0;
+    const bool refining = acScan && decompress.Ah > 0;
+    store->scratchStart = startRow;
+    store->scratchRows = rowCount;
+    store->scratchToMask = acScan;
+    for (JDIMENSION i = 0; i < rowCount; ++i) {
+        const JDIMENSION at = startRow + i;
+        const std::int32_t kept = store->keptAt[at];
+        if (kept >= 0) {
+            store->handed[i] =
+                reinterpret_cast<JBLOCKROW>(store->KeptRow(static_cast<std::size_t>(kept)));
+            continue;
+        }
+        JCOEF* row = store->ScratchRow(i);
+        store->handed[i] = reinterpret_cast<JBLOCKROW>(row);
+        if (progressive && !acScan) continue;
+        std::memset(row, 0, rowBytes);
+        if (!refining) continue;
+        const std::uint64_t* masks = store->nonzero.data() + std::size_t{at} * store->blocksPerRow;
+        for (JDIMENSION b = 0; b < store->blocksPerRow; ++b) {
+            for (std::uint64_t mask = masks[b]; mask != 0; mask &= mask - 1) {
+                row[64 * b + static_cast<std::size_t>(std::countr_zero(mask))] = 1;
+            }
+        }
+    }
+    return store->handed.data();
+}
 
 // How libjpeg-turbo upsamples a component with these sampling factors, or
 // false when this reconstruction does not follow it.
@@ -424,7 +740,97 @@ std::size_t CountDistinct(const std::vector<std::int32_t>& positions, std::int32
     return count;
 }
 
+// The sampled lines and columns of the stored picture, in stored order,
+// each with its place in the shown rows.
+void PlaceSamples(const SampledPixels& sampled, Orientation orientation, std::int32_t width,
+                  std::int32_t height, PixelRows& rows, State& state) {
+    const bool swap = SwapsWidthAndHeight(orientation);
+    state.lines.clear();
+    state.columns.clear();
+    // Shown row v and shown column u: their bytes into the rows.
+    const auto rowOffset = [&rows](std::int32_t v) {
+        return rows.ScanLine(rows.height - 1 - v) - rows.bits.get();
+    };
+    const auto columnOffset = [](std::int32_t u) { return std::ptrdiff_t{3} * u; };
+    for (std::size_t i = 0; i < sampled.rows.size(); ++i) {
+        const std::int32_t v = sampled.rows[i];
+        if (i > 0 && v == sampled.rows[i - 1]) continue;
+        if (swap) {
+            state.columns.push_back({Stored(orientation, 0, v, width, height).x, rowOffset(v)});
+        } else {
+            state.lines.push_back({Stored(orientation, 0, v, width, height).y, rowOffset(v)});
+        }
+    }
+    for (std::size_t i = 0; i < sampled.columns.size(); ++i) {
+        const std::int32_t u = sampled.columns[i];
+        if (i > 0 && u == sampled.columns[i - 1]) continue;
+        if (swap) {
+            state.lines.push_back({Stored(orientation, u, 0, width, height).y, columnOffset(u)});
+        } else {
+            state.columns.push_back({Stored(orientation, u, 0, width, height).x, columnOffset(u)});
+        }
+    }
+    const auto byStored = [](const Placed& a, const Placed& b) { return a.stored < b.stored; };
+    std::sort(state.lines.begin(), state.lines.end(), byStored);
+    std::sort(state.columns.begin(), state.columns.end(), byStored);
+}
+
+// Shapes the block stores for this picture, libjpeg's header read: the
+// bytes they take.
+std::size_t PrepareStores(State& state) {
+    const jpeg_decompress_struct& cinfo = state.cinfo;
+    std::size_t bytes = 0;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info& info = cinfo.comp_info[c];
+        Component& component = state.components[static_cast<std::size_t>(c)];
+        BlockStore& store = state.stores[static_cast<std::size_t>(c)];
+        const auto perMcuRow = static_cast<JDIMENSION>(info.v_samp_factor);
+        const auto perMcu = static_cast<JDIMENSION>(info.h_samp_factor);
+        component.blockRowsPerMcuRow = info.v_samp_factor;
+        store.blocksPerRow = (info.width_in_blocks + perMcu - 1) / perMcu * perMcu;
+        store.rowCount = (info.height_in_blocks + perMcuRow - 1) / perMcuRow * perMcuRow;
+        store.rowsPerAccess = perMcuRow;
+        store.handed.assign(perMcuRow, nullptr);
+        store.scratchRows = 0;
+        store.scratchToMask = false;
+        component.blockRows.assign(store.rowCount, nullptr);
+        const std::size_t rowBlocks = std::size_t{store.blocksPerRow} * 64;
+        if (state.ring) {
+            store.kept.resize(rowBlocks * kRingMcuRows * perMcuRow);
+            bytes += store.kept.size() * sizeof(JCOEF);
+            continue;
+        }
+        // The block rows that sampled lines need, kept whole.
+        store.keptAt.assign(store.rowCount, -1);
+        for (const Placed& line : state.lines) {
+            const auto [low, high] = component.RowsOfLine(line.stored);
+            store.keptAt[static_cast<std::size_t>(low >> 3)] = 0;
+            store.keptAt[static_cast<std::size_t>(high >> 3)] = 0;
+        }
+        std::int32_t kept = 0;
+        for (std::int32_t& at : store.keptAt) {
+            if (at == 0) at = kept++;
+        }
+        store.kept.assign(rowBlocks * static_cast<std::size_t>(kept), 0);
+        store.scratch.resize(rowBlocks * perMcuRow);
+        bytes += (store.kept.size() + store.scratch.size()) * sizeof(JCOEF);
+        if (cinfo.progressive_mode) {
+            store.nonzero.assign(std::size_t{store.blocksPerRow} * store.rowCount, 0);
+            bytes += store.nonzero.size() * sizeof(std::uint64_t);
+        }
+    }
+    return bytes;
+}
+
 }  // namespace
+
+SparseJpegDecoder::SparseJpegDecoder(bool always) : state_(std::make_unique<State>()) {
+    state_->always = always;
+}
+
+SparseJpegDecoder::~SparseJpegDecoder() {
+    if (state_->created) jpeg_destroy_decompress(&state_->cinfo);
+}
 
 bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& sampled,
                                PixelRows& rows) {
@@ -447,6 +853,9 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
         state.created = true;
         state.progress.progress_monitor = OnJpegProgress;
         cinfo.progress = &state.progress;
+        cinfo.client_data = &state;
+        cinfo.mem->request_virt_barray = RequestBlocks;
+        cinfo.mem->access_virt_barray = AccessBlocks;
     }
     state.errors.manager.num_warnings = 0;
     jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
@@ -475,10 +884,18 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
         return false;
     }
 
+    state.grey = grey;
+    state.ring =
+        !check.buffered && !cinfo.progressive_mode && cinfo.comps_in_scan == cinfo.num_components;
+    state.requested = 0;
+    state.started = 0;
+    state.nextLine = 0;
     try {
         ReshapePixelRows(rows, shown.width, shown.height);
-        // All the coefficients are kept, whatever the file.
-        state.working = PictureMemory(check.coefficientBytes);
+        PlaceSamples(sampled, orientation, width, height, rows, state);
+        state.pixels = rows.bits.get();
+        const std::size_t bytes = PrepareStores(state);
+        state.working = PictureMemory(bytes);
     } catch (const Fault&) {
         // Beyond the budget: the whole decode, which may need less, decides.
         jpeg_abort_decompress(&cinfo);
@@ -487,60 +904,34 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
         jpeg_abort_decompress(&cinfo);
         throw;
     }
+    // The lines are reconstructed while libjpeg decodes (one scan) or once
+    // it has decoded everything (several); its pixels then come from the
+    // whole decode when it warns.
     jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&cinfo);
-    if (coefficients == nullptr || state.errors.manager.num_warnings != 0) {
+    if (coefficients == nullptr || state.errors.manager.num_warnings != 0 ||
+        state.requested != cinfo.num_components) {
         jpeg_abort_decompress(&cinfo);
         state.working = PictureMemory();
         return false;
     }
-    for (int c = 0; c < cinfo.num_components; ++c) {
-        const jpeg_component_info& info = cinfo.comp_info[c];
-        Component& component = state.components[static_cast<std::size_t>(c)];
-        if (info.quant_table == nullptr) {
+    if (!state.ring) {
+        // Each component's quantisation as it was in its first scan.
+        if (!PrepareComponents(state)) {
             jpeg_abort_decompress(&cinfo);
             state.working = PictureMemory();
             return false;
         }
-        // The whole picture's coefficients are in memory: every block row
-        // stays where the library has it until the decoder is aborted.
-        component.blockRows.resize(info.height_in_blocks);
-        for (JDIMENSION row = 0; row < info.height_in_blocks; ++row) {
-            JBLOCKARRAY block = (*cinfo.mem->access_virt_barray)(
-                reinterpret_cast<j_common_ptr>(&cinfo), coefficients[c], row, 1, FALSE);
-            component.blockRows[row] = block[0][0];
-        }
-        for (std::size_t y = 0; y < 8; ++y) {
-            for (std::size_t k = 0; k < 64; ++k) {
-                component.columnWeights[y][k] =
-                    kWeights[y][k >> 3] * static_cast<std::int64_t>(info.quant_table->quantval[k]);
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            BlockStore& store = state.stores[static_cast<std::size_t>(c)];
+            Component& component = state.components[static_cast<std::size_t>(c)];
+            for (JDIMENSION row = 0; row < store.rowCount; ++row) {
+                const std::int32_t kept = store.keptAt[row];
+                component.blockRows[row] =
+                    kept >= 0 ? store.KeptRow(static_cast<std::size_t>(kept)) : nullptr;
             }
         }
     }
-
-    // Sampled pixels, in shown positions.
-    for (std::size_t r = 0; r < sampled.rows.size(); ++r) {
-        const std::int32_t v = sampled.rows[r];
-        if (r > 0 && v == sampled.rows[r - 1]) continue;
-        std::uint8_t* line = rows.ScanLine(rows.height - 1 - v);
-        for (std::size_t i = 0; i < sampled.columns.size(); ++i) {
-            const std::int32_t u = sampled.columns[i];
-            if (i > 0 && u == sampled.columns[i - 1]) continue;
-            const StoredAt at = Stored(orientation, u, v, width, height);
-            std::uint8_t* pixel = line + 3 * static_cast<std::ptrdiff_t>(u);
-            const int luma = state.components[0].ValueAt(at.x, at.y);
-            if (grey) {
-                pixel[0] = pixel[1] = pixel[2] = static_cast<std::uint8_t>(luma);
-                continue;
-            }
-            const auto cb = static_cast<std::size_t>(state.components[1].ValueAt(at.x, at.y));
-            const auto cr = static_cast<std::size_t>(state.components[2].ValueAt(at.x, at.y));
-            pixel[2] = Clamp(luma + kColour.crToRed[cr]);
-            pixel[1] =
-                Clamp(luma + static_cast<int>((kColour.cbToGreen[cb] + kColour.crToGreen[cr]) >>
-                                              kScaleBits));
-            pixel[0] = Clamp(luma + kColour.cbToBlue[cb]);
-        }
-    }
+    state.ReconstructBefore(std::numeric_limits<JDIMENSION>::max());
     jpeg_abort_decompress(&cinfo);
     state.working = PictureMemory();
     return true;
