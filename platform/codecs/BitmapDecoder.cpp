@@ -1,7 +1,7 @@
 // Windows bitmaps, decoded by a reader of our own: headers of 12, 40, 52,
-// 56, 64, 108 and 124 bytes, 1-, 4- and 8-bit
-// colour tables, 4- and 8-bit run lengths, 16-, 24- and 32-bit pixels with
-// and without bit-field masks, rows bottom-up or top-down. The pixels are
+// 56, 64, 108 and 124 bytes, 1-, 4- and 8-bit colour tables, 4- and 8-bit
+// run lengths, 16-, 24- and 32-bit pixels with and without bit-field masks,
+// rows bottom-up or top-down. The pixels are
 // written straight into the rows, and only the wanted ones: the rows of an
 // uncompressed bitmap are found by their place in the file, the runs of a
 // compressed one are walked once, so that the cost follows the data and the
