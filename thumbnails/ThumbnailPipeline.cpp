@@ -10,7 +10,7 @@
 namespace fotolane::thumbnails {
 
 ThumbnailPipeline::ThumbnailPipeline(int workers)
-    : inFlightLimit_(static_cast<std::size_t>(std::max(workers, 1))) {
+    : inFlightLimit_(2 * static_cast<std::size_t>(std::max(workers, 1))) {
     for (int i = 0; i < std::max(workers, 1); ++i) {
         workers_.emplace_back([this](std::stop_token stop) { Work(stop); });
     }
