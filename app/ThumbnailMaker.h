@@ -28,6 +28,9 @@ class LazyThumbnailMaker final : public gallery::IThumbnailMaker {
 
     void ExpectPictures(const std::vector<std::string>& strFileNames, const std::string& strNewPath,
                         bool bThumbMode, std::int32_t lSize) override;
+    void FinishThumbnails() override {
+        if (maker_) maker_->FinishThumbnails();
+    }
 
     bool IsCreated() const { return maker_ != nullptr; }
     void Close() { maker_.reset(); }

@@ -70,6 +70,12 @@ class IThumbnailMaker {
     virtual void ExpectPictures(const std::vector<std::string>& /*strFileNames*/,
                                 const std::string& /*strNewPath*/, bool /*bThumbMode*/,
                                 std::int32_t /*lSize*/) {}
+    // Puts every thumbnail written so far in place and reports each one that
+    // could not be written and has not been reported yet: a maker may finish
+    // a thumbnail's file, and report its failure, after Get_Thrumbal has
+    // returned. The run calls it at each of its ends before it finishes the
+    // page. Never faults.
+    virtual void FinishThumbnails() {}
 };
 
 }  // namespace fotolane::gallery

@@ -112,10 +112,17 @@ const RunOutcome& GalleryRun::BuildGallery() {
         } catch (const std::exception& error) {
             failure = Fault(error.what());
         }
-        // On the error path the page is put in place with what it holds so
-        // far, before the window is restored, unless writing the page itself
-        // failed: then the earlier page stays whole. The run's own fault is
-        // the one reported either way.
+        // On the error path the thumbnails written so far are put in place,
+        // then the page with what it holds so far, before the window is
+        // restored, unless writing the page itself failed: then the earlier
+        // page stays whole. The run's own fault is the one reported either
+        // way.
+        if (failure) {
+            try {
+                thumbnails_.FinishThumbnails();
+            } catch (const std::exception&) {
+            }
+        }
         if (failure && page.IsOpen()) {
             try {
                 page.Close();
@@ -190,10 +197,12 @@ RunEnd GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter&
         // in hand has its thumbnail and its cell.
         view_.YieldToEvents();
         if (bStop) {
+            thumbnails_.FinishThumbnails();
             page.Close();
             return RunEnd::Stopped;
         }
     }
+    thumbnails_.FinishThumbnails();
     writer.WritePageFooter();
     page.Close();
     return RunEnd::Done;

@@ -1,45 +1,98 @@
 #include "imaging/mIntelJPEGLibrary.h"
 
-#include "platform/codecs/JpegEncoder.h"
+#include <utility>
+
 #include "platform/core/Fault.h"
 #include "platform/files/WholeFile.h"
 #include "platform/ui/UserInterface.h"
 
 namespace fotolane::imaging::mIntelJPEGLibrary {
+namespace {
+
+constexpr const char* kNotWritten = "Failed to save to JPG";
+
+// False, after telling the user, when the library has no compressor to give.
+bool CompressorReady(const jpeg::Compressor& compressor) {
+    if (compressor.InitCode() == 0) return true;
+    ui::MessageBox("Failed to initialise the IJL library: " + std::to_string(compressor.InitCode()),
+                   ui::Icon::Exclamation, ui::Buttons::OK);
+    return false;
+}
+
+// Encodes the picture into memory first, so that a failing encoder leaves
+// no file, then writes it beside the target (WholeFileWriter), so that a
+// failing write leaves the old file (or none), never a truncated one. The
+// file is left to be committed; a fault when it cannot be written.
+std::unique_ptr<WholeFileWriter> WriteBeside(jpeg::Compressor& compressor, const cDIBSection& cDib,
+                                             const std::string& strFileName,
+                                             std::int32_t lQuality) {
+    const std::uint8_t* const bits = cDib.DIBSectionBitsPtr();
+    if (bits == nullptr) throw Fault("No picture to write", strFileName);
+    const jpeg::JpegBytes jpeg = compressor.CompressBottomUpBgr(
+        bits, cDib.Width(), cDib.BytesPerScanLine(), cDib.Height(), lQuality);
+    auto file = std::make_unique<WholeFileWriter>(strFileName);
+    file->Write(jpeg.Bytes());
+    file->FinishWriting();
+    return file;
+}
+
+}  // namespace
 
 bool WriteJPEGFile(const cDIBSection& cDib, const std::string& strFileName, std::int32_t lQuality) {
     jpeg::Compressor compressor;
-    if (compressor.InitCode() != 0) {
-        ui::MessageBox(
-            "Failed to initialise the IJL library: " + std::to_string(compressor.InitCode()),
-            ui::Icon::Exclamation, ui::Buttons::OK);
-        return false;
+    if (!CompressorReady(compressor)) return false;
+    try {
+        WriteBeside(compressor, cDib, strFileName, lQuality)->Commit();
+        return true;
+    } catch (const Fault&) {
+        // Told to the user in the writer's one message.
     }
+    ui::Warn(kNotWritten, strFileName);
+    return false;
+}
 
-    const std::int32_t lWidth = cDib.Width();
-    const std::int32_t lHeight = cDib.Height();
-    const std::uint8_t* const bits = cDib.DIBSectionBitsPtr();
-    const std::int32_t lPitch = cDib.BytesPerScanLine();
+JpegFileQueue::JpegFileQueue(std::size_t lag) : lag_(lag) {}
 
-    // Encoded into memory first, so that a failing encoder leaves no file;
-    // then written beside the target and renamed over it, so that a failing
-    // write leaves the old file (or none), never a truncated one.
-    bool bWritten = false;
-    if (bits != nullptr) {
-        try {
-            const jpeg::JpegBytes jpeg =
-                compressor.CompressBottomUpBgr(bits, lWidth, lPitch, lHeight, lQuality);
-            ReplaceFileWhole(strFileName, jpeg.Bytes());
-            bWritten = true;
-        } catch (const Fault&) {
-            // Told to the user below in the writer's one message.
+void JpegFileQueue::WriteJPEGFile(const cDIBSection& cDib, const std::string& strFileName,
+                                  std::int32_t lQuality) {
+    // One compressor for the run: setting one up costs more than a
+    // thumbnail's encoding.
+    if (!compressor_) compressor_ = std::make_unique<jpeg::Compressor>();
+    if (!CompressorReady(*compressor_)) {
+        compressor_.reset();
+        return;
+    }
+    Given given{strFileName, std::nullopt};
+    try {
+        given.handed = commits_.Hand(WriteBeside(*compressor_, cDib, strFileName, lQuality));
+    } catch (const Fault&) {
+        // Told in its turn.
+    }
+    untold_.push_back(std::move(given));
+    TellUntil(lag_);
+}
+
+void JpegFileQueue::Await(const std::string& strFileName) {
+    for (auto given = untold_.rbegin(); given != untold_.rend(); ++given) {
+        if (given->handed && given->strFileName == strFileName) {
+            commits_.Wait(*given->handed);
+            return;
         }
     }
-    if (!bWritten) {
-        ui::Warn("Failed to save to JPG", strFileName);
-        return false;
+}
+
+void JpegFileQueue::Finish() {
+    TellUntil(0);
+}
+
+void JpegFileQueue::TellUntil(std::size_t kept) {
+    while (untold_.size() > kept) {
+        const Given given = std::move(untold_.front());
+        untold_.pop_front();
+        if (!given.handed || commits_.TakeFault(*given.handed)) {
+            ui::Warn(kNotWritten, given.strFileName);
+        }
     }
-    return true;
 }
 
 }  // namespace fotolane::imaging::mIntelJPEGLibrary

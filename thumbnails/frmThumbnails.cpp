@@ -84,13 +84,20 @@ void frmThumbnails::Get_Thrumbal(const std::string& strFileName, const std::stri
         cDib.CreateFromPicture(Picture2.Picture());
     });
     ui::DoEvents();
-    // A failed write has been reported by the writer itself.
-    imaging::mIntelJPEGLibrary::WriteJPEGFile(cDib, strThumbFile, kThumbnailQuality);
+    // A failed write is reported by the writer itself.
+    jpegFiles_.WriteJPEGFile(cDib, strThumbFile, kThumbnailQuality);
     ui::DoEvents();
     cDib.ClearUp();
 }
 
+void frmThumbnails::FinishThumbnails() {
+    jpegFiles_.Finish();
+}
+
 bool frmThumbnails::FileExists(const std::string& strPath) {
+    // A thumbnail of that name written earlier in the run is looked at as
+    // it is in place.
+    jpegFiles_.Await(strPath);
     try {
         const std::string name = LookUpPlainFile(strPath);
         return name.find_first_not_of(' ') != std::string::npos;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gallery/GalleryInterfaces.h"
+#include "imaging/mIntelJPEGLibrary.h"
 #include "platform/core/PixelRows.h"
 #include "platform/drawing/Gdi.h"
 #include "thumbnails/PictureBox.h"
@@ -31,7 +32,8 @@ namespace fotolane::thumbnails {
 // cannot be had ("Out of memory"), pixels that cannot be read; lSize 0 is a
 // "Division by zero" of the size asked for and names no file. A JPEG write
 // that fails is no fault: the writer has warned the user, and the call
-// returns normally.
+// returns normally; the warning may come with a later thumbnail's call (see
+// FinishThumbnails).
 class frmThumbnails final : public gallery::IThumbnailMaker {
   public:
     // `workers` threads sample ahead; 1 makes every thumbnail in the call.
@@ -52,8 +54,13 @@ class frmThumbnails final : public gallery::IThumbnailMaker {
     void ExpectPictures(const std::vector<std::string>& strFileNames, const std::string& strNewPath,
                         bool bThumbMode, std::int32_t lSize) override;
 
+    // The thumbnail files are put in place on a thread of their own, in the
+    // order written (JpegFileQueue): a write that fails is warned about a
+    // few thumbnails later, or here, at the latest.
+    void FinishThumbnails() override;
+
   private:
-    static bool FileExists(const std::string& strPath);
+    bool FileExists(const std::string& strPath);
     static std::string ThumbnailFileName(const std::string& strFileName,
                                          const std::string& strNewPath);
     void SampleThumbnail(const std::string& strFileName, const std::string& strThumbFile,
@@ -69,6 +76,7 @@ class frmThumbnails final : public gallery::IThumbnailMaker {
     std::int32_t ThumbWidth = 0;
     std::int32_t ThumbHeight = 0;
 
+    imaging::mIntelJPEGLibrary::JpegFileQueue jpegFiles_;
     ThumbnailSampler sampler_;                     // for thumbnails made in the call
     std::unique_ptr<ThumbnailPipeline> pipeline_;  // with more than one worker
     PictureBox Picture2{1};                        // the thumbnail, inside a one-pixel frame

@@ -15,17 +15,20 @@ BatchThumbnails::BatchThumbnails(gallery::IThumbnailMaker& maker, bool update)
 
 void BatchThumbnails::Get_Thrumbal(const std::string& strFileName, const std::string& strNewPath,
                                    bool bThumbMode, std::int32_t& lSize) {
+    // The thumbnail's name as the maker forms it.
+    std::string strPath = strFileName;
+    bool bExtensionFound = false;
+    const std::string strThumbFile =
+        strNewPath + gallery::ModThumbnails::SplitFileName(strPath, bExtensionFound) + ".jpg";
     bool remake = bThumbMode;
     if (!bThumbMode) {
-        // The thumbnail's name as the maker forms it.
-        std::string strPath = strFileName;
-        bool bExtensionFound = false;
-        const std::string strThumbFile =
-            strNewPath + gallery::ModThumbnails::SplitFileName(strPath, bExtensionFound) + ".jpg";
+        // Another picture of the same base name had it made in this run.
+        if (asked_.contains(strThumbFile)) maker_.FinishThumbnails();
         std::error_code error;
         const bool exists = std::filesystem::is_regular_file(strThumbFile, error);
         remake = !exists || (update_ && !IsCurrentThumbnail(strThumbFile, strFileName, lSize));
     }
+    if (remake) asked_.insert(strThumbFile);
     maker_.Get_Thrumbal(strFileName, strNewPath, bThumbMode || remake, lSize);
     ++(remake ? made : kept);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ class BatchThumbnails final : public gallery::IThumbnailMaker {
                         bool bThumbMode, std::int32_t lSize) override {
         maker_.ExpectPictures(strFileNames, strNewPath, bThumbMode, lSize);
     }
+    void FinishThumbnails() override { maker_.FinishThumbnails(); }
 
     // Thumbnails the maker was asked to make and that it returned from (a
     // write it warned about included), and existing ones kept.
@@ -37,6 +39,9 @@ class BatchThumbnails final : public gallery::IThumbnailMaker {
   private:
     gallery::IThumbnailMaker& maker_;
     bool update_;
+    // Thumbnails the maker was asked to make in this run: their files may
+    // not be in place yet when "New" looks at the name again.
+    std::set<std::string> asked_;
 };
 
 // Whether the thumbnail `strThumbFile` of the picture `strFileName` is

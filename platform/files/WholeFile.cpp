@@ -138,9 +138,13 @@ void WholeFileWriter::WriteOut(std::span<const std::uint8_t> bytes) {
     }
 }
 
-void WholeFileWriter::Commit() {
+void WholeFileWriter::FinishWriting() {
     if (!IsOpen()) throw Fault("Bad file name or number", target_);
     FlushBuffer();
+}
+
+void WholeFileWriter::Commit() {
+    FinishWriting();
     // On the disk before it takes the target's name: after a power cut the
     // name holds the old file or the new one, never an empty one.
     if (files::sys::Flush(fd_) != 0) {

@@ -33,6 +33,10 @@ class WholeFileWriter {
     // Writes what is gathered, flushes, closes and renames over the target.
     // On a fault the temporary file is gone and the target untouched.
     void Commit();
+    // Writes out what is gathered (and faults as Write does), so that a
+    // Commit after it, which may then run on another thread, has only the
+    // flush, close and rename left to do.
+    void FinishWriting();
     // Removes the temporary file; the target stays as it was.
     void Discard() noexcept;
     // Between construction and Commit or Discard.

@@ -136,6 +136,9 @@ class FakeThumbnailMaker final : public gallery::IThumbnailMaker {
         DimX = 640;
         DimY = 480;
     }
+    void FinishThumbnails() override {
+        if (real_) real_->FinishThumbnails();
+    }
 
   private:
     MakerLog& log_;

@@ -42,8 +42,10 @@ struct Gallery {
 
     Gallery() { std::filesystem::create_directory(thumbnails); }
 
+    // Made and in place, as at the end of a run.
     void Make(const std::string& name, std::int32_t lSize = 70, bool bThumbMode = true) {
         maker.Get_Thrumbal(folder / name, thumbnails, bThumbMode, lSize);
+        maker.FinishThumbnails();
     }
     std::string Thumb(const std::string& base) const { return thumbnails + base + ".jpg"; }
     picture::PictureSize ThumbSize(const std::string& base) const {
@@ -104,6 +106,7 @@ TEST(ThumbnailMaker, GivesTheLongerSideTheSizeWhateverThePicture) {
         std::int32_t lSize = c.lSize;
         gallery.maker.Get_Thrumbal(gallery.folder / (name + ".bmp"), gallery.thumbnails, true,
                                    lSize);
+        gallery.maker.FinishThumbnails();
         EXPECT_EQ(lSize, c.lSize) << name;
         const picture::PictureSize size = gallery.ThumbSize(name);
         EXPECT_EQ(size.width, c.thumbWidth) << name;

@@ -1,7 +1,8 @@
 // Thumbnails made ahead on worker threads change nothing that a run leaves
 // or shows: the same files, byte for byte, the same calls to the window in
 // the same order, the same outcome, whether the run ends normally, at a
-// fault or at a stop, with "All" or "New".
+// fault or at a stop, with "All" or "New", or with a thumbnail whose flush to
+// the disk fails after its call has returned.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "gallery/GalleryRun.h"
+#include "platform/files/FilesTesting.h"
 #include "tests/TempFolder.h"
 #include "tests/gallery/FakeGalleryFrontEnd.h"
 #include "thumbnails/frmThumbnails.h"
@@ -45,6 +47,7 @@ struct Scenario {
     int stopAtYield = 0;     // "&Stop" clicked during this yield, if any
     bool all = true;
     int thumbnailsBefore = 0;  // thumbnails of the first pictures already there ("New")
+    int failingFlush = -1;     // the flush to the disk that fails, counted from 0
 };
 
 struct Result {
@@ -53,6 +56,7 @@ struct Result {
     gallery::RunEnd end{};
     std::string fault;
     std::int32_t cells = 0;
+    std::vector<std::string> warnings;  // the files warned about
 };
 
 Result RunGallery(const Scenario& scenario, int workers) {
@@ -83,7 +87,11 @@ Result RunGallery(const Scenario& scenario, int workers) {
         if (yield == scenario.stopAtYield) run.Command2_Click();
     };
     const ui::ScopedHost host(view);
-    const gallery::RunOutcome outcome = run.Command1_Click();
+    gallery::RunOutcome outcome;
+    {
+        const files::ScopedFailure failure(files::Step::Flush, scenario.failingFlush);
+        outcome = run.Command1_Click();
+    }
 
     Result result;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(pictures)) {
@@ -103,6 +111,9 @@ Result RunGallery(const Scenario& scenario, int workers) {
     result.end = outcome.end;
     result.fault = outcome.fault ? withoutFolder(outcome.fault->Description()) : "";
     result.cells = outcome.cells;
+    for (const gallery::RunWarning& warning : outcome.warnings) {
+        result.warnings.push_back(withoutFolder(warning.path));
+    }
     return result;
 }
 
@@ -112,16 +123,23 @@ TEST(WorkerProperty, AnyNumberOfWorkersLeavesAndShowsWhatOneWorkerDoes) {
         {"p15_zz.jpg", 0, true, 0},  // a fault at the sixth picture
         {"", 4, true, 0},            // a stop during the fourth picture's yields
         {"", 0, false, 5},           // "New" with the first five thumbnails there
+        {"", 0, true, 0, 1},         // the second thumbnail is not written
     };
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE("bad " + scenario.badPicture + ", stop " +
                      std::to_string(scenario.stopAtYield) + ", New " +
-                     std::to_string(!scenario.all));
+                     std::to_string(!scenario.all) + ", flush " +
+                     std::to_string(scenario.failingFlush));
         const Result one = RunGallery(scenario, 1);
         EXPECT_GT(one.files.size(), 3u);
         EXPECT_EQ(one.end, !scenario.badPicture.empty() ? gallery::RunEnd::Failed
                            : scenario.stopAtYield > 0   ? gallery::RunEnd::Stopped
                                                         : gallery::RunEnd::Done);
+        if (scenario.failingFlush >= 0) {
+            EXPECT_EQ(one.warnings,
+                      std::vector<std::string>{"<folder>/Photos/Thumbnails/p11_testimgari.jpg"});
+            EXPECT_EQ(one.files.count("Thumbnails/p11_testimgari.jpg"), 0u);
+        }
         for (const int workers : {2, 5}) {
             const Result many = RunGallery(scenario, workers);
             EXPECT_EQ(many.end, one.end) << workers;
@@ -129,6 +147,7 @@ TEST(WorkerProperty, AnyNumberOfWorkersLeavesAndShowsWhatOneWorkerDoes) {
             EXPECT_EQ(many.cells, one.cells) << workers;
             EXPECT_EQ(many.calls, one.calls) << workers;
             EXPECT_TRUE(many.files == one.files) << workers << " workers: files differ";
+            EXPECT_EQ(many.warnings, one.warnings) << workers;
         }
     }
 }

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "platform/core/Fault.h"
+#include "platform/files/WholeFile.h"
+
+namespace fotolane {
+
+// Commits files written whole on a thread of its own: the caller writes a
+// file's bytes (WholeFileWriter::FinishWriting) and hands it over; here it is
+// flushed to the disk, closed and renamed over its target, so that the
+// caller does not wait for the disk. Files are committed one after the
+// other in the order they were handed over; those that come in while the
+// thread waits for the disk are already written, so the file system can
+// gather their flushes into fewer journal commits. A file that fails leaves
+// no temporary file and its target untouched, as WholeFileWriter::Commit
+// does; its fault is kept for the caller.
+class BackgroundCommits {
+  public:
+    BackgroundCommits();
+    BackgroundCommits(const BackgroundCommits&) = delete;
+    BackgroundCommits& operator=(const BackgroundCommits&) = delete;
+    // Commits what was handed over and not yet committed, then ends the
+    // thread; faults not yet taken are dropped.
+    ~BackgroundCommits();
+
+    // Hands over a file whose bytes are all written out. Its number, from 0
+    // in the order of handing over.
+    std::size_t Hand(std::unique_ptr<WholeFileWriter> file);
+    // Waits until file `number` is committed or has failed.
+    void Wait(std::size_t number);
+    // Waits for file `number` and takes the fault of its commit, if any.
+    // Files are taken in the order handed over: what comes before `number`
+    // is forgotten, and no number is taken twice.
+    std::optional<Fault> TakeFault(std::size_t number);
+
+  private:
+    struct Item {
+        std::unique_ptr<WholeFileWriter> file;  // until committed
+        std::optional<Fault> fault;
+    };
+
+    void Run(std::stop_token stop);
+    void Commit(Item& item) noexcept;
+
+    std::mutex mutex_;
+    std::condition_variable_any changed_;
+    // Files numbered from firstKept_ on; references stay valid while items
+    // are added at the back, so the thread works on its items unlocked.
+    std::deque<Item> items_;
+    std::size_t firstKept_ = 0;
+    std::size_t settled_ = 0;  // files numbered below are committed or failed
+    // Given when even a fault cannot be stored: copying it needs no memory.
+    const Fault outOfMemory_ = Fault::OutOfMemory();
+    std::jthread thread_;  // last: joined before the rest goes
+};
+
+}  // namespace fotolane
