@@ -74,10 +74,13 @@ write('gif-frame-19200x35980', 'g.gif', gif_frame(0, 0, 19200, 35980))
 write('gif-interlaced-28073x21082', 'g.gif', gif_frame(17738, 21074, 10335, 8, 0x40))
 
 
-def bmp(width, height, bpp, compression, palette, pixels):
-    info = struct.pack('<IiiHHIIiiII', 40, width, height, 1, bpp, compression, len(pixels), 2835, 2835,
-                       len(palette) // 4, 0)
-    offset = 14 + 40 + len(palette)
+def bmp(width, height, bpp, compression, palette, pixels, header=40, masks=b''):
+    """A bitmap whose info header is 40 bytes (masks and palette after it) or
+    longer (holding the masks); a negative height is stored top-down."""
+    info = struct.pack('<IiiHHIIiiII', header, width, height, 1, bpp, compression, len(pixels), 2835,
+                       2835, len(palette) // 4, 0)
+    info += masks + bytes(header - 40 - len(masks)) if header > 40 else masks
+    offset = 14 + len(info) + len(palette)
     return b'BM' + struct.pack('<IHHI', offset + len(pixels), 0, 0, offset) + info + palette + pixels
 
 
@@ -85,6 +88,15 @@ def bmp(width, height, bpp, compression, palette, pixels):
 rle = b''.join(bytes((255, i % 2)) for i in range(500)) + b'\x00\x01'
 write('bmp-rle8-16384', 'r.bmp', bmp(16384, 16384, 8, 1, b'\0\0\0\0\xff\xff\xff\0', rle))
 write('bmp-header-16384', 'h.bmp', bmp(16384, 16384, 24, 0, b'', b''))
+# Found by fuzzing: 16-bit bit fields on pictures of over 30 million lines,
+# or lines of 16 million pixels, whose data ends at once or is missing.
+masks565 = struct.pack('<IIII', 0xF800, 0x07E0, 0x001F, 0)
+write('bmp-v5-16252928x16-bare', 'w.bmp', bmp(16252928, -16, 16, 3, b'', b'', 124, masks565))
+write('bmp-16bit-6x33554471-cut', 't.bmp', bmp(6, 33554471, 16, 3, b'', b'\x7f' * 5, 56, masks565))
+write('bmp-rle8-2x33554434', 'l.bmp',
+      bmp(2, 33554434, 8, 1, b'\0\0\0\0\xff\xff\xff\0', b'\x02\x01\0\0\x02\x01'))
+write('bmp-rle4-16384-topdown', 'r.bmp', bmp(16384, -16384, 4, 2, b'\0\0\0\0\xff\xff\xff\0', rle))
+write('bmp-1bit-3735558x6-cut', 'm.bmp', bmp(3735558, 6, 1, 0, b'\0\0\0\0\xff\xff\xff\0', b'\x55' * 26))
 
 # A 2 GiB file of nothing (sparse: it takes no room on the disk).
 os.makedirs(os.path.join(root, 'sparse-2g'), exist_ok=True)

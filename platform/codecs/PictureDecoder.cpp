@@ -166,7 +166,7 @@ PictureHeader ReadHeader(const std::string& path) {
             break;
         }
         case PictureFormat::Bitmap:
-            header.stored = detail::ReadQtPictureSize(header.bytes, header.format, path);
+            header.stored = detail::ReadBitmapSize(header.bytes, path);
             break;
     }
     return header;
@@ -178,7 +178,7 @@ PixelRows Decode(const std::string& path) {
         case PictureFormat::Jpeg:
             return detail::DecodeJpeg(bytes, path);
         case PictureFormat::Bitmap:
-            return detail::DecodeWithQt(bytes, PictureFormat::Bitmap, path);
+            return detail::DecodeBitmap(bytes, path);
         case PictureFormat::Gif:
             return detail::DecodeGif(bytes, path);
         case PictureFormat::Unknown:

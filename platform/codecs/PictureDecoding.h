@@ -92,12 +92,11 @@ void DecodeGifInto(Bytes bytes, const std::string& path, const WantedPixels& wan
                    PixelRows& rows);
 bool ReadGifSize(Bytes bytes, PictureSize& size);
 
-// Windows bitmaps through Qt's image reader.
-PixelRows DecodeWithQt(Bytes bytes, PictureFormat format, const std::string& path);
-// The same into `rows`; `sampled` tells the pixels that are needed.
-void DecodeWithQtInto(Bytes bytes, PictureFormat format, const std::string& path,
-                      const SampledPixels* sampled, PixelRows& rows);
-PictureSize ReadQtPictureSize(Bytes bytes, PictureFormat format, const std::string& path);
+// Windows bitmaps, the wanted pixels only into `rows` (see BitmapDecoder.cpp).
+PixelRows DecodeBitmap(Bytes bytes, const std::string& path);
+void DecodeBitmapInto(Bytes bytes, const std::string& path, const WantedPixels& wanted,
+                      PixelRows& rows);
+PictureSize ReadBitmapSize(Bytes bytes, const std::string& path);
 
 // EXIF orientation: how the stored pixels are to be turned or mirrored to
 // stand as meant, by the values 1 to 8 of the Orientation tag.

@@ -56,7 +56,7 @@ void SamplingDecoder::DecodeOpened(const SampledPixels& sampled, PixelRows& rows
             detail::DecodeJpegInto(bytes_, path_, rows);
         }
     } else if (format == PictureFormat::Bitmap) {
-        detail::DecodeWithQtInto(bytes_, format, path_, &sampled, rows);
+        detail::DecodeBitmapInto(bytes_, path_, detail::WantedPixels(sampled), rows);
     } else if (format == PictureFormat::Gif) {
         detail::DecodeGifInto(bytes_, path_, detail::WantedPixels(sampled), rows);
     } else {

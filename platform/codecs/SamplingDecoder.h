@@ -31,11 +31,12 @@ class SparseJpegDecoder;
 // that libjpeg's smooth upsampling weighs, colour conversion), in the same
 // integer arithmetic as libjpeg-turbo's default decode, when that is cheaper
 // than decoding the picture whole; CMYK, unusual chroma layouts and files
-// that make libjpeg warn are decoded whole. A GIF's data is decoded as far
-// as the last sampled line, and only the sampled pixels are written (the
-// white where its frame does not reach too), so that a file claiming a huge
-// picture costs what its data and its samples cost. Bitmaps are decoded
-// whole by Qt.
+// that make libjpeg warn are decoded whole. Of a bitmap or a GIF only the
+// sampled pixels are written (the fill where the data does not reach too):
+// an uncompressed bitmap's sampled rows are read from their places in the
+// file, its run lengths walked once, a GIF's data only as far as the last
+// sampled line, so that a file claiming a huge picture costs what its data and its
+// samples cost.
 class SamplingDecoder {
   public:
     // When a JPEG's sampled pixels are reconstructed alone: when that is

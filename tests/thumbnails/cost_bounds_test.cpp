@@ -62,15 +62,27 @@ Bytes HeaderOnly(const Bytes& jpeg) {
     return jpeg.substr(0, jpeg.size() - 2);
 }
 
-Bytes Bitmap(int size, int bitsAPixel, int compression, const Bytes& palette, const Bytes& pixels) {
-    const auto offset = static_cast<std::uint32_t>(14 + 40 + palette.size());
+// A bitmap with an info header of `header` bytes: 40, then `after` (the
+// masks of bit fields, or a colour table of as many colours); or longer,
+// holding the masks (`after`, 16 bytes) itself. A negative height is stored
+// top-down.
+Bytes Bitmap(std::uint32_t header, int width, int height, int bitsAPixel, int compression,
+             const Bytes& after, const Bytes& pixels) {
+    Bytes info =
+        Little32(header) + Little32(static_cast<std::uint32_t>(width)) +
+        Little32(static_cast<std::uint32_t>(height)) + Little16(1) + Little16(bitsAPixel) +
+        Little32(static_cast<std::uint32_t>(compression)) +
+        Little32(static_cast<std::uint32_t>(pixels.size())) + Little32(2835) + Little32(2835) +
+        Little32(bitsAPixel <= 8 ? static_cast<std::uint32_t>(after.size() / 4) : 0) + Little32(0);
+    if (header > 40) info += after + Bytes(header - 40 - after.size(), '\0');
+    if (header == 40) info += after;
+    const auto offset = static_cast<std::uint32_t>(14 + info.size());
     return "BM" + Little32(offset + static_cast<std::uint32_t>(pixels.size())) + Little32(0) +
-           Little32(offset) + Little32(40) + Little32(static_cast<std::uint32_t>(size)) +
-           Little32(static_cast<std::uint32_t>(size)) + Little16(1) + Little16(bitsAPixel) +
-           Little32(static_cast<std::uint32_t>(compression)) +
-           Little32(static_cast<std::uint32_t>(pixels.size())) + Little32(2835) + Little32(2835) +
-           Little32(static_cast<std::uint32_t>(palette.size() / 4)) + Little32(0) + palette +
-           pixels;
+           Little32(offset) + info + pixels;
+}
+
+Bytes Bitmap(int size, int bitsAPixel, int compression, const Bytes& palette, const Bytes& pixels) {
+    return Bitmap(40, size, size, bitsAPixel, compression, palette, pixels);
 }
 
 // A GIF of two colours on a 1 x 1 screen whose first frame, of a few
@@ -143,6 +155,7 @@ Outcome InChildProcess(const std::string& picture, const std::string& thumbnails
 
 TEST(CostBounds, EveryBombEndsInAThumbnailOrAFaultWithinAGibibyte) {
     const Bytes rle8Palette = Bytes(4, '\0') + "\xFF\xFF\xFF" + Bytes(1, '\0');
+    const Bytes masks565 = Little32(0xF800) + Little32(0x07E0) + Little32(0x001F) + Little32(0);
     const std::vector<Bomb> bombs = {
         {"progressive, 499 scans without data", "scans.jpg", Jpeg(0xC2, 26700, 499, ""), 70,
          "Invalid picture"},
@@ -164,6 +177,13 @@ TEST(CostBounds, EveryBombEndsInAThumbnailOrAFaultWithinAGibibyte) {
         {"RLE8 bitmap of 16384 x 16384", "runs.bmp", Bitmap(16384, 8, 1, rle8Palette, RunLengths()),
          70, ""},
         {"24-bit bitmap header without pixels", "bare.bmp", Bitmap(16384, 24, 0, "", ""), 70, ""},
+        {"V5 16-bit bitmap of 16252928 x 16, top-down, without pixels", "wide.bmp",
+         Bitmap(124, 16252928, -16, 16, 3, masks565, ""), 150, ""},
+        {"16-bit bitmap of 6 x 33554471 whose pixels end in the first row", "tall.bmp",
+         Bitmap(56, 6, 33554471, 16, 3, masks565, Bytes(5, '\x7F')), 150, ""},
+        {"RLE8 bitmap of 2 x 33554434 with a few lines of runs", "lines.bmp",
+         Bitmap(40, 2, 33554434, 8, 1, rle8Palette, Bytes{'\2', '\1', '\0', '\0', '\2', '\1'}), 150,
+         ""},
         {"a 64 x 43 picture at size 30000", "typo.bmp",
          Bitmap(64, 24, 0, "", Bytes(43 * 192, '\x40')), 30000, "*"},
     };
