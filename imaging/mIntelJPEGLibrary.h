@@ -33,7 +33,7 @@ bool WriteJPEGFile(const cDIBSection& cDib, const std::string& strFileName, std:
 // and when, depends on the files alone.
 class JpegFileQueue {
   public:
-    explicit JpegFileQueue(std::size_t lag = 8);
+    explicit JpegFileQueue(std::size_t lag = 16);
     JpegFileQueue(const JpegFileQueue&) = delete;
     JpegFileQueue& operator=(const JpegFileQueue&) = delete;
     // Puts the files given in place; warns about nothing more.

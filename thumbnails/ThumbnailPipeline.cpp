@@ -108,6 +108,7 @@ void ThumbnailPipeline::Work(std::stop_token stop) {
                 result.ThumbBits = std::move(sampler.ThumbBits);
                 result.ThumbWidth = sampler.ThumbWidth;
                 result.ThumbHeight = sampler.ThumbHeight;
+                result.pictureSize = sampler.PictureSize();
             } catch (...) {
                 result.fault = std::current_exception();
             }

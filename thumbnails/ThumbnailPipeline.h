@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/codecs/PictureDecoder.h"
 #include "platform/core/PixelRows.h"
 
 namespace fotolane::thumbnails {
@@ -29,6 +30,7 @@ struct SampledThumbnail {
     PixelRows ThumbBits;
     std::int32_t ThumbWidth = 0;
     std::int32_t ThumbHeight = 0;
+    picture::PictureSize pictureSize{0, 0};
     std::exception_ptr fault;
     bool skipped = false;
 };

@@ -24,6 +24,9 @@ class ThumbnailSampler {
     PixelRows ThumbBits;
     std::int32_t ThumbWidth = 0;
     std::int32_t ThumbHeight = 0;
+    // The last picture's size, as its header gave it and as
+    // picture::ReadPictureSize tells it.
+    picture::PictureSize PictureSize() const { return {SourceWidth, SourceHeight}; }
 
   private:
     void ReadSourceSize(const picture::PictureSize& size);

@@ -37,7 +37,10 @@ frmThumbnails::frmThumbnails(int workers) {
 
 void frmThumbnails::Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
                                     std::int32_t& DimY) {
-    const picture::PictureSize size = picture::ReadPictureSize(strFileName);
+    // The cell of the picture whose thumbnail was just made: its header was
+    // read for it a moment ago.
+    const picture::PictureSize size =
+        strFileName == strLastPicture ? lastPictureSize : picture::ReadPictureSize(strFileName);
     DimX = size.width;
     DimY = size.height;
 }
@@ -69,6 +72,7 @@ void frmThumbnails::ExpectPictures(const std::vector<std::string>& strFileNames,
 void frmThumbnails::Get_Thrumbal(const std::string& strFileName, const std::string& strNewPath,
                                  bool bThumbMode, std::int32_t& lSize) {
     const std::string strThumbFile = ThumbnailFileName(strFileName, strNewPath);
+    strLastPicture.clear();
     if (!bThumbMode && FileExists(strThumbFile)) {
         if (pipeline_) pipeline_->Pass({strFileName, strThumbFile, bThumbMode, lSize});
         return;
@@ -119,6 +123,7 @@ void frmThumbnails::SampleThumbnail(const std::string& strFileName, const std::s
             ThumbBits = std::move(ahead->ThumbBits);
             ThumbWidth = ahead->ThumbWidth;
             ThumbHeight = ahead->ThumbHeight;
+            RememberPicture(strFileName, ahead->pictureSize);
             return;
         }
     }
@@ -126,6 +131,12 @@ void frmThumbnails::SampleThumbnail(const std::string& strFileName, const std::s
     ThumbBits = std::move(sampler_.ThumbBits);
     ThumbWidth = sampler_.ThumbWidth;
     ThumbHeight = sampler_.ThumbHeight;
+    RememberPicture(strFileName, sampler_.PictureSize());
+}
+
+void frmThumbnails::RememberPicture(const std::string& strFileName, picture::PictureSize size) {
+    strLastPicture = strFileName;
+    lastPictureSize = size;
 }
 
 // Draws ThumbBits onto the preview surface, sized so that its drawable area

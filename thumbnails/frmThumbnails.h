@@ -40,7 +40,8 @@ class frmThumbnails final : public gallery::IThumbnailMaker {
     explicit frmThumbnails(int workers = 1);
 
     // The picture's width and height in pixels, as browsers show it, read
-    // from its header alone.
+    // from its header alone (for the picture whose thumbnail was just made,
+    // from the header read for it).
     void Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
                          std::int32_t& DimY) override;
 
@@ -66,6 +67,7 @@ class frmThumbnails final : public gallery::IThumbnailMaker {
     void SampleThumbnail(const std::string& strFileName, const std::string& strThumbFile,
                          bool bThumbMode, std::int32_t lSize);
     void ShowThumbBits();
+    void RememberPicture(const std::string& strFileName, picture::PictureSize size);
 
     // Describes the rows drawn: 24-bit, bottom-up (positive height), no
     // colour table.
@@ -75,6 +77,10 @@ class frmThumbnails final : public gallery::IThumbnailMaker {
     PixelRows ThumbBits;
     std::int32_t ThumbWidth = 0;
     std::int32_t ThumbHeight = 0;
+    // The picture of the thumbnail under way or just made, once its size is
+    // known, for Get_SizePicture; empty otherwise.
+    std::string strLastPicture;
+    picture::PictureSize lastPictureSize{0, 0};
 
     imaging::mIntelJPEGLibrary::JpegFileQueue jpegFiles_;
     ThumbnailSampler sampler_;                     // for thumbnails made in the call

@@ -187,8 +187,8 @@ PixelRows Decode(const std::string& path) {
     throw Fault::InvalidPicture(path);
 }
 
-PictureSize ReadSize(const std::string& path) {
-    const PictureHeader header = ReadHeader(path);
+// The size as DecodePicture gives it, orientation applied.
+PictureSize ShownSize(const PictureHeader& header, const std::string& path) {
     if (header.format != PictureFormat::Jpeg) return header.stored;
     // The turned rows must be possible too, as in DecodePicture; the EXIF
     // segment stands before the first scan, so it is within the bytes that
@@ -199,7 +199,22 @@ PictureSize ReadSize(const std::string& path) {
     return shown;
 }
 
+PictureSize ReadSize(const std::string& path) {
+    return ShownSize(ReadHeader(path), path);
+}
+
 }  // namespace
+
+detail::OpenedPicture detail::OpenPicture(const std::string& path) {
+    PictureHeader header = ReadHeader(path);
+    OpenedPicture opened;
+    opened.shown = ShownSize(header, path);
+    if (!header.whole) {
+        header.bytes = detail::ReadPictureFile(path, MostBytesNeeded(header.stored));
+    }
+    opened.bytes = std::move(header.bytes);
+    return opened;
+}
 
 std::vector<std::uint8_t> detail::ReadPictureBytes(const std::string& path) {
     PictureHeader header = ReadHeader(path);

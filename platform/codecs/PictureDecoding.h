@@ -34,6 +34,15 @@ std::vector<std::uint8_t> ReadPictureFile(const std::string& path, std::size_t l
 // ReadPictureSize for a file whose header cannot be read.
 std::vector<std::uint8_t> ReadPictureBytes(const std::string& path);
 
+// ReadPictureSize and then ReadPictureBytes, with their faults, from one
+// reading of the file's start (a file shorter than the header's share is
+// read once).
+struct OpenedPicture {
+    std::vector<std::uint8_t> bytes;
+    PictureSize shown{0, 0};
+};
+OpenedPicture OpenPicture(const std::string& path);
+
 // Raises "Overflow" unless rows of this size pass the 32-bit limits of
 // AllocatePixelRows (stride, and stride * height), "Invalid picture" for a
 // size of zero or below. Called with a header's size before anything of the

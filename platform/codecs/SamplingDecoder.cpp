@@ -1,6 +1,7 @@
 #include "platform/codecs/SamplingDecoder.h"
 
 #include <new>
+#include <utility>
 
 #include "platform/codecs/PictureDecoding.h"
 #include "platform/core/Fault.h"
@@ -22,8 +23,9 @@ PictureSize SamplingDecoder::Open(const std::string& path) {
         // The size as DecodePicture gives it, orientation applied, with the
         // faults of its header; then no more of the file than that picture
         // can need.
-        shown_ = ReadPictureSize(path);
-        bytes_ = detail::ReadPictureBytes(path);
+        detail::OpenedPicture opened = detail::OpenPicture(path);
+        shown_ = opened.shown;
+        bytes_ = std::move(opened.bytes);
         const PictureFormat format = detail::FormatOfContent(bytes_);
         format_ = static_cast<int>(format);
         if (format == PictureFormat::Unknown) throw Fault::InvalidPicture(path);

@@ -52,40 +52,51 @@ void BackgroundCommits::Run(std::stop_token stop) {
         if (!changed_.wait(lock, stop, [&] { return settled_ < firstKept_ + items_.size(); })) {
             return;
         }
-        // Nobody else touches an item until it is settled, and adding items
-        // at the back leaves it where it is.
-        Item& item = items_[settled_ - firstKept_];
+        // Every file handed over by now is flushed before any of them is
+        // renamed: the disk then takes their data, and the inode blocks they
+        // share, in fewer writes than file by file.
+        const std::size_t first = settled_;
+        const std::size_t end = firstKept_ + items_.size();
         lock.unlock();
-        Commit(item);
+        // Nobody else touches an item until it is settled, and adding items
+        // at the back leaves it where it is; only finding it needs the lock.
+        const auto item = [&](std::size_t number) -> Item& {
+            const std::scoped_lock briefly(mutex_);
+            return items_[number - firstKept_];
+        };
+        for (std::size_t number = first; number < end; ++number) {
+            Settle(item(number), &WholeFileWriter::FlushToDisk);
+        }
+        for (std::size_t number = first; number < end; ++number) {
+            Settle(item(number), &WholeFileWriter::Commit);
+        }
         lock.lock();
-        ++settled_;
+        settled_ = end;
         changed_.notify_all();
     }
 }
 
-void BackgroundCommits::Commit(Item& item) noexcept {
-    const std::unique_ptr<WholeFileWriter> file = std::move(item.file);
+void BackgroundCommits::Settle(Item& item, void (WholeFileWriter::*step)()) noexcept {
+    if (!item.file) return;  // failed at an earlier step
     try {
         try {
-            file->Commit();
-        } catch (const std::bad_alloc&) {
-            throw Fault::OutOfMemory().Naming(file->Path());
-        } catch (const Fault&) {
-            throw;
-        } catch (const std::exception& error) {
-            throw Fault(error.what(), file->Path());
-        }
-    } catch (const Fault& fault) {
-        try {
+            ((*item.file).*step)();
+        } catch (const Fault& fault) {
             item.fault = fault;
         } catch (const std::bad_alloc&) {
-            item.fault = outOfMemory_;
+            item.fault = Fault::OutOfMemory().Naming(item.file->Path());
+        } catch (const std::exception& error) {
+            item.fault = Fault(error.what(), item.file->Path());
         }
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
+        // No memory even for the fault.
         item.fault = outOfMemory_;
     }
-    // A file that failed leaves no temporary file behind.
-    file->Discard();
+    // Committed, or failed with no temporary file left behind.
+    if (item.fault || step == &WholeFileWriter::Commit) {
+        item.file->Discard();
+        item.file.reset();
+    }
 }
 
 }  // namespace fotolane

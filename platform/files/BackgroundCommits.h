@@ -16,10 +16,9 @@ namespace fotolane {
 // Commits files written whole on a thread of its own: the caller writes a
 // file's bytes (WholeFileWriter::FinishWriting) and hands it over; here it is
 // flushed to the disk, closed and renamed over its target, so that the
-// caller does not wait for the disk. Files are committed one after the
-// other in the order they were handed over; those that come in while the
-// thread waits for the disk are already written, so the file system can
-// gather their flushes into fewer journal commits. A file that fails leaves
+// caller does not wait for the disk. Files are committed in the order they
+// were handed over, all those that came in while the thread was busy
+// together. A file that fails leaves
 // no temporary file and its target untouched, as WholeFileWriter::Commit
 // does; its fault is kept for the caller.
 class BackgroundCommits {
@@ -48,7 +47,9 @@ class BackgroundCommits {
     };
 
     void Run(std::stop_token stop);
-    void Commit(Item& item) noexcept;
+    // One step of the commit of the item's file; the file is let go once
+    // it is committed or has failed.
+    void Settle(Item& item, void (WholeFileWriter::*step)()) noexcept;
 
     std::mutex mutex_;
     std::condition_variable_any changed_;

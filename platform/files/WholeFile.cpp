@@ -111,6 +111,7 @@ void WholeFileWriter::Write(std::span<const std::uint8_t> bytes) {
 
 void WholeFileWriter::Write(std::string_view bytes) {
     if (!IsOpen()) throw Fault("Bad file name or number", target_);
+    flushed_ = false;
     if (buffer_.size() + bytes.size() > kBufferSize) FlushBuffer();
     if (bytes.size() >= kBufferSize) {
         WriteOut({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
@@ -143,15 +144,20 @@ void WholeFileWriter::FinishWriting() {
     FlushBuffer();
 }
 
-void WholeFileWriter::Commit() {
+void WholeFileWriter::FlushToDisk() {
     FinishWriting();
-    // On the disk before it takes the target's name: after a power cut the
-    // name holds the old file or the new one, never an empty one.
     if (files::sys::Flush(fd_) != 0) {
         const int error = errno;
         Discard();
         throw Fault::FromErrno(error, target_);
     }
+    flushed_ = true;
+}
+
+void WholeFileWriter::Commit() {
+    // On the disk before it takes the target's name: after a power cut the
+    // name holds the old file or the new one, never an empty one.
+    if (!flushed_) FlushToDisk();
     const int fd = fd_;
     fd_ = -1;
     if (files::sys::Close(fd) != 0) {
@@ -170,6 +176,7 @@ void WholeFileWriter::Commit() {
 void WholeFileWriter::Discard() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    flushed_ = false;
     if (!temporary_.empty()) ::unlink(temporary_.c_str());
     temporary_.clear();
     buffer_.clear();

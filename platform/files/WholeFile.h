@@ -33,10 +33,12 @@ class WholeFileWriter {
     // Writes what is gathered, flushes, closes and renames over the target.
     // On a fault the temporary file is gone and the target untouched.
     void Commit();
-    // Writes out what is gathered (and faults as Write does), so that a
-    // Commit after it, which may then run on another thread, has only the
-    // flush, close and rename left to do.
+    // Commit in steps, for a caller that commits files on another thread,
+    // several at a time: FinishWriting writes out what is gathered (and
+    // faults as Write does); FlushToDisk flushes the file; Commit then does
+    // what is left. Each step faults as Commit does.
     void FinishWriting();
+    void FlushToDisk();
     // Removes the temporary file; the target stays as it was.
     void Discard() noexcept;
     // Between construction and Commit or Discard.
@@ -51,6 +53,7 @@ class WholeFileWriter {
     std::string temporary_;
     std::string buffer_;
     int fd_ = -1;
+    bool flushed_ = false;
 };
 
 // Makes `bytes` the whole content of the file at `path` through a
