@@ -5,18 +5,24 @@
 // Properties: the only exception either call raises is a Fault, and it names
 // the file; decoded rows are well formed (positive size, the 24-bit stride,
 // all of their memory there); when both calls succeed they give the same
-// size; once the rows are gone, all memory drawn from the picture memory
-// budget has been given back. Memory and time are held by the fuzzing
+// size; the thumbnailer's decode (picture::SamplingDecoder), told a walk's
+// columns and rows, gives those pixels exactly as the whole decode; once the
+// rows are gone, all memory drawn from the picture memory budget has been
+// given back. Memory and time are held by the fuzzing
 // engine's limits, set by scripts/fuzz.sh to the program's own budget.
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "fuzz/FuzzTarget.h"
 #include "platform/codecs/PictureDecoder.h"
+#include "platform/codecs/SamplingDecoder.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"
 #include "platform/core/PixelRows.h"
@@ -53,6 +59,39 @@ void CheckNamed(const Fault& fault, const std::string& path, const char* call) {
                std::string(call) + ": a fault that does not name the file: " + fault.Description());
 }
 
+// A walk's positions along a side: every length / 23rd and the last.
+std::vector<std::int32_t> WalkOver(std::int32_t length) {
+    std::vector<std::int32_t> positions;
+    for (std::int32_t at = 0; at < length; at += std::max(1, length / 23)) {
+        positions.push_back(at);
+    }
+    if (positions.back() != length - 1) positions.push_back(length - 1);
+    return positions;
+}
+
+void CheckSampledDecode(const std::string& path, const PixelRows& whole) {
+    const picture::SampledPixels sampled{WalkOver(whole.width), WalkOver(whole.height)};
+    picture::SamplingDecoder decoder;
+    PixelRows rows;
+    try {
+        const picture::PictureSize size = decoder.Open(path);
+        FUZZ_CHECK(size.width == whole.width && size.height == whole.height,
+                   std::to_string(size.width) + " x " + std::to_string(size.height));
+        decoder.Decode(sampled, rows);
+    } catch (const Fault& fault) {
+        Broken("the thumbnailer's decode refuses a picture that decodes whole", fault.Description(),
+               __FILE__, __LINE__);
+    }
+    for (const std::int32_t y : sampled.rows) {
+        const std::uint8_t* expected = whole.ScanLine(whole.height - 1 - y);
+        const std::uint8_t* got = rows.ScanLine(rows.height - 1 - y);
+        for (const std::int32_t x : sampled.columns) {
+            FUZZ_CHECK(std::memcmp(expected + 3 * x, got + 3 * x, 3) == 0,
+                       "pixel " + std::to_string(x) + ", " + std::to_string(y));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace fotolane::fuzz
 
@@ -76,6 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)sink;
         decoded = true;
         decodedSize = {rows.width, rows.height};
+        // Both decodes at once must stay within the budget.
+        if (std::int64_t{rows.width} * rows.height <= 4'000'000) CheckSampledDecode(path, rows);
     } catch (const Fault& fault) {
         CheckNamed(fault, path, "DecodePicture");
     }

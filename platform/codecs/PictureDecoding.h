@@ -167,13 +167,14 @@ class SparseJpegDecoder {
     ~SparseJpegDecoder();
 
     // Writes the sampled pixels of the JPEG into `rows`, shaped to the
-    // shown size, and returns true; returns false, having written nothing,
-    // when a whole decode is the better way: a colour space or chroma
-    // layout it does not reconstruct, samples too dense to gain anything,
-    // or any warning or error of libjpeg (the whole decode then gives the
-    // picture or the fault).
-    // `check` is what CheckJpeg found of the file; its coefficients' memory
-    // is drawn from the picture memory budget while they exist.
+    // shown size, and returns true; returns false when a whole decode is
+    // the better way: a colour space or chroma layout it does not
+    // reconstruct, samples too dense to gain anything, or any warning or
+    // error of libjpeg (the whole decode then gives the picture or the
+    // fault, over any pixels written before the warning).
+    // `check` is what CheckJpeg found of the file; the memory of the
+    // coefficients it keeps is drawn from the picture memory budget while
+    // they exist.
     bool Decode(const JpegCheck& check, const SampledPixels& sampled, PixelRows& rows);
 
     // What the decoder keeps from picture to picture (named here for

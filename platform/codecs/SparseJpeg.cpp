@@ -223,6 +223,43 @@ std::uint8_t RowPass(const BlockRow& row, std::int32_t n) {
     return IdctLimit((sum + (1 << (kPass2Shift - 1))) >> kPass2Shift);
 }
 
+// Four row passes at once: the sample at position n[i] of rows[i].
+std::array<int, 4> RowPass4(const std::array<const BlockRow*, 4>& rows,
+                            const std::array<std::int32_t, 4>& n) {
+    std::array<int, 4> samples{};
+#if defined(__SSE2__)
+    __m128i sums[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+        const RowWeights& weights = kRowWeights[static_cast<std::size_t>(n[i] & 7)];
+        sums[i] = _mm_madd_epi16(
+            _mm_load_si128(reinterpret_cast<const __m128i*>(rows[i]->columns.data())),
+            _mm_load_si128(reinterpret_cast<const __m128i*>(weights.of.data())));
+    }
+    const __m128i low01 = _mm_unpacklo_epi32(sums[0], sums[1]);
+    const __m128i high01 = _mm_unpackhi_epi32(sums[0], sums[1]);
+    const __m128i low23 = _mm_unpacklo_epi32(sums[2], sums[3]);
+    const __m128i high23 = _mm_unpackhi_epi32(sums[2], sums[3]);
+    const __m128i half01 = _mm_add_epi32(low01, high01);
+    const __m128i half23 = _mm_add_epi32(low23, high23);
+    __m128i total =
+        _mm_add_epi32(_mm_unpacklo_epi64(half01, half23), _mm_unpackhi_epi64(half01, half23));
+    total =
+        _mm_srai_epi32(_mm_add_epi32(total, _mm_set1_epi32(1 << (kPass2Shift - 1))), kPass2Shift);
+    // IdctLimit, four at once: modulo 1024 around 0, plus 128, clamped to
+    // 0..255.
+    total = _mm_sub_epi32(
+        _mm_and_si128(_mm_add_epi32(total, _mm_set1_epi32(512)), _mm_set1_epi32(1023)),
+        _mm_set1_epi32(384));
+    const __m128i words = _mm_packs_epi32(total, total);
+    const auto bytes =
+        static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+    for (std::size_t i = 0; i < 4; ++i) samples[i] = static_cast<int>((bytes >> (8 * i)) & 0xFFu);
+#else
+    for (std::size_t i = 0; i < 4; ++i) samples[i] = RowPass(*rows[i], n[i]);
+#endif
+    return samples;
+}
+
 // Bit k set when coefficient k (natural order) of the block is not zero.
 std::uint64_t NonzeroMask(const JCOEF* block) {
 #if defined(__SSE2__)
@@ -325,6 +362,13 @@ struct Component {
     const JCOEF* BlockAt(std::int32_t x, std::int32_t y) const {
         return blockRows[static_cast<std::size_t>(y >> 3)] +
                static_cast<std::ptrdiff_t>(x >> 3) * 64;
+    }
+
+    // Row y of the block in block column `blockX` after the column pass.
+    BlockRow ColumnPassOf(std::int32_t blockX, std::int32_t y) const {
+        const JCOEF* block =
+            blockRows[static_cast<std::size_t>(y >> 3)] + static_cast<std::ptrdiff_t>(blockX) * 64;
+        return ColumnPass(block, quant.data(), columnPairs[static_cast<std::size_t>(y & 7)]);
     }
 
     // Row y of the block at (x, y) after the column pass.
@@ -556,10 +600,104 @@ struct SparseJpegDecoder::State {
         return last;
     }
 
+    // Both chroma components smoothly upsampled across (4:2:0, 4:2:2) and
+    // alike: reconstructed together, a block column's column passes done
+    // once for all samples in it.
+    bool pairedChroma = false;
+
+    // The column passes of one chroma block column at the line's near and
+    // far rows, for both components.
+    struct ChromaColumns {
+        std::int32_t blockX = -1;
+        BlockRow cbNear;
+        BlockRow cbFar;
+        BlockRow crNear;
+        BlockRow crFar;
+    };
+
+    void WritePixel(std::uint8_t* pixel, int luma, std::size_t cb, std::size_t cr) const {
+        pixel[2] = Clamp(luma + kColour.crToRed[cr]);
+        pixel[1] = Clamp(
+            luma + static_cast<int>((kColour.cbToGreen[cb] + kColour.crToGreen[cr]) >> kScaleBits));
+        pixel[0] = Clamp(luma + kColour.cbToBlue[cb]);
+    }
+
+    // One line with paired chroma: what ValueAt gives for each component,
+    // the same arithmetic in another order.
+    void ReconstructPairedLine(const Placed& line) {
+        Component& luma = components[0];
+        const Component& cb = components[1];
+        const Component& cr = components[2];
+        const std::int32_t y = line.stored;
+        const bool twoRows = cb.upsampling == Upsampling::H2V2Smooth;
+        const auto [low, high] = cb.RowsOfLine(y);
+        // H2V2: the near row weighs 3/4 and the far one 1/4.
+        const std::int32_t nearY = twoRows ? y >> 1 : y;
+        const std::int32_t farY = nearY == low ? high : low;
+        std::array<ChromaColumns, 2> done{};  // by the block column's parity
+        const auto columnsOf = [&](std::int32_t blockX) -> const ChromaColumns& {
+            ChromaColumns& at = done[static_cast<std::size_t>(blockX & 1)];
+            if (at.blockX != blockX) {
+                at.blockX = blockX;
+                at.cbNear = cb.ColumnPassOf(blockX, nearY);
+                at.crNear = cr.ColumnPassOf(blockX, nearY);
+                if (twoRows) {
+                    at.cbFar = cb.ColumnPassOf(blockX, farY);
+                    at.crFar = cr.ColumnPassOf(blockX, farY);
+                }
+            }
+            return at;
+        };
+        for (const Placed& column : columns) {
+            std::uint8_t* pixel = pixels + line.offset + column.offset;
+            const std::int32_t x = column.stored;
+            const int lumaValue = luma.ValueAt(x, y);
+            const std::int32_t nearX = x >> 1;
+            const bool left = (x & 1) == 0;
+            const std::int32_t farX =
+                left ? std::max(nearX - 1, 0) : std::min(nearX + 1, cb.width - 1);
+            const ChromaColumns& nearColumns = columnsOf(nearX >> 3);
+            const ChromaColumns& farColumns = columnsOf(farX >> 3);
+            int cbValue = 0;
+            int crValue = 0;
+            if (twoRows) {
+                const std::array<int, 4> cbSamples =
+                    RowPass4({&nearColumns.cbNear, &nearColumns.cbFar, &farColumns.cbNear,
+                              &farColumns.cbFar},
+                             {nearX, nearX, farX, farX});
+                const std::array<int, 4> crSamples =
+                    RowPass4({&nearColumns.crNear, &nearColumns.crFar, &farColumns.crNear,
+                              &farColumns.crFar},
+                             {nearX, nearX, farX, farX});
+                const int rounding = left ? 8 : 7;
+                cbValue = (3 * (3 * cbSamples[0] + cbSamples[1]) + 3 * cbSamples[2] + cbSamples[3] +
+                           rounding) >>
+                          4;
+                crValue = (3 * (3 * crSamples[0] + crSamples[1]) + 3 * crSamples[2] + crSamples[3] +
+                           rounding) >>
+                          4;
+            } else {
+                const std::array<int, 4> samples =
+                    RowPass4({&nearColumns.cbNear, &farColumns.cbNear, &nearColumns.crNear,
+                              &farColumns.crNear},
+                             {nearX, farX, nearX, farX});
+                const int rounding = left ? 1 : 2;
+                cbValue = (3 * samples[0] + samples[1] + rounding) >> 2;
+                crValue = (3 * samples[2] + samples[3] + rounding) >> 2;
+            }
+            WritePixel(pixel, lumaValue, static_cast<std::size_t>(cbValue),
+                       static_cast<std::size_t>(crValue));
+        }
+    }
+
     // Reconstructs the sampled lines whose MCU rows all come before `end`.
     void ReconstructBefore(JDIMENSION end) {
         for (; nextLine < lines.size() && LastMcuRowOf(lines[nextLine].stored) < end; ++nextLine) {
             const Placed line = lines[nextLine];
+            if (pairedChroma) {
+                ReconstructPairedLine(line);
+                continue;
+            }
             for (const Placed& column : columns) {
                 std::uint8_t* pixel = pixels + line.offset + column.offset;
                 const std::int32_t x = column.stored;
@@ -569,13 +707,8 @@ struct SparseJpegDecoder::State {
                     pixel[0] = pixel[1] = pixel[2] = static_cast<std::uint8_t>(luma);
                     continue;
                 }
-                const auto cb = static_cast<std::size_t>(components[1].ValueAt(x, y));
-                const auto cr = static_cast<std::size_t>(components[2].ValueAt(x, y));
-                pixel[2] = Clamp(luma + kColour.crToRed[cr]);
-                pixel[1] =
-                    Clamp(luma + static_cast<int>((kColour.cbToGreen[cb] + kColour.crToGreen[cr]) >>
-                                                  kScaleBits));
-                pixel[0] = Clamp(luma + kColour.cbToBlue[cb]);
+                WritePixel(pixel, luma, static_cast<std::size_t>(components[1].ValueAt(x, y)),
+                           static_cast<std::size_t>(components[2].ValueAt(x, y)));
             }
         }
     }
@@ -871,7 +1004,10 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
     const PictureSize shown = OrientedSize({width, height}, orientation);
     const std::size_t columns = CountDistinct(sampled.columns, shown.width);
     const std::size_t lines = CountDistinct(sampled.rows, shown.height);
+    // A file whose data cannot reach its last lines is the whole decode's,
+    // which decodes only the lines it reaches.
     bool worthIt = (colour || grey) && cinfo.data_precision == 8 && columns > 0 && lines > 0 &&
+                   check.linesWithData >= height &&
                    (state.always || static_cast<double>(width) * static_cast<double>(height) >=
                                         kPixelsPerSampleForSparse * static_cast<double>(columns) *
                                             static_cast<double>(lines));
@@ -885,12 +1021,25 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
     }
 
     state.grey = grey;
+    {
+        const Component& cb = state.components[1];
+        const Component& cr = state.components[2];
+        state.pairedChroma =
+            colour && state.components[0].upsampling == Upsampling::None &&
+            (cb.upsampling == Upsampling::H2V2Smooth || cb.upsampling == Upsampling::H2V1Smooth) &&
+            cr.upsampling == cb.upsampling && cr.width == cb.width && cr.height == cb.height;
+    }
     state.ring =
         !check.buffered && !cinfo.progressive_mode && cinfo.comps_in_scan == cinfo.num_components;
     state.requested = 0;
     state.started = 0;
     state.nextLine = 0;
     try {
+        // A file of more coefficients than the whole decode could hold
+        // fails as that fails, before any work, though fewer are kept here.
+        if (check.buffered) {
+            const PictureMemory wholeDecodes(check.coefficientBytes);
+        }
         ReshapePixelRows(rows, shown.width, shown.height);
         PlaceSamples(sampled, orientation, width, height, rows, state);
         state.pixels = rows.bits.get();
