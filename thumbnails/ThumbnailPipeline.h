@@ -78,7 +78,10 @@ class ThumbnailPipeline {
     bool IsNextLocked(const ThumbnailJob& job);
 
     std::mutex mutex_;
-    std::condition_variable_any changed_;
+    // Two conditions, so that a finished picture wakes only the caller and
+    // a taken one only the workers.
+    std::condition_variable_any workToDo_;
+    std::condition_variable resultDone_;
     std::vector<ThumbnailJob> jobs_;
     std::vector<Slot> slots_;
     std::size_t nextToStart_ = 0;
