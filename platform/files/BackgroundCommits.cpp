@@ -28,12 +28,22 @@ std::size_t BackgroundCommits::Hand(std::unique_ptr<WholeFileWriter> file) {
 
 void BackgroundCommits::Wait(std::size_t number) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return settled_ > number || number >= firstKept_ + items_.size(); });
+    AwaitSettled(lock, number);
+}
+
+void BackgroundCommits::AwaitSettled(std::unique_lock<std::mutex>& lock, std::size_t number) {
+    const auto settled = [&] { return settled_ > number || number >= firstKept_ + items_.size(); };
+    if (settled()) return;
+    // The thread starts on what it has rather than wait for more.
+    ++waiters_;
+    changed_.notify_all();
+    changed_.wait(lock, settled);
+    --waiters_;
 }
 
 std::optional<Fault> BackgroundCommits::TakeFault(std::size_t number) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return settled_ > number || number >= firstKept_ + items_.size(); });
+    AwaitSettled(lock, number);
     if (number < firstKept_ || number >= settled_) return std::nullopt;
     while (firstKept_ < number) {
         items_.pop_front();
@@ -48,10 +58,14 @@ std::optional<Fault> BackgroundCommits::TakeFault(std::size_t number) {
 void BackgroundCommits::Run(std::stop_token stop) {
     std::unique_lock lock(mutex_);
     for (;;) {
-        // Asked to stop, the thread still commits what it was given.
-        if (!changed_.wait(lock, stop, [&] { return settled_ < firstKept_ + items_.size(); })) {
-            return;
-        }
+        // Files are gathered until there are a few to flush together, or
+        // somebody waits for one, or the thread is asked to stop: it then
+        // still commits what it was given.
+        const auto due = [&] {
+            const std::size_t waiting = firstKept_ + items_.size() - settled_;
+            return waiting > 0 && (waiting >= kGathered || waiters_ > 0 || stop.stop_requested());
+        };
+        if (!changed_.wait(lock, stop, due)) return;
         // Nobody else touches an item until it is settled, and adding items
         // at the back leaves it where it is.
         std::vector<Item*> batch;

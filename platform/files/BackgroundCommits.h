@@ -18,8 +18,8 @@ namespace fotolane {
 // file's bytes (WholeFileWriter::FinishWriting) and hands it over; here it is
 // flushed to the disk, closed and renamed over its target, so that the
 // caller does not wait for the disk. Files are committed in the order they
-// were handed over, all those that came in while the thread was busy
-// together. A file that fails leaves
+// were handed over, several together: the thread gathers a few before it
+// flushes them, unless somebody waits for one. A file that fails leaves
 // no temporary file and its target untouched, as WholeFileWriter::Commit
 // does; its fault is kept for the caller.
 class BackgroundCommits {
@@ -48,6 +48,8 @@ class BackgroundCommits {
     };
 
     void Run(std::stop_token stop);
+    // Waits, with `lock` held on mutex_, until file `number` is settled.
+    void AwaitSettled(std::unique_lock<std::mutex>& lock, std::size_t number);
     Item& ItemAt(std::size_t number);
     void FlushTogether(std::span<Item* const> batch) noexcept;
     // One step of the commit of the item's file; the file is let go once
@@ -61,6 +63,9 @@ class BackgroundCommits {
     std::deque<Item> items_;
     std::size_t firstKept_ = 0;
     std::size_t settled_ = 0;  // files numbered below are committed or failed
+    std::size_t waiters_ = 0;  // callers waiting for a file to be settled
+    // Files gathered before a flush when nobody waits for them.
+    static constexpr std::size_t kGathered = 8;
     // Given when even a fault cannot be stored: copying it needs no memory.
     const Fault outOfMemory_ = Fault::OutOfMemory();
     std::jthread thread_;  // last: joined before the rest goes
