@@ -5,6 +5,8 @@
 #
 #   bench/setup-peers.sh                     # the peers, once
 #   bench/peers-bench.sh large|mixed|FOLDER  # REPEATS=5 by default
+#   BASELINE=/path/to/fotolane-gallery bench/peers-bench.sh mixed
+#                       # also times an earlier build, as "fotolane-gallery (baseline)"
 #
 # large: every distinct JPEG wallpaper of Debian's plasma-workspace-wallpapers
 #        of 3 megapixels or more (2560x1600 to 5120x2880).
@@ -119,6 +121,7 @@ now() { date +%s.%N; }
 calc() { awk "BEGIN { printf \"%.3f\", $1 }"; }
 programs=("fotolane-gallery" "libjpeg-turbo full" "libjpeg-turbo 1/8" "Pillow thumbnail()" \
           "vipsthumbnail" "ImageMagick -sample")
+if [ -n "${BASELINE:-}" ]; then programs=("fotolane-gallery (baseline)" "${programs[@]}"); fi
 declare -A best=() peak=()
 
 # One timed run: workers 1 or 2; sets last_time and last_peak (kB).
@@ -128,11 +131,17 @@ timed() {
     mkdir "$out"
     : > "$m2"; echo 0 > "$m2"
     start=$(now)
-    if [ "$program" = fotolane-gallery ]; then
+    if [ "${program#fotolane-gallery}" != "$program" ]; then
+        local binary="$gallery" with=("${jobs[@]}")
+        if [ "$program" != fotolane-gallery ]; then
+            binary="$BASELINE"
+            with=()
+            if "$binary" --help 2>&1 | grep -q -- --jobs; then with=(--jobs); fi
+        fi
         if [ "$workers" -eq 1 ]; then
-            /usr/bin/time -f %M -o "$m1" taskset -c 0 "$gallery" --size "$size" ${jobs[@]+"${jobs[@]}" 1} "$photos"
+            /usr/bin/time -f %M -o "$m1" taskset -c 0 "$binary" --size "$size" ${with[@]+"${with[@]}" 1} "$photos"
         else
-            /usr/bin/time -f %M -o "$m1" "$gallery" --size "$size" ${jobs[@]+"${jobs[@]}" 2} "$photos"
+            /usr/bin/time -f %M -o "$m1" "$binary" --size "$size" ${with[@]+"${with[@]}" 2} "$photos"
         fi
     elif [ "$workers" -eq 1 ]; then
         /usr/bin/time -f %M -o "$m1" taskset -c 0 bash -c "$(declare -f run_program); work='$work'; limits='$limits'; size=$size; run_program \"\$@\"" _ "$program" "$out" "${files[@]}"

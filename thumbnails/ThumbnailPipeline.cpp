@@ -10,7 +10,7 @@
 namespace fotolane::thumbnails {
 
 ThumbnailPipeline::ThumbnailPipeline(int workers)
-    : inFlightLimit_(static_cast<std::size_t>(std::max(workers, 1))) {
+    : inFlightLimit_(2 * static_cast<std::size_t>(std::max(workers, 1))) {
     for (int i = 0; i < std::max(workers, 1); ++i) {
         workers_.emplace_back([this](std::stop_token stop) { Work(stop); });
     }
@@ -18,7 +18,7 @@ ThumbnailPipeline::ThumbnailPipeline(int workers)
 
 ThumbnailPipeline::~ThumbnailPipeline() {
     for (std::jthread& worker : workers_) worker.request_stop();
-    changed_.notify_all();
+    workToDo_.notify_all();
     workers_.clear();  // joins
 }
 
@@ -29,7 +29,7 @@ void ThumbnailPipeline::Expect(std::vector<ThumbnailJob> jobs) {
         jobs_ = std::move(jobs);
         slots_.resize(jobs_.size());
     }
-    changed_.notify_all();
+    workToDo_.notify_all();
 }
 
 void ThumbnailPipeline::DropLocked() {
@@ -61,19 +61,19 @@ void ThumbnailPipeline::Pass(const ThumbnailJob& job) {
         // Not started yet: it never will be.
         nextToStart_ = std::max(nextToStart_, nextToTake_);
     }
-    changed_.notify_all();
+    workToDo_.notify_all();
 }
 
 std::optional<SampledThumbnail> ThumbnailPipeline::Take(const ThumbnailJob& job) {
     std::unique_lock lock(mutex_);
     if (!IsNextLocked(job)) return std::nullopt;
     const std::size_t index = nextToTake_;
-    changed_.wait(lock, [&] { return slots_[index].done; });
+    resultDone_.wait(lock, [&] { return slots_[index].done; });
     SampledThumbnail result = std::move(slots_[index].result);
     slots_[index] = Slot{};
     ++nextToTake_;
     lock.unlock();
-    changed_.notify_all();
+    workToDo_.notify_all();
     return result;
 }
 
@@ -81,7 +81,7 @@ void ThumbnailPipeline::Work(std::stop_token stop) {
     ThumbnailSampler sampler;
     std::unique_lock lock(mutex_);
     for (;;) {
-        const bool ready = changed_.wait(lock, stop, [&] {
+        const bool ready = workToDo_.wait(lock, stop, [&] {
             return nextToStart_ < jobs_.size() && nextToStart_ - nextToTake_ < inFlightLimit_;
         });
         if (!ready) return;  // asked to stop
@@ -118,7 +118,7 @@ void ThumbnailPipeline::Work(std::stop_token stop) {
         if (generation == generation_ && index < slots_.size()) {
             slots_[index].result = std::move(result);
             slots_[index].done = true;
-            changed_.notify_all();
+            resultDone_.notify_all();
         }
     }
 }

@@ -37,9 +37,12 @@ struct SampledThumbnail {
 
 // Worker threads that decode and sample the pictures of a run ahead of it,
 // in their own memory, each with a sampler of its own. Results are handed
-// out in the order of the jobs, on the caller's thread; at most as many
-// pictures as there are workers are in flight (taken by a worker and not yet
-// handed out), so memory stays bounded. Nothing here writes a file or shows
+// out in the order of the jobs, on the caller's thread. Memory stays
+// bounded: each worker decodes one picture at a time, in memory it reuses,
+// and at most twice as many pictures as there are workers are in flight
+// (taken by a worker and not yet handed out), so that a worker can go on
+// while the caller, or a slower worker, has not yet taken a finished
+// thumbnail, which holds only its own small rows. Nothing here writes a file or shows
 // a message: that is left to whoever takes the results, in order.
 class ThumbnailPipeline {
   public:
@@ -75,7 +78,10 @@ class ThumbnailPipeline {
     bool IsNextLocked(const ThumbnailJob& job);
 
     std::mutex mutex_;
-    std::condition_variable_any changed_;
+    // Two conditions, so that a finished picture wakes only the caller and
+    // a taken one only the workers.
+    std::condition_variable_any workToDo_;
+    std::condition_variable resultDone_;
     std::vector<ThumbnailJob> jobs_;
     std::vector<Slot> slots_;
     std::size_t nextToStart_ = 0;

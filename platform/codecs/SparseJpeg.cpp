@@ -1004,7 +1004,10 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
     const PictureSize shown = OrientedSize({width, height}, orientation);
     const std::size_t columns = CountDistinct(sampled.columns, shown.width);
     const std::size_t lines = CountDistinct(sampled.rows, shown.height);
+    // A file whose data cannot reach its last lines is the whole decode's,
+    // which decodes only the lines it reaches.
     bool worthIt = (colour || grey) && cinfo.data_precision == 8 && columns > 0 && lines > 0 &&
+                   check.linesWithData >= height &&
                    (state.always || static_cast<double>(width) * static_cast<double>(height) >=
                                         kPixelsPerSampleForSparse * static_cast<double>(columns) *
                                             static_cast<double>(lines));
@@ -1032,6 +1035,11 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
     state.started = 0;
     state.nextLine = 0;
     try {
+        // A file of more coefficients than the whole decode could hold
+        // fails as that fails, before any work, though fewer are kept here.
+        if (check.buffered) {
+            const PictureMemory wholeDecodes(check.coefficientBytes);
+        }
         ReshapePixelRows(rows, shown.width, shown.height);
         PlaceSamples(sampled, orientation, width, height, rows, state);
         state.pixels = rows.bits.get();

@@ -52,27 +52,56 @@ void BackgroundCommits::Run(std::stop_token stop) {
         if (!changed_.wait(lock, stop, [&] { return settled_ < firstKept_ + items_.size(); })) {
             return;
         }
-        // Every file handed over by now is flushed before any of them is
-        // renamed: the disk then takes their data, and the inode blocks they
-        // share, in fewer writes than file by file.
-        const std::size_t first = settled_;
-        const std::size_t end = firstKept_ + items_.size();
-        lock.unlock();
         // Nobody else touches an item until it is settled, and adding items
-        // at the back leaves it where it is; only finding it needs the lock.
-        const auto item = [&](std::size_t number) -> Item& {
-            const std::scoped_lock briefly(mutex_);
-            return items_[number - firstKept_];
-        };
-        for (std::size_t number = first; number < end; ++number) {
-            Settle(item(number), &WholeFileWriter::FlushToDisk);
+        // at the back leaves it where it is.
+        std::vector<Item*> batch;
+        try {
+            for (std::size_t number = settled_; number < firstKept_ + items_.size(); ++number) {
+                batch.push_back(&items_[number - firstKept_]);
+            }
+        } catch (const std::bad_alloc&) {
+            // Those gathered so far, then.
         }
-        for (std::size_t number = first; number < end; ++number) {
-            Settle(item(number), &WholeFileWriter::Commit);
+        if (batch.empty()) batch.push_back(nullptr);  // no memory even for one
+        lock.unlock();
+        if (batch.front() == nullptr) {
+            // One by one, with no memory to spare.
+            Item& item = ItemAt(settled_);
+            Settle(item, &WholeFileWriter::FlushToDisk);
+            Settle(item, &WholeFileWriter::Commit);
+            batch.front() = &item;
+        } else {
+            FlushTogether(batch);
+            // Renamed in the order handed over.
+            for (Item* item : batch) Settle(*item, &WholeFileWriter::Commit);
         }
         lock.lock();
-        settled_ = end;
+        settled_ += batch.size();
         changed_.notify_all();
+    }
+}
+
+BackgroundCommits::Item& BackgroundCommits::ItemAt(std::size_t number) {
+    const std::scoped_lock briefly(mutex_);
+    return items_[number - firstKept_];
+}
+
+// Every file of the batch is flushed before any of them is renamed, all at
+// once, so that the disk takes them together.
+void BackgroundCommits::FlushTogether(std::span<Item* const> batch) noexcept {
+    try {
+        std::vector<WholeFileWriter*> files;
+        for (Item* item : batch) files.push_back(item->file.get());
+        std::vector<std::optional<Fault>> faults = WholeFileWriter::FlushAllToDisk(files);
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            if (faults[i]) {
+                batch[i]->fault = std::move(faults[i]);
+                batch[i]->file.reset();
+            }
+        }
+    } catch (...) {
+        // Without memory for that: one by one.
+        for (Item* item : batch) Settle(*item, &WholeFileWriter::FlushToDisk);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <thread>
 
 #include "platform/core/Fault.h"
@@ -47,6 +48,8 @@ class BackgroundCommits {
     };
 
     void Run(std::stop_token stop);
+    Item& ItemAt(std::size_t number);
+    void FlushTogether(std::span<Item* const> batch) noexcept;
     // One step of the commit of the item's file; the file is let go once
     // it is committed or has failed.
     void Settle(Item& item, void (WholeFileWriter::*step)()) noexcept;

@@ -4,8 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <exception>
+#include <thread>
+#include <vector>
 
 #include "platform/files/FilesTesting.h"
 
@@ -62,6 +68,31 @@ int Open(const char* path, int flags, mode_t mode) {
 int Flush(int fd) {
     if (Refused(Step::Flush)) return -1;
     return ::fsync(fd);
+}
+
+void FlushAll(std::span<const int> fds, std::span<int> errors) {
+    constexpr int kPending = -1;
+    for (std::size_t i = 0; i < fds.size(); ++i)
+        errors[i] = Refused(Step::Flush) ? errno : kPending;
+    std::atomic<std::size_t> next = 0;
+    const auto flush = [&] {
+        for (std::size_t i; (i = next++) < fds.size();) {
+            if (errors[i] == kPending) errors[i] = ::fsync(fds[i]) == 0 ? 0 : errno;
+        }
+    };
+    {
+        // A few at a time are enough for the disk to take them together.
+        constexpr std::size_t kMostAtOnce = 8;
+        std::vector<std::jthread> helpers;
+        try {
+            while (helpers.size() + 1 < std::min(fds.size(), kMostAtOnce)) {
+                helpers.emplace_back(flush);
+            }
+        } catch (const std::exception&) {
+            // Fewer helpers, or none: this thread flushes the rest.
+        }
+        flush();
+    }  // joins the helpers
 }
 
 int Close(int fd) {

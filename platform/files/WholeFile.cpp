@@ -154,6 +154,34 @@ void WholeFileWriter::FlushToDisk() {
     flushed_ = true;
 }
 
+std::vector<std::optional<Fault>> WholeFileWriter::FlushAllToDisk(
+    std::span<WholeFileWriter* const> files) {
+    std::vector<std::optional<Fault>> faults(files.size());
+    std::vector<int> fds;
+    std::vector<std::size_t> flushed;  // the files of `fds`
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        try {
+            files[i]->FinishWriting();
+            fds.push_back(files[i]->fd_);
+            flushed.push_back(i);
+        } catch (const Fault& fault) {
+            faults[i] = fault;
+        }
+    }
+    std::vector<int> errors(fds.size());
+    files::sys::FlushAll(fds, errors);
+    for (std::size_t k = 0; k < flushed.size(); ++k) {
+        WholeFileWriter& file = *files[flushed[k]];
+        if (errors[k] == 0) {
+            file.flushed_ = true;
+        } else {
+            file.Discard();
+            faults[flushed[k]] = Fault::FromErrno(errors[k], file.target_);
+        }
+    }
+    return faults;
+}
+
 void WholeFileWriter::Commit() {
     // On the disk before it takes the target's name: after a power cut the
     // name holds the old file or the new one, never an empty one.

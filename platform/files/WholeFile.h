@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/core/Fault.h"
 
 namespace fotolane {
 
@@ -39,6 +43,11 @@ class WholeFileWriter {
     // what is left. Each step faults as Commit does.
     void FinishWriting();
     void FlushToDisk();
+    // FlushToDisk for several files at once, which the disk then serves
+    // together: a file that fails is discarded and its fault put in its
+    // place in the result; the others are flushed.
+    static std::vector<std::optional<Fault>> FlushAllToDisk(
+        std::span<WholeFileWriter* const> files);
     // Removes the temporary file; the target stays as it was.
     void Discard() noexcept;
     // Between construction and Commit or Discard.
