@@ -62,20 +62,23 @@ void JpegFileQueue::WriteJPEGFile(const cDIBSection& cDib, const std::string& st
         compressor_.reset();
         return;
     }
-    Given given{strFileName, std::nullopt};
     try {
-        given.handed = commits_.Hand(WriteBeside(*compressor_, cDib, strFileName, lQuality));
+        untold_.push_back(Given{
+            strFileName, commits_.Hand(WriteBeside(*compressor_, cDib, strFileName, lQuality))});
     } catch (const Fault&) {
-        // Told in its turn.
+        // A file that cannot be made is told at once, as WriteJPEGFile tells
+        // it, after the earlier files whose fate is still open.
+        TellUntil(0);
+        ui::Warn(kNotWritten, strFileName);
+        return;
     }
-    untold_.push_back(std::move(given));
     TellUntil(lag_);
 }
 
 void JpegFileQueue::Await(const std::string& strFileName) {
     for (auto given = untold_.rbegin(); given != untold_.rend(); ++given) {
-        if (given->handed && given->strFileName == strFileName) {
-            commits_.Wait(*given->handed);
+        if (given->strFileName == strFileName) {
+            commits_.Wait(given->handed);
             return;
         }
     }
@@ -89,7 +92,7 @@ void JpegFileQueue::TellUntil(std::size_t kept) {
     while (untold_.size() > kept) {
         const Given given = std::move(untold_.front());
         untold_.pop_front();
-        if (!given.handed || commits_.TakeFault(*given.handed)) {
+        if (commits_.TakeFault(given.handed)) {
             ui::Warn(kNotWritten, given.strFileName);
         }
     }

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "imaging/cDIBSection.h"
@@ -27,10 +26,12 @@ bool WriteJPEGFile(const cDIBSection& cDib, const std::string& strFileName, std:
 // wait for the disk. Files take their names in the order they are given.
 //
 // A file that could not be written is warned about as WriteJPEGFile does,
-// once, in the order the files were given: when the file `lag` places
-// after it is given, or at Finish, whichever comes first. A count of files
-// rather than the moment the disk answers, so that what the user is shown,
-// and when, depends on the files alone.
+// once, in the order the files were given. One that cannot be made (its
+// encoding, open or writes fail) is told at once, as WriteJPEGFile tells it;
+// one whose flush, close or rename fails on the other thread is told when
+// the file `lag` places after it is given, or at Finish, whichever comes
+// first: a count of files rather than the moment the disk answers, so that
+// what the user is shown, and when, depends on the files alone.
 class JpegFileQueue {
   public:
     explicit JpegFileQueue(std::size_t lag = 16);
@@ -51,7 +52,7 @@ class JpegFileQueue {
   private:
     struct Given {
         std::string strFileName;
-        std::optional<std::size_t> handed;  // its number in commits_; none: failed already
+        std::size_t handed;  // its number in commits_
     };
 
     // Warns about the files given while more than `kept` are untold.

@@ -56,8 +56,8 @@ class frmThumbnails final : public gallery::IThumbnailMaker {
                         bool bThumbMode, std::int32_t lSize) override;
 
     // The thumbnail files are put in place on a thread of their own, in the
-    // order written (JpegFileQueue): a write that fails is warned about a
-    // few thumbnails later, or here, at the latest.
+    // order written (JpegFileQueue): a flush or rename that fails is warned
+    // about a few thumbnails later, or here, at the latest.
     void FinishThumbnails() override;
 
   private:
