@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <exception>
-#include <new>
 #include <optional>
 #include <span>
 #include <vector>
@@ -114,12 +113,8 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
             }
             const std::string page = AlbumHtml(title, pictures, links);
             ReplaceFileWhole(paths.indexPath, BytesOf(page));
-        } catch (const Fault& fault) {
-            failure = fault;
-        } catch (const std::bad_alloc&) {
-            failure = Fault::OutOfMemory();
-        } catch (const std::exception& error) {
-            failure = Fault(error.what());
+        } catch (const std::exception&) {
+            failure = Fault::OfCurrentException();
         }
     }
     view.SetProgressValue(0);

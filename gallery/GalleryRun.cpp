@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <exception>
-#include <new>
 #include <optional>
 #include <utility>
 
@@ -105,12 +104,8 @@ const RunOutcome& GalleryRun::BuildGallery() {
         TextFileWriter page;
         try {
             outcome_.end = RunSteps(inputs_.FolderPath(), page);
-        } catch (const Fault& fault) {
-            failure = fault;
-        } catch (const std::bad_alloc&) {
-            failure = Fault::OutOfMemory();
-        } catch (const std::exception& error) {
-            failure = Fault(error.what());
+        } catch (const std::exception&) {
+            failure = Fault::OfCurrentException();
         }
         // On the error path the thumbnails written so far are put in place,
         // then the page with what it holds so far, before the window is

@@ -1,6 +1,8 @@
 #include "platform/core/Fault.h"
 
 #include <cerrno>
+#include <exception>
+#include <new>
 
 namespace fotolane {
 
@@ -32,6 +34,18 @@ Fault Fault::FromErrno(int error, const std::string& path) {
             return Fault("Device I/O error", path);
         default:
             return Fault("File access error (code " + std::to_string(error) + ")", path);
+    }
+}
+
+Fault Fault::OfCurrentException() {
+    try {
+        throw;
+    } catch (const Fault& fault) {
+        return fault;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory();
+    } catch (const std::exception& error) {
+        return Fault(error.what());
     }
 }
 

@@ -39,6 +39,10 @@ class Fault : public std::runtime_error {
     static Fault InvalidPicture(const std::string& path) { return Fault("Invalid picture", path); }
     // A failure of a system call on a file, described from its errno value.
     static Fault FromErrno(int error, const std::string& path);
+    // The fault that the exception being handled stands for: the fault
+    // itself, "Out of memory" for a failed allocation, the text of another
+    // standard exception. Only inside a handler of std::exception.
+    static Fault OfCurrentException();
 
   private:
     static std::string Describe(const std::string& message, const std::string& path) {
