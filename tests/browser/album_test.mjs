@@ -16,15 +16,12 @@ import os from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-let chromium;
-let axePath;
-try {
-  ({ chromium } = await import('playwright-core'));
-  axePath = createRequire(import.meta.url).resolve('axe-core/axe.min.js');
-} catch {
-  console.log('playwright-core or axe-core is missing: run `npm ci` in tests/browser (scripts/install-deps.sh does)');
-  process.exit(process.env.CI ? 1 : 77);
-}
+import { check, finish, importOrSkip } from './checks.mjs';
+
+const { chromium, axePath } = await importOrSkip('playwright-core or axe-core is', async () => ({
+  chromium: (await import('playwright-core')).chromium,
+  axePath: createRequire(import.meta.url).resolve('axe-core/axe.min.js'),
+}));
 
 const [program, testdata, flag, screenshots] = process.argv.slice(2);
 if (!program || !testdata || (flag && (flag !== '--screenshots' || !screenshots))) {
@@ -51,12 +48,6 @@ const kPictures = [
 // A caption without the date that may follow the name.
 const nameIn = (caption) => caption.replace(/ \d{4}-\d\d-\d\d \d\d:\d\d$/, '');
 
-let passed = 0;
-let failed = 0;
-function check(ok, what) {
-  if (ok) passed += 1; else failed += 1;
-  console.log(`${ok ? 'ok     ' : 'FAILED '} ${what}`);
-}
 
 // A 24-bit bitmap of width x height in soft horizontal bands.
 function writeBmp(file, width, height) {
@@ -265,5 +256,4 @@ try {
   fs.rmSync(work, { recursive: true, force: true });
 }
 
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+finish();

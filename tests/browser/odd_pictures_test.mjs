@@ -15,24 +15,13 @@ import os from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-let chromium;
-try {
-  ({ chromium } = await import('playwright-core'));
-} catch {
-  console.log('playwright-core is missing: run `npm ci` in tests/browser (scripts/install-deps.sh does)');
-  process.exit(process.env.CI ? 1 : 77);
-}
+import { check, finish, importOrSkip } from './checks.mjs';
+
+const { chromium } = await importOrSkip('playwright-core is', () => import('playwright-core'));
 
 const [program, odd] = process.argv.slice(2);
 const kSize = 70;
 
-let passed = 0;
-let failed = 0;
-function check(ok, what) {
-  if (ok) passed += 1;
-  else failed += 1;
-  console.log(`${ok ? 'ok     ' : 'FAILED '} ${what}`);
-}
 
 // The width and height in a JPEG file's frame header.
 function jpegSize(file) {
@@ -119,5 +108,4 @@ try {
   fs.rmSync(work, { recursive: true, force: true });
 }
 
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+finish();
