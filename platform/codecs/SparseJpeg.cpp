@@ -27,6 +27,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/codecs/HuffmanScan.h"
 #include "platform/codecs/PictureDecoding.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"
@@ -588,6 +589,30 @@ struct SparseJpegDecoder::State {
     std::vector<Placed> columns;  // sampled stored columns
     std::size_t nextLine = 0;     // the first line not yet reconstructed
     std::uint8_t* pixels = nullptr;
+    bool prepared = false;   // the components' quantisation known
+    HuffmanScanMemory scan;  // our own entropy decoding's (one scan)
+
+    // Ring: the zeroed rows of MCU row `mcuRow` of component `index`, the
+    // sampled lines that the earlier rows complete reconstructed first.
+    JBLOCKROW* RingRows(std::size_t index, JDIMENSION mcuRow) {
+        if (mcuRow >= started) {
+            ReconstructBefore(mcuRow);
+            started = mcuRow + 1;
+            // The ring's rows are about to change under the column passes done.
+            for (Component& each : components) each.done.fill(Component::Done{});
+        }
+        BlockStore& store = stores[index];
+        const JDIMENSION rowCount = store.rowsPerAccess;
+        const std::size_t rowBytes = std::size_t{store.blocksPerRow} * 64 * sizeof(JCOEF);
+        const std::size_t slot = (mcuRow % kRingMcuRows) * rowCount;
+        for (JDIMENSION i = 0; i < rowCount; ++i) {
+            JCOEF* row = store.KeptRow(slot + i);
+            std::memset(row, 0, rowBytes);
+            store.handed[i] = reinterpret_cast<JBLOCKROW>(row);
+            components[index].blockRows[mcuRow * rowCount + i] = row;
+        }
+        return store.handed.data();
+    }
 
     // The last MCU row that line y of the stored picture needs.
     JDIMENSION LastMcuRowOf(std::int32_t y) const {
@@ -747,10 +772,16 @@ extern "C" jvirt_barray_ptr RequestBlocks(j_common_ptr cinfo, int pool, boolean 
     return reinterpret_cast<jvirt_barray_ptr>(&store);
 }
 
-// The quantisation of every component, known once each has been in a scan.
-bool PrepareComponents(State& state) {
+// The quantisation of every component: as libjpeg keeps it once each has
+// been in a scan (`latched`), or as the tables read before the first scan
+// give it.
+bool PrepareComponents(State& state, bool latched) {
     for (int c = 0; c < state.cinfo.num_components; ++c) {
-        const JQUANT_TBL* table = state.cinfo.comp_info[c].quant_table;
+        const jpeg_component_info& info = state.cinfo.comp_info[c];
+        const JQUANT_TBL* table = latched ? info.quant_table : nullptr;
+        if (!latched && info.quant_tbl_no >= 0 && info.quant_tbl_no < NUM_QUANT_TBLS) {
+            table = state.cinfo.quant_tbl_ptrs[info.quant_tbl_no];
+        }
         if (table == nullptr) return false;
         state.components[static_cast<std::size_t>(c)].Prepare(*table);
     }
@@ -767,30 +798,18 @@ extern "C" JBLOCKARRAY AccessBlocks(j_common_ptr cinfo, jvirt_barray_ptr array, 
         startRow + rowCount > store->rowCount) {
         Refuse(cinfo);
     }
-    Component& component = state.components[index];
-    const std::size_t rowBlocks = std::size_t{store->blocksPerRow} * 64;
-    const std::size_t rowBytes = rowBlocks * sizeof(JCOEF);
+    const std::size_t rowBytes = std::size_t{store->blocksPerRow} * 64 * sizeof(JCOEF);
     const jpeg_decompress_struct& decompress = state.cinfo;
     if (state.ring) {
-        // The rows of MCU row `mcuRow`: every row before it is complete.
-        const JDIMENSION mcuRow = startRow / rowCount;
+        // The rows of MCU row startRow / rowCount: every row before it is
+        // complete.
         if (decompress.comps_in_scan != decompress.num_components) Refuse(cinfo);
-        if (mcuRow >= state.started) {
-            // The quantisation tables are the first scan's, known once it starts.
-            if (state.started == 0 && !PrepareComponents(state)) Refuse(cinfo);
-            state.ReconstructBefore(mcuRow);
-            state.started = mcuRow + 1;
-            // The ring's rows are about to change under the column passes done.
-            for (Component& each : state.components) each.done.fill(Component::Done{});
+        // The quantisation tables are the first scan's, known once it starts.
+        if (!state.prepared) {
+            if (!PrepareComponents(state, true)) Refuse(cinfo);
+            state.prepared = true;
         }
-        const std::size_t slot = (mcuRow % kRingMcuRows) * rowCount;
-        for (JDIMENSION i = 0; i < rowCount; ++i) {
-            JCOEF* row = store->KeptRow(slot + i);
-            std::memset(row, 0, rowBytes);
-            store->handed[i] = reinterpret_cast<JBLOCKROW>(row);
-            component.blockRows[startRow + i] = row;
-        }
-        return store->handed.data();
+        return state.RingRows(index, startRow / rowCount);
     }
 
     // Several scans. First what the last scan left in the scratch rows.
@@ -834,6 +853,18 @@ extern "C" JBLOCKARRAY AccessBlocks(j_common_ptr cinfo, jvirt_barray_ptr array, 
     }
     return store->handed.data();
 }
+
+// The ring's rows for our own entropy decoding.
+class RingTarget final : public ScanBlockRows {
+  public:
+    explicit RingTarget(State& state) : state_(state) {}
+    JBLOCKROW* RowsOf(int component, JDIMENSION mcuRow) override {
+        return state_.RingRows(static_cast<std::size_t>(component), mcuRow);
+    }
+
+  private:
+    State& state_;
+};
 
 // How libjpeg-turbo upsamples a component with these sampling factors, or
 // false when this reconstruction does not follow it.
@@ -1034,6 +1065,7 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
     state.requested = 0;
     state.started = 0;
     state.nextLine = 0;
+    state.prepared = false;
     try {
         // A file of more coefficients than the whole decode could hold
         // fails as that fails, before any work, though fewer are kept here.
@@ -1053,6 +1085,34 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
         jpeg_abort_decompress(&cinfo);
         throw;
     }
+    // A baseline file of one scan: our own entropy decoding, which gives
+    // up on anything libjpeg would warn about or treat in a way of its own;
+    // libjpeg then decodes the file after all.
+    if (state.ring && state.errors.manager.num_warnings == 0 && HuffmanScanFits(cinfo) &&
+        PrepareComponents(state, false)) {
+        state.prepared = true;
+        RingTarget target(state);
+        bool decoded = false;
+        try {
+            decoded =
+                DecodeHuffmanScan(cinfo, {cinfo.src->next_input_byte, cinfo.src->bytes_in_buffer},
+                                  target, state.scan);
+        } catch (...) {
+            jpeg_abort_decompress(&cinfo);
+            state.working = PictureMemory();
+            throw;
+        }
+        if (decoded) {
+            state.ReconstructBefore(std::numeric_limits<JDIMENSION>::max());
+            jpeg_abort_decompress(&cinfo);
+            state.working = PictureMemory();
+            return true;
+        }
+        state.started = 0;
+        state.nextLine = 0;
+        state.prepared = false;
+        for (Component& each : state.components) each.done.fill(Component::Done{});
+    }
     // The lines are reconstructed while libjpeg decodes (one scan) or once
     // it has decoded everything (several); its pixels then come from the
     // whole decode when it warns.
@@ -1065,7 +1125,7 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
     }
     if (!state.ring) {
         // Each component's quantisation as it was in its first scan.
-        if (!PrepareComponents(state)) {
+        if (!PrepareComponents(state, true)) {
             jpeg_abort_decompress(&cinfo);
             state.working = PictureMemory();
             return false;

@@ -1,0 +1,437 @@
+// A baseline scan's Huffman decoding, for the sparse reconstruction (see
+// HuffmanScan.h). It is faster than libjpeg's in three ways: the byte
+// stuffing is taken out of the whole scan first, so that the bit reader
+// loads eight bytes at a time without looking at them; an AC code and its
+// extra bits that fit in the first kFastBits bits are decoded by one table
+// lookup, value and run included; and the restart markers are found before
+// decoding instead of while. Every check that libjpeg makes of the data is
+// made too, and where libjpeg would warn or go its own way the decoder gives
+// up instead.
+
+#include "platform/codecs/HuffmanScan.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <limits>
+
+namespace fotolane::picture::detail {
+
+namespace {
+
+// The zigzag order of the coefficients in the data, as positions of the
+// block in natural (row by row) order.
+constexpr std::array<std::uint8_t, 64> kNatural = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+constexpr int kFastBits = 11;
+constexpr std::int32_t kEndOfBlock = 1 << 11;
+constexpr std::size_t kFastSize = std::size_t{1} << kFastBits;
+
+// A Huffman table ready for decoding.
+struct Table {
+    // By the next kFastBits bits: (code length << 8) | symbol, or 0 when the
+    // code is longer.
+    std::array<std::uint16_t, kFastSize> fast{};
+    // AC tables, by the next kFastBits bits, when the code and the extra
+    // bits of a coefficient fit in them: (value << 16) | kEndOfBlock for the
+    // end of the block | (zeros before it << 5) | bits taken; else 0. The
+    // end of a block counts 63 zeros, which takes any block to its end; a
+    // run of 16 zeros is 15 and a zero.
+    std::array<std::int32_t, kFastSize> coefficient{};
+    // Longer codes, as libjpeg decodes them: the largest code of each length
+    // (-1 for none), and what turns a code of that length into the index of
+    // its symbol.
+    std::array<std::int32_t, 17> maxCode{};
+    std::array<std::int32_t, 17> valueOffset{};
+    std::array<std::uint8_t, 256> values{};
+};
+
+// The value that `bits`, the `size` extra bits of a coefficient, stand for.
+constexpr int Extend(int bits, int size) {
+    return bits < (1 << (size - 1)) ? bits - (1 << size) + 1 : bits;
+}
+
+// Builds the table as libjpeg does, with its checks: false where libjpeg
+// refuses the table.
+bool Build(const JHUFF_TBL* source, bool dc, Table& table) {
+    if (source == nullptr) return false;
+    std::array<int, 257> lengths{};
+    std::array<std::int32_t, 257> codes{};
+    std::size_t count = 0;
+    for (int length = 1; length <= 16; ++length) {
+        const int many = source->bits[length];
+        if (count + static_cast<std::size_t>(many) > 256) return false;
+        for (int i = 0; i < many; ++i) lengths[count++] = length;
+    }
+    lengths[count] = 0;
+    std::int32_t code = 0;
+    int length = lengths[0];
+    for (std::size_t p = 0; lengths[p] != 0;) {
+        while (lengths[p] == length) codes[p++] = code++;
+        if (code >= (std::int32_t{1} << length)) return false;
+        code <<= 1;
+        ++length;
+    }
+    std::size_t p = 0;
+    for (int l = 1; l <= 16; ++l) {
+        const auto many = static_cast<std::size_t>(source->bits[l]);
+        if (many == 0) {
+            table.maxCode[static_cast<std::size_t>(l)] = -1;
+            continue;
+        }
+        table.valueOffset[static_cast<std::size_t>(l)] = static_cast<std::int32_t>(p) - codes[p];
+        p += many;
+        table.maxCode[static_cast<std::size_t>(l)] = codes[p - 1];
+    }
+    for (std::size_t i = 0; i < 256; ++i) table.values[i] = source->huffval[i];
+    if (dc) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (table.values[i] > 15) return false;
+        }
+    }
+
+    table.fast.fill(0);
+    table.coefficient.fill(0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const int l = lengths[i];
+        if (l > kFastBits) break;
+        const int symbol = table.values[i];
+        const auto first = static_cast<std::size_t>(codes[i]) << (kFastBits - l);
+        const std::size_t span = std::size_t{1} << (kFastBits - l);
+        for (std::size_t at = first; at < first + span; ++at) {
+            table.fast[at] = static_cast<std::uint16_t>((l << 8) | symbol);
+            const int size = symbol & 15;
+            const int run = symbol >> 4;
+            if (dc || l + size > kFastBits) continue;
+            if (size == 0) {
+                if (run == 0) table.coefficient[at] = kEndOfBlock | (63 << 5) | l;
+                if (run == 15) table.coefficient[at] = (15 << 5) | l;
+                continue;
+            }
+            const int extra = static_cast<int>(at >> (kFastBits - l - size)) & ((1 << size) - 1);
+            table.coefficient[at] = Extend(extra, size) * 65536 + (run << 5) + (l + size);
+        }
+    }
+    return true;
+}
+
+std::uint64_t LoadBigEndian(const std::uint8_t* at) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, at, sizeof value);
+    if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap64(value);
+    return value;
+}
+
+// The bits of one restart interval, read from the top of a 64-bit buffer.
+// The data beyond the interval is readable (the next interval's, or the
+// zeros after the last): what is read beyond the end is never used, since
+// the decoder gives up once it has taken bits beyond it.
+struct Bits {
+    const std::uint8_t* start;
+    const std::uint8_t* next;  // the byte at the buffer's count
+    std::uint64_t buffer = 0;  // the bits not yet taken from the top; zeros or the next bits below
+    std::ptrdiff_t count = 0;  // how many of its bits are valid
+
+    explicit Bits(const std::uint8_t* at) : start(at), next(at) {}
+
+    // At least 56 valid bits.
+    void Refill() {
+        buffer |= LoadBigEndian(next) >> count;
+        next += (63 - count) >> 3;
+        count |= 56;
+    }
+    // The next `n` bits (1 to 32), not taken.
+    std::uint32_t Peek(int n) const { return static_cast<std::uint32_t>(buffer >> (64 - n)); }
+    void Skip(std::ptrdiff_t n) {
+        buffer <<= n;
+        count -= n;
+    }
+    std::uint32_t Take(int n) {
+        const std::uint32_t bits = Peek(n);
+        Skip(n);
+        return bits;
+    }
+    std::size_t Taken() const {
+        return static_cast<std::size_t>(next - start) * 8 - static_cast<std::size_t>(count);
+    }
+};
+
+// The symbol of the next code (32 or more bits valid), or -1 for a code the
+// table does not have.
+inline int DecodeSymbol(Bits& bits, const Table& table) {
+    const std::uint16_t fast = table.fast[bits.Peek(kFastBits)];
+    if (fast != 0) {
+        bits.Skip(fast >> 8);
+        return fast & 0xFF;
+    }
+    const std::uint32_t next16 = bits.Peek(16);
+    int length = kFastBits + 1;
+    while (length <= 16 && static_cast<std::int32_t>(next16 >> (16 - length)) >
+                               table.maxCode[static_cast<std::size_t>(length)]) {
+        ++length;
+    }
+    if (length > 16) return -1;
+    const auto code = static_cast<std::int32_t>(next16 >> (16 - length));
+    bits.Skip(length);
+    return table.values[static_cast<std::size_t>(
+        (code + table.valueOffset[static_cast<std::size_t>(length)]) & 0xFF)];
+}
+
+// One block: its DC difference added to `predictor`, its AC coefficients
+// into the zeroed block. False where libjpeg would warn, or would write a
+// coefficient run past the block's end where it can hold it.
+[[gnu::always_inline]] inline bool DecodeBlock(Bits& state, const Table& dc, const Table& ac,
+                                               std::int32_t& predictor, JCOEF* block) {
+    // A copy of the reader, which the compiler keeps in registers.
+    Bits bits = state;
+    bits.Refill();
+    const int size = DecodeSymbol(bits, dc);
+    if (size < 0) return false;
+    if (size != 0) {
+        const int difference = Extend(static_cast<int>(bits.Take(size)), size);
+        const std::int64_t sum = std::int64_t{predictor} + difference;
+        if (sum > std::numeric_limits<std::int32_t>::max() ||
+            sum < std::numeric_limits<std::int32_t>::min()) {
+            return false;
+        }
+        predictor = static_cast<std::int32_t>(sum);
+    }
+    block[0] = static_cast<JCOEF>(predictor);
+    // At least 25 bits are valid at the top of the loop, enough for the
+    // lookup, which is done before the reader is refilled: so the loads of
+    // the data and of the table overlap.
+    for (int k = 1; k < 64;) {
+        const std::int32_t both = ac.coefficient[bits.Peek(kFastBits)];
+        bits.Refill();
+        if (both != 0) [[likely]] {
+            bits.Skip(both & 31);
+            k += (both >> 5) & 63;
+            if (k > 63) [[unlikely]] {
+                if ((both & kEndOfBlock) != 0) break;
+                return false;
+            }
+            block[kNatural[static_cast<std::size_t>(k)]] = static_cast<JCOEF>(both >> 16);
+            ++k;
+            continue;
+        }
+        const int symbol = DecodeSymbol(bits, ac);
+        if (symbol < 0) return false;
+        const int run = symbol >> 4;
+        const int bitCount = symbol & 15;
+        if (bitCount == 0) {
+            if (run != 15) break;  // the end of the block
+            k += 16;
+            continue;
+        }
+        k += run;
+        if (k > 63) return false;
+        block[kNatural[static_cast<std::size_t>(k)]] =
+            static_cast<JCOEF>(Extend(static_cast<int>(bits.Take(bitCount)), bitCount));
+        ++k;
+    }
+    state = bits;
+    return true;
+}
+
+constexpr std::uint8_t kMarkerRst0 = 0xD0;
+constexpr std::uint8_t kMarkerEoi = 0xD9;
+// Readable zeros after the data: more than an MCU's bits at most (ten
+// blocks of 64 codes of 31 bits), so that decoding runs on until the check
+// after each MCU.
+constexpr std::size_t kPadding = 4096;
+
+// Takes the byte stuffing out of the scan's data, as libjpeg reads it (an
+// 0xFF, any further 0xFF, and a 0 stand for one 0xFF byte; an 0xFF, any
+// further 0xFF, and anything else are a marker), and notes where each
+// restart interval ends. False unless the markers are restart markers
+// numbered 0, 1, ... 7, 0, ... and then the end of the picture.
+bool Unstuff(std::span<const std::uint8_t> in, HuffmanScanMemory& memory) {
+    memory.data.resize(in.size() + kPadding);
+    memory.segmentEnds.clear();
+    std::uint8_t* out = memory.data.data();
+    std::size_t written = 0;
+    std::size_t at = 0;
+    int nextRestart = 0;
+    while (true) {
+        const auto* found =
+            static_cast<const std::uint8_t*>(std::memchr(in.data() + at, 0xFF, in.size() - at));
+        if (found == nullptr) return false;  // no end of the picture
+        const auto run = static_cast<std::size_t>(found - (in.data() + at));
+        std::memcpy(out + written, in.data() + at, run);
+        written += run;
+        at += run + 1;
+        while (at < in.size() && in[at] == 0xFF) ++at;
+        if (at >= in.size()) return false;
+        const std::uint8_t code = in[at++];
+        if (code == 0) {
+            out[written++] = 0xFF;
+            continue;
+        }
+        memory.segmentEnds.push_back(written);
+        if (code == kMarkerEoi) break;
+        if (code != kMarkerRst0 + nextRestart) return false;
+        nextRestart = (nextRestart + 1) & 7;
+    }
+    std::fill(out + written, out + written + kPadding, std::uint8_t{0});
+    return true;
+}
+
+// One block of the MCU: its component's place in the scan, its place in
+// the MCU and its tables.
+struct McuBlock {
+    std::size_t component = 0;  // in the scan
+    int across = 0;
+    int down = 0;
+};
+
+// The restart intervals, one after the other.
+struct Intervals {
+    const HuffmanScanMemory& memory;
+    unsigned length;        // MCUs in one, 0 for a single interval
+    std::size_t index = 0;  // the interval under way
+    unsigned left = 0;      // its MCUs not yet decoded
+    std::array<std::int32_t, 4> predictors{};
+    Bits bits;
+
+    Intervals(const HuffmanScanMemory& data, unsigned mcus)
+        : memory(data), length(mcus), left(mcus), bits(data.data.data()) {}
+
+    std::size_t Bytes() const {
+        const std::size_t begin = index == 0 ? 0 : memory.segmentEnds[index - 1];
+        return memory.segmentEnds[index] - begin;
+    }
+    // Whether the interval's data has been taken as libjpeg expects:
+    // nothing beyond it, and no whole byte left over.
+    bool Ended() const {
+        const std::size_t taken = bits.Taken();
+        const std::size_t available = Bytes() * 8;
+        return taken <= available && available - taken < 8;
+    }
+    bool Overrun() const { return bits.Taken() > Bytes() * 8; }
+    // Before each MCU: the next interval when this one is done.
+    bool Next() {
+        if (length == 0) return true;
+        if (left == 0) {
+            if (!Ended() || index + 1 >= memory.segmentEnds.size()) return false;
+            ++index;
+            bits = Bits(memory.data.data() + memory.segmentEnds[index - 1]);
+            predictors.fill(0);
+            left = length;
+        }
+        --left;
+        return true;
+    }
+    // After the last MCU.
+    bool Finished() const { return index + 1 == memory.segmentEnds.size() && Ended(); }
+};
+
+}  // namespace
+
+bool HuffmanScanFits(const jpeg_decompress_struct& cinfo) {
+    if (cinfo.arith_code || cinfo.progressive_mode || cinfo.data_precision != 8 ||
+        cinfo.comps_in_scan != cinfo.num_components || cinfo.num_components < 1 ||
+        cinfo.num_components > 4 || cinfo.Ss != 0 || cinfo.Se != 63 || cinfo.Ah != 0 ||
+        cinfo.Al != 0) {
+        return false;
+    }
+    int blocks = 0;
+    for (int i = 0; i < cinfo.comps_in_scan; ++i) {
+        const jpeg_component_info* info = cinfo.cur_comp_info[i];
+        if (info == nullptr || info->dc_tbl_no < 0 || info->dc_tbl_no >= NUM_HUFF_TBLS ||
+            info->ac_tbl_no < 0 || info->ac_tbl_no >= NUM_HUFF_TBLS) {
+            return false;
+        }
+        blocks += info->h_samp_factor * info->v_samp_factor;
+    }
+    return cinfo.comps_in_scan == 1 || blocks <= 10;
+}
+
+bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std::uint8_t> data,
+                       ScanBlockRows& rows, HuffmanScanMemory& memory) {
+    if (!HuffmanScanFits(cinfo)) return false;
+    const auto scanned = static_cast<std::size_t>(cinfo.comps_in_scan);
+    std::array<Table, 4> dcTables;
+    std::array<Table, 4> acTables;
+    std::array<const Table*, 4> dcOf{};
+    std::array<const Table*, 4> acOf{};
+    std::array<bool, NUM_HUFF_TBLS> dcBuilt{};
+    std::array<bool, NUM_HUFF_TBLS> acBuilt{};
+    for (std::size_t i = 0; i < scanned; ++i) {
+        const jpeg_component_info& info = *cinfo.cur_comp_info[i];
+        const auto dc = static_cast<std::size_t>(info.dc_tbl_no);
+        const auto ac = static_cast<std::size_t>(info.ac_tbl_no);
+        if (!dcBuilt[dc] && !Build(cinfo.dc_huff_tbl_ptrs[dc], true, dcTables[dc])) return false;
+        if (!acBuilt[ac] && !Build(cinfo.ac_huff_tbl_ptrs[ac], false, acTables[ac])) return false;
+        dcBuilt[dc] = acBuilt[ac] = true;
+        dcOf[i] = &dcTables[dc];
+        acOf[i] = &acTables[ac];
+    }
+    if (!Unstuff(data, memory)) return false;
+    Intervals intervals(memory, cinfo.restart_interval);
+    if (cinfo.restart_interval == 0 && memory.segmentEnds.size() != 1) return false;
+
+    if (scanned == 1) {
+        // One component: an MCU is a block, in rows of the component's
+        // blocks; an MCU row of the frame holds as many block rows as the
+        // component's vertical sampling factor (fewer in the last).
+        const jpeg_component_info& info = *cinfo.cur_comp_info[0];
+        const JDIMENSION perRow = info.width_in_blocks;
+        const auto rowsPer = static_cast<JDIMENSION>(info.v_samp_factor);
+        for (JDIMENSION mcuRow = 0; mcuRow * rowsPer < info.height_in_blocks; ++mcuRow) {
+            JBLOCKROW* blockRows = rows.RowsOf(info.component_index, mcuRow);
+            const JDIMENSION count = std::min(rowsPer, info.height_in_blocks - mcuRow * rowsPer);
+            for (JDIMENSION r = 0; r < count; ++r) {
+                for (JDIMENSION x = 0; x < perRow; ++x) {
+                    if (!intervals.Next() ||
+                        !DecodeBlock(intervals.bits, *dcOf[0], *acOf[0], intervals.predictors[0],
+                                     blockRows[r][x]) ||
+                        intervals.Overrun()) {
+                        return false;
+                    }
+                }
+            }
+        }
+        return intervals.Finished();
+    }
+
+    std::array<McuBlock, 10> plan{};
+    std::size_t blocks = 0;
+    for (std::size_t i = 0; i < scanned; ++i) {
+        const jpeg_component_info& info = *cinfo.cur_comp_info[i];
+        for (int down = 0; down < info.v_samp_factor; ++down) {
+            for (int across = 0; across < info.h_samp_factor; ++across)
+                plan[blocks++] = {i, across, down};
+        }
+    }
+    const auto mcuWidth = static_cast<JDIMENSION>(cinfo.max_h_samp_factor * DCTSIZE);
+    const auto mcuHeight = static_cast<JDIMENSION>(cinfo.max_v_samp_factor * DCTSIZE);
+    const JDIMENSION mcusAcross = (cinfo.image_width + mcuWidth - 1) / mcuWidth;
+    const JDIMENSION mcuRows = (cinfo.image_height + mcuHeight - 1) / mcuHeight;
+    std::array<JBLOCKROW*, 4> rowsOf{};
+    for (JDIMENSION mcuRow = 0; mcuRow < mcuRows; ++mcuRow) {
+        for (std::size_t i = 0; i < scanned; ++i)
+            rowsOf[i] = rows.RowsOf(cinfo.cur_comp_info[i]->component_index, mcuRow);
+        for (JDIMENSION mcu = 0; mcu < mcusAcross; ++mcu) {
+            if (!intervals.Next()) return false;
+            for (std::size_t b = 0; b < blocks; ++b) {
+                const McuBlock& block = plan[b];
+                const auto across =
+                    static_cast<JDIMENSION>(cinfo.cur_comp_info[block.component]->h_samp_factor);
+                JCOEF* coefficients = rowsOf[block.component][block.down]
+                                            [mcu * across + static_cast<JDIMENSION>(block.across)];
+                if (!DecodeBlock(intervals.bits, *dcOf[block.component], *acOf[block.component],
+                                 intervals.predictors[block.component], coefficients)) {
+                    return false;
+                }
+            }
+            if (intervals.Overrun()) return false;
+        }
+    }
+    return intervals.Finished();
+}
+
+}  // namespace fotolane::picture::detail

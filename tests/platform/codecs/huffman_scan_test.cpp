@@ -1,0 +1,300 @@
+// Our own entropy decoding of baseline scans against libjpeg's
+// jpeg_read_coefficients: whenever it takes a file, libjpeg decodes that
+// file without a warning to the very same coefficients. Over the test
+// pictures, files of every chroma layout and restart interval made here, and
+// damaged copies of one of them.
+
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h needs FILE
+
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/codecs/HuffmanScan.h"
+#include "tests/platform/codecs/decoder_support.h"
+
+namespace fotolane::picture::detail {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using Blocks = std::vector<std::vector<JCOEF>>;  // every component's blocks, row by row
+
+struct Decompressor {
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    std::jmp_buf jump{};
+
+    Decompressor() {
+        cinfo.err = jpeg_std_error(&errors);
+        errors.error_exit = [](j_common_ptr common) {
+            std::longjmp(reinterpret_cast<Decompressor*>(common->client_data)->jump, 1);
+        };
+        errors.emit_message = [](j_common_ptr common, int level) {
+            if (level < 0) ++common->err->num_warnings;
+        };
+        jpeg_create_decompress(&cinfo);
+        cinfo.client_data = this;
+    }
+    ~Decompressor() { jpeg_destroy_decompress(&cinfo); }
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+};
+
+// A component's block array as libjpeg shapes it: padded to whole MCUs.
+JDIMENSION BlocksAcross(const jpeg_component_info& info) {
+    const auto h = static_cast<JDIMENSION>(info.h_samp_factor);
+    return (info.width_in_blocks + h - 1) / h * h;
+}
+JDIMENSION BlockRows(const jpeg_component_info& info) {
+    const auto v = static_cast<JDIMENSION>(info.v_samp_factor);
+    return (info.height_in_blocks + v - 1) / v * v;
+}
+
+class AllRows final : public ScanBlockRows {
+  public:
+    explicit AllRows(const jpeg_decompress_struct& cinfo) : cinfo_(cinfo) {
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            const jpeg_component_info& info = cinfo.comp_info[c];
+            blocks.emplace_back(std::size_t{BlocksAcross(info)} * BlockRows(info) * 64, JCOEF{0});
+        }
+    }
+    JBLOCKROW* RowsOf(int component, JDIMENSION mcuRow) override {
+        const jpeg_component_info& info = cinfo_.comp_info[component];
+        std::vector<JBLOCKROW>& handed = handed_[static_cast<std::size_t>(component)];
+        handed.clear();
+        for (int r = 0; r < info.v_samp_factor; ++r) {
+            const std::size_t row =
+                std::size_t{mcuRow} * static_cast<std::size_t>(info.v_samp_factor) +
+                static_cast<std::size_t>(r);
+            handed.push_back(
+                reinterpret_cast<JBLOCKROW>(blocks[static_cast<std::size_t>(component)].data() +
+                                            row * BlocksAcross(info) * 64));
+        }
+        return handed.data();
+    }
+    Blocks blocks;
+
+  private:
+    const jpeg_decompress_struct& cinfo_;
+    std::array<std::vector<JBLOCKROW>, 4> handed_;  // each component's rows last handed out
+};
+
+// Our decoding; false when it does not take the file.
+bool DecodeOurs(const Bytes& jpeg, Blocks& blocks) {
+    Decompressor d;
+    if (setjmp(d.jump) != 0) return false;
+    jpeg_mem_src(&d.cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    if (jpeg_read_header(&d.cinfo, TRUE) != JPEG_HEADER_OK || d.errors.num_warnings != 0 ||
+        !HuffmanScanFits(d.cinfo)) {
+        return false;
+    }
+    AllRows rows(d.cinfo);
+    HuffmanScanMemory memory;
+    if (!DecodeHuffmanScan(d.cinfo, {d.cinfo.src->next_input_byte, d.cinfo.src->bytes_in_buffer},
+                           rows, memory)) {
+        return false;
+    }
+    blocks = std::move(rows.blocks);
+    return true;
+}
+
+// libjpeg's decoding; false when it fails or warns.
+bool DecodeLibjpeg(const Bytes& jpeg, Blocks& blocks) {
+    Decompressor d;
+    if (setjmp(d.jump) != 0) return false;
+    jpeg_mem_src(&d.cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&d.cinfo, TRUE);
+    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&d.cinfo);
+    if (arrays == nullptr || d.errors.num_warnings != 0) return false;
+    blocks.clear();
+    for (int c = 0; c < d.cinfo.num_components; ++c) {
+        const jpeg_component_info& info = d.cinfo.comp_info[c];
+        std::vector<JCOEF>& out = blocks.emplace_back();
+        for (JDIMENSION row = 0; row < BlockRows(info); ++row) {
+            JBLOCKARRAY got = (*d.cinfo.mem->access_virt_barray)(
+                reinterpret_cast<j_common_ptr>(&d.cinfo), arrays[c], row, 1, FALSE);
+            const JCOEF* first = got[0][0];
+            out.insert(out.end(), first, first + std::size_t{BlocksAcross(info)} * 64);
+        }
+    }
+    jpeg_finish_decompress(&d.cinfo);
+    return d.errors.num_warnings == 0;
+}
+
+// Whether our decoding took the file; fails the test when it took it and
+// libjpeg warns or differs.
+bool TakenAndSame(const Bytes& jpeg) {
+    Blocks ours;
+    if (!DecodeOurs(jpeg, ours)) return false;
+    Blocks theirs;
+    EXPECT_TRUE(DecodeLibjpeg(jpeg, theirs)) << "taken, but libjpeg fails or warns";
+    EXPECT_TRUE(ours == theirs) << "coefficients differ";
+    return true;
+}
+
+Bytes ReadFile(const std::filesystem::path& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    Bytes bytes;
+    if (file == nullptr) return bytes;
+    unsigned char buffer[65536];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    std::fclose(file);
+    return bytes;
+}
+
+TEST(HuffmanScan, TakesTheTestPicturesAsLibjpegDecodesThem) {
+    int taken = 0;
+    for (const char* set : {"libjpeg-turbo-testimages", "exif-orientation-examples", "jpeg-decoder",
+                            "image-rs", "pillow"}) {
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(fotolane::testing::TestData(set))) {
+            std::string extension = entry.path().extension().string();
+            std::transform(extension.begin(), extension.end(), extension.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (!entry.is_regular_file() || (extension != ".jpg" && extension != ".jpeg")) continue;
+            SCOPED_TRACE(entry.path().string());
+            taken += TakenAndSame(ReadFile(entry.path())) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(taken, 50);
+}
+
+struct Layout {
+    int components;  // 1: grey
+    int h;           // the first component's sampling factors
+    int v;
+};
+
+// Noisy ramps through libjpeg: large and small coefficients, long codes
+// with optimised tables.
+Bytes Compress(const Layout& layout, int width, int height, int quality, unsigned restartInterval,
+               bool restartEveryRow, bool optimise) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = layout.components;
+    cinfo.in_color_space = layout.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.comp_info[0].h_samp_factor = layout.h;
+    cinfo.comp_info[0].v_samp_factor = layout.v;
+    cinfo.restart_interval = restartInterval;
+    if (restartEveryRow) cinfo.restart_in_rows = 1;
+    cinfo.optimize_coding = optimise ? TRUE : FALSE;
+    jpeg_start_compress(&cinfo, TRUE);
+    const auto rowBytes = static_cast<std::size_t>(width * layout.components);
+    std::vector<unsigned char> row(rowBytes);
+    unsigned seed = 11;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            row[i] =
+                static_cast<unsigned char>((i * 5 + cinfo.next_scanline * 3 + (seed >> 25)) & 0xFF);
+        }
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes bytes(out, out + size);
+    std::free(out);
+    return bytes;
+}
+
+TEST(HuffmanScan, TakesEveryLayoutAndRestartInterval) {
+    for (const Layout layout : {Layout{3, 1, 1}, Layout{3, 2, 1}, Layout{3, 2, 2}, Layout{3, 1, 2},
+                                Layout{3, 4, 1}, Layout{1, 1, 1}, Layout{1, 2, 2}}) {
+        for (const auto& [width, height] : {std::pair{203, 117}, std::pair{17, 9}}) {
+            for (const auto& [restart, everyRow] : {std::pair{0u, false}, std::pair{1u, false},
+                                                    std::pair{5u, false}, std::pair{0u, true}}) {
+                for (const int quality : {50, 100}) {
+                    SCOPED_TRACE(::testing::Message()
+                                 << layout.components << " components " << layout.h << "x"
+                                 << layout.v << ", " << width << "x" << height << ", restart "
+                                 << restart << (everyRow ? " (every row)" : "") << ", quality "
+                                 << quality);
+                    EXPECT_TRUE(TakenAndSame(Compress(layout, width, height, quality, restart,
+                                                      everyRow, quality == 100)));
+                }
+            }
+        }
+    }
+}
+
+// Where the markers stand in a file: the entropy-coded data after the
+// header, the restart markers in it, the end of the picture.
+std::vector<std::size_t> MarkersIn(const Bytes& jpeg, std::size_t from) {
+    std::vector<std::size_t> at;
+    for (std::size_t i = from; i + 1 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] != 0 && jpeg[i + 1] != 0xFF) at.push_back(i);
+    }
+    return at;
+}
+
+// Damaged copies of a file with restart markers: any byte changed, the
+// file cut anywhere, markers renumbered, dropped or with bytes before them,
+// other segments after the scan. Whatever our decoding takes, libjpeg
+// decodes alike without a warning.
+TEST(HuffmanScan, TakesNoDamagedFileThatLibjpegReadsOtherwise) {
+    const Bytes clean = Compress({3, 2, 2}, 203, 117, 90, 4, false, false);
+    std::size_t scanStart = 0;
+    for (std::size_t i = 0; i + 1 < clean.size(); ++i) {
+        if (clean[i] == 0xFF && clean[i + 1] == 0xDA) scanStart = i;
+    }
+    ASSERT_GT(scanStart, 0u);
+    ASSERT_TRUE(TakenAndSame(clean));
+    const std::vector<std::size_t> markers = MarkersIn(clean, scanStart + 14);
+    ASSERT_GT(markers.size(), 3u);  // restart markers, then the end of the picture
+
+    std::vector<Bytes> damaged;
+    for (std::size_t at = scanStart; at < clean.size(); at += 19) {
+        for (const int change : {0x01, 0x80, 0xFF}) {
+            Bytes copy = clean;
+            copy[at] = static_cast<unsigned char>(copy[at] ^ change);
+            damaged.push_back(copy);
+        }
+        damaged.emplace_back(clean.begin(), clean.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    for (const std::size_t marker : markers) {
+        Bytes renumbered = clean;
+        renumbered[marker + 1] = static_cast<unsigned char>(renumbered[marker + 1] ^ 1);
+        damaged.push_back(renumbered);
+        Bytes dropped = clean;
+        dropped.erase(dropped.begin() + static_cast<std::ptrdiff_t>(marker),
+                      dropped.begin() + static_cast<std::ptrdiff_t>(marker) + 2);
+        damaged.push_back(dropped);
+        for (const Bytes& before : {Bytes{0x00}, Bytes{0x12, 0x34}, Bytes{0xFF, 0xFF}}) {
+            Bytes inserted = clean;
+            inserted.insert(inserted.begin() + static_cast<std::ptrdiff_t>(marker), before.begin(),
+                            before.end());
+            damaged.push_back(inserted);
+        }
+    }
+    Bytes comment = clean;
+    const Bytes segment{0xFF, 0xFE, 0x00, 0x04, 'h', 'i'};
+    comment.insert(comment.end() - 2, segment.begin(), segment.end());
+    damaged.push_back(comment);
+
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        SCOPED_TRACE("damaged copy " + std::to_string(i));
+        TakenAndSame(damaged[i]);
+    }
+}
+
+}  // namespace
+}  // namespace fotolane::picture::detail
