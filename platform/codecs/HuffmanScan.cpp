@@ -36,6 +36,9 @@ struct Table {
     // By the next kFastBits bits: (code length << 8) | symbol, or 0 when the
     // code is longer.
     std::array<std::uint16_t, kFastSize> fast{};
+    // DC tables, by the next kFastBits bits, when the code and the extra
+    // bits of the difference fit in them: (difference << 16) | bits taken;
+    // else 0.
     // AC tables, by the next kFastBits bits, when the code and the extra
     // bits of a coefficient fit in them: (value << 16) | kEndOfBlock for the
     // end of the block | (zeros before it << 5) | bits taken; else 0. The
@@ -106,7 +109,15 @@ bool Build(const JHUFF_TBL* source, bool dc, Table& table) {
             table.fast[at] = static_cast<std::uint16_t>((l << 8) | symbol);
             const int size = symbol & 15;
             const int run = symbol >> 4;
-            if (dc || l + size > kFastBits) continue;
+            if (l + size > kFastBits) continue;
+            if (dc) {
+                // The DC difference.
+                const int extra =
+                    size == 0 ? 0
+                              : static_cast<int>(at >> (kFastBits - l - size)) & ((1 << size) - 1);
+                table.coefficient[at] = (size == 0 ? 0 : Extend(extra, size) * 65536) + (l + size);
+                continue;
+            }
             if (size == 0) {
                 if (run == 0) table.coefficient[at] = kEndOfBlock | (63 << 5) | l;
                 if (run == 15) table.coefficient[at] = (15 << 5) | l;
@@ -189,10 +200,17 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
     // A copy of the reader, which the compiler keeps in registers.
     Bits bits = state;
     bits.Refill();
-    const int size = DecodeSymbol(bits, dc);
-    if (size < 0) return false;
-    if (size != 0) {
-        const int difference = Extend(static_cast<int>(bits.Take(size)), size);
+    int difference = 0;
+    const std::int32_t both = dc.coefficient[bits.Peek(kFastBits)];
+    if (both != 0) [[likely]] {
+        bits.Skip(both & 31);
+        difference = both >> 16;
+    } else {
+        const int size = DecodeSymbol(bits, dc);
+        if (size < 0) return false;
+        if (size != 0) difference = Extend(static_cast<int>(bits.Take(size)), size);
+    }
+    if (difference != 0) {
         const std::int64_t sum = std::int64_t{predictor} + difference;
         if (sum > std::numeric_limits<std::int32_t>::max() ||
             sum < std::numeric_limits<std::int32_t>::min()) {
