@@ -5,7 +5,8 @@
 // Properties: the only exception either call raises is a Fault, and it names
 // the file; decoded rows are well formed (positive size, the 24-bit stride,
 // all of their memory there); when both calls succeed they give the same
-// size; the thumbnailer's decode (picture::SamplingDecoder), told a walk's
+// size; the thumbnailer's decode (picture::SamplingDecoder, reconstructing
+// sparsely whenever the file allows it, however small), told a walk's
 // columns and rows, gives those pixels exactly as the whole decode; once the
 // rows are gone, all memory drawn from the picture memory budget has been
 // given back. Memory and time are held by the fuzzing
@@ -71,7 +72,7 @@ std::vector<std::int32_t> WalkOver(std::int32_t length) {
 
 void CheckSampledDecode(const std::string& path, const PixelRows& whole) {
     const picture::SampledPixels sampled{WalkOver(whole.width), WalkOver(whole.height)};
-    picture::SamplingDecoder decoder;
+    picture::SamplingDecoder decoder(picture::SamplingDecoder::Sparse::WheneverPossible);
     PixelRows rows;
     try {
         const picture::PictureSize size = decoder.Open(path);
