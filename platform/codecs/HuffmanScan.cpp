@@ -1,12 +1,13 @@
 // A baseline scan's Huffman decoding, for the sparse reconstruction (see
 // HuffmanScan.h). It is faster than libjpeg's in three ways: the byte
-// stuffing is taken out of the whole scan first, so that the bit reader
-// loads eight bytes at a time without looking at them; an AC code and its
-// extra bits that fit in the first kFastBits bits are decoded by one table
-// lookup, value and run included; and the restart markers are found before
-// decoding instead of while. Every check that libjpeg makes of the data is
-// made too, and where libjpeg would warn or go its own way the decoder gives
-// up instead.
+// stuffing and the restart markers are taken out of the whole scan first,
+// so that the bit reader loads eight bytes at a time without looking at
+// them; a code and the extra bits after it that fit in the first kFastBits
+// bits are decoded by one table lookup, the coefficient's value and the
+// zeros before it included; and that lookup is made before the reader is
+// refilled, so that the two loads overlap. Every check that libjpeg makes
+// of the data is made too, and where libjpeg would warn or go its own way
+// the decoder gives up instead.
 
 #include "platform/codecs/HuffmanScan.h"
 
@@ -298,8 +299,8 @@ bool Unstuff(std::span<const std::uint8_t> in, HuffmanScanMemory& memory) {
     return true;
 }
 
-// One block of the MCU: its component's place in the scan, its place in
-// the MCU and its tables.
+// One block of the MCU: its component's place in the scan and the block's
+// place in the component's part of the MCU.
 struct McuBlock {
     std::size_t component = 0;  // in the scan
     int across = 0;
