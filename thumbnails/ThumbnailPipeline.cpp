@@ -9,8 +9,17 @@
 
 namespace fotolane::thumbnails {
 
+namespace {
+
+// How far past the first picture not yet started a worker looks for a
+// much larger one.
+constexpr std::size_t kLookAhead = 32;
+
+}  // namespace
+
 ThumbnailPipeline::ThumbnailPipeline(int workers)
-    : inFlightLimit_(2 * static_cast<std::size_t>(std::max(workers, 1))) {
+    : inFlightLimit_(2 * static_cast<std::size_t>(std::max(workers, 1))),
+      mostAhead_(static_cast<std::size_t>(std::max(workers, 1)) - 1) {
     for (int i = 0; i < std::max(workers, 1); ++i) {
         workers_.emplace_back([this](std::stop_token stop) { Work(stop); });
     }
@@ -36,8 +45,15 @@ void ThumbnailPipeline::DropLocked() {
     ++generation_;
     jobs_.clear();
     slots_.clear();
-    nextToStart_ = 0;
     nextToTake_ = 0;
+    inFlight_ = 0;
+    aheadInFlight_ = 0;
+}
+
+void ThumbnailPipeline::ReleaseLocked(Slot& slot) {
+    --inFlight_;
+    if (slot.ahead) --aheadInFlight_;
+    slot.result = SampledThumbnail{};
 }
 
 bool ThumbnailPipeline::IsNextLocked(const ThumbnailJob& job) {
@@ -55,11 +71,12 @@ void ThumbnailPipeline::Pass(const ThumbnailJob& job) {
     {
         const std::scoped_lock lock(mutex_);
         if (!IsNextLocked(job)) return;
-        // A worker still at it stores its result into the slot, unread.
-        slots_[nextToTake_].result = SampledThumbnail{};
+        Slot& slot = slots_[nextToTake_];
+        // Not started yet: it never will be. A worker still at it drops its
+        // result when it is done.
+        if (slot.done) ReleaseLocked(slot);
+        slot.started = true;
         ++nextToTake_;
-        // Not started yet: it never will be.
-        nextToStart_ = std::max(nextToStart_, nextToTake_);
     }
     workToDo_.notify_all();
 }
@@ -70,25 +87,49 @@ std::optional<SampledThumbnail> ThumbnailPipeline::Take(const ThumbnailJob& job)
     const std::size_t index = nextToTake_;
     resultDone_.wait(lock, [&] { return slots_[index].done; });
     SampledThumbnail result = std::move(slots_[index].result);
-    slots_[index] = Slot{};
+    ReleaseLocked(slots_[index]);
     ++nextToTake_;
     lock.unlock();
     workToDo_.notify_all();
     return result;
 }
 
+ThumbnailPipeline::Pick ThumbnailPipeline::NextToStartLocked() const {
+    if (inFlight_ >= inFlightLimit_) return {jobs_.size(), false};
+    std::size_t first = nextToTake_;
+    while (first < jobs_.size() && slots_[first].started) ++first;
+    if (first == jobs_.size() || aheadInFlight_ >= mostAhead_ || inFlight_ + 1 == inFlightLimit_) {
+        return {first, false};
+    }
+    // A picture far larger than the first, among the next few.
+    constexpr std::uintmax_t kFarLarger = 4;
+    const std::size_t end = std::min(jobs_.size(), first + kLookAhead);
+    std::size_t chosen = first;
+    for (std::size_t i = first + 1; i < end; ++i) {
+        if (!slots_[i].started && jobs_[i].fileBytes > jobs_[chosen].fileBytes) chosen = i;
+    }
+    if (jobs_[chosen].fileBytes >= kFarLarger * jobs_[first].fileBytes) return {chosen, true};
+    return {first, false};
+}
+
 void ThumbnailPipeline::Work(std::stop_token stop) {
     ThumbnailSampler sampler;
     std::unique_lock lock(mutex_);
     for (;;) {
+        Pick pick{0, false};
         const bool ready = workToDo_.wait(lock, stop, [&] {
-            return nextToStart_ < jobs_.size() && nextToStart_ - nextToTake_ < inFlightLimit_;
+            pick = NextToStartLocked();
+            return pick.index < jobs_.size();
         });
         if (!ready) return;  // asked to stop
-        const std::size_t index = nextToStart_++;
+        const std::size_t index = pick.index;
         const std::uint64_t generation = generation_;
         const ThumbnailJob job = jobs_[index];
-        slots_[index].started = true;
+        Slot& slot = slots_[index];
+        slot.started = true;
+        slot.ahead = pick.ahead;
+        ++inFlight_;
+        if (slot.ahead) ++aheadInFlight_;
         lock.unlock();
 
         SampledThumbnail result;
@@ -115,11 +156,16 @@ void ThumbnailPipeline::Work(std::stop_token stop) {
         }
 
         lock.lock();
-        if (generation == generation_ && index < slots_.size()) {
-            slots_[index].result = std::move(result);
-            slots_[index].done = true;
-            resultDone_.notify_all();
+        if (generation != generation_ || index >= slots_.size()) continue;
+        slots_[index].done = true;
+        if (index < nextToTake_) {
+            // Passed by while it was made: its place is free again.
+            ReleaseLocked(slots_[index]);
+            workToDo_.notify_all();
+            continue;
         }
+        slots_[index].result = std::move(result);
+        resultDone_.notify_all();
     }
 }
 

@@ -16,12 +16,14 @@
 namespace fotolane::thumbnails {
 
 // One picture that the run will ask for: its path, its thumbnail file, and
-// whether an existing thumbnail is kept ("New").
+// whether an existing thumbnail is kept ("New"); and the picture file's
+// size, which tells roughly how long it takes.
 struct ThumbnailJob {
     std::string strFileName;
     std::string strThumbFile;
     bool bThumbMode = true;
     std::int32_t lSize = 0;
+    std::uintmax_t fileBytes = 0;
 };
 
 // What a worker made of a job: the thumbnail rows, or the fault that making
@@ -42,8 +44,17 @@ struct SampledThumbnail {
 // and at most twice as many pictures as there are workers are in flight
 // (taken by a worker and not yet handed out), so that a worker can go on
 // while the caller, or a slower worker, has not yet taken a finished
-// thumbnail, which holds only its own small rows. Nothing here writes a file or shows
-// a message: that is left to whoever takes the results, in order.
+// thumbnail, which holds only its own small rows. Nothing here writes a
+// file or shows a message: that is left to whoever takes the results, in
+// order.
+//
+// Workers take the pictures in order, but with several workers one of
+// them may start a picture file far larger than the next one (four times
+// as large, among the next few) ahead of its turn, so that a large picture
+// near the end of the list does not keep one worker busy while the others
+// have nothing left to do. At most all workers but one are ahead, and the
+// last place in flight always goes to the first picture not yet started,
+// which the caller may be waiting for.
 class ThumbnailPipeline {
   public:
     explicit ThumbnailPipeline(int workers);
@@ -69,9 +80,19 @@ class ThumbnailPipeline {
     struct Slot {
         bool started = false;
         bool done = false;
+        bool ahead = false;  // started before an earlier job
         SampledThumbnail result;
     };
 
+    // The job a worker starts next, or the end of the list when none may
+    // start now; whether it starts ahead of an earlier one.
+    struct Pick {
+        std::size_t index;
+        bool ahead;
+    };
+    Pick NextToStartLocked() const;
+    // The slot's place in flight is free again.
+    void ReleaseLocked(Slot& slot);
     void Work(std::stop_token stop);
     void DropLocked();
     // Whether `job` is the next to take; drops everything when it is not.
@@ -84,10 +105,13 @@ class ThumbnailPipeline {
     std::condition_variable resultDone_;
     std::vector<ThumbnailJob> jobs_;
     std::vector<Slot> slots_;
-    std::size_t nextToStart_ = 0;
     std::size_t nextToTake_ = 0;
+    std::size_t inFlight_ = 0;
+    std::size_t aheadInFlight_ =
+        0;  // of them, started ahead of their turn      // started, and neither taken nor dropped
     std::uint64_t generation_ = 0;  // a new list makes running work stale
     std::size_t inFlightLimit_;
+    std::size_t mostAhead_;              // all workers but one
     std::vector<std::jthread> workers_;  // last: joined before the rest goes
 };
 

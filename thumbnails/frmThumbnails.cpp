@@ -60,8 +60,8 @@ void frmThumbnails::ExpectPictures(const std::vector<std::string>& strFileNames,
         std::vector<ThumbnailJob> jobs;
         jobs.reserve(strFileNames.size());
         for (const std::string& strFileName : strFileNames) {
-            jobs.push_back(
-                {strFileName, ThumbnailFileName(strFileName, strNewPath), bThumbMode, lSize});
+            jobs.push_back({strFileName, ThumbnailFileName(strFileName, strNewPath), bThumbMode,
+                            lSize, FileBytes(strFileName)});
         }
         pipeline_->Expect(std::move(jobs));
     } catch (...) {

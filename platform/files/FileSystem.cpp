@@ -100,6 +100,12 @@ EntryKind KindAt(const std::string& path) {
     return EntryKind::Other;
 }
 
+std::uintmax_t FileBytes(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || info.st_size < 0) return 0;
+    return static_cast<std::uintmax_t>(info.st_size);
+}
+
 bool IsUpToDate(const std::string& made, const std::string& source) {
     struct stat madeInfo {};
     struct stat sourceInfo {};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,6 +44,9 @@ void CreateFolder(const std::string& path);
 enum class EntryKind { None, Folder, PlainFile, Link, Other };
 // A lookup that fails for another reason than a missing entry is a fault.
 EntryKind KindAt(const std::string& path);
+
+// The size in bytes of the file at `path`, or 0 when it cannot be looked at.
+std::uintmax_t FileBytes(const std::string& path);
 
 // Whether the file at `made` is a plain file last written no earlier than
 // the file at `source` was: false when either cannot be looked at.
