@@ -29,7 +29,10 @@ constexpr std::array<std::uint8_t, 64> kNatural = {
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 constexpr int kFastBits = 11;
-constexpr std::int32_t kEndOfBlock = 1 << 11;
+constexpr std::int32_t kEndOfBlock = 1 << 12;
+// Bits taken, in the low six bits of a table entry: a shift by the entry
+// masked to them is one instruction.
+constexpr std::int32_t kTakenMask = 63;
 constexpr std::size_t kFastSize = std::size_t{1} << kFastBits;
 
 // A Huffman table ready for decoding.
@@ -42,7 +45,7 @@ struct Table {
     // else 0.
     // AC tables, by the next kFastBits bits, when the code and the extra
     // bits of a coefficient fit in them: (value << 16) | kEndOfBlock for the
-    // end of the block | (zeros before it << 5) | bits taken; else 0. The
+    // end of the block | (zeros before it << 6) | bits taken; else 0. The
     // end of a block counts 63 zeros, which takes any block to its end; a
     // run of 16 zeros is 15 and a zero.
     std::array<std::int32_t, kFastSize> coefficient{};
@@ -120,12 +123,12 @@ bool Build(const JHUFF_TBL* source, bool dc, Table& table) {
                 continue;
             }
             if (size == 0) {
-                if (run == 0) table.coefficient[at] = kEndOfBlock | (63 << 5) | l;
-                if (run == 15) table.coefficient[at] = (15 << 5) | l;
+                if (run == 0) table.coefficient[at] = kEndOfBlock | (63 << 6) | l;
+                if (run == 15) table.coefficient[at] = (15 << 6) | l;
                 continue;
             }
             const int extra = static_cast<int>(at >> (kFastBits - l - size)) & ((1 << size) - 1);
-            table.coefficient[at] = Extend(extra, size) * 65536 + (run << 5) + (l + size);
+            table.coefficient[at] = Extend(extra, size) * 65536 + (run << 6) + (l + size);
         }
     }
     return true;
@@ -204,7 +207,7 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
     int difference = 0;
     const std::int32_t both = dc.coefficient[bits.Peek(kFastBits)];
     if (both != 0) [[likely]] {
-        bits.Skip(both & 31);
+        bits.Skip(both & kTakenMask);
         difference = both >> 16;
     } else {
         const int size = DecodeSymbol(bits, dc);
@@ -227,8 +230,8 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
         const std::int32_t both = ac.coefficient[bits.Peek(kFastBits)];
         bits.Refill();
         if (both != 0) [[likely]] {
-            bits.Skip(both & 31);
-            k += (both >> 5) & 63;
+            bits.Skip(both & kTakenMask);
+            k += (both >> 6) & 63;
             if (k > 63) [[unlikely]] {
                 if ((both & kEndOfBlock) != 0) break;
                 return false;
