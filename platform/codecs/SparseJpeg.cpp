@@ -38,82 +38,97 @@ namespace {
 
 // ---- The accurate integer inverse DCT, one position at a time ----
 //
-// libjpeg's accurate inverse DCT transforms the columns of a block, rounds
-// each result to 2 bits more than the sample (a right shift by 11 with
-// rounding), transforms the rows and rounds again (a shift by 18). Between
-// the roundings everything is integer multiplications by 13-bit constants
-// and additions: each 1-D output n is exactly sum_k W[n][k] * in[k] before
-// its rounding, with W the transform's effective integer weights, found here
-// by passing unit vectors through the butterfly.
+// The whole decode runs libjpeg-turbo's SIMD accurate inverse DCT. It
+// transforms the columns of a block, rounds each result to 2 bits more than
+// the sample (a right shift by 11 with rounding) and saturates it to 16
+// bits, transforms the rows, rounds again (a shift by 18) and clamps to the
+// sample range. Each 1-D transform first forms ten 16-bit terms of its eight
+// inputs: four of them sums or differences of two inputs that wrap around
+// in 16 bits (in0 + in4, in0 - in4, in7 + in3, in5 + in1), the others inputs
+// as they are. Then everything is products of a term and a 13-bit constant
+// and sums of those, in 32 bits that wrap around: so each output n is
+// exactly sum_t W[n][t] * term[t] modulo 2^32 before its rounding, with W
+// the transform's weights, found here by passing unit terms through its
+// butterfly. (A file of sane data never wraps or saturates anything; a
+// damaged one may, and then the whole decode's pixels are still the ones
+// given.) A block whose coefficients beyond the first row are all zero
+// takes the transform's shortcut for the columns: the dequantised first
+// row shifted left by 2, wrapping around in 16 bits.
 
 constexpr int kConstBits = 13;
 constexpr int kPass1Bits = 2;
 
-using Weights = std::array<std::array<std::int64_t, 8>, 8>;  // [output n][input k]
+// The terms of a 1-D transform, in the order the weights take them.
+enum Term : std::size_t {
+    kSum04,   // in0 + in4, wrapping
+    kDiff04,  // in0 - in4, wrapping
+    kIn2,
+    kIn6,
+    kSum73,  // in7 + in3, wrapping
+    kSum51,  // in5 + in1, wrapping
+    kIn1,
+    kIn3,
+    kIn5,
+    kIn7,
+    kTermCount
+};
 
-// The 1-D butterfly of the accurate integer inverse DCT (Loeffler, Ligtenberg
-// and Moschytz), without its final rounding.
-constexpr std::array<std::int64_t, 8> Butterfly(const std::array<std::int64_t, 8>& in) {
+using Weights = std::array<std::array<std::int64_t, kTermCount>, 8>;  // [output n][term t]
+
+// The 13-bit constants of the butterfly (Loeffler, Ligtenberg and Moschytz).
+constexpr std::int64_t F0298 = 2446;   // 0.298631336
+constexpr std::int64_t F0390 = 3196;   // 0.390180644
+constexpr std::int64_t F0541 = 4433;   // 0.541196100
+constexpr std::int64_t F0765 = 6270;   // 0.765366865
+constexpr std::int64_t F0899 = 7373;   // 0.899976223
+constexpr std::int64_t F1175 = 9633;   // 1.175875602
+constexpr std::int64_t F1501 = 12299;  // 1.501321110
+constexpr std::int64_t F1847 = 15137;  // 1.847759065
+constexpr std::int64_t F1961 = 16069;  // 1.961570560
+constexpr std::int64_t F2053 = 16819;  // 2.053119869
+constexpr std::int64_t F2562 = 20995;  // 2.562915447
+constexpr std::int64_t F3072 = 25172;  // 3.072711026
+
+// The 1-D butterfly on the ten terms, as the SIMD code groups its
+// products, without its final rounding.
+constexpr std::array<std::int64_t, 8> Butterfly(const std::array<std::int64_t, kTermCount>& in) {
     // The even part.
-    std::int64_t z2 = in[2];
-    std::int64_t z3 = in[6];
-    std::int64_t z1 = (z2 + z3) * 4433;          // 0.541196100
-    const std::int64_t tmp2 = z1 + z3 * -15137;  // 1.847759065
-    const std::int64_t tmp3 = z1 + z2 * 6270;    // 0.765366865
-    z2 = in[0];
-    z3 = in[4];
-    const std::int64_t tmp0 = (z2 + z3) * (std::int64_t{1} << kConstBits);
-    const std::int64_t tmp1 = (z2 - z3) * (std::int64_t{1} << kConstBits);
+    const std::int64_t tmp3 = in[kIn2] * (F0541 + F0765) + in[kIn6] * F0541;
+    const std::int64_t tmp2 = in[kIn2] * F0541 + in[kIn6] * (F0541 - F1847);
+    const std::int64_t tmp0 = in[kSum04] * (std::int64_t{1} << kConstBits);
+    const std::int64_t tmp1 = in[kDiff04] * (std::int64_t{1} << kConstBits);
     const std::int64_t tmp10 = tmp0 + tmp3;
     const std::int64_t tmp13 = tmp0 - tmp3;
     const std::int64_t tmp11 = tmp1 + tmp2;
     const std::int64_t tmp12 = tmp1 - tmp2;
 
     // The odd part.
-    std::int64_t t0 = in[7];
-    std::int64_t t1 = in[5];
-    std::int64_t t2 = in[3];
-    std::int64_t t3 = in[1];
-    z1 = t0 + t3;
-    z2 = t1 + t2;
-    z3 = t0 + t2;
-    std::int64_t z4 = t1 + t3;
-    const std::int64_t z5 = (z3 + z4) * 9633;  // 1.175875602
-    t0 *= 2446;                                // 0.298631336
-    t1 *= 16819;                               // 2.053119869
-    t2 *= 25172;                               // 3.072711026
-    t3 *= 12299;                               // 1.501321110
-    z1 *= -7373;                               // 0.899976223
-    z2 *= -20995;                              // 2.562915447
-    z3 *= -16069;                              // 1.961570560
-    z4 *= -3196;                               // 0.390180644
-    z3 += z5;
-    z4 += z5;
-    t0 += z1 + z3;
-    t1 += z2 + z4;
-    t2 += z2 + z3;
-    t3 += z1 + z4;
+    const std::int64_t z3 = in[kSum73] * (F1175 - F1961) + in[kSum51] * F1175;
+    const std::int64_t z4 = in[kSum73] * F1175 + in[kSum51] * (F1175 - F0390);
+    const std::int64_t odd0 = in[kIn7] * (F0298 - F0899) + in[kIn1] * -F0899 + z3;
+    const std::int64_t odd1 = in[kIn5] * (F2053 - F2562) + in[kIn3] * -F2562 + z4;
+    const std::int64_t odd2 = in[kIn5] * -F2562 + in[kIn3] * (F3072 - F2562) + z3;
+    const std::int64_t odd3 = in[kIn7] * -F0899 + in[kIn1] * (F1501 - F0899) + z4;
 
-    return {tmp10 + t3, tmp11 + t2, tmp12 + t1, tmp13 + t0,
-            tmp13 - t0, tmp12 - t1, tmp11 - t2, tmp10 - t3};
+    return {tmp10 + odd3, tmp11 + odd2, tmp12 + odd1, tmp13 + odd0,
+            tmp13 - odd0, tmp12 - odd1, tmp11 - odd2, tmp10 - odd3};
 }
 
 constexpr Weights MakeWeights() {
     Weights weights{};
-    for (std::size_t k = 0; k < 8; ++k) {
-        std::array<std::int64_t, 8> unit{};
-        unit[k] = 1;
+    for (std::size_t t = 0; t < kTermCount; ++t) {
+        std::array<std::int64_t, kTermCount> unit{};
+        unit[t] = 1;
         const std::array<std::int64_t, 8> out = Butterfly(unit);
-        for (std::size_t n = 0; n < 8; ++n) weights[n][k] = out[n];
+        for (std::size_t n = 0; n < 8; ++n) weights[n][t] = out[n];
     }
     return weights;
 }
 
 constexpr Weights kWeights = MakeWeights();
 
-// Every weight fits in 16 bits (at most 8192 times the square root of 2), so
-// the transform runs on 16-bit multiplications with 32-bit sums, as
-// libjpeg-turbo's SIMD inverse DCT does.
+// Every weight is one of the constants or a difference of two, so it fits
+// in 16 bits: the transform runs on 16-bit multiplications with 32-bit sums.
 constexpr bool WeightsFitIn16Bits() {
     for (const auto& row : kWeights) {
         for (const std::int64_t weight : row) {
@@ -124,36 +139,69 @@ constexpr bool WeightsFitIn16Bits() {
 }
 static_assert(WeightsFitIn16Bits());
 
-// The weights of output position n, as 16-bit numbers.
+[[maybe_unused]] std::int16_t Wrap16(int value) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(value));
+}
+
+// Two 16-bit weights in one 32-bit number, the first in the low half.
+constexpr std::int32_t PairOf(std::int64_t low, std::int64_t high) {
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(static_cast<std::uint16_t>(low)) |
+        (static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16));
+}
+
+// The weights of output position n for the row pass, which takes the
+// eight column results c as they are and, as 16-bit sums and differences
+// that wrap around, with the other half of the row: sums[i] = c[i] +
+// c[i + 4 mod 8] and differences[i] = c[i] - c[i + 4 mod 8]. Each term
+// of the transform has its weight at the one place that holds it (c0 + c4
+// at sums[0], c5 + c1 at sums[1], c7 + c3 at sums[3], c0 - c4 at
+// differences[0]), every other place 0.
 struct RowWeights {
-    alignas(16) std::array<std::int16_t, 8> of{};
+    alignas(16) std::array<std::int16_t, 8> sums{};
+    alignas(16) std::array<std::int16_t, 8> differences{};
+    alignas(16) std::array<std::int16_t, 8> columns{};
 };
 
 constexpr std::array<RowWeights, 8> MakeRowWeights() {
     std::array<RowWeights, 8> rows{};
     for (std::size_t n = 0; n < 8; ++n) {
-        for (std::size_t k = 0; k < 8; ++k)
-            rows[n].of[k] = static_cast<std::int16_t>(kWeights[n][k]);
+        const auto weight = [&](Term t) { return static_cast<std::int16_t>(kWeights[n][t]); };
+        rows[n].sums[0] = weight(kSum04);
+        rows[n].sums[1] = weight(kSum51);
+        rows[n].sums[3] = weight(kSum73);
+        rows[n].differences[0] = weight(kDiff04);
+        rows[n].columns = {0, weight(kIn1), weight(kIn2), weight(kIn3),
+                           0, weight(kIn5), weight(kIn6), weight(kIn7)};
     }
     return rows;
 }
 
 constexpr std::array<RowWeights, 8> kRowWeights = MakeRowWeights();
 
-// libjpeg's table that turns an inverse DCT result (centred on 0, taken
-// modulo 1024) into a sample: clamped to 0..255 for -512..511, as libjpeg
-// does for anything a valid file gives, and wrapped beyond, as it does for
-// what a damaged one gives.
-std::uint8_t IdctLimit(std::int32_t value) {
-    const int index = value & 1023;
-    if (index < 128) return static_cast<std::uint8_t>(index + 128);
-    if (index < 512) return 255;
-    if (index < 896) return 0;
-    return static_cast<std::uint8_t>(index - 896);
+// The weights of output position n for the column pass, by pairs of terms:
+// pair p holds the weights of terms 2p (low half) and 2p + 1.
+using ColumnWeights = std::array<std::int32_t, kTermCount / 2>;
+
+constexpr std::array<ColumnWeights, 8> MakeColumnWeights() {
+    std::array<ColumnWeights, 8> columns{};
+    for (std::size_t n = 0; n < 8; ++n) {
+        for (std::size_t p = 0; p < kTermCount / 2; ++p)
+            columns[n][p] = PairOf(kWeights[n][2 * p], kWeights[n][2 * p + 1]);
+    }
+    return columns;
 }
 
-// One row of a block after the column pass of the inverse DCT: the eight
-// column results, rounded to 2 bits more than the sample.
+constexpr std::array<ColumnWeights, 8> kColumnWeights = MakeColumnWeights();
+
+// The sample that a row pass result (centred on 0) gives: clamped, as the
+// SIMD code saturates it.
+std::uint8_t SampleOf(std::int32_t value) {
+    return static_cast<std::uint8_t>(std::clamp(value, -128, 127) + 128);
+}
+
+// One row of a block after the column pass: the eight column results,
+// rounded to 2 bits more than the sample.
 struct BlockRow {
     alignas(16) std::array<std::int16_t, 8> columns{};
 };
@@ -161,40 +209,75 @@ struct BlockRow {
 constexpr int kPass1Shift = kConstBits - kPass1Bits;
 constexpr int kPass2Shift = kConstBits + kPass1Bits + 3;
 
-// The column pass for row y of a block: column u is
-// sum_v W[y][v] * coefficient[v][u] * quantisation[v][u], rounded. The
-// dequantised coefficients are taken to 16 bits and the results saturated
-// to 16 bits, as libjpeg-turbo's SIMD inverse DCT has them (which a valid
-// file never reaches).
-// `pairs` holds W[y][2p] in the low and W[y][2p + 1] in the high half of
-// pairs[p].
-BlockRow ColumnPass(const JCOEF* block, const std::int16_t* quant,
-                    const std::array<std::int32_t, 4>& pairs) {
+// The column pass for row y of a block: for each column u, the transform of
+// the dequantised coefficients [v][u] at output y, rounded and saturated.
+// The dequantisation keeps the low 16 bits of each product, as the SIMD
+// code's does.
+BlockRow ColumnPass(const JCOEF* block, const std::int16_t* quant, const ColumnWeights& weights) {
     BlockRow row;
 #if defined(__SSE2__)
-    __m128i low = _mm_setzero_si128();
-    __m128i high = _mm_setzero_si128();
-    for (std::size_t p = 0; p < 4; ++p) {
-        const auto* even = reinterpret_cast<const __m128i*>(block + 16 * p);
-        const auto* evenQuant = reinterpret_cast<const __m128i*>(quant + 16 * p);
-        const __m128i a = _mm_mullo_epi16(_mm_loadu_si128(even), _mm_load_si128(evenQuant));
-        const __m128i b = _mm_mullo_epi16(_mm_loadu_si128(even + 1), _mm_load_si128(evenQuant + 1));
-        const __m128i weights = _mm_set1_epi32(pairs[p]);
-        low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), weights));
-        high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), weights));
+    __m128i in[8];
+    __m128i beyondFirstRow = _mm_setzero_si128();
+    for (std::size_t v = 0; v < 8; ++v) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * v));
+        if (v > 0) beyondFirstRow = _mm_or_si128(beyondFirstRow, raw);
+        in[v] =
+            _mm_mullo_epi16(raw, _mm_load_si128(reinterpret_cast<const __m128i*>(quant + 8 * v)));
     }
-    const __m128i round = _mm_set1_epi32(1 << (kPass1Shift - 1));
-    low = _mm_srai_epi32(_mm_add_epi32(low, round), kPass1Shift);
-    high = _mm_srai_epi32(_mm_add_epi32(high, round), kPass1Shift);
-    _mm_store_si128(reinterpret_cast<__m128i*>(row.columns.data()), _mm_packs_epi32(low, high));
+    __m128i result;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(beyondFirstRow, _mm_setzero_si128())) == 0xFFFF) {
+        result = _mm_slli_epi16(in[0], kPass1Bits);
+    } else {
+        const __m128i terms[kTermCount] = {_mm_add_epi16(in[0], in[4]),
+                                           _mm_sub_epi16(in[0], in[4]),
+                                           in[2],
+                                           in[6],
+                                           _mm_add_epi16(in[7], in[3]),
+                                           _mm_add_epi16(in[5], in[1]),
+                                           in[1],
+                                           in[3],
+                                           in[5],
+                                           in[7]};
+        __m128i low = _mm_setzero_si128();
+        __m128i high = _mm_setzero_si128();
+        for (std::size_t p = 0; p < kTermCount / 2; ++p) {
+            const __m128i pair = _mm_set1_epi32(weights[p]);
+            low = _mm_add_epi32(
+                low, _mm_madd_epi16(_mm_unpacklo_epi16(terms[2 * p], terms[2 * p + 1]), pair));
+            high = _mm_add_epi32(
+                high, _mm_madd_epi16(_mm_unpackhi_epi16(terms[2 * p], terms[2 * p + 1]), pair));
+        }
+        const __m128i round = _mm_set1_epi32(1 << (kPass1Shift - 1));
+        low = _mm_srai_epi32(_mm_add_epi32(low, round), kPass1Shift);
+        high = _mm_srai_epi32(_mm_add_epi32(high, round), kPass1Shift);
+        result = _mm_packs_epi32(low, high);
+    }
+    _mm_store_si128(reinterpret_cast<__m128i*>(row.columns.data()), result);
 #else
+    bool onlyFirstRow = true;
+    for (std::size_t k = 8; k < 64; ++k) onlyFirstRow = onlyFirstRow && block[k] == 0;
     for (std::size_t u = 0; u < 8; ++u) {
+        std::array<int, 8> in{};
+        for (std::size_t v = 0; v < 8; ++v) in[v] = Wrap16(block[8 * v + u] * quant[8 * v + u]);
+        if (onlyFirstRow) {
+            row.columns[u] = Wrap16(in[0] * (1 << kPass1Bits));
+            continue;
+        }
+        const std::array<int, kTermCount> terms = {Wrap16(in[0] + in[4]),
+                                                   Wrap16(in[0] - in[4]),
+                                                   in[2],
+                                                   in[6],
+                                                   Wrap16(in[7] + in[3]),
+                                                   Wrap16(in[5] + in[1]),
+                                                   in[1],
+                                                   in[3],
+                                                   in[5],
+                                                   in[7]};
         std::uint32_t sum = 0;
-        for (std::size_t v = 0; v < 8; ++v) {
-            const auto pair = static_cast<std::uint32_t>(pairs[v / 2]);
-            const auto weight = static_cast<std::int16_t>(v % 2 == 0 ? pair & 0xFFFFu : pair >> 16);
-            const auto value = static_cast<std::int16_t>(block[8 * v + u] * quant[8 * v + u]);
-            sum += static_cast<std::uint32_t>(weight * value);
+        for (std::size_t t = 0; t < kTermCount; ++t) {
+            const auto pair = static_cast<std::uint32_t>(weights[t / 2]);
+            const auto weight = static_cast<std::int16_t>(t % 2 == 0 ? pair & 0xFFFFu : pair >> 16);
+            sum += static_cast<std::uint32_t>(weight * terms[t]);
         }
         const std::int32_t rounded =
             static_cast<std::int32_t>(sum + (1u << (kPass1Shift - 1))) >> kPass1Shift;
@@ -204,24 +287,40 @@ BlockRow ColumnPass(const JCOEF* block, const std::int16_t* quant,
     return row;
 }
 
+#if defined(__SSE2__)
+// The row pass's sum for weights `weights`, in the four lanes of the result.
+__m128i RowSums(const BlockRow& row, const RowWeights& weights) {
+    const __m128i columns = _mm_load_si128(reinterpret_cast<const __m128i*>(row.columns.data()));
+    const __m128i halves = _mm_shuffle_epi32(columns, 0x4E);  // c[i + 4 mod 8]
+    const auto load = [](const std::array<std::int16_t, 8>& of) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(of.data()));
+    };
+    return _mm_add_epi32(
+        _mm_add_epi32(_mm_madd_epi16(_mm_add_epi16(columns, halves), load(weights.sums)),
+                      _mm_madd_epi16(_mm_sub_epi16(columns, halves), load(weights.differences))),
+        _mm_madd_epi16(columns, load(weights.columns)));
+}
+#endif
+
 // The row pass: the sample at position n of a row of the block.
 std::uint8_t RowPass(const BlockRow& row, std::int32_t n) {
     const RowWeights& weights = kRowWeights[static_cast<std::size_t>(n & 7)];
 #if defined(__SSE2__)
-    __m128i sums =
-        _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(row.columns.data())),
-                       _mm_load_si128(reinterpret_cast<const __m128i*>(weights.of.data())));
+    __m128i sums = RowSums(row, weights);
     sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
     sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0xB1));
-    const std::int32_t sum = _mm_cvtsi128_si32(sums);
+    const auto sum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums));
 #else
-    std::uint32_t wrapped = 0;
-    for (std::size_t u = 0; u < 8; ++u) {
-        wrapped += static_cast<std::uint32_t>(weights.of[u] * row.columns[u]);
+    const std::array<std::int16_t, 8>& c = row.columns;
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        const std::size_t other = (i + 4) % 8;
+        sum += static_cast<std::uint32_t>(weights.sums[i] * Wrap16(c[i] + c[other]));
+        sum += static_cast<std::uint32_t>(weights.differences[i] * Wrap16(c[i] - c[other]));
+        sum += static_cast<std::uint32_t>(weights.columns[i] * c[i]);
     }
-    const auto sum = static_cast<std::int32_t>(wrapped);
 #endif
-    return IdctLimit((sum + (1 << (kPass2Shift - 1))) >> kPass2Shift);
+    return SampleOf(static_cast<std::int32_t>(sum + (1u << (kPass2Shift - 1))) >> kPass2Shift);
 }
 
 // Four row passes at once: the sample at position n[i] of rows[i].
@@ -231,10 +330,7 @@ std::array<int, 4> RowPass4(const std::array<const BlockRow*, 4>& rows,
 #if defined(__SSE2__)
     __m128i sums[4];
     for (std::size_t i = 0; i < 4; ++i) {
-        const RowWeights& weights = kRowWeights[static_cast<std::size_t>(n[i] & 7)];
-        sums[i] = _mm_madd_epi16(
-            _mm_load_si128(reinterpret_cast<const __m128i*>(rows[i]->columns.data())),
-            _mm_load_si128(reinterpret_cast<const __m128i*>(weights.of.data())));
+        sums[i] = RowSums(*rows[i], kRowWeights[static_cast<std::size_t>(n[i] & 7)]);
     }
     const __m128i low01 = _mm_unpacklo_epi32(sums[0], sums[1]);
     const __m128i high01 = _mm_unpackhi_epi32(sums[0], sums[1]);
@@ -246,12 +342,9 @@ std::array<int, 4> RowPass4(const std::array<const BlockRow*, 4>& rows,
         _mm_add_epi32(_mm_unpacklo_epi64(half01, half23), _mm_unpackhi_epi64(half01, half23));
     total =
         _mm_srai_epi32(_mm_add_epi32(total, _mm_set1_epi32(1 << (kPass2Shift - 1))), kPass2Shift);
-    // IdctLimit, four at once: modulo 1024 around 0, plus 128, clamped to
-    // 0..255.
-    total = _mm_sub_epi32(
-        _mm_and_si128(_mm_add_epi32(total, _mm_set1_epi32(512)), _mm_set1_epi32(1023)),
-        _mm_set1_epi32(384));
-    const __m128i words = _mm_packs_epi32(total, total);
+    // SampleOf, four at once: saturated to 16 bits, 128 added with
+    // saturation, then clamped to 0..255.
+    const __m128i words = _mm_adds_epi16(_mm_packs_epi32(total, total), _mm_set1_epi16(128));
     const auto bytes =
         static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
     for (std::size_t i = 0; i < 4; ++i) samples[i] = static_cast<int>((bytes >> (8 * i)) & 0xFFu);
@@ -334,9 +427,6 @@ struct Component {
     std::vector<const JCOEF*> blockRows;  // the first block of every block row held
     // The quantisation steps in natural order, as 16-bit numbers.
     alignas(16) std::array<std::int16_t, 64> quant{};
-    // The column weights of each row position y within a block, in pairs
-    // (see ColumnPass).
-    std::array<std::array<std::int32_t, 4>, 8> columnPairs{};
     // The last column pass done at each row position within a block:
     // neighbouring samples often lie in one block row.
     struct Done {
@@ -348,14 +438,6 @@ struct Component {
     void Prepare(const JQUANT_TBL& table) {
         for (std::size_t k = 0; k < 64; ++k) {
             quant[k] = static_cast<std::int16_t>(table.quantval[k]);
-        }
-        for (std::size_t y = 0; y < 8; ++y) {
-            for (std::size_t p = 0; p < 4; ++p) {
-                const auto even = static_cast<std::uint16_t>(kWeights[y][2 * p]);
-                const auto odd = static_cast<std::uint16_t>(kWeights[y][2 * p + 1]);
-                columnPairs[y][p] = static_cast<std::int32_t>(
-                    static_cast<std::uint32_t>(even) | (static_cast<std::uint32_t>(odd) << 16));
-            }
         }
         done.fill(Done{});
     }
@@ -369,7 +451,7 @@ struct Component {
     BlockRow ColumnPassOf(std::int32_t blockX, std::int32_t y) const {
         const JCOEF* block =
             blockRows[static_cast<std::size_t>(y >> 3)] + static_cast<std::ptrdiff_t>(blockX) * 64;
-        return ColumnPass(block, quant.data(), columnPairs[static_cast<std::size_t>(y & 7)]);
+        return ColumnPass(block, quant.data(), kColumnWeights[static_cast<std::size_t>(y & 7)]);
     }
 
     // Row y of the block at (x, y) after the column pass.
@@ -379,7 +461,7 @@ struct Component {
         Done& last = done[within];
         if (last.block != block) {
             last.block = block;
-            last.row = ColumnPass(block, quant.data(), columnPairs[within]);
+            last.row = ColumnPass(block, quant.data(), kColumnWeights[within]);
         }
         return last.row;
     }
