@@ -127,10 +127,31 @@ constexpr Weights MakeWeights() {
 
 constexpr Weights kWeights = MakeWeights();
 
+// Where no sum wraps, output n is sum_k P[n][k] * in[k]: each input's
+// weight gathered from the terms that hold it.
+using PlainWeights = std::array<std::array<std::int64_t, 8>, 8>;  // [output n][input k]
+
+constexpr PlainWeights MakePlainWeights() {
+    PlainWeights plain{};
+    for (std::size_t n = 0; n < 8; ++n) {
+        const auto& w = kWeights[n];
+        plain[n] = {w[kSum04] + w[kDiff04], w[kIn1] + w[kSum51], w[kIn2], w[kIn3] + w[kSum73],
+                    w[kSum04] - w[kDiff04], w[kIn5] + w[kSum51], w[kIn6], w[kIn7] + w[kSum73]};
+    }
+    return plain;
+}
+
+constexpr PlainWeights kPlainWeights = MakePlainWeights();
+
 // Every weight is one of the constants or a difference of two, so it fits
 // in 16 bits: the transform runs on 16-bit multiplications with 32-bit sums.
 constexpr bool WeightsFitIn16Bits() {
     for (const auto& row : kWeights) {
+        for (const std::int64_t weight : row) {
+            if (weight < INT16_MIN || weight > INT16_MAX) return false;
+        }
+    }
+    for (const auto& row : kPlainWeights) {
         for (const std::int64_t weight : row) {
             if (weight < INT16_MIN || weight > INT16_MAX) return false;
         }
@@ -158,6 +179,8 @@ constexpr std::int32_t PairOf(std::int64_t low, std::int64_t high) {
 // at sums[0], c5 + c1 at sums[1], c7 + c3 at sums[3], c0 - c4 at
 // differences[0]), every other place 0.
 struct RowWeights {
+    // When nothing can wrap: the weight of each column result itself.
+    alignas(16) std::array<std::int16_t, 8> plain{};
     alignas(16) std::array<std::int16_t, 8> sums{};
     alignas(16) std::array<std::int16_t, 8> differences{};
     alignas(16) std::array<std::int16_t, 8> columns{};
@@ -173,6 +196,8 @@ constexpr std::array<RowWeights, 8> MakeRowWeights() {
         rows[n].differences[0] = weight(kDiff04);
         rows[n].columns = {0, weight(kIn1), weight(kIn2), weight(kIn3),
                            0, weight(kIn5), weight(kIn6), weight(kIn7)};
+        for (std::size_t k = 0; k < 8; ++k)
+            rows[n].plain[k] = static_cast<std::int16_t>(kPlainWeights[n][k]);
     }
     return rows;
 }
@@ -194,6 +219,20 @@ constexpr std::array<ColumnWeights, 8> MakeColumnWeights() {
 
 constexpr std::array<ColumnWeights, 8> kColumnWeights = MakeColumnWeights();
 
+// The same where no sum wraps, by pairs of inputs.
+using PlainColumnWeights = std::array<std::int32_t, 4>;
+
+constexpr std::array<PlainColumnWeights, 8> MakePlainColumnWeights() {
+    std::array<PlainColumnWeights, 8> columns{};
+    for (std::size_t n = 0; n < 8; ++n) {
+        for (std::size_t p = 0; p < 4; ++p)
+            columns[n][p] = PairOf(kPlainWeights[n][2 * p], kPlainWeights[n][2 * p + 1]);
+    }
+    return columns;
+}
+
+constexpr std::array<PlainColumnWeights, 8> kPlainColumnWeights = MakePlainColumnWeights();
+
 // The sample that a row pass result (centred on 0) gives: clamped, as the
 // SIMD code saturates it.
 std::uint8_t SampleOf(std::int32_t value) {
@@ -204,6 +243,9 @@ std::uint8_t SampleOf(std::int32_t value) {
 // rounded to 2 bits more than the sample.
 struct BlockRow {
     alignas(16) std::array<std::int16_t, 8> columns{};
+    // Whether every result lies within +-16383, so that no sum of two of
+    // them wraps.
+    bool plain = false;
 };
 
 constexpr int kPass1Shift = kConstBits - kPass1Bits;
@@ -213,19 +255,58 @@ constexpr int kPass2Shift = kConstBits + kPass1Bits + 3;
 // the dequantised coefficients [v][u] at output y, rounded and saturated.
 // The dequantisation keeps the low 16 bits of each product, as the SIMD
 // code's does.
-BlockRow ColumnPass(const JCOEF* block, const std::int16_t* quant, const ColumnWeights& weights) {
+#if defined(__SSE2__)
+// Whether every lane of `magnitudes` (values, each xor its sign: its
+// magnitude, less one for a negative value) has none of the bits of `top`:
+// 0x4000 for values within +-16383, 0x6000 within +-8191.
+bool Within(__m128i magnitudes, std::int16_t top) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(magnitudes, _mm_set1_epi16(top)),
+                                             _mm_setzero_si128())) == 0xFFFF;
+}
+
+__m128i Magnitudes(__m128i values) {
+    return _mm_xor_si128(values, _mm_srai_epi16(values, 15));
+}
+#endif
+
+BlockRow ColumnPass(const JCOEF* block, const std::int16_t* quant, std::size_t y) {
     BlockRow row;
 #if defined(__SSE2__)
+    __m128i raw[8];
     __m128i in[8];
-    __m128i beyondFirstRow = _mm_setzero_si128();
+    __m128i magnitudes = _mm_setzero_si128();
     for (std::size_t v = 0; v < 8; ++v) {
-        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * v));
-        if (v > 0) beyondFirstRow = _mm_or_si128(beyondFirstRow, raw);
-        in[v] =
-            _mm_mullo_epi16(raw, _mm_load_si128(reinterpret_cast<const __m128i*>(quant + 8 * v)));
+        raw[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * v));
+        in[v] = _mm_mullo_epi16(raw[v],
+                                _mm_load_si128(reinterpret_cast<const __m128i*>(quant + 8 * v)));
+        magnitudes = _mm_or_si128(magnitudes, Magnitudes(in[v]));
     }
+    const auto onlyFirstRow = [&raw] {
+        __m128i beyond = raw[1];
+        for (std::size_t v = 2; v < 8; ++v) beyond = _mm_or_si128(beyond, raw[v]);
+        return _mm_movemask_epi8(_mm_cmpeq_epi16(beyond, _mm_setzero_si128())) == 0xFFFF;
+    };
+    const auto sumUp = [](const auto& weights, auto termOf) {
+        __m128i low = _mm_setzero_si128();
+        __m128i high = _mm_setzero_si128();
+        for (std::size_t p = 0; p < weights.size(); ++p) {
+            const __m128i pair = _mm_set1_epi32(weights[p]);
+            const __m128i even = termOf(2 * p);
+            const __m128i odd = termOf(2 * p + 1);
+            low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(even, odd), pair));
+            high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(even, odd), pair));
+        }
+        const __m128i round = _mm_set1_epi32(1 << (kPass1Shift - 1));
+        low = _mm_srai_epi32(_mm_add_epi32(low, round), kPass1Shift);
+        high = _mm_srai_epi32(_mm_add_epi32(high, round), kPass1Shift);
+        return _mm_packs_epi32(low, high);
+    };
+    // Within +-8191 nothing wraps, and the shortcut gives what the whole
+    // transform gives; within +-16383 nothing wraps but the shortcut.
     __m128i result;
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(beyondFirstRow, _mm_setzero_si128())) == 0xFFFF) {
+    if (Within(magnitudes, 0x6000) || (Within(magnitudes, 0x4000) && !onlyFirstRow())) {
+        result = sumUp(kPlainColumnWeights[y], [&in](std::size_t k) { return in[k]; });
+    } else if (onlyFirstRow()) {
         result = _mm_slli_epi16(in[0], kPass1Bits);
     } else {
         const __m128i terms[kTermCount] = {_mm_add_epi16(in[0], in[4]),
@@ -238,22 +319,12 @@ BlockRow ColumnPass(const JCOEF* block, const std::int16_t* quant, const ColumnW
                                            in[3],
                                            in[5],
                                            in[7]};
-        __m128i low = _mm_setzero_si128();
-        __m128i high = _mm_setzero_si128();
-        for (std::size_t p = 0; p < kTermCount / 2; ++p) {
-            const __m128i pair = _mm_set1_epi32(weights[p]);
-            low = _mm_add_epi32(
-                low, _mm_madd_epi16(_mm_unpacklo_epi16(terms[2 * p], terms[2 * p + 1]), pair));
-            high = _mm_add_epi32(
-                high, _mm_madd_epi16(_mm_unpackhi_epi16(terms[2 * p], terms[2 * p + 1]), pair));
-        }
-        const __m128i round = _mm_set1_epi32(1 << (kPass1Shift - 1));
-        low = _mm_srai_epi32(_mm_add_epi32(low, round), kPass1Shift);
-        high = _mm_srai_epi32(_mm_add_epi32(high, round), kPass1Shift);
-        result = _mm_packs_epi32(low, high);
+        result = sumUp(kColumnWeights[y], [&terms](std::size_t t) { return terms[t]; });
     }
     _mm_store_si128(reinterpret_cast<__m128i*>(row.columns.data()), result);
+    row.plain = Within(Magnitudes(result), 0x4000);
 #else
+    const ColumnWeights& weights = kColumnWeights[y];
     bool onlyFirstRow = true;
     for (std::size_t k = 8; k < 64; ++k) onlyFirstRow = onlyFirstRow && block[k] == 0;
     for (std::size_t u = 0; u < 8; ++u) {
@@ -291,10 +362,11 @@ BlockRow ColumnPass(const JCOEF* block, const std::int16_t* quant, const ColumnW
 // The row pass's sum for weights `weights`, in the four lanes of the result.
 __m128i RowSums(const BlockRow& row, const RowWeights& weights) {
     const __m128i columns = _mm_load_si128(reinterpret_cast<const __m128i*>(row.columns.data()));
-    const __m128i halves = _mm_shuffle_epi32(columns, 0x4E);  // c[i + 4 mod 8]
     const auto load = [](const std::array<std::int16_t, 8>& of) {
         return _mm_load_si128(reinterpret_cast<const __m128i*>(of.data()));
     };
+    if (row.plain) return _mm_madd_epi16(columns, load(weights.plain));
+    const __m128i halves = _mm_shuffle_epi32(columns, 0x4E);  // c[i + 4 mod 8]
     return _mm_add_epi32(
         _mm_add_epi32(_mm_madd_epi16(_mm_add_epi16(columns, halves), load(weights.sums)),
                       _mm_madd_epi16(_mm_sub_epi16(columns, halves), load(weights.differences))),
@@ -451,7 +523,7 @@ struct Component {
     BlockRow ColumnPassOf(std::int32_t blockX, std::int32_t y) const {
         const JCOEF* block =
             blockRows[static_cast<std::size_t>(y >> 3)] + static_cast<std::ptrdiff_t>(blockX) * 64;
-        return ColumnPass(block, quant.data(), kColumnWeights[static_cast<std::size_t>(y & 7)]);
+        return ColumnPass(block, quant.data(), static_cast<std::size_t>(y & 7));
     }
 
     // Row y of the block at (x, y) after the column pass.
@@ -461,7 +533,7 @@ struct Component {
         Done& last = done[within];
         if (last.block != block) {
             last.block = block;
-            last.row = ColumnPass(block, quant.data(), kColumnWeights[within]);
+            last.row = ColumnPass(block, quant.data(), within);
         }
         return last.row;
     }

@@ -209,6 +209,62 @@ TEST(SamplingDecoder, EveryChromaLayoutIsReconstructedExactly) {
     EXPECT_EQ(difference.largest, 0) << difference.differing << " of " << difference.compared;
 }
 
+// A sound file whose coefficients are far beyond what a picture gives (a
+// damaged one, in effect: 16-bit sums in the inverse DCT wrap around, its
+// results saturate, blocks of a first coefficient row only take its
+// shortcut) is reconstructed as the whole decode has it.
+TEST(SamplingDecoder, OverflowingCoefficientsGiveTheWholeDecodesPixels) {
+    constexpr JDIMENSION kBlocks = 8;  // across and down
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* written = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &written, &size);
+    cinfo.image_width = cinfo.image_height = 8 * kBlocks;
+    cinfo.input_components = 1;
+    cinfo.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&cinfo);
+    const std::vector<unsigned int> steps(64, 100);
+    jpeg_add_quant_table(&cinfo, 0, steps.data(), 100, FALSE);
+    cinfo.optimize_coding = TRUE;
+    jvirt_barray_ptr blocks = (*cinfo.mem->request_virt_barray)(
+        reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, TRUE, kBlocks, kBlocks, kBlocks);
+    jpeg_write_coefficients(&cinfo, &blocks);
+    JBLOCKARRAY rows = (*cinfo.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&cinfo),
+                                                        blocks, 0, kBlocks, TRUE);
+    unsigned seed = 3;
+    for (JDIMENSION y = 0; y < kBlocks; ++y) {
+        for (JDIMENSION x = 0; x < kBlocks; ++x) {
+            // Every kind of block: small and large values, a first row only.
+            const int most = 20 + 60 * static_cast<int>((x + y) % 5);
+            const int coefficients = (x + 2 * y) % 7 == 0 ? 8 : 64;
+            for (int k = 0; k < coefficients; ++k) {
+                seed = seed * 1103515245u + 12345u;
+                rows[y][x][k] =
+                    static_cast<JCOEF>(static_cast<int>(seed >> 16) % (2 * most + 1) - most);
+            }
+        }
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    testing::TempFolder folder;
+    const std::string path = folder / "overflowing.jpg";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(written, 1, size, file);
+    std::fclose(file);
+    std::free(written);
+
+    SamplingDecoder decoder(SamplingDecoder::Sparse::WheneverPossible);
+    Difference difference;
+    bool sparse = false;
+    ASSERT_TRUE(Compare(path, decoder, difference, sparse, 1));
+    EXPECT_TRUE(sparse);
+    EXPECT_EQ(difference.largest, 0) << difference.differing << " of " << difference.compared;
+}
+
 // A CMYK file is decoded whole, and a damaged one gives the whole decode's
 // picture or fault.
 TEST(SamplingDecoder, FilesItDoesNotReconstructAreDecodedWhole) {
