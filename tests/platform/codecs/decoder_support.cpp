@@ -12,6 +12,17 @@
 
 namespace fotolane::testing {
 
+MemoryJpegWriter::MemoryJpegWriter() {
+    cinfo.err = jpeg_std_error(&errors_);
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &out_, &size_);
+}
+
+MemoryJpegWriter::~MemoryJpegWriter() {
+    jpeg_destroy_compress(&cinfo);
+    std::free(out_);
+}
+
 std::string TestData(const std::string& relative) {
     return std::string(FOTOLANE_TESTDATA_DIR) + "/" + relative;
 }

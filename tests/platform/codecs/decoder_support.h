@@ -3,6 +3,10 @@
 // Helpers of the decoder tests: the test pictures' manifests, reference
 // decodes made by other programs, and picture comparisons.
 
+#include <cstdio>  // jpeglib.h needs FILE
+
+#include <jpeglib.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,6 +15,26 @@
 #include "platform/core/PixelRows.h"
 
 namespace fotolane::testing {
+
+// libjpeg's compressor, writing into memory: for files of settings that
+// TurboJPEG does not offer. Set `cinfo` up, compress, then take Bytes().
+class MemoryJpegWriter {
+  public:
+    MemoryJpegWriter();
+    ~MemoryJpegWriter();
+    MemoryJpegWriter(const MemoryJpegWriter&) = delete;
+    MemoryJpegWriter& operator=(const MemoryJpegWriter&) = delete;
+
+    // The file, once jpeg_finish_compress has run.
+    std::vector<unsigned char> Bytes() const { return {out_, out_ + size_}; }
+
+    jpeg_compress_struct cinfo{};
+
+  private:
+    jpeg_error_mgr errors_{};
+    unsigned char* out_ = nullptr;
+    unsigned long size_ = 0;
+};
 
 // A path below the shared test pictures.
 std::string TestData(const std::string& relative);

@@ -178,13 +178,8 @@ struct Layout {
 // with optimised tables.
 Bytes Compress(const Layout& layout, int width, int height, int quality, unsigned restartInterval,
                bool restartEveryRow, bool optimise) {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
+    fotolane::testing::MemoryJpegWriter writer;
+    jpeg_compress_struct& cinfo = writer.cinfo;
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
     cinfo.input_components = layout.components;
@@ -210,10 +205,7 @@ Bytes Compress(const Layout& layout, int width, int height, int quality, unsigne
         jpeg_write_scanlines(&cinfo, rows, 1);
     }
     jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    Bytes bytes(out, out + size);
-    std::free(out);
-    return bytes;
+    return writer.Bytes();
 }
 
 TEST(HuffmanScan, TakesEveryLayoutAndRestartInterval) {

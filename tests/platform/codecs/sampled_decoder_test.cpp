@@ -119,13 +119,8 @@ TEST(SamplingDecoder, SampledPixelsAreTheWholeDecodesForEveryTestPicture) {
 // write, through libjpeg, in TurboJPEG's chroma layout `subsampling`.
 std::vector<unsigned char> ArithmeticProgressive(const std::vector<unsigned char>& rgb, int width,
                                                  int height, int subsampling) {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* jpeg = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &jpeg, &size);
+    testing::MemoryJpegWriter writer;
+    jpeg_compress_struct& cinfo = writer.cinfo;
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
     cinfo.input_components = 3;
@@ -144,10 +139,7 @@ std::vector<unsigned char> ArithmeticProgressive(const std::vector<unsigned char
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::vector<unsigned char> bytes(jpeg, jpeg + size);
-    std::free(jpeg);
-    return bytes;
+    return writer.Bytes();
 }
 
 constexpr int kArithmeticProgressive = -1;
@@ -215,13 +207,8 @@ TEST(SamplingDecoder, EveryChromaLayoutIsReconstructedExactly) {
 // shortcut) is reconstructed as the whole decode has it.
 TEST(SamplingDecoder, OverflowingCoefficientsGiveTheWholeDecodesPixels) {
     constexpr JDIMENSION kBlocks = 8;  // across and down
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* written = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &written, &size);
+    testing::MemoryJpegWriter writer;
+    jpeg_compress_struct& cinfo = writer.cinfo;
     cinfo.image_width = cinfo.image_height = 8 * kBlocks;
     cinfo.input_components = 1;
     cinfo.in_color_space = JCS_GRAYSCALE;
@@ -248,14 +235,10 @@ TEST(SamplingDecoder, OverflowingCoefficientsGiveTheWholeDecodesPixels) {
         }
     }
     jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
+    const std::vector<unsigned char> jpeg = writer.Bytes();
     testing::TempFolder folder;
+    folder.Write("overflowing.jpg", std::string(jpeg.begin(), jpeg.end()));
     const std::string path = folder / "overflowing.jpg";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(written, 1, size, file);
-    std::fclose(file);
-    std::free(written);
 
     SamplingDecoder decoder(SamplingDecoder::Sparse::WheneverPossible);
     Difference difference;
