@@ -136,7 +136,7 @@ try {
   // The dialog's close event, which gives the focus back, comes a moment
   // after the dialog has closed.
   const afterClosing = (page) => page.waitForFunction(() => !document.getElementById('lightbox').open &&
-    document.activeElement.matches('.album a'), null, { timeout: 3000 }).catch(() => {});
+    document.activeElement.matches('.album a'), null, { timeout: 10000 }).catch(() => {});
   async function axeFindings(page, when) {
     await page.addScriptTag({ path: axePath });
     const result = await page.evaluate(() => window.axe.run(document));
