@@ -29,7 +29,6 @@ constexpr std::array<std::uint8_t, 64> kNatural = {
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 constexpr int kFastBits = 11;
-constexpr std::int32_t kEndOfBlock = 1 << 12;
 // Bits taken, in the low six bits of a table entry: a shift by the entry
 // masked to them is one instruction.
 constexpr std::int32_t kTakenMask = 63;
@@ -43,12 +42,10 @@ struct Table {
     // DC tables, by the next kFastBits bits, when the code and the extra
     // bits of the difference fit in them: (difference << 16) | bits taken;
     // else 0.
-    // AC tables, by the next kFastBits bits, when the code and the extra
-    // bits of a coefficient fit in them: (value << 16) | kEndOfBlock for the
-    // end of the block | (zeros before it << 6) | bits taken; else 0. The
-    // end of a block counts 63 zeros, which takes any block to its end; a
-    // run of 16 zeros is 15 and a zero.
     std::array<std::int32_t, kFastSize> coefficient{};
+    // AC tables, by the next kFastBits bits: the one or two coefficients
+    // whose codes and extra bits fit in them (see Pair), or 0.
+    std::array<std::uint64_t, kFastSize> pair{};
     // Longer codes, as libjpeg decodes them: the largest code of each length
     // (-1 for none), and what turns a code of that length into the index of
     // its symbol.
@@ -57,9 +54,82 @@ struct Table {
     std::array<std::uint8_t, 256> values{};
 };
 
+// An entry of an AC table's `pair`: one or two coefficients, each as the
+// step from the position after the last one to the position after it (the
+// zeros before it, plus one) and its value. The end of a block steps 64,
+// past any block's end; a run of 16 zeros is 15 and a zero. An entry of one
+// coefficient gives a second step of 0 and the first value again, so that
+// writing "the second" writes the first once more.
+struct Pair {
+    static constexpr int kTakenShift = 0;        // bits taken by both (6 bits)
+    static constexpr int kFirstTakenShift = 6;   // bits taken by the first (6 bits)
+    static constexpr int kFirstStepShift = 12;   // 7 bits
+    static constexpr int kSecondStepShift = 19;  // 7 bits
+    static constexpr std::uint64_t kFirstEnds = std::uint64_t{1} << 26;
+    static constexpr std::uint64_t kSecondEnds = std::uint64_t{1} << 27;
+    static constexpr int kEndStep = 64;
+
+    static int Taken(std::uint64_t e) { return static_cast<int>(e & 63); }
+    static int FirstTaken(std::uint64_t e) {
+        return static_cast<int>((e >> kFirstTakenShift) & 63);
+    }
+    static int FirstStep(std::uint64_t e) { return static_cast<int>((e >> kFirstStepShift) & 127); }
+    static int SecondStep(std::uint64_t e) {
+        return static_cast<int>((e >> kSecondStepShift) & 127);
+    }
+    static JCOEF FirstValue(std::uint64_t e) { return static_cast<JCOEF>(e >> 32); }
+    static JCOEF SecondValue(std::uint64_t e) { return static_cast<JCOEF>(e >> 48); }
+};
+
 // The value that `bits`, the `size` extra bits of a coefficient, stand for.
 constexpr int Extend(int bits, int size) {
     return bits < (1 << (size - 1)) ? bits - (1 << size) + 1 : bits;
+}
+
+// One AC symbol decoded from the top of `bits` (kFastBits of them, of which
+// `available` are known), as libjpeg takes it: a size of 0 is the end of
+// the block, but with a run of 15 sixteen zeros.
+struct Coded {
+    int taken = 0;  // 0: not within the bits available
+    int step = 0;
+    int value = 0;
+    bool ends = false;
+};
+
+Coded CodedAt(const Table& table, std::size_t bits, int available) {
+    const std::uint16_t fast = table.fast[bits];
+    const int length = fast >> 8;
+    if (fast == 0 || length > available) return {};
+    const int symbol = fast & 0xFF;
+    const int size = symbol & 15;
+    const int run = symbol >> 4;
+    if (size == 0) {
+        if (run == 15) return {length, 16, 0, false};
+        return {length, Pair::kEndStep, 0, true};
+    }
+    if (length + size > available) return {};
+    const int extra = static_cast<int>(bits >> (kFastBits - length - size)) & ((1 << size) - 1);
+    return {length + size, run + 1, Extend(extra, size), false};
+}
+
+std::uint64_t PairAt(const Table& table, std::size_t at) {
+    const Coded first = CodedAt(table, at, kFastBits);
+    if (first.taken == 0) return 0;
+    Coded second;
+    if (!first.ends && first.taken < kFastBits) {
+        second = CodedAt(table, (at << first.taken) & (kFastSize - 1), kFastBits - first.taken);
+    }
+    const auto bitsOf = [](int value) {
+        return static_cast<std::uint64_t>(
+            static_cast<std::uint16_t>(static_cast<std::int16_t>(value)));
+    };
+    const int secondValue = second.taken != 0 ? second.value : first.value;
+    return static_cast<std::uint64_t>(first.taken + second.taken) |
+           static_cast<std::uint64_t>(first.taken) << Pair::kFirstTakenShift |
+           static_cast<std::uint64_t>(first.step) << Pair::kFirstStepShift |
+           static_cast<std::uint64_t>(second.step) << Pair::kSecondStepShift |
+           (first.ends ? Pair::kFirstEnds : 0) | (second.ends ? Pair::kSecondEnds : 0) |
+           bitsOf(first.value) << 32 | bitsOf(secondValue) << 48;
 }
 
 // Builds the table as libjpeg does, with its checks: false where libjpeg
@@ -111,25 +181,16 @@ bool Build(const JHUFF_TBL* source, bool dc, Table& table) {
         const std::size_t span = std::size_t{1} << (kFastBits - l);
         for (std::size_t at = first; at < first + span; ++at) {
             table.fast[at] = static_cast<std::uint16_t>((l << 8) | symbol);
+            // A DC table: the difference.
             const int size = symbol & 15;
-            const int run = symbol >> 4;
-            if (l + size > kFastBits) continue;
-            if (dc) {
-                // The DC difference.
-                const int extra =
-                    size == 0 ? 0
-                              : static_cast<int>(at >> (kFastBits - l - size)) & ((1 << size) - 1);
-                table.coefficient[at] = (size == 0 ? 0 : Extend(extra, size) * 65536) + (l + size);
-                continue;
-            }
-            if (size == 0) {
-                if (run == 0) table.coefficient[at] = kEndOfBlock | (63 << 6) | l;
-                if (run == 15) table.coefficient[at] = (15 << 6) | l;
-                continue;
-            }
-            const int extra = static_cast<int>(at >> (kFastBits - l - size)) & ((1 << size) - 1);
-            table.coefficient[at] = Extend(extra, size) * 65536 + (run << 6) + (l + size);
+            if (!dc || l + size > kFastBits) continue;
+            const int extra =
+                size == 0 ? 0 : static_cast<int>(at >> (kFastBits - l - size)) & ((1 << size) - 1);
+            table.coefficient[at] = (size == 0 ? 0 : Extend(extra, size) * 65536) + (l + size);
         }
+    }
+    if (!dc) {
+        for (std::size_t at = 0; at < kFastSize; ++at) table.pair[at] = PairAt(table, at);
     }
     return true;
 }
@@ -226,18 +287,32 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
     // At least 25 bits are valid at the top of the loop, enough for the
     // lookup, which is done before the reader is refilled: so the loads of
     // the data and of the table overlap.
+    // k is the position after the last coefficient decoded.
     for (int k = 1; k < 64;) {
-        const std::int32_t both = ac.coefficient[bits.Peek(kFastBits)];
+        const std::uint64_t pair = ac.pair[bits.Peek(kFastBits)];
+        const Bits before = bits;
         bits.Refill();
-        if (both != 0) [[likely]] {
-            bits.Skip(both & kTakenMask);
-            k += (both >> 6) & 63;
-            if (k > 63) [[unlikely]] {
-                if ((both & kEndOfBlock) != 0) break;
+        if (pair != 0) [[likely]] {
+            bits.Skip(Pair::Taken(pair));
+            const int afterFirst = k + Pair::FirstStep(pair);
+            if (afterFirst >= 64) [[unlikely]] {
+                if ((pair & Pair::kFirstEnds) != 0) break;
+                if (afterFirst > 64) return false;
+                // The first fills the block: what follows is the next
+                // block's, not a second coefficient.
+                block[kNatural[63]] = Pair::FirstValue(pair);
+                bits = before;
+                bits.Refill();
+                bits.Skip(Pair::FirstTaken(pair));
+                break;
+            }
+            block[kNatural[static_cast<std::size_t>(afterFirst - 1)]] = Pair::FirstValue(pair);
+            k = afterFirst + Pair::SecondStep(pair);
+            if (k > 64) [[unlikely]] {
+                if ((pair & Pair::kSecondEnds) != 0) break;
                 return false;
             }
-            block[kNatural[static_cast<std::size_t>(k)]] = static_cast<JCOEF>(both >> 16);
-            ++k;
+            block[kNatural[static_cast<std::size_t>(k - 1)]] = Pair::SecondValue(pair);
             continue;
         }
         const int symbol = DecodeSymbol(bits, ac);
