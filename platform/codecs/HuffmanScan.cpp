@@ -2,12 +2,12 @@
 // HuffmanScan.h). It is faster than libjpeg's in three ways: the byte
 // stuffing and the restart markers are taken out of the whole scan first,
 // so that the bit reader loads eight bytes at a time without looking at
-// them; a code and the extra bits after it that fit in the first kFastBits
-// bits are decoded by one table lookup, the coefficient's value and the
-// zeros before it included; and that lookup is made before the reader is
-// refilled, so that the two loads overlap. Every check that libjpeg makes
-// of the data is made too, and where libjpeg would warn or go its own way
-// the decoder gives up instead.
+// them; one table lookup of the next kFastBits bits decodes the codes and
+// extra bits that fit in them, up to two coefficients with the zeros before
+// each; and that lookup is made before the reader is refilled, so that the
+// two loads overlap. Every check that libjpeg makes of the data is made
+// too, and where libjpeg would warn or go its own way the decoder gives up
+// instead.
 
 #include "platform/codecs/HuffmanScan.h"
 
