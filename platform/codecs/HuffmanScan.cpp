@@ -61,7 +61,7 @@ struct Table {
 // coefficient gives a second step of 0 and the first value again, so that
 // writing "the second" writes the first once more.
 struct Pair {
-    static constexpr int kTakenShift = 0;        // bits taken by both (6 bits)
+    // The low 6 bits: the bits taken by both.
     static constexpr int kFirstTakenShift = 6;   // bits taken by the first (6 bits)
     static constexpr int kFirstStepShift = 12;   // 7 bits
     static constexpr int kSecondStepShift = 19;  // 7 bits
