@@ -48,13 +48,13 @@ struct SampledThumbnail {
 // file or shows a message: that is left to whoever takes the results, in
 // order.
 //
-// Workers take the pictures in order, but with several workers one of
-// them may start a picture file far larger than the next one (four times
-// as large, among the next few) ahead of its turn, so that a large picture
-// near the end of the list does not keep one worker busy while the others
-// have nothing left to do. At most all workers but one are ahead, and the
-// last place in flight always goes to the first picture not yet started,
-// which the caller may be waiting for.
+// Workers take the pictures in order, but with several workers all but
+// one of them may each start a picture file far larger than the next one
+// (four times as large, among the next 32) ahead of its turn, so that a
+// large picture near the end of the list does not keep one worker busy
+// while the others have nothing left to do. The last place in flight
+// always goes to the first picture not yet started, which the caller may
+// be waiting for.
 class ThumbnailPipeline {
   public:
     explicit ThumbnailPipeline(int workers);
