@@ -133,10 +133,12 @@ try {
       scrollWidth: document.documentElement.scrollWidth,
     };
   });
-  // The dialog's close event, which gives the focus back, comes a moment
-  // after the dialog has closed.
+  // The dialog's close event, which clears the address's fragment and gives
+  // the focus back, comes a moment after the dialog has closed; until then
+  // the browser may have put the focus back on the thumbnail that opened it.
   const afterClosing = (page) => page.waitForFunction(() => !document.getElementById('lightbox').open &&
-    document.activeElement.matches('.album a'), null, { timeout: 10000 }).catch(() => {});
+    location.hash === '' && document.activeElement.matches('.album a'), null, { timeout: 10000 })
+    .catch(() => {});
   async function axeFindings(page, when) {
     await page.addScriptTag({ path: axePath });
     const result = await page.evaluate(() => window.axe.run(document));
