@@ -14,9 +14,26 @@
   let current = -1;
 
   // Names reach the fragment percent-encoded, by the album or by the
-  // browser's address bar, which encode a little differently.
-  const decode = (key) => {
-    try { return decodeURIComponent(key); } catch { return key; }
+  // browser's address bar, which encode a little differently. Two keys name
+  // the same picture when they stand for the same bytes: "%XX" is the byte
+  // XX, any other character its UTF-8 bytes. Decoding to text instead would
+  // fail on a name that is not UTF-8, and a fallback to the raw key would
+  // make "x%25E2" (the name "x%E2") and "x%E2" (the byte E2) the same.
+  const encoder = new TextEncoder();
+  const bytesOf = (key) => {
+    let bytes = '';
+    for (let i = 0; i < key.length;) {
+      const escaped = key.slice(i + 1, i + 3);
+      if (key[i] === '%' && /^[0-9A-Fa-f]{2}$/.test(escaped)) {
+        bytes += escaped.toUpperCase();
+        i += 3;
+      } else {
+        const character = String.fromCodePoint(key.codePointAt(i));
+        for (const byte of encoder.encode(character)) bytes += byte.toString(16).toUpperCase().padStart(2, '0');
+        i += character.length;
+      }
+    }
+    return bytes;
   };
 
   function show(index) {
@@ -40,9 +57,9 @@
   }
 
   function openFromFragment() {
-    const key = decode(location.hash.slice(1));
+    const key = bytesOf(location.hash.slice(1));
     if (key === '') return;
-    const index = links.findIndex((link) => decode(link.dataset.key) === key);
+    const index = links.findIndex((link) => bytesOf(link.dataset.key) === key);
     if (index >= 0) open(index);
   }
 

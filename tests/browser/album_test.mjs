@@ -45,6 +45,15 @@ const kPictures = [
     `exif-orientation-examples/${kPhotos[i % kPhotos.length]}`]),
 ];
 
+// Two names whose deep links once opened the same picture: a "%" in the
+// name, and the byte E2 of a name that is not UTF-8.
+const kPercentName = 'photo99%E2.jpg';
+const kByteName = Buffer.concat([Buffer.from('photo99'), Buffer.from([0xE2]), Buffer.from('.jpg')]);
+
+// A URL's path as the bytes it stands for, in a latin1 string.
+const urlBytes = (url) => Buffer.from(url.replace(/%([0-9A-Fa-f]{2})/g,
+  (_, hex) => String.fromCharCode(parseInt(hex, 16))), 'latin1').toString('latin1');
+
 // A caption without the date that may follow the name.
 const nameIn = (caption) => caption.replace(/ \d{4}-\d\d-\d\d \d\d:\d\d$/, '');
 
@@ -77,9 +86,11 @@ const folder = path.join(work, kFolderName);
 fs.mkdirSync(folder);
 for (const [name, source] of kPictures) fs.copyFileSync(path.join(testdata, source), path.join(folder, name));
 writeBmp(path.join(folder, kWide), 2400, 600);
-const pictureCount = kPictures.length + 1;
+for (const name of [kPercentName, kByteName]) {
+  fs.copyFileSync(path.join(testdata, 'pillow/jpeg/hopper.jpg'), Buffer.concat([Buffer.from(`${folder}/`), Buffer.from(name)]));
+}
+const pictureCount = kPictures.length + 3;
 const folderUrl = `${pathToFileURL(folder).href}/`;
-const folderText = decodeURIComponent(folderUrl);
 const albumUrl = `${folderUrl}index.html`;
 
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'fotolane-chromium-'));
@@ -111,6 +122,8 @@ try {
     const dialog = document.getElementById('lightbox');
     const image = document.getElementById('lightbox-image');
     if (dialog.open && image.getAttribute('src')) await image.decode().catch(() => {});
+    // A name that is not UTF-8 stays percent-encoded.
+    const decodeURIComponent = (url) => { try { return window.decodeURIComponent(url); } catch { return url; } };
     return {
       open: dialog.open,
       caption: document.getElementById('lightbox-caption').textContent.trim(),
@@ -201,6 +214,17 @@ try {
   await desktop.goto(`${albumUrl}#Tom's party.jpg`);
   shown = await lightbox(desktop);
   check(shown.open && nameIn(shown.caption) === "Tom's party.jpg", 'a deep link typed with plain characters opens its picture');
+  const deepLinks = [];
+  for (const caption of [kPercentName, 'photo99\uFFFD.jpg']) {
+    await desktop.goto(albumUrl);
+    await desktop.locator('.album a').nth(items.indexOf(caption)).click();
+    const hash = (await lightbox(desktop)).hash;
+    await desktop.goto('about:blank');
+    await desktop.goto(`${albumUrl}${hash}`);
+    shown = await lightbox(desktop);
+    deepLinks.push(shown.open && nameIn(shown.caption) === caption);
+  }
+  check(deepLinks.every(Boolean), `the deep links of "${kPercentName}" and of a name with the byte E2 each open their own picture`);
 
   // A phone: three columns of at least 100 CSS pixels, taps and swipes.
   const phone = await newPage({ viewport: { width: 390, height: 844 }, deviceScaleFactor: 3, isMobile: true, hasTouch: true });
@@ -242,9 +266,12 @@ try {
   // Without JavaScript every thumbnail is a link to its picture.
   const plain = await newPage({ javaScriptEnabled: false, viewport: { width: 1280, height: 800 } });
   await plain.goto(albumUrl);
-  const links = await plain.locator('.album a').evaluateAll((anchors) => anchors.map((a) => decodeURIComponent(a.href)));
-  const names = new Set(kPictures.map(([name]) => name).concat(kWide));
-  check(links.length === pictureCount && links.every((href) => href.startsWith(folderText) && names.has(href.slice(folderText.length))),
+  const links = await plain.locator('.album a').evaluateAll((anchors) => anchors.map((a) => a.href));
+  const folderBytes = urlBytes(folderUrl);
+  const names = new Set(kPictures.map(([name]) => name).concat(kWide, kPercentName)
+    .map((name) => Buffer.from(name).toString('latin1')).concat(kByteName.toString('latin1')));
+  check(links.length === pictureCount &&
+        links.map(urlBytes).every((href) => href.startsWith(folderBytes) && names.has(href.slice(folderBytes.length))),
         'without JavaScript every thumbnail links to its picture');
   await plain.locator('.album a').first().click();
   check(decodeURIComponent(plain.url()).endsWith(`/${kDated}`), 'and a click on it opens the picture itself');
