@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "decoding/PictureDecoder.h"
+#include "decoding/SamplingDecoder.h"
 #include "fuzz/FuzzTarget.h"
-#include "platform/codecs/PictureDecoder.h"
-#include "platform/codecs/SamplingDecoder.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"
 #include "platform/core/PixelRows.h"

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "imaging/JpegEncoder.h"
 #include "imaging/cDIBSection.h"
-#include "platform/codecs/JpegEncoder.h"
 #include "platform/files/BackgroundCommits.h"
 
 namespace fotolane::imaging::mIntelJPEGLibrary {

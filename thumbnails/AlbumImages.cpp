@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <optional>
 
+#include "decoding/PictureDecoder.h"
 #include "imaging/AreaResize.h"
-#include "platform/codecs/JpegEncoder.h"
-#include "platform/codecs/PictureDecoder.h"
+#include "imaging/JpegEncoder.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
 #include "platform/files/FileSystem.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/codecs/PictureDecoder.h"
+#include "decoding/PictureDecoder.h"
 #include "platform/core/PixelRows.h"
 
 namespace fotolane::thumbnails {

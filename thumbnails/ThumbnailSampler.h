@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/codecs/SamplingDecoder.h"
+#include "decoding/SamplingDecoder.h"
 #include "platform/core/PixelRows.h"
 
 namespace fotolane::thumbnails {

@@ -6,10 +6,10 @@
 #include <span>
 #include <utility>
 
+#include "decoding/PictureDecoder.h"
 #include "gallery/ModThumbnails.h"
 #include "imaging/cDIBSection.h"
 #include "imaging/mIntelJPEGLibrary.h"
-#include "platform/codecs/PictureDecoder.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
 #include "platform/files/FileSystem.h"

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "decoding/PictureDecoder.h"
 #include "gallery/ModThumbnails.h"
-#include "platform/codecs/PictureDecoder.h"
 #include "platform/core/Fault.h"
 
 namespace fotolane::batch {

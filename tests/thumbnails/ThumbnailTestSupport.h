@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/codecs/PictureDecoder.h"
+#include "decoding/PictureDecoder.h"
 #include "platform/core/Fault.h"
 #include "platform/core/PixelRows.h"
 #include "platform/ui/UserInterface.h"

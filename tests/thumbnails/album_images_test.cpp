@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include "decoding/PictureDecoder.h"
 #include "gallery/Album.h"
-#include "platform/codecs/PictureDecoder.h"
 #include "tests/TempFolder.h"
 #include "tests/thumbnails/ThumbnailTestSupport.h"
 #include "thumbnails/AlbumImages.h"

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "decoding/PictureDecoder.h"
 #include "imaging/cDIBSection.h"
 #include "imaging/mIntelJPEGLibrary.h"
-#include "platform/codecs/PictureDecoder.h"
 #include "platform/core/Fault.h"
 #include "platform/drawing/Gdi.h"
 #include "platform/drawing/GdiTesting.h"

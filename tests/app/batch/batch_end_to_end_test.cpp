@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/codecs/PictureDecoder.h"
+#include "decoding/PictureDecoder.h"
 #include "tests/TempFolder.h"
 
 extern char** environ;

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/codecs/JpegSegments.h"
-#include "platform/codecs/PictureDecoding.h"
+#include "decoding/PictureDecoding.h"
+#include "decoding/jpeg/JpegSegments.h"
 #include "platform/core/Fault.h"
 
 namespace fotolane::picture {

@@ -13,8 +13,8 @@
 #include <sstream>
 
 #include "decoder_support.h"
-#include "platform/codecs/PictureDecoder.h"
-#include "platform/codecs/PictureDecoding.h"
+#include "decoding/PictureDecoder.h"
+#include "decoding/PictureDecoding.h"
 #include "platform/core/Fault.h"
 #include "tests/TempFolder.h"
 #include "tests/TestSupport.h"

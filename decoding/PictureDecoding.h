@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/codecs/PictureDecoder.h"
-#include "platform/codecs/SamplingDecoder.h"
+#include "decoding/PictureDecoder.h"
+#include "decoding/SamplingDecoder.h"
 #include "platform/core/PixelRows.h"
 
 namespace fotolane::picture::detail {

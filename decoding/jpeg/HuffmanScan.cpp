@@ -9,7 +9,7 @@
 // too, and where libjpeg would warn or go its own way the decoder gives up
 // instead.
 
-#include "platform/codecs/HuffmanScan.h"
+#include "decoding/jpeg/HuffmanScan.h"
 
 #include <algorithm>
 #include <array>

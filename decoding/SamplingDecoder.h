@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/codecs/PictureDecoder.h"
+#include "decoding/PictureDecoder.h"
 #include "platform/core/PixelRows.h"
 
 namespace fotolane::picture {

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/codecs/PictureDecoding.h"
+#include "decoding/PictureDecoding.h"
 
 namespace fotolane::picture::detail {
 

@@ -27,8 +27,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "platform/codecs/HuffmanScan.h"
-#include "platform/codecs/PictureDecoding.h"
+#include "decoding/PictureDecoding.h"
+#include "decoding/jpeg/HuffmanScan.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"
 

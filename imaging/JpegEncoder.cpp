@@ -1,4 +1,4 @@
-#include "platform/codecs/JpegEncoder.h"
+#include "imaging/JpegEncoder.h"
 
 #include <turbojpeg.h>
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/codecs/HuffmanScan.h"
-#include "tests/platform/codecs/decoder_support.h"
+#include "decoding/jpeg/HuffmanScan.h"
+#include "tests/decoding/decoder_support.h"
 
 namespace fotolane::picture::detail {
 namespace {

@@ -12,7 +12,7 @@
 #include <array>
 #include <cstring>
 
-#include "platform/codecs/PictureDecoding.h"
+#include "decoding/PictureDecoding.h"
 #include "platform/core/Fault.h"
 
 namespace fotolane::picture::detail {

@@ -1,4 +1,4 @@
-#include "platform/codecs/JpegSegments.h"
+#include "decoding/jpeg/JpegSegments.h"
 
 #include <algorithm>
 #include <cstring>

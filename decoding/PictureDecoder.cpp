@@ -1,4 +1,4 @@
-#include "platform/codecs/PictureDecoder.h"
+#include "decoding/PictureDecoder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/codecs/PictureDecoding.h"
+#include "decoding/PictureDecoding.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
 

@@ -1,9 +1,9 @@
-#include "platform/codecs/SamplingDecoder.h"
+#include "decoding/SamplingDecoder.h"
 
 #include <new>
 #include <utility>
 
-#include "platform/codecs/PictureDecoding.h"
+#include "decoding/PictureDecoding.h"
 #include "platform/core/Fault.h"
 
 namespace fotolane::picture {

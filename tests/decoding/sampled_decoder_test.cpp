@@ -16,11 +16,11 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/codecs/PictureDecoder.h"
-#include "platform/codecs/SamplingDecoder.h"
+#include "decoding/PictureDecoder.h"
+#include "decoding/SamplingDecoder.h"
 #include "platform/core/Fault.h"
 #include "tests/TempFolder.h"
-#include "tests/platform/codecs/decoder_support.h"
+#include "tests/decoding/decoder_support.h"
 
 namespace fotolane::picture {
 namespace {

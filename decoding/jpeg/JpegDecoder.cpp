@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/codecs/JpegSegments.h"
-#include "platform/codecs/PictureDecoding.h"
+#include "decoding/PictureDecoding.h"
+#include "decoding/jpeg/JpegSegments.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"
 

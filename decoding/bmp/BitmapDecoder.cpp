@@ -20,7 +20,7 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/codecs/PictureDecoding.h"
+#include "decoding/PictureDecoding.h"
 #include "platform/core/Fault.h"
 
 namespace fotolane::picture::detail {
