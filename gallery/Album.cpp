@@ -38,11 +38,14 @@ std::optional<AlbumPicture> MakeImages(IAlbumImages& images, const std::string& 
                                        const std::string& strName, const AlbumPaths& paths,
                                        const IGalleryInputs& inputs, std::int32_t lThumbSize,
                                        IGalleryView& view, RunOutcome& outcome) {
+    const AlbumRemake remake = inputs.AllSelected() ? AlbumRemake::All : AlbumRemake::Outdated;
     if (!inputs.KeepGoing()) {
-        return images.MakeAlbumImages(strPath, strName, paths, inputs.AllSelected(), lThumbSize);
+        return images.MakeAlbumImages(strPath, strName, paths, remake, lThumbSize,
+                                      outcome.albumImages);
     }
     try {
-        return images.MakeAlbumImages(strPath, strName, paths, inputs.AllSelected(), lThumbSize);
+        return images.MakeAlbumImages(strPath, strName, paths, remake, lThumbSize,
+                                      outcome.albumImages);
     } catch (const Fault& fault) {
         outcome.skipped.push_back(fault.Naming(strPath));
         view.ShowSkipped(outcome.skipped.back());

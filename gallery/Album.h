@@ -19,6 +19,15 @@ struct AlbumPaths {
 
 AlbumPaths MakeAlbumPaths(const std::string& strPictureFolder);
 
+// Which of a picture's album images that are there already are made again.
+enum class AlbumRemake {
+    All,       // every one ("All")
+    Outdated,  // those older than their picture ("New")
+    // Those older than their picture, not of the size asked for, or
+    // unreadable (the batch front end's --update)
+    Stale,
+};
+
 // Makes the album's own images of a picture: the high-density thumbnail and
 // the preview.
 class IAlbumImages {
@@ -27,20 +36,21 @@ class IAlbumImages {
     // For the picture strFileName (named strName in its folder): writes
     // largeThumbnailFolder + strName + ".jpg", twice lThumbSize on its longer
     // side, and, when the picture is longer than kPreviewSide,
-    // previewFolder + strName + ".jpg" at kPreviewSide; with bRemake false
-    // only those that are missing or older than the picture. Both are made with a smoothing filter
-    // from the upright picture. Returns what the album shows of the picture, the sizes of the run's
-    // own thumbnail (lThumbSize) included. Faults as the thumbnail maker's; a file that cannot be
-    // written is a warning.
+    // previewFolder + strName + ".jpg" at kPreviewSide; of those that are
+    // there already only the ones `remake` says. Both are made with a
+    // smoothing filter from the upright picture. Returns what the album shows
+    // of the picture, the sizes of the run's own thumbnail (lThumbSize)
+    // included, and adds to `counts` what became of its images. Faults as the
+    // thumbnail maker's; a file that cannot be written is a warning.
     virtual AlbumPicture MakeAlbumImages(const std::string& strFileName, const std::string& strName,
-                                         const AlbumPaths& paths, bool bRemake,
-                                         std::int32_t lThumbSize) = 0;
+                                         const AlbumPaths& paths, AlbumRemake remake,
+                                         std::int32_t lThumbSize, AlbumImageCounts& counts) = 0;
 };
 
 // Makes the album of the run that just ended, when it ended normally: for
 // every picture that got a cell, in the run's order, its album images, then
 // index.html, written whole. Returns the run's outcome with the album's part
-// added: its warnings, pictures left out (keeping going), a fault
+// added: its images' counts, its warnings, pictures left out (keeping going), a fault
 // (RunEnd::Failed, with the "Errore : " message shown as the run shows it)
 // or a stop between two pictures (RunEnd::Stopped; the album then holds the
 // pictures done so far). The gallery page and the run's thumbnails are not

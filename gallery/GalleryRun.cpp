@@ -240,7 +240,7 @@ std::int32_t GalleryRun::ListPictures(const std::string& strPictureFolder) {
     // The listing ends at the first empty name only: a name of spaces alone
     // (possible on Linux) is no picture, but it must not end the listing and
     // lose the pictures listed after it.
-    for (std::string name = listing_.First(strPictureFolder); !name.empty();
+    for (std::string name = listing_.First(strPictureFolder, IsPictureName); !name.empty();
          name = NextFileName()) {
         if (IsPictureName(name)) {
             strPictures.push_back(name);

@@ -24,6 +24,13 @@ struct RunWarning {
     std::string path;  // the file it concerns
 };
 
+// What became of an album's own images (Thumbnails@2x, Previews).
+struct AlbumImageCounts {
+    std::int32_t made = 0;    // written
+    std::int32_t kept = 0;    // there already and kept as they were
+    std::int32_t failed = 0;  // not written (told as a warning)
+};
+
 // What a run did, for the front ends to read instead of its messages.
 struct RunOutcome {
     RunEnd end = RunEnd::NotStarted;
@@ -34,6 +41,9 @@ struct RunOutcome {
     // With IGalleryInputs::KeepGoing: the pictures left out of the page, each
     // with the fault that kept it from having a thumbnail (naming it).
     std::vector<Fault> skipped;
+    // With an album (BuildAlbum): its images. The warnings above include
+    // those of the images that failed.
+    AlbumImageCounts albumImages;
 
     // The gallery is complete, but some thumbnails were not written or some
     // pictures were left out.

@@ -11,6 +11,7 @@
 #include "platform/files/FileSystem.h"
 #include "platform/files/WholeFile.h"
 #include "platform/ui/UserInterface.h"
+#include "thumbnails/Freshness.h"
 #include "thumbnails/Sampling.h"
 
 namespace fotolane::thumbnails {
@@ -26,24 +27,42 @@ gallery::PixelSize SizeFor(const picture::PictureSize& picture, std::int32_t lon
 
 // Writes the rows as a JPEG; a file that cannot be written is told to the
 // user as the thumbnails' are, and the album goes on.
-void WriteJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality) {
+void WriteJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality,
+               gallery::AlbumImageCounts& counts) {
     try {
         jpeg::Compressor compressor;
         if (compressor.InitCode() != 0) throw Fault("The JPEG encoder could not be set up");
         const jpeg::JpegBytes bytes = compressor.CompressBottomUpBgr(
             rows.bits.get(), rows.width, rows.stride, rows.height, quality);
         ReplaceFileWhole(strPath, bytes.Bytes());
+        ++counts.made;
     } catch (const Fault&) {
+        ++counts.failed;
         ui::Warn("Failed to save to JPG", strPath);
     }
 }
 
+// Whether the image `strImage` of the picture, `size` when made, is made
+// (again): "New" keeps one while it is not older than its picture, --update
+// only while it is current as a thumbnail would be.
+bool MustMake(gallery::AlbumRemake remake, const std::string& strImage,
+              const std::string& strFileName, const gallery::PixelSize& size) {
+    switch (remake) {
+        case gallery::AlbumRemake::All:
+            return true;
+        case gallery::AlbumRemake::Outdated:
+            return !IsUpToDate(strImage, strFileName);
+        case gallery::AlbumRemake::Stale:
+            return !IsCurrentImage(strImage, strFileName, std::max(size.width, size.height));
+    }
+    return true;
+}
+
 }  // namespace
 
-gallery::AlbumPicture AlbumImages::MakeAlbumImages(const std::string& strFileName,
-                                                   const std::string& strName,
-                                                   const gallery::AlbumPaths& paths, bool bRemake,
-                                                   std::int32_t lThumbSize) {
+gallery::AlbumPicture AlbumImages::MakeAlbumImages(
+    const std::string& strFileName, const std::string& strName, const gallery::AlbumPaths& paths,
+    gallery::AlbumRemake remake, std::int32_t lThumbSize, gallery::AlbumImageCounts& counts) {
     const picture::PictureSize size = picture::ReadPictureSize(strFileName);
     gallery::AlbumPicture album;
     album.name = strName;
@@ -56,9 +75,10 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(const std::string& strFileNam
 
     const std::string largePath = paths.largeThumbnailFolder + strName + ".jpg";
     const std::string previewPath = paths.previewFolder + strName + ".jpg";
-    // Made once: kept while it is there and not older than its picture.
-    const bool makeLarge = bRemake || !IsUpToDate(largePath, strFileName);
-    const bool makePreview = album.preview && (bRemake || !IsUpToDate(previewPath, strFileName));
+    const bool makeLarge = MustMake(remake, largePath, strFileName, album.largeThumbnail);
+    const bool makePreview =
+        album.preview && MustMake(remake, previewPath, strFileName, *album.preview);
+    counts.kept += (makeLarge ? 0 : 1) + (album.preview && !makePreview ? 1 : 0);
     if (!makeLarge && !makePreview) return album;
 
     PixelRows rows = picture::DecodePicture(strFileName);
@@ -66,12 +86,12 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(const std::string& strFileNam
         // The thumbnail is shrunk from the preview: the same result as from
         // the picture to within rounding, at a fraction of the work.
         rows = imaging::ResizeByArea(rows, album.preview->width, album.preview->height);
-        if (makePreview) WriteJpeg(rows, previewPath, kPreviewQuality);
+        if (makePreview) WriteJpeg(rows, previewPath, kPreviewQuality, counts);
     }
     if (makeLarge) {
         const PixelRows large =
             imaging::ResizeByArea(rows, album.largeThumbnail.width, album.largeThumbnail.height);
-        WriteJpeg(large, largePath, kLargeThumbnailQuality);
+        WriteJpeg(large, largePath, kLargeThumbnailQuality, counts);
     }
     return album;
 }

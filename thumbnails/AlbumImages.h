@@ -17,8 +17,9 @@ class AlbumImages final : public gallery::IAlbumImages {
   public:
     gallery::AlbumPicture MakeAlbumImages(const std::string& strFileName,
                                           const std::string& strName,
-                                          const gallery::AlbumPaths& paths, bool bRemake,
-                                          std::int32_t lThumbSize) override;
+                                          const gallery::AlbumPaths& paths,
+                                          gallery::AlbumRemake remake, std::int32_t lThumbSize,
+                                          gallery::AlbumImageCounts& counts) override;
 };
 
 }  // namespace fotolane::thumbnails

@@ -181,6 +181,12 @@ std::string RunFolderPath(const std::string& folder) {
 
 namespace {
 
+// One folder's run and album.
+struct FolderOutcome {
+    gallery::RunOutcome outcome;        // the run's, with the album's part added
+    std::size_t thumbnailWarnings = 0;  // of outcome.warnings, the run's own
+};
+
 // What the closing line tells, over every folder of the run.
 struct Tally {
     std::size_t folders = 0;
@@ -189,28 +195,42 @@ struct Tally {
     std::int64_t kept = 0;
     std::int64_t skipped = 0;
     std::int64_t failed = 0;
+    std::int64_t albumMade = 0;
+    std::int64_t albumKept = 0;
+    std::int64_t albumFailed = 0;
 
-    void Add(const gallery::RunOutcome& outcome, const BatchThumbnails& thumbnails) {
+    void Add(const FolderOutcome& folder, const BatchThumbnails& thumbnails) {
+        const gallery::RunOutcome& outcome = folder.outcome;
+        const auto warned = static_cast<std::int64_t>(folder.thumbnailWarnings);
         ++folders;
         pictures += outcome.pictures;
         skipped += static_cast<std::int64_t>(outcome.skipped.size());
-        failed += static_cast<std::int64_t>(outcome.warnings.size());
+        failed += warned;
         // A thumbnail whose write was warned about is counted as failed.
-        made += std::max<std::int64_t>(
-            0, thumbnails.made - static_cast<std::int64_t>(outcome.warnings.size()));
+        made += std::max<std::int64_t>(0, thumbnails.made - warned);
         kept += thumbnails.kept;
+        albumMade += outcome.albumImages.made;
+        albumKept += outcome.albumImages.kept;
+        albumFailed += outcome.albumImages.failed;
     }
 };
 
-void WriteClosingLine(std::ostream& err, const Tally& tally, bool recursive,
+// "12 pictures: 10 thumbnails made, 1 kept, 1 skipped, 0 failed, 2.3 s";
+// with the album, its images' counts before the time ("…, 0 failed; album:
+// 20 images made, 4 kept, 0 failed, 2.3 s").
+void WriteClosingLine(std::ostream& err, const Tally& tally, bool recursive, bool album,
                       std::chrono::steady_clock::duration time) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", std::chrono::duration<double>(time).count());
     err << tally.pictures << (tally.pictures == 1 ? " picture" : " pictures");
     if (recursive) err << " in " << tally.folders << (tally.folders == 1 ? " folder" : " folders");
     err << ": " << tally.made << " thumbnails made, " << tally.kept << " kept, " << tally.skipped
-        << " skipped, " << tally.failed << " failed, " << seconds << " s\n"
-        << std::flush;
+        << " skipped, " << tally.failed << " failed";
+    if (album) {
+        err << "; album: " << tally.albumMade << " images made, " << tally.albumKept << " kept, "
+            << tally.albumFailed << " failed";
+    }
+    err << ", " << seconds << " s\n" << std::flush;
 }
 
 void AddFoldersBelow(const std::filesystem::path& folder, bool albums,
@@ -245,10 +265,10 @@ std::string FolderLabel(const std::string& top, const std::string& folder) {
 
 // One folder's gallery, exactly as a run on that folder alone makes it, and
 // its album when there is a maker for it.
-gallery::RunOutcome RunOneFolder(const BatchSettings& settings, const std::string& folderPath,
-                                 BatchThumbnails& thumbnails, gallery::IAlbumImages* album,
-                                 const gallery::AlbumLinks& links, std::ostream& err,
-                                 bool showProgress, std::string folderLabel) {
+FolderOutcome RunOneFolder(const BatchSettings& settings, const std::string& folderPath,
+                           BatchThumbnails& thumbnails, gallery::IAlbumImages* album,
+                           const gallery::AlbumLinks& links, std::ostream& err, bool showProgress,
+                           std::string folderLabel) {
     BatchInputs inputs(settings, folderPath);
     BatchView view(err, showProgress, std::move(folderLabel));
     gallery::GalleryRun run(inputs, view, thumbnails);
@@ -257,16 +277,15 @@ gallery::RunOutcome RunOneFolder(const BatchSettings& settings, const std::strin
     // same view as the run's own.
     ui::ScopedHost host(view);
     const gallery::RunOutcome& outcome = run.Command1_Click();
-    if (album == nullptr) return outcome;
-    return gallery::BuildAlbum(run, inputs, view, *album, links);
+    const std::size_t thumbnailWarnings = outcome.warnings.size();
+    if (album == nullptr) return {outcome, thumbnailWarnings};
+    BatchAlbumImages images(*album, settings.update);
+    return {gallery::BuildAlbum(run, inputs, view, images, links), thumbnailWarnings};
 }
 
 bool HoldsPicture(const std::string& folder) {
     try {
-        FolderListing listing;
-        for (std::string name = listing.First(folder); !name.empty(); name = listing.Next()) {
-            if (gallery::IsPictureName(name)) return true;
-        }
+        return !FolderListing().First(folder, gallery::IsPictureName).empty();
     } catch (const Fault&) {
         // A folder that cannot be listed makes no gallery either.
     }
@@ -351,18 +370,19 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
         }
         BatchThumbnails counted(makers.thumbnails, settings.update);
         const auto links = albumLinks.find(folder);
-        const gallery::RunOutcome outcome =
+        const FolderOutcome done =
             RunOneFolder(settings, folder, counted, album,
                          links != albumLinks.end() ? links->second : gallery::AlbumLinks{}, err,
                          showProgress, FolderLabel(folderPath, folder));
         // "First write a Title!" refuses every folder alike.
-        if (outcome.end == gallery::RunEnd::NotStarted) return kExitUsage;
-        tally.Add(outcome, counted);
-        status = WorseExitStatus(status, ExitStatusOf(outcome));
+        if (done.outcome.end == gallery::RunEnd::NotStarted) return kExitUsage;
+        tally.Add(done, counted);
+        status = WorseExitStatus(status, ExitStatusOf(done.outcome));
         if (status == kExitStopped || (status == kExitError && !settings.keepGoing)) break;
     }
     if (showProgress) {
-        WriteClosingLine(err, tally, settings.recursive, std::chrono::steady_clock::now() - start);
+        WriteClosingLine(err, tally, settings.recursive, album != nullptr,
+                         std::chrono::steady_clock::now() - start);
     }
     return status;
 }

@@ -1,12 +1,10 @@
 #include "app/batch/BatchThumbnails.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
-#include "decoding/PictureDecoder.h"
 #include "gallery/ModThumbnails.h"
-#include "platform/core/Fault.h"
+#include "thumbnails/Freshness.h"
 
 namespace fotolane::batch {
 
@@ -26,7 +24,8 @@ void BatchThumbnails::Get_Thrumbal(const std::string& strFileName, const std::st
         if (asked_.contains(strThumbFile)) maker_.FinishThumbnails();
         std::error_code error;
         const bool exists = std::filesystem::is_regular_file(strThumbFile, error);
-        remake = !exists || (update_ && !IsCurrentThumbnail(strThumbFile, strFileName, lSize));
+        remake =
+            !exists || (update_ && !thumbnails::IsCurrentImage(strThumbFile, strFileName, lSize));
     }
     if (remake) asked_.insert(strThumbFile);
     maker_.Get_Thrumbal(strFileName, strNewPath, bThumbMode || remake, lSize);
@@ -36,23 +35,6 @@ void BatchThumbnails::Get_Thrumbal(const std::string& strFileName, const std::st
 void BatchThumbnails::Get_SizePicture(const std::string& strFileName, std::int32_t& DimX,
                                       std::int32_t& DimY) {
     maker_.Get_SizePicture(strFileName, DimX, DimY);
-}
-
-bool IsCurrentThumbnail(const std::string& strThumbFile, const std::string& strFileName,
-                        std::int32_t lSize) {
-    std::error_code error;
-    const auto thumbTime = std::filesystem::last_write_time(strThumbFile, error);
-    if (error) return false;
-    const auto pictureTime = std::filesystem::last_write_time(strFileName, error);
-    // A picture whose time cannot be read is judged by the size alone; the
-    // maker reports the picture itself if it is unreadable.
-    if (!error && thumbTime < pictureTime) return false;
-    try {
-        const picture::PictureSize size = picture::ReadPictureSize(strThumbFile);
-        return std::max(size.width, size.height) == lSize;
-    } catch (const Fault&) {
-        return false;
-    }
 }
 
 }  // namespace fotolane::batch

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "gallery/Album.h"
 #include "gallery/GalleryInterfaces.h"
 
 namespace fotolane::batch {
@@ -13,9 +14,10 @@ namespace fotolane::batch {
 // per picture whether "New" keeps an existing thumbnail, and counts what it
 // made and kept for the closing line.
 //
-// With `update`, "New" keeps a thumbnail only while it is current: not older
-// than its picture, and its longer side the size asked for. Any other is
-// made again, as "All" would make it; so is one whose size cannot be read.
+// With `update`, "New" keeps a thumbnail only while it is current
+// (thumbnails::IsCurrentImage): not older than its picture, and its longer
+// side the size asked for. Any other is made again, as "All" would make it;
+// so is one whose size cannot be read.
 class BatchThumbnails final : public gallery::IThumbnailMaker {
   public:
     BatchThumbnails(gallery::IThumbnailMaker& maker, bool update);
@@ -44,9 +46,28 @@ class BatchThumbnails final : public gallery::IThumbnailMaker {
     std::set<std::string> asked_;
 };
 
-// Whether the thumbnail `strThumbFile` of the picture `strFileName` is
-// current: no older than the picture and lSize pixels on its longer side.
-bool IsCurrentThumbnail(const std::string& strThumbFile, const std::string& strFileName,
-                        std::int32_t lSize);
+// The album's image maker as the batch front end hands it to the album: with
+// `update`, "New" also makes again the images that are not current, by the
+// thumbnails' rule.
+class BatchAlbumImages final : public gallery::IAlbumImages {
+  public:
+    BatchAlbumImages(gallery::IAlbumImages& images, bool update)
+        : images_(images), update_(update) {}
+
+    gallery::AlbumPicture MakeAlbumImages(const std::string& strFileName,
+                                          const std::string& strName,
+                                          const gallery::AlbumPaths& paths,
+                                          gallery::AlbumRemake remake, std::int32_t lThumbSize,
+                                          gallery::AlbumImageCounts& counts) override {
+        if (update_ && remake == gallery::AlbumRemake::Outdated) {
+            remake = gallery::AlbumRemake::Stale;
+        }
+        return images_.MakeAlbumImages(strFileName, strName, paths, remake, lThumbSize, counts);
+    }
+
+  private:
+    gallery::IAlbumImages& images_;
+    bool update_;
+};
 
 }  // namespace fotolane::batch

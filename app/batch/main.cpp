@@ -7,11 +7,13 @@
 #include "app/batch/BatchArguments.h"
 #include "app/batch/BatchGallery.h"
 #include "platform/core/ProcessMemory.h"
+#include "platform/files/FileSystem.h"
 #include "thumbnails/AlbumImages.h"
 #include "thumbnails/frmThumbnails.h"
 
 int main(int argc, char** argv) {
     fotolane::KeepFreedMemoryForReuse();
+    fotolane::FailWritesPastTheSizeLimit();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     // The thumbnail maker needs the number of workers before the run.
     const fotolane::batch::ParsedArguments parsed = fotolane::batch::ParseArguments(arguments);

@@ -23,6 +23,9 @@ Fault Fault::FromErrno(int error, const std::string& path) {
         case ENOSPC:
         case EDQUOT:
             return Fault("Disk full", path);
+        case EFBIG:
+            // Past the file-size limit (ulimit -f) or the file system's.
+            return Fault("File too large", path);
         case ENAMETOOLONG:
             return Fault("File name too long", path);
         case ENOMEM:

@@ -6,6 +6,7 @@
 #include <QString>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 
 #include "platform/core/Fault.h"
 #include "platform/core/Paths.h"
@@ -29,12 +30,6 @@ std::string JoinPath(const std::string& folder, std::string_view name) {
     return path;
 }
 
-// stat() follows symbolic links, so a link to a regular file counts as one.
-bool IsRegularFile(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 std::u16string UpperKey(std::string_view name) {
     const QString upper =
         QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())).toUpper();
@@ -44,11 +39,14 @@ std::u16string UpperKey(std::string_view name) {
 
 }  // namespace
 
-std::string FolderListing::First(const std::string& folderPath) {
+std::string FolderListing::First(const std::string& folderPath,
+                                 bool (*wanted)(const std::string& name)) {
     names_.clear();
     next_ = 0;
     std::unique_ptr<DIR, DirCloser> dir(::opendir(folderPath.c_str()));
     if (!dir) throw Fault::FromErrno(errno, folderPath);
+    // Entries whose kind could not be looked at, with the error.
+    std::vector<std::pair<std::string, int>> unknown;
     for (;;) {
         errno = 0;
         const dirent* entry = files::sys::ReadFolder(dir.get());
@@ -58,9 +56,27 @@ std::string FolderListing::First(const std::string& folderPath) {
             if (errno != 0) throw Fault::FromErrno(errno, folderPath);
             break;
         }
-        const std::string_view name = entry->d_name;
-        if (IsHiddenName(name)) continue;
-        if (IsRegularFile(JoinPath(folderPath, name))) names_.emplace_back(name);
+        std::string name = entry->d_name;
+        if (IsHiddenName(name) || (wanted != nullptr && !wanted(name))) continue;
+        // stat() follows symbolic links, so a link to a regular file counts
+        // as one.
+        struct stat info {};
+        if (files::sys::StatEntry(JoinPath(folderPath, name).c_str(), &info) == 0) {
+            if (S_ISREG(info.st_mode)) names_.push_back(std::move(name));
+        } else if (errno != ENOENT && errno != ELOOP) {
+            // Without search permission on the folder every entry fails so:
+            // leaving them out would make the folder look empty.
+            unknown.emplace_back(std::move(name), errno);
+        }
+    }
+    if (!unknown.empty()) {
+        const auto first =
+            std::min_element(unknown.begin(), unknown.end(), [](const auto& a, const auto& b) {
+                return std::pair(UpperKey(a.first), a.first) <
+                       std::pair(UpperKey(b.first), b.first);
+            });
+        names_.clear();
+        throw Fault::FromErrno(first->second, JoinPath(folderPath, first->first));
     }
     // Sorting with precomputed keys: a camera folder holds thousands of names.
     std::vector<std::pair<std::u16string, std::string>> keyed;
@@ -114,6 +130,10 @@ bool IsUpToDate(const std::string& made, const std::string& source) {
     const auto& a = madeInfo.st_mtim;
     const auto& b = sourceInfo.st_mtim;
     return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec >= b.tv_nsec);
+}
+
+void FailWritesPastTheSizeLimit() {
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 void CreateFolder(const std::string& path) {

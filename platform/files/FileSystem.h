@@ -21,9 +21,14 @@ namespace fotolane {
 // takes its order from this listing.
 class FolderListing {
   public:
-    // Reads the folder's names; a folder that cannot be read, or whose
-    // listing breaks off part-way, is a fault.
-    std::string First(const std::string& folderPath);
+    // Reads the folder's names, only those that `wanted` accepts when it is
+    // given (the others are not looked at). A folder that cannot be read, or
+    // whose listing breaks off part-way, is a fault; so is a wanted name
+    // whose kind cannot be looked at (a folder that can be read but not
+    // searched), naming the first such entry in the listing's order. A name
+    // that is gone by then, or a link to nothing, is simply not listed.
+    std::string First(const std::string& folderPath,
+                      bool (*wanted)(const std::string& name) = nullptr);
     std::string Next();
 
   private:
@@ -51,6 +56,12 @@ std::uintmax_t FileBytes(const std::string& path);
 // Whether the file at `made` is a plain file last written no earlier than
 // the file at `source` was: false when either cannot be looked at.
 bool IsUpToDate(const std::string& made, const std::string& source);
+
+// Makes a write past the file-size limit (`ulimit -f`) fail with EFBIG, so
+// that the writers report "File too large" naming the file, instead of the
+// signal SIGXFSZ ending the program without a word. Each program calls it
+// once at its start.
+void FailWritesPastTheSizeLimit();
 
 // A text file written line by line and put in place whole (WholeFileWriter):
 // Open checks the target and creates the temporary file, WriteLine adds the

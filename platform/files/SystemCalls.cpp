@@ -23,7 +23,7 @@ struct Switch {
     int error = 0;
 };
 
-std::array<Switch, 7> switches;
+std::array<Switch, 8> switches;
 
 Switch& SwitchOf(Step step) {
     return switches[static_cast<std::size_t>(step)];
@@ -120,6 +120,11 @@ int MakeFolder(const char* path, mode_t mode) {
 dirent* ReadFolder(DIR* dir) {
     if (Refused(Step::ListFolder)) return nullptr;
     return ::readdir(dir);
+}
+
+int StatEntry(const char* path, struct stat* info) {
+    if (Refused(Step::StatEntry)) return -1;
+    return ::stat(path, info);
 }
 
 }  // namespace sys

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -25,5 +26,7 @@ int MakeFolder(const char* path, mode_t mode);
 // readdir; at the end of the folder nullptr with errno unchanged, on a
 // failure nullptr with errno set.
 dirent* ReadFolder(DIR* dir);
+// stat, for the entries of a folder listing.
+int StatEntry(const char* path, struct stat* info);
 
 }  // namespace fotolane::files::sys

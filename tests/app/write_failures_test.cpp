@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ struct WriteStepCase {
     std::int32_t allowed;  // calls of the step that succeed before it fails
     // The file whose write fails: "a", "b" (thumbnails), "page", or a folder.
     std::string fails;
+    int error = EIO;
 };
 
 bool IsJpeg(const std::string& bytes) {
@@ -51,6 +53,9 @@ TEST(WriteFailures, EveryStepLeavesWholeFilesAndAnHonestReport) {
     }
     cases.push_back({Step::CreateFolder, 0, "Thumbnails"});
     cases.push_back({Step::ListFolder, 3, "folder"});
+    // A write past the file-size limit, once SIGXFSZ is ignored as the
+    // programs ignore it.
+    cases.push_back({Step::Write, 2, "page", EFBIG});
 
     for (const WriteStepCase& c : cases) {
         SCOPED_TRACE("step " + std::to_string(static_cast<int>(c.step)) + " after " +
@@ -78,7 +83,7 @@ TEST(WriteFailures, EveryStepLeavesWholeFilesAndAnHonestReport) {
         ui::ScopedHost host(view);
         gallery::RunOutcome outcome;
         {
-            files::ScopedFailure failure(c.step, c.allowed);
+            files::ScopedFailure failure(c.step, c.allowed, c.error);
             outcome = run.Command1_Click();
         }
 
@@ -123,6 +128,9 @@ TEST(WriteFailures, EveryStepLeavesWholeFilesAndAnHonestReport) {
                                   : c.fails == "Thumbnails" ? folder + "/Thumbnails"
                                                             : folder;
         EXPECT_EQ(outcome.fault->Path(), named);
+        if (c.error == EFBIG) {
+            EXPECT_EQ(outcome.fault->Message(), "File too large");
+        }
         EXPECT_EQ(texts,
                   std::vector<std::string>{"Errore : " + outcome.fault->Message() + ": " + named});
     }

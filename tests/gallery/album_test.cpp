@@ -99,15 +99,21 @@ TEST(FillTemplate, LeavesUnknownMarkersAndStrayAtSignsAlone) {
 }
 
 // Stands in for the album's image maker: writes nothing, records the calls,
-// and faults or stops where told.
+// counts one image a picture, and faults or warns where told.
 class FakeAlbumImages : public IAlbumImages {
   public:
     AlbumPicture MakeAlbumImages(const std::string& strFileName, const std::string& strName,
-                                 const AlbumPaths& paths, bool bRemake,
-                                 std::int32_t lThumbSize) override {
-        calls.push_back(strName + (bRemake ? " All " : " New ") + std::to_string(lThumbSize));
+                                 const AlbumPaths& paths, AlbumRemake remake,
+                                 std::int32_t lThumbSize, AlbumImageCounts& counts) override {
+        calls.push_back(strName + (remake == AlbumRemake::All ? " All " : " New ") +
+                        std::to_string(lThumbSize));
         EXPECT_EQ(strFileName, paths.indexPath.substr(0, paths.indexPath.size() - 10) + strName);
-        if (static_cast<int>(calls.size()) == warnAt) ui::Warn("Failed to save to JPG", strName);
+        if (static_cast<int>(calls.size()) == warnAt) {
+            ui::Warn("Failed to save to JPG", strName);
+            ++counts.failed;
+        } else {
+            ++counts.made;
+        }
         if (static_cast<int>(calls.size()) == faultAt) throw Fault::InvalidPicture(strFileName);
         return Picture(strName);
     }
@@ -148,6 +154,8 @@ TEST_F(BuildAlbumTest, FollowsTheRunsPicturesInItsOrderAndKeepsItsOutcome) {
     EXPECT_EQ(outcome.cells, 3);
     ASSERT_EQ(outcome.warnings.size(), 1u);
     EXPECT_EQ(outcome.warnings[0].path, "B.gif");
+    EXPECT_EQ(outcome.albumImages.made, 2);
+    EXPECT_EQ(outcome.albumImages.failed, 1);
     // Windows order, as the run listed them; the run's size and "All".
     EXPECT_EQ(images.calls,
               (std::vector<std::string>{"a.bmp All 100", "B.gif All 100", "c.jpg All 100"}));

@@ -34,6 +34,7 @@ struct Album {
     RecordingHost host;
     ui::ScopedHost installed{host};
     AlbumImages maker;
+    gallery::AlbumImageCounts counts;
 };
 
 TEST(AlbumImages, MakesAPreviewOfALargePictureAndASmoothLargeThumbnail) {
@@ -44,7 +45,8 @@ TEST(AlbumImages, MakesAPreviewOfALargePictureAndASmoothLargeThumbnail) {
         return x % 2 == 0 ? Bgr{0, 0, 255} : Bgr{255, 0, 0};
     });
     const gallery::AlbumPicture picture =
-        album.maker.MakeAlbumImages(album.folder / "wide.bmp", "wide.bmp", album.paths, true, 70);
+        album.maker.MakeAlbumImages(album.folder / "wide.bmp", "wide.bmp", album.paths,
+                                    gallery::AlbumRemake::All, 70, album.counts);
     EXPECT_EQ(picture.name, "wide.bmp");
     // The thumbnail maker's rule: 300 / (2100 / 70) = 10, 300 / (2100 / 140) = 20,
     // 300 / (2100 / 2048) = 292.57.
@@ -73,15 +75,17 @@ TEST(AlbumImages, MakesTheUprightThumbnailOfASmallPhotoWithItsDateAndNoPreview) 
     Album album;
     // 1200 x 1800 once its EXIF orientation 6 is applied.
     const gallery::AlbumPicture portrait = album.maker.MakeAlbumImages(
-        kTestData + "/exif-orientation-examples/Portrait_6.jpg", "p.jpg", album.paths, true, 70);
+        kTestData + "/exif-orientation-examples/Portrait_6.jpg", "p.jpg", album.paths,
+        gallery::AlbumRemake::All, 70, album.counts);
     EXPECT_FALSE(portrait.preview);
     EXPECT_FALSE(std::filesystem::exists(album.folder / "Previews/p.jpg.jpg"));
     const picture::PictureSize large =
         picture::ReadPictureSize(album.folder / "Thumbnails@2x/p.jpg.jpg");
     EXPECT_EQ((std::array{large.width, large.height}), (std::array{93, 140}));
 
-    const gallery::AlbumPicture flower = album.maker.MakeAlbumImages(
-        kTestData + "/pillow/jpeg/flower.jpg", "flower.jpg", album.paths, true, 70);
+    const gallery::AlbumPicture flower =
+        album.maker.MakeAlbumImages(kTestData + "/pillow/jpeg/flower.jpg", "flower.jpg",
+                                    album.paths, gallery::AlbumRemake::All, 70, album.counts);
     EXPECT_EQ(flower.dateTaken, "2003-12-14T12:01:44");
 }
 
@@ -89,20 +93,30 @@ TEST(AlbumImages, NewKeepsCurrentImagesAndAFailedWriteIsAWarning) {
     Album album;
     WriteBmp(album.folder / "a.bmp", 40, 30, testing::Solid({0, 200, 0}));
     album.folder.Write("Thumbnails@2x/a.bmp.jpg", "kept");
-    album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths, false, 70);
+    album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths,
+                                gallery::AlbumRemake::Outdated, 70, album.counts);
     EXPECT_EQ(ReadFile(album.folder / "Thumbnails@2x/a.bmp.jpg"), "kept");
+    EXPECT_EQ(album.counts.kept, 1);
     EXPECT_TRUE(album.host.messages.empty());
+    // --update judges it as it judges a thumbnail: unreadable, so made again.
+    album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths,
+                                gallery::AlbumRemake::Stale, 70, album.counts);
+    EXPECT_EQ(picture::ReadPictureSize(album.folder / "Thumbnails@2x/a.bmp.jpg").width, 140);
     // A picture changed since: its image is made again.
     std::filesystem::last_write_time(
         album.folder / "a.bmp",
         std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
-    album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths, false, 70);
+    album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths,
+                                gallery::AlbumRemake::Outdated, 70, album.counts);
     EXPECT_EQ(picture::ReadPictureSize(album.folder / "Thumbnails@2x/a.bmp.jpg").width, 140);
 
     gallery::AlbumPaths missing = album.paths;
     missing.largeThumbnailFolder = album.folder / "missing/";
-    album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", missing, true, 70);
+    album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", missing, gallery::AlbumRemake::All,
+                                70, album.counts);
     ASSERT_EQ(album.host.Texts(), std::vector<std::string>{"Failed to save to JPG"});
+    EXPECT_EQ((std::array{album.counts.made, album.counts.kept, album.counts.failed}),
+              (std::array{2, 1, 1}));
 }
 
 }  // namespace

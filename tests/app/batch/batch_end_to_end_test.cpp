@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,10 +31,11 @@ using testing::TempFolder;
 
 const std::string kTestData = FOTOLANE_TESTDATA_DIR;
 
-// fotolane-gallery started with its output streams in files.
+// fotolane-gallery started with its output streams in files, and with a
+// limit on the size of the files it writes when `fileSizeLimit` is not 0.
 class Program {
   public:
-    explicit Program(const std::vector<std::string>& arguments) {
+    explicit Program(const std::vector<std::string>& arguments, rlim_t fileSizeLimit = 0) {
         std::vector<std::string> argv = {FOTOLANE_GALLERY_PROGRAM};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<char*> pointers;
@@ -47,8 +49,16 @@ class Program {
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, (output_ / "err").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        // The child inherits the limit, lowered here for the spawn alone.
+        rlimit before{};
+        const bool limited = fileSizeLimit != 0 && ::getrlimit(RLIMIT_FSIZE, &before) == 0;
+        if (limited) {
+            const rlimit lower{fileSizeLimit, before.rlim_max};
+            ::setrlimit(RLIMIT_FSIZE, &lower);
+        }
         const int error =
             posix_spawn(&pid_, pointers[0], &actions, nullptr, pointers.data(), environ);
+        if (limited) ::setrlimit(RLIMIT_FSIZE, &before);
         posix_spawn_file_actions_destroy(&actions);
         if (error != 0) pid_ = -1;
     }
@@ -81,8 +91,8 @@ struct Finished {
     std::string err;
 };
 
-Finished RunProgram(const std::vector<std::string>& arguments) {
-    Program program(arguments);
+Finished RunProgram(const std::vector<std::string>& arguments, rlim_t fileSizeLimit = 0) {
+    Program program(arguments, fileSizeLimit);
     const int status = program.Wait();
     return {status, program.Out(), program.Err()};
 }
@@ -288,6 +298,7 @@ struct CommandLineCase {
     std::vector<std::string> written;     // files and folders there afterwards
     std::vector<std::string> notWritten;  // files and folders not there
     std::function<void(const Tree&, const Finished&)> check;
+    rlim_t fileSizeLimit = 0;  // bytes a file may hold (ulimit -f); 0: no limit
 };
 
 // K: a bad picture between good ones.
@@ -296,6 +307,14 @@ void KeepGoingFolder(Tree& tree) {
     tree.Broken("K/b.jpg");
     tree.Picture("K/c.jpg");
     tree.Picture("K/d.jpg");
+}
+
+// A scanned photo longer than a preview (1744 x 2464).
+const std::string kLarge = "jpeg-decoder/crashtest/extraneous-bytes-after-sos.jpg";
+
+// An hour after now, as a file's time that shows the file was kept.
+std::filesystem::file_time_type Later() {
+    return std::filesystem::file_time_type::clock::now() + std::chrono::hours(1);
 }
 
 // T: pictures at the top and two levels down, an empty folder, a Thumbnails
@@ -425,6 +444,76 @@ TEST(BatchEndToEnd, CommandLines) {
              // Newer than its picture but unreadable: not of the size asked for.
              EXPECT_EQ(tree.ThumbSide("U/Thumbnails/b.jpg"), 70);
          }},
+        {"update makes the album's images again by the thumbnails' rule: the size asked for",
+         [](Tree& tree) {
+             tree.Picture("U/a.jpg");
+             tree.Picture("U/big.jpg", kLarge);
+             ASSERT_EQ(tree.Run({"-i", "@U"}), 0);
+             std::filesystem::last_write_time(tree.Path("U/Previews/big.jpg.jpg"), Later());
+         },
+         {"-i", "-u", "-s", "150", "@U"},
+         0,
+         {},
+         {},
+         [](const Tree& tree, const Finished&) {
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails/a.jpg"), 150);
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/a.jpg.jpg"), 300);
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/big.jpg.jpg"), 300);
+             EXPECT_NE(ReadFile(tree.Path("U/index.html")).find(" 300w"), std::string::npos);
+             // The preview is of its size still: kept.
+             EXPECT_GT(std::filesystem::last_write_time(tree.Path("U/Previews/big.jpg.jpg")),
+                       Later() - std::chrono::minutes(30));
+         }},
+        {"update makes unreadable or outdated album images again, keeps current ones",
+         [](Tree& tree) {
+             for (const char* name : {"U/a.jpg", "U/b.jpg", "U/c.jpg", "U/d.jpg"}) {
+                 tree.Picture(name);
+             }
+             tree.Picture("U/big.jpg", kLarge);
+             ASSERT_EQ(tree.Run({"-i", "@U"}), 0);
+             tree.root.Write("U/Thumbnails@2x/a.jpg.jpg", "");
+             tree.root.Write("U/Thumbnails@2x/b.jpg.jpg", "not a JPEG");
+             tree.root.Write("U/Previews/big.jpg.jpg", "");
+             std::filesystem::last_write_time(tree.Path("U/Thumbnails@2x/c.jpg.jpg"), Later());
+             // "New" keeps every image not older than its picture.
+             ASSERT_EQ(tree.Run({"-in", "@U"}), 0);
+             ASSERT_EQ(ReadFile(tree.Path("U/Thumbnails@2x/b.jpg.jpg")), "not a JPEG");
+             std::filesystem::last_write_time(
+                 tree.Path("U/Thumbnails@2x/d.jpg.jpg"),
+                 std::filesystem::last_write_time(tree.Path("U/d.jpg")) - std::chrono::hours(1));
+         },
+         {"-iu", "@U"},
+         0,
+         {},
+         {},
+         [](const Tree& tree, const Finished&) {
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/a.jpg.jpg"), 140);
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/b.jpg.jpg"), 140);
+             EXPECT_EQ(tree.ThumbSide("U/Previews/big.jpg.jpg"), 2048);
+             EXPECT_GT(std::filesystem::last_write_time(tree.Path("U/Thumbnails@2x/c.jpg.jpg")),
+                       Later() - std::chrono::minutes(30));
+             EXPECT_GE(std::filesystem::last_write_time(tree.Path("U/Thumbnails@2x/d.jpg.jpg")),
+                       std::filesystem::last_write_time(tree.Path("U/d.jpg")));
+         }},
+        {"a write past the file-size limit is a fault naming the file, as any failed write",
+         [](Tree& tree) { tree.Picture("L/a.jpg"); },
+         {"--size", "20", "--title", std::string(4000, 'x'), "@L"},
+         1,
+         {"L/Thumbnails/a.jpg"},
+         {"L/L.htm"},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_EQ(run.err, "Errore : File too large: " + tree.Path("L/L.htm") + "\n");
+             // Only the thumbnails too large: the gallery is finished without them.
+             const Finished thumbnails = RunProgram({"--size", "999", tree.Path("L")}, 20000);
+             EXPECT_EQ(thumbnails.status, 3);
+             EXPECT_EQ(thumbnails.err, "fotolane-gallery: Failed to save to JPG: " +
+                                           tree.Path("L/Thumbnails/a.jpg") + "\n");
+             // The album's page, with its style sheet and script, is the largest file.
+             const Finished album = RunProgram({"-i", "--size", "20", tree.Path("L")}, 4000);
+             EXPECT_EQ(album.status, 1);
+             EXPECT_EQ(album.err, "Errore : File too large: " + tree.Path("L/index.html") + "\n");
+         },
+         5000},
         {"numbers that cannot make a gallery are wrong usage, nothing written",
          [](Tree& tree) { tree.Picture("N/a.jpg"); },
          {"--size", "0", "@N"},
@@ -448,7 +537,7 @@ TEST(BatchEndToEnd, CommandLines) {
         for (std::string& argument : arguments) {
             if (argument.starts_with('@')) argument = tree.root / argument.substr(1);
         }
-        const Finished run = RunProgram(arguments);
+        const Finished run = RunProgram(arguments, row.fileSizeLimit);
         EXPECT_EQ(run.status, row.status) << run.err;
         for (const std::string& file : row.written) {
             EXPECT_TRUE(std::filesystem::exists(tree.Path(file))) << file;

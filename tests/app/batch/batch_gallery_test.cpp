@@ -10,6 +10,7 @@
 
 #include "app/batch/BatchGallery.h"
 #include "platform/core/Fault.h"
+#include "platform/files/FilesTesting.h"
 #include "platform/ui/UserInterface.h"
 #include "tests/TempFolder.h"
 #include "tests/gallery/FakeThumbnailMaker.h"
@@ -26,12 +27,27 @@ struct Outcome {
     std::string err;
 };
 
-Outcome RunBatch(const BatchSettings& settings, gallery::IThumbnailMaker& thumbnails,
+Outcome RunBatch(const BatchSettings& settings, const BatchImageMakers& makers,
                  bool progress = false) {
     std::ostringstream err;
-    const int status = RunBatchGallery(settings, thumbnails, err, progress);
+    const int status = RunBatchGallery(settings, makers, err, progress);
     return {status, err.str()};
 }
+
+// The album's images as the closing line counts them: a picture's
+// high-density thumbnail is written, its preview fails.
+class FakeAlbumImages final : public gallery::IAlbumImages {
+  public:
+    gallery::AlbumPicture MakeAlbumImages(const std::string&, const std::string& strName,
+                                          const gallery::AlbumPaths& paths, gallery::AlbumRemake,
+                                          std::int32_t,
+                                          gallery::AlbumImageCounts& counts) override {
+        ++counts.made;
+        ++counts.failed;
+        ui::Warn("Failed to save to JPG", paths.previewFolder + strName + ".jpg");
+        return {strName, {70, 70}, {140, 140}, gallery::PixelSize{2048, 2048}, ""};
+    }
+};
 
 BatchSettings SettingsFor(const TempFolder& folder) {
     BatchSettings settings;
@@ -95,6 +111,18 @@ TEST(BatchGallery, ReportsMessagesAndProgressOnTheErrorStream) {
                                "0 failed, "))
         << warned.err;
 
+    // The album's images are counted apart from the thumbnails.
+    BatchSettings index = SettingsFor(folder);
+    index.index = true;
+    FakeThumbnailMaker made;
+    FakeAlbumImages album;
+    const Outcome albumFailed = RunBatch(index, {made, &album}, /*progress=*/true);
+    EXPECT_EQ(albumFailed.status, kExitIncomplete);
+    EXPECT_NE(albumFailed.err.find("\n3 pictures: 3 thumbnails made, 0 kept, 0 skipped, 0 failed; "
+                                   "album: 3 images made, 0 kept, 3 failed, "),
+              std::string::npos)
+        << albumFailed.err;
+
     FakeThumbnailMaker failing;
     failing.faultAtPicture = 2;
     const Outcome failed = RunBatch(SettingsFor(folder), failing);
@@ -110,6 +138,17 @@ TEST(BatchGallery, ReportsMessagesAndProgressOnTheErrorStream) {
     EXPECT_EQ(untitled.status, kExitUsage);
     EXPECT_EQ(untitled.err, "First write a Title!\n");
     EXPECT_EQ(unused.thumbnailCalls.size(), 0u);
+
+    // A folder that can be read but not searched: its pictures cannot be
+    // opened, which is no empty folder.
+    TempFolder unsearchable;
+    unsearchable.Write("a.jpg");
+    {
+        files::ScopedFailure refused(files::Step::StatEntry, 0, EACCES);
+        const Outcome denied = RunBatch(SettingsFor(unsearchable), unused);
+        EXPECT_EQ(denied.status, kExitError);
+        EXPECT_EQ(denied.err, "Errore : Permission denied: " + (unsearchable / "a.jpg") + "\n");
+    }
 
     BatchSettings missing;
     missing.folder = folder / "gone";

@@ -123,6 +123,29 @@ TEST(TextFileWriter, DeviceInThePlaceIsRefusedAtOpen) {
     EXPECT_EQ(FaultOf([] { TextFileWriter().Open("/dev/full"); }), "Not a plain file: /dev/full");
 }
 
+TEST(FolderListing, WantedEntryWhoseKindCannotBeLookedAtIsAFaultUnlessItIsGone) {
+    TempFolder folder;
+    folder.Write("a.jpg");
+    folder.Write("notes.txt");
+    const auto jpegs = [](const std::string& name) { return name.ends_with(".jpg"); };
+    FolderListing listing;
+    EXPECT_EQ(listing.First(folder.str(), jpegs), "a.jpg");
+    EXPECT_EQ(listing.Next(), "");
+    // Only a.jpg is looked at. Without search permission on the folder
+    // (EACCES) it is no empty folder; removed since it was read, it is gone.
+    const struct {
+        int error;
+        std::string fault;
+    } cases[] = {{EACCES, "Permission denied: " + (folder / "a.jpg")},
+                 {EIO, "Device I/O error: " + (folder / "a.jpg")},
+                 {ENOENT, "no fault"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        files::ScopedFailure refused(files::Step::StatEntry, 0, c.error);
+        EXPECT_EQ(FaultOf([&] { EXPECT_EQ(listing.First(folder.str(), jpegs), ""); }), c.fault);
+    }
+}
+
 TEST(FolderListing, ListingThatBreaksOffIsAFault) {
     TempFolder folder;
     for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) folder.Write(name);
