@@ -24,17 +24,20 @@ gallery::PixelSize SizeFor(const picture::PictureSize& picture, std::int32_t lon
     return {size.width, size.height};
 }
 
-// Writes the rows as a JPEG; a file that cannot be written is told to the
-// user as the thumbnails' are, and the album goes on.
-void WriteJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality) {
+// Writes the rows as a JPEG and tells whether it was written; a file that
+// cannot be written is told to the user as the thumbnails' are, and the
+// album goes on without it.
+bool WriteJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality) {
     try {
         jpeg::Compressor compressor;
         if (compressor.InitCode() != 0) throw Fault("The JPEG encoder could not be set up");
         const jpeg::JpegBytes bytes = compressor.CompressBottomUpBgr(
             rows.bits.get(), rows.width, rows.stride, rows.height, quality);
         ReplaceFileWhole(strPath, bytes.Bytes());
+        return true;
     } catch (const Fault&) {
         ui::Warn("Failed to save to JPG", strPath);
+        return false;
     }
 }
 
@@ -54,8 +57,8 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(const std::string& strFileNam
     }
     album.dateTaken = picture::ReadDateTaken(strFileName);
 
-    const std::string largePath = paths.largeThumbnailFolder + strName + ".jpg";
-    const std::string previewPath = paths.previewFolder + strName + ".jpg";
+    const std::string largePath = paths.largeThumbnailFolder + gallery::AlbumImageName(strName);
+    const std::string previewPath = paths.previewFolder + gallery::AlbumImageName(strName);
     // Made once: kept while it is there and not older than its picture.
     const bool makeLarge = bRemake || !IsUpToDate(largePath, strFileName);
     const bool makePreview = album.preview && (bRemake || !IsUpToDate(previewPath, strFileName));
@@ -66,12 +69,12 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(const std::string& strFileNam
         // The thumbnail is shrunk from the preview: the same result as from
         // the picture to within rounding, at a fraction of the work.
         rows = imaging::ResizeByArea(rows, album.preview->width, album.preview->height);
-        if (makePreview) WriteJpeg(rows, previewPath, kPreviewQuality);
+        if (makePreview && !WriteJpeg(rows, previewPath, kPreviewQuality)) album.preview.reset();
     }
     if (makeLarge) {
         const PixelRows large =
-            imaging::ResizeByArea(rows, album.largeThumbnail.width, album.largeThumbnail.height);
-        WriteJpeg(large, largePath, kLargeThumbnailQuality);
+            imaging::ResizeByArea(rows, album.largeThumbnail->width, album.largeThumbnail->height);
+        if (!WriteJpeg(large, largePath, kLargeThumbnailQuality)) album.largeThumbnail.reset();
     }
     return album;
 }

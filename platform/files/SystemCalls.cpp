@@ -23,7 +23,7 @@ struct Switch {
     int error = 0;
 };
 
-std::array<Switch, 7> switches;
+std::array<Switch, 8> switches;
 
 Switch& SwitchOf(Step step) {
     return switches[static_cast<std::size_t>(step)];
@@ -115,6 +115,11 @@ int Rename(const char* from, const char* to) {
 int MakeFolder(const char* path, mode_t mode) {
     if (Refused(Step::CreateFolder)) return -1;
     return ::mkdir(path, mode);
+}
+
+int Remove(const char* path) {
+    if (Refused(Step::Remove)) return -1;
+    return ::unlink(path);
 }
 
 dirent* ReadFolder(DIR* dir) {

@@ -50,7 +50,8 @@ TEST(AlbumImages, MakesAPreviewOfALargePictureAndASmoothLargeThumbnail) {
     // 300 / (2100 / 2048) = 292.57.
     EXPECT_EQ((std::array{picture.thumbnail.width, picture.thumbnail.height}),
               (std::array{70, 10}));
-    EXPECT_EQ((std::array{picture.largeThumbnail.width, picture.largeThumbnail.height}),
+    ASSERT_TRUE(picture.largeThumbnail);
+    EXPECT_EQ((std::array{picture.largeThumbnail->width, picture.largeThumbnail->height}),
               (std::array{140, 20}));
     ASSERT_TRUE(picture.preview);
     EXPECT_EQ((std::array{picture.preview->width, picture.preview->height}),
@@ -99,10 +100,16 @@ TEST(AlbumImages, NewKeepsCurrentImagesAndAFailedWriteIsAWarning) {
     album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths, false, 70);
     EXPECT_EQ(picture::ReadPictureSize(album.folder / "Thumbnails@2x/a.bmp.jpg").width, 140);
 
+    // An image that could not be written is not shown.
     gallery::AlbumPaths missing = album.paths;
     missing.largeThumbnailFolder = album.folder / "missing/";
-    album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", missing, true, 70);
+    EXPECT_FALSE(
+        album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", missing, true, 70).largeThumbnail);
     ASSERT_EQ(album.host.Texts(), std::vector<std::string>{"Failed to save to JPG"});
+    WriteBmp(album.folder / "wide.bmp", 2100, 30, testing::Solid({0, 200, 0}));
+    missing.previewFolder = album.folder / "missing/";
+    EXPECT_FALSE(
+        album.maker.MakeAlbumImages(album.folder / "wide.bmp", "wide.bmp", missing, true, 70).preview);
 }
 
 }  // namespace
