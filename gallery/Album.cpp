@@ -66,8 +66,8 @@ bool HasThumbnail(const std::string& strThumbFolder, const std::string& strName)
     std::string name = strName;
     bool bExtensionFound = false;
     try {
-        return !LookUpPlainFile(strThumbFolder + ModThumbnails::SplitFileName(name, bExtensionFound) +
-                                ".jpg")
+        return !LookUpPlainFile(strThumbFolder +
+                                ModThumbnails::SplitFileName(name, bExtensionFound) + ".jpg")
                     .empty();
     } catch (const Fault&) {
         return false;

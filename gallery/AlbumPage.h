@@ -25,8 +25,8 @@ struct PixelSize {
 // What the album shows of one picture. The page links only files that are
 // there: an image that could not be written is left out of it.
 struct AlbumPicture {
-    std::string name;     // the file name as listed (UTF-8 bytes)
-    PixelSize thumbnail;  // Thumbnails/<base>.jpg, the gallery's own
+    std::string name;          // the file name as listed (UTF-8 bytes)
+    PixelSize thumbnail;       // Thumbnails/<base>.jpg, the gallery's own
     bool hasThumbnail = true;  // that file is there
     // Thumbnails@2x/ + AlbumImageName(name); none when it could not be written.
     std::optional<PixelSize> largeThumbnail;

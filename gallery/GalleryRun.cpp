@@ -294,9 +294,9 @@ void GalleryRun::RefuseThumbnails(const Fault& fault, const std::string& strThum
     for (const std::string& name : strPictures) {
         bool bExtensionFound = false;
         std::string path = name;
-        outcome_.warnings.push_back(
-            RunWarning{"Failed to save to JPG",
-                       strThumbFolder + ModThumbnails::SplitFileName(path, bExtensionFound) + ".jpg"});
+        outcome_.warnings.push_back(RunWarning{
+            "Failed to save to JPG",
+            strThumbFolder + ModThumbnails::SplitFileName(path, bExtensionFound) + ".jpg"});
     }
     throw fault;
 }

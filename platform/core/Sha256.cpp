@@ -30,18 +30,20 @@ void Compress(std::array<std::uint32_t, 8>& state, const std::uint8_t* block) {
                static_cast<std::uint32_t>(block[4 * i + 3]);
     }
     for (std::size_t i = 16; i < 64; ++i) {
-        const std::uint32_t s0 = RotateRight(w[i - 15], 7) ^ RotateRight(w[i - 15], 18) ^
-                                 (w[i - 15] >> 3);
-        const std::uint32_t s1 = RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^
-                                 (w[i - 2] >> 10);
+        const std::uint32_t s0 =
+            RotateRight(w[i - 15], 7) ^ RotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        const std::uint32_t s1 =
+            RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
     std::array<std::uint32_t, 8> v = state;
     for (std::size_t i = 0; i < 64; ++i) {
-        const std::uint32_t s1 = RotateRight(v[4], 6) ^ RotateRight(v[4], 11) ^ RotateRight(v[4], 25);
+        const std::uint32_t s1 =
+            RotateRight(v[4], 6) ^ RotateRight(v[4], 11) ^ RotateRight(v[4], 25);
         const std::uint32_t choice = (v[4] & v[5]) ^ (~v[4] & v[6]);
         const std::uint32_t t1 = v[7] + s1 + choice + kRoundConstants[i] + w[i];
-        const std::uint32_t s0 = RotateRight(v[0], 2) ^ RotateRight(v[0], 13) ^ RotateRight(v[0], 22);
+        const std::uint32_t s0 =
+            RotateRight(v[0], 2) ^ RotateRight(v[0], 13) ^ RotateRight(v[0], 22);
         const std::uint32_t majority = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
         const std::uint32_t t2 = s0 + majority;
         v = {t1 + t2, v[0], v[1], v[2], v[3] + t1, v[4], v[5], v[6]};

@@ -103,13 +103,14 @@ TEST(AlbumImages, NewKeepsCurrentImagesAndAFailedWriteIsAWarning) {
     // An image that could not be written is not shown.
     gallery::AlbumPaths missing = album.paths;
     missing.largeThumbnailFolder = album.folder / "missing/";
-    EXPECT_FALSE(
-        album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", missing, true, 70).largeThumbnail);
+    EXPECT_FALSE(album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", missing, true, 70)
+                     .largeThumbnail);
     ASSERT_EQ(album.host.Texts(), std::vector<std::string>{"Failed to save to JPG"});
     WriteBmp(album.folder / "wide.bmp", 2100, 30, testing::Solid({0, 200, 0}));
     missing.previewFolder = album.folder / "missing/";
     EXPECT_FALSE(
-        album.maker.MakeAlbumImages(album.folder / "wide.bmp", "wide.bmp", missing, true, 70).preview);
+        album.maker.MakeAlbumImages(album.folder / "wide.bmp", "wide.bmp", missing, true, 70)
+            .preview);
 }
 
 }  // namespace
