@@ -79,9 +79,9 @@ bool HasThumbnail(const std::string& strThumbFolder, const std::string& strName)
 // link or a folder stays. A file that cannot be removed is a warning.
 void RemoveImagesNotKept(const std::string& strFolder, const std::set<std::string>& kept) {
     const std::string folder = WithoutSeparator(strFolder);
-    if (KindAt(folder) != EntryKind::Folder) return;
     std::vector<std::string> names;
     try {
+        if (KindAt(folder) != EntryKind::Folder) return;
         FolderListing listing;
         for (std::string name = listing.First(folder); !name.empty(); name = listing.Next()) {
             names.push_back(std::move(name));
