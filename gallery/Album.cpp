@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <exception>
 #include <optional>
+#include <set>
 #include <span>
 #include <vector>
 
 #include "gallery/GalleryPaths.h"
+#include "gallery/ModThumbnails.h"
 #include "gallery/WarningRecorder.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Paths.h"
@@ -57,7 +59,60 @@ std::span<const std::uint8_t> BytesOf(const std::string& text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+std::string WithoutSeparator(std::string folder) {
+    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+    return folder;
+}
+
+// Whether the gallery's own thumbnail of a picture is there to be shown.
+bool HasThumbnail(const std::string& strThumbFolder, const std::string& strName) {
+    std::string name = strName;
+    bool bExtensionFound = false;
+    try {
+        return !LookUpPlainFile(strThumbFolder +
+                                ModThumbnails::SplitFileName(name, bExtensionFound) + ".jpg")
+                    .empty();
+    } catch (const Fault&) {
+        return false;
+    }
+}
+
+// Removes from an image folder the album's images that are not in `kept`.
+// Only plain files of the album's naming go: a file of the user's own, a
+// link or a folder stays. A file that cannot be removed is a warning.
+void RemoveImagesNotKept(const std::string& strFolder, const std::set<std::string>& kept) {
+    const std::string folder = WithoutSeparator(strFolder);
+    std::vector<std::string> names;
+    try {
+        if (KindAt(folder) != EntryKind::Folder) return;
+        FolderListing listing;
+        for (std::string name = listing.First(folder); !name.empty(); name = listing.Next()) {
+            names.push_back(std::move(name));
+        }
+    } catch (const Fault& fault) {
+        ui::Warn("Failed to remove", fault.Path());
+        return;
+    }
+    for (const std::string& name : names) {
+        if (!IsAlbumImageName(name) || kept.contains(name)) continue;
+        const std::string path = PathInFolder(folder, name);
+        try {
+            if (KindAt(path) == EntryKind::PlainFile) RemoveFile(path);
+        } catch (const Fault& fault) {
+            ui::Warn("Failed to remove", fault.Path());
+        }
+    }
+}
+
 }  // namespace
+
+std::optional<Fault> AlbumFolderFault(const AlbumPaths& paths) {
+    if (std::optional<Fault> fault =
+            NotOwnFolderFault(paths.largeThumbnailFolder, "high-density thumbnail folder")) {
+        return fault;
+    }
+    return NotOwnFolderFault(paths.previewFolder, "preview folder");
+}
 
 AlbumPaths MakeAlbumPaths(const std::string& strPictureFolder) {
     AlbumPaths paths;
@@ -85,16 +140,28 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
     const std::string title = inputs.TitleCheck() == CheckValue::Checked
                                   ? inputs.TitleText()
                                   : MakeGalleryPaths(folder).folderName + " Gallery";
+    const std::string thumbnailFolder = MakeGalleryPaths(folder).thumbnailFolder;
     const auto count = static_cast<std::size_t>(outcome.cells);
     std::vector<AlbumPicture> pictures;
+    // The images each folder keeps: those of every picture still in the
+    // folder, but for the ones this album shows without them.
+    std::set<std::string> keptLarge;
+    for (const std::string& name : run.strPictures) keptLarge.insert(AlbumImageName(name));
+    std::set<std::string> keptPreviews = keptLarge;
     std::optional<Fault> failure;
     {
         WarningRecorder recorder(outcome.warnings);
         try {
+            // Making a folder never goes through a link in its place; what
+            // stands there is looked at next, before anything is written.
             if (count > 0) {
                 MakeFolder(paths.largeThumbnailFolder);
                 MakeFolder(paths.previewFolder);
             }
+            if (std::optional<Fault> fault = AlbumFolderFault(paths)) throw *fault;
+            RemoveLeftoverTemporaries(folder, "index.html");
+            RemoveLeftoverTemporaries(paths.largeThumbnailFolder);
+            RemoveLeftoverTemporaries(paths.previewFolder);
             view.SetProgressValue(0);
             view.SetProgressMax(static_cast<std::int32_t>(run.strPictures.size()));
             std::size_t withCells = 0;
@@ -106,6 +173,9 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
                 view.SetProgressValue(static_cast<std::int32_t>(i + 1));
                 if (std::optional<AlbumPicture> picture = MakeImages(
                         images, path, name, paths, inputs, run.lThumbSize, view, outcome)) {
+                    picture->hasThumbnail = HasThumbnail(thumbnailFolder, name);
+                    if (!picture->largeThumbnail) keptLarge.erase(AlbumImageName(name));
+                    if (!picture->preview) keptPreviews.erase(AlbumImageName(name));
                     pictures.push_back(std::move(*picture));
                 }
                 view.YieldToEvents();
@@ -116,6 +186,10 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
             }
             const std::string page = AlbumHtml(title, pictures, links);
             ReplaceFileWhole(paths.indexPath, BytesOf(page));
+            // Only now: until the new album is in place, the earlier one may
+            // link them.
+            RemoveImagesNotKept(paths.largeThumbnailFolder, keptLarge);
+            RemoveImagesNotKept(paths.previewFolder, keptPreviews);
         } catch (const std::exception&) {
             failure = Fault::OfCurrentException();
         }

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "gallery/AlbumPage.h"
 #include "gallery/GalleryInterfaces.h"
 #include "gallery/GalleryRun.h"
 #include "gallery/RunOutcome.h"
+#include "platform/core/Fault.h"
 
 namespace fotolane::gallery {
 
@@ -28,20 +30,26 @@ enum class AlbumRemake {
     Stale,
 };
 
+// The fault when something else than a real folder stands where one of the
+// album's image folders belongs (NotOwnFolderFault): the album would write
+// through it. None while both are folders or not there yet.
+std::optional<Fault> AlbumFolderFault(const AlbumPaths& paths);
+
 // Makes the album's own images of a picture: the high-density thumbnail and
 // the preview.
 class IAlbumImages {
   public:
     virtual ~IAlbumImages() = default;
     // For the picture strFileName (named strName in its folder): writes
-    // largeThumbnailFolder + strName + ".jpg", twice lThumbSize on its longer
-    // side, and, when the picture is longer than kPreviewSide,
-    // previewFolder + strName + ".jpg" at kPreviewSide; of those that are
-    // there already only the ones `remake` says. Both are made with a
+    // largeThumbnailFolder + AlbumImageName(strName), twice lThumbSize on its
+    // longer side, and, when the picture is longer than kPreviewSide,
+    // previewFolder + AlbumImageName(strName) at kPreviewSide; of those that
+    // are there already only the ones `remake` says. Both are made with a
     // smoothing filter from the upright picture. Returns what the album shows
     // of the picture, the sizes of the run's own thumbnail (lThumbSize)
     // included, and adds to `counts` what became of its images. Faults as the
-    // thumbnail maker's; a file that cannot be written is a warning.
+    // thumbnail maker's; a file that cannot be written is a warning, and left
+    // out of what the album shows.
     virtual AlbumPicture MakeAlbumImages(const std::string& strFileName, const std::string& strName,
                                          const AlbumPaths& paths, AlbumRemake remake,
                                          std::int32_t lThumbSize, AlbumImageCounts& counts) = 0;
@@ -56,6 +64,15 @@ class IAlbumImages {
 // pictures done so far). The gallery page and the run's thumbnails are not
 // touched. A folder without pictures gets an album when `links` lead
 // somewhere; any other end of the run is returned as it is, with no album.
+//
+// Before anything is written an image folder that is no real folder
+// (AlbumFolderFault) is a fault, and temporary files a killed run left of
+// index.html and in the image folders are removed. Once index.html is in
+// place, the image folders lose the album's images (IsAlbumImageName) of
+// pictures no longer in the folder, and those of pictures this album shows
+// without them (a preview of a picture now small, an image whose writing
+// failed). Images of pictures still in the folder that the album did not
+// get to (left out by the run, or after a stop) stay.
 RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryView& view,
                       IAlbumImages& images, const AlbumLinks& links);
 

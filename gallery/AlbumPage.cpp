@@ -1,14 +1,29 @@
 #include "gallery/AlbumPage.h"
 
+#include <algorithm>
 #include <array>
 
 #include "gallery/AlbumTemplate.h"
 #include "gallery/GalleryPage.h"
+#include "gallery/GalleryRun.h"
 #include "gallery/ModThumbnails.h"
 #include "gallery/Utf8.h"
+#include "platform/core/Sha256.h"
 
 namespace fotolane::gallery {
 namespace {
+
+constexpr std::string_view kImageExtension = ".jpg";
+// Of a long name's image name: "~" and the digest's first 16 bytes in hex.
+constexpr std::size_t kDigestDigits = 32;
+constexpr std::size_t kLongNameSuffix = 1 + kDigestDigits + kImageExtension.size();
+// A long name's first bytes are cut back to whole UTF-8 characters, by at
+// most three bytes.
+constexpr std::size_t kLongestCut = 3;
+
+bool IsLowerHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+}
 
 std::string BaseName(const std::string& strName) {
     std::string path = strName;
@@ -50,6 +65,41 @@ std::string Navigation(const AlbumLinks& links) {
 
 }  // namespace
 
+std::string AlbumImageName(std::string_view pictureName) {
+    if (pictureName.size() + kImageExtension.size() <= kLongestFileName) {
+        return std::string(pictureName) + std::string(kImageExtension);
+    }
+    std::size_t kept = kLongestFileName - kLongNameSuffix;
+    // Not inside a character: a UTF-8 continuation byte is 10xxxxxx.
+    for (std::size_t cut = 0;
+         cut < kLongestCut && (static_cast<unsigned char>(pictureName[kept]) & 0xC0) == 0x80;
+         ++cut) {
+        --kept;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    const std::array<std::uint8_t, 32> digest = Sha256(pictureName);
+    std::string name(pictureName.substr(0, kept));
+    name += '~';
+    for (std::size_t i = 0; i < kDigestDigits / 2; ++i) {
+        name += kHex[digest[i] >> 4];
+        name += kHex[digest[i] & 0x0F];
+    }
+    return name + std::string(kImageExtension);
+}
+
+bool IsAlbumImageName(std::string_view fileName) {
+    if (!fileName.ends_with(kImageExtension)) return false;
+    const std::string_view stem = fileName.substr(0, fileName.size() - kImageExtension.size());
+    if (IsPictureName(std::string(stem))) return true;
+    // A long name's form, exactly as long as AlbumImageName makes it.
+    if (fileName.size() > kLongestFileName || fileName.size() + kLongestCut < kLongestFileName) {
+        return false;
+    }
+    const std::string_view digits = stem.substr(stem.size() - kDigestDigits);
+    return stem[stem.size() - kDigestDigits - 1] == '~' &&
+           std::all_of(digits.begin(), digits.end(), IsLowerHexDigit);
+}
+
 std::string AlbumText(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
@@ -86,18 +136,27 @@ std::string ShownDate(std::string_view dateTaken) {
 std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
     const std::string base = BaseName(picture.name);
     const std::string name = UrlPart(picture.name);
+    const std::string image = UrlPart(AlbumImageName(picture.name));
     const std::string thumbnail = "Thumbnails/" + UrlPart(base) + ".jpg";
-    const std::string large = std::string(kLargeThumbnailFolder) + "/" + name + ".jpg";
-    const std::string preview =
-        picture.preview ? std::string(kPreviewFolder) + "/" + name + ".jpg" : name;
+    const std::string large = std::string(kLargeThumbnailFolder) + "/" + image;
+    const std::string preview = picture.preview ? std::string(kPreviewFolder) + "/" + image : name;
 
     std::string item = "<li><figure>\n";
     item += "<a href=\"" + name + "\" data-preview=\"" + preview + "\" data-key=\"" + name + "\">";
-    item += "<img src=\"" + thumbnail + "\" srcset=\"" + SrcsetUrl(thumbnail) + " " +
-            Number(picture.thumbnail.width) + "w, " + SrcsetUrl(large) + " " +
-            Number(picture.largeThumbnail.width) + "w\"";
-    // The slot is a grid column: 7rem and up on a phone, 10rem and up wider.
-    item += " sizes=\"(min-width: 40rem) 11rem, 8rem\"";
+    // Only files that are there: without the gallery's thumbnail the larger
+    // one stands in, and without either the picture itself.
+    if (picture.hasThumbnail && picture.largeThumbnail) {
+        item += "<img src=\"" + thumbnail + "\" srcset=\"" + SrcsetUrl(thumbnail) + " " +
+                Number(picture.thumbnail.width) + "w, " + SrcsetUrl(large) + " " +
+                Number(picture.largeThumbnail->width) + "w\"";
+        // The slot is a grid column: 7rem and up on a phone, 10rem and up wider.
+        item += " sizes=\"(min-width: 40rem) 11rem, 8rem\"";
+    } else {
+        const std::string& source = picture.hasThumbnail     ? thumbnail
+                                    : picture.largeThumbnail ? large
+                                                             : name;
+        item += "<img src=\"" + source + "\"";
+    }
     item += SizeAttributes(picture.thumbnail);
     if (index >= kEagerThumbnails) item += " loading=\"lazy\"";
     item += " alt=\"" + AlbumText(base) + "\"></a>\n";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -21,13 +22,18 @@ struct PixelSize {
     std::int32_t height = 0;
 };
 
-// What the album shows of one picture.
+// What the album shows of one picture. The page links only files that are
+// there: an image that could not be written is left out of it.
 struct AlbumPicture {
-    std::string name;                  // the file name as listed (UTF-8 bytes)
-    PixelSize thumbnail;               // Thumbnails/<base>.jpg, the gallery's own
-    PixelSize largeThumbnail;          // Thumbnails@2x/<name>.jpg
-    std::optional<PixelSize> preview;  // Previews/<name>.jpg; none for a small picture
-    std::string dateTaken;             // "YYYY-MM-DDTHH:MM:SS" or empty
+    std::string name;          // the file name as listed (UTF-8 bytes)
+    PixelSize thumbnail;       // Thumbnails/<base>.jpg, the gallery's own
+    bool hasThumbnail = true;  // that file is there
+    // Thumbnails@2x/ + AlbumImageName(name); none when it could not be written.
+    std::optional<PixelSize> largeThumbnail;
+    // Previews/ + AlbumImageName(name); none for a small picture, or when it
+    // could not be written: the lightbox then shows the picture itself.
+    std::optional<PixelSize> preview;
+    std::string dateTaken;  // "YYYY-MM-DDTHH:MM:SS" or empty
 };
 
 // The albums next to this one, for galleries made folder by folder.
@@ -39,6 +45,22 @@ struct AlbumLinks {
 // The folders beside Thumbnails where the album's own images lie.
 inline constexpr std::string_view kLargeThumbnailFolder = "Thumbnails@2x";
 inline constexpr std::string_view kPreviewFolder = "Previews";
+// The longest file name the file systems take (NAME_MAX).
+inline constexpr std::size_t kLongestFileName = 255;
+
+// The name of a picture's album images in Thumbnails@2x/ and Previews/: the
+// picture's whole name + ".jpg" (so that "a.jpg" and "a.gif" do not collide),
+// or, where that would be longer than kLongestFileName, the name's first
+// bytes (whole UTF-8 characters), "~", 32 hexadecimal digits of the SHA-256
+// of the whole name and ".jpg". No picture's plain name + ".jpg" takes that
+// form, which does not end in a picture's extension before ".jpg", and no two
+// names get the same one.
+std::string AlbumImageName(std::string_view pictureName);
+
+// Whether a file name is of the form AlbumImageName gives some picture name:
+// the album's own, which it may remove when its picture is gone.
+bool IsAlbumImageName(std::string_view fileName);
+
 // A preview's longer side; pictures no longer than this are shown themselves.
 inline constexpr std::int32_t kPreviewSide = 2048;
 // Thumbnails that load at once; those after them load as they come near the

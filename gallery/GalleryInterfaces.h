@@ -32,6 +32,10 @@ class IGalleryInputs {
     // (no thumbnail, no cell) and the run goes on, instead of ending the run
     // through the error path.
     virtual bool KeepGoing() const { return false; }
+    // Nor this: whether the album (BuildAlbum) is written after the run. Its
+    // image folders are then held to the thumbnail folder's rule before the
+    // run writes anything.
+    virtual bool WritesAlbum() const { return false; }
 };
 
 // The controls that the run drives.

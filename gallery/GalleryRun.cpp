@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "gallery/Album.h"
 #include "gallery/GalleryPage.h"
 #include "gallery/GalleryPaths.h"
 #include "gallery/ModThumbnails.h"
@@ -158,6 +159,11 @@ RunEnd GalleryRun::RunSteps(const std::string& strPictureFolder, TextFileWriter&
     // Before anything is written: thumbnails go into a folder of the
     // picture folder's own and nowhere else.
     RequireOwnThumbnailFolder(paths.thumbnailFolder, std::nullopt);
+    if (inputs_.WritesAlbum()) {
+        if (const std::optional<Fault> fault = AlbumFolderFault(MakeAlbumPaths(strPictureFolder))) {
+            RefuseThumbnails(*fault, paths.thumbnailFolder);
+        }
+    }
     RemoveLeftoverTemporaries(strPictureFolder, ModThumbnails::LastPathPart(paths.pagePath));
     page.Open(paths.pagePath);
     GalleryPage writer(page, inputs_, thumbnails_, strPictureFolder);
@@ -273,39 +279,47 @@ std::optional<Fault> GalleryRun::MakeThumbnailFolder(const std::string& strPath)
 
 void GalleryRun::RequireOwnThumbnailFolder(const std::string& strPath,
                                            const std::optional<Fault>& creation) {
-    std::string folder = strPath;
-    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
-    const EntryKind kind = KindAt(folder);
-    std::optional<Fault> fault;
-    switch (kind) {
-        case EntryKind::Folder:
-            return;
-        case EntryKind::None:
-            // Not yet made, or its making failed.
-            if (!creation) return;
-            fault = Fault(creation->Message(), folder);
-            break;
-        case EntryKind::Link:
-            // Through a link the thumbnails would replace files elsewhere,
-            // the pictures themselves for a link to ".".
-            fault = Fault("A link stands where the thumbnail folder belongs", folder);
-            break;
-        case EntryKind::PlainFile:
-            fault = Fault("A file stands where the thumbnail folder belongs", folder);
-            break;
-        case EntryKind::Other:
-            fault = Fault("A device stands where the thumbnail folder belongs", folder);
-            break;
+    std::optional<Fault> fault = NotOwnFolderFault(strPath, "thumbnail folder");
+    if (!fault && creation) {
+        std::string folder = strPath;
+        while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+        // Not made, and no folder there either.
+        if (KindAt(folder) == EntryKind::None) fault = Fault(creation->Message(), folder);
     }
+    if (fault) RefuseThumbnails(*fault, strPath);
+}
+
+void GalleryRun::RefuseThumbnails(const Fault& fault, const std::string& strThumbFolder) {
     // No thumbnail can be written; the outcome says which ones.
     for (const std::string& name : strPictures) {
         bool bExtensionFound = false;
         std::string path = name;
-        outcome_.warnings.push_back(
-            RunWarning{"Failed to save to JPG",
-                       strPath + ModThumbnails::SplitFileName(path, bExtensionFound) + ".jpg"});
+        outcome_.warnings.push_back(RunWarning{
+            "Failed to save to JPG",
+            strThumbFolder + ModThumbnails::SplitFileName(path, bExtensionFound) + ".jpg"});
     }
-    throw *fault;
+    throw fault;
+}
+
+std::optional<Fault> NotOwnFolderFault(const std::string& strPath, std::string_view role) {
+    std::string folder = strPath;
+    while (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+    const char* what = nullptr;
+    switch (KindAt(folder)) {
+        case EntryKind::Folder:
+        case EntryKind::None:
+            return std::nullopt;
+        case EntryKind::Link:
+            what = "A link";
+            break;
+        case EntryKind::PlainFile:
+            what = "A file";
+            break;
+        case EntryKind::Other:
+            what = "A device";
+            break;
+    }
+    return Fault(std::string(what) + " stands where the " + std::string(role) + " belongs", folder);
 }
 
 }  // namespace fotolane::gallery

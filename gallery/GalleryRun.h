@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gallery/GalleryInterfaces.h"
@@ -59,6 +60,9 @@ class GalleryRun {
     // told in the outcome as not written.
     void RequireOwnThumbnailFolder(const std::string& strPath,
                                    const std::optional<Fault>& creation);
+    // Ends the run with `fault` before anything is written, every thumbnail
+    // of the run told in the outcome as not written into strThumbFolder.
+    [[noreturn]] void RefuseThumbnails(const Fault& fault, const std::string& strThumbFolder);
     void SetRunning(bool running);
 
     IGalleryInputs& inputs_;
@@ -75,5 +79,12 @@ bool IsPictureName(const std::string& strName);
 
 // Whether a title holds nothing but spaces (or nothing).
 bool IsBlankTitle(const std::string& strTitle);
+
+// The fault of a folder the gallery writes into (`role` names it: "thumbnail
+// folder") when something else stands in its place: a link, through which
+// files elsewhere would be replaced (the pictures themselves for a link to
+// "."), a file or a device. None for a folder, or when nothing is there. A
+// trailing separator is allowed.
+std::optional<Fault> NotOwnFolderFault(const std::string& strPath, std::string_view role);
 
 }  // namespace fotolane::gallery

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace fotolane::testing {
 
@@ -44,6 +45,41 @@ class TempFolder {
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The files below `folder` that its album (index.html) shows, as every src,
+// srcset entry and data-preview names them, that are not there.
+inline std::vector<std::string> MissingAlbumFiles(const std::string& folder) {
+    const std::string page = ReadFile(folder + "/index.html");
+    std::vector<std::string> urls;
+    for (const std::string attribute : {" src=\"", " srcset=\"", " data-preview=\""}) {
+        for (std::size_t at = page.find(attribute); at != std::string::npos;
+             at = page.find(attribute, at + 1)) {
+            const std::size_t start = at + attribute.size();
+            std::string value = page.substr(start, page.find('"', start) - start);
+            // "url 70w, url 140w"
+            for (std::size_t from = 0; from < value.size();) {
+                const std::size_t comma = value.find(", ", from);
+                const std::string entry = value.substr(from, comma - from);
+                urls.push_back(entry.substr(0, entry.find(' ')));
+                from = comma == std::string::npos ? value.size() : comma + 2;
+            }
+        }
+    }
+    std::vector<std::string> missing;
+    for (const std::string& url : urls) {
+        std::string path;
+        for (std::size_t i = 0; i < url.size(); ++i) {
+            if (url[i] == '%' && i + 2 < url.size()) {
+                path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                path += url[i];
+            }
+        }
+        if (!std::filesystem::is_regular_file(folder + "/" + path)) missing.push_back(path);
+    }
+    return missing;
 }
 
 }  // namespace fotolane::testing

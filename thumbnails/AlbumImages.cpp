@@ -25,9 +25,10 @@ gallery::PixelSize SizeFor(const picture::PictureSize& picture, std::int32_t lon
     return {size.width, size.height};
 }
 
-// Writes the rows as a JPEG; a file that cannot be written is told to the
-// user as the thumbnails' are, and the album goes on.
-void WriteJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality,
+// Writes the rows as a JPEG and tells whether it was written; a file that
+// cannot be written is told to the user as the thumbnails' are, and the
+// album goes on without it.
+bool WriteJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality,
                gallery::AlbumImageCounts& counts) {
     try {
         jpeg::Compressor compressor;
@@ -36,9 +37,11 @@ void WriteJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t q
             rows.bits.get(), rows.width, rows.stride, rows.height, quality);
         ReplaceFileWhole(strPath, bytes.Bytes());
         ++counts.made;
+        return true;
     } catch (const Fault&) {
         ++counts.failed;
         ui::Warn("Failed to save to JPG", strPath);
+        return false;
     }
 }
 
@@ -73,9 +76,9 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     }
     album.dateTaken = picture::ReadDateTaken(strFileName);
 
-    const std::string largePath = paths.largeThumbnailFolder + strName + ".jpg";
-    const std::string previewPath = paths.previewFolder + strName + ".jpg";
-    const bool makeLarge = MustMake(remake, largePath, strFileName, album.largeThumbnail);
+    const std::string largePath = paths.largeThumbnailFolder + gallery::AlbumImageName(strName);
+    const std::string previewPath = paths.previewFolder + gallery::AlbumImageName(strName);
+    const bool makeLarge = MustMake(remake, largePath, strFileName, *album.largeThumbnail);
     const bool makePreview =
         album.preview && MustMake(remake, previewPath, strFileName, *album.preview);
     counts.kept += (makeLarge ? 0 : 1) + (album.preview && !makePreview ? 1 : 0);
@@ -86,12 +89,16 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
         // The thumbnail is shrunk from the preview: the same result as from
         // the picture to within rounding, at a fraction of the work.
         rows = imaging::ResizeByArea(rows, album.preview->width, album.preview->height);
-        if (makePreview) WriteJpeg(rows, previewPath, kPreviewQuality, counts);
+        if (makePreview && !WriteJpeg(rows, previewPath, kPreviewQuality, counts)) {
+            album.preview.reset();
+        }
     }
     if (makeLarge) {
         const PixelRows large =
-            imaging::ResizeByArea(rows, album.largeThumbnail.width, album.largeThumbnail.height);
-        WriteJpeg(large, largePath, kLargeThumbnailQuality, counts);
+            imaging::ResizeByArea(rows, album.largeThumbnail->width, album.largeThumbnail->height);
+        if (!WriteJpeg(large, largePath, kLargeThumbnailQuality, counts)) {
+            album.largeThumbnail.reset();
+        }
     }
     return album;
 }

@@ -38,6 +38,7 @@ class BatchInputs final : public gallery::IGalleryInputs {
     gallery::CheckValue ViewerCheck() const override { return CheckOf(settings_.viewer); }
     bool AllSelected() const override { return settings_.all; }
     bool KeepGoing() const override { return settings_.keepGoing; }
+    bool WritesAlbum() const override { return settings_.index; }
 
   private:
     static gallery::CheckValue CheckOf(bool checked) {

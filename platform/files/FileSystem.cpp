@@ -143,6 +143,10 @@ void CreateFolder(const std::string& path) {
     }
 }
 
+void RemoveFile(const std::string& path) {
+    if (files::sys::Remove(path.c_str()) != 0) throw Fault::FromErrno(errno, path);
+}
+
 TextFileWriter::~TextFileWriter() = default;
 
 void TextFileWriter::Open(const std::string& path) {

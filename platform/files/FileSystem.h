@@ -45,6 +45,10 @@ std::string LookUpPlainFile(const std::string& path);
 // fault, among others when the folder exists already.
 void CreateFolder(const std::string& path);
 
+// Removes the file at `path`; a link there is removed itself, never
+// followed. A failure is a fault that names the file.
+void RemoveFile(const std::string& path);
+
 // What lies at a path, the path's last part not followed when it is a link.
 enum class EntryKind { None, Folder, PlainFile, Link, Other };
 // A lookup that fails for another reason than a missing entry is a fault.

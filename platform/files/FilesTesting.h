@@ -14,8 +14,8 @@ namespace fotolane::files {
 // before a file is renamed into place; ListFolder each entry read from a
 // folder listing (the listing ends there with the error); StatEntry the look
 // at a listed entry's kind (EACCES there is a folder that can be read but not
-// searched).
-enum class Step { Open, Write, Flush, Close, Rename, CreateFolder, ListFolder, StatEntry };
+// searched); Remove the removal of a file.
+enum class Step { Open, Write, Flush, Close, Rename, CreateFolder, ListFolder, StatEntry, Remove };
 
 // While an object of this type lives, the first `allowed` calls of `step`
 // succeed, the next one fails with `error`, and the ones after it succeed

@@ -117,6 +117,11 @@ int MakeFolder(const char* path, mode_t mode) {
     return ::mkdir(path, mode);
 }
 
+int Remove(const char* path) {
+    if (Refused(Step::Remove)) return -1;
+    return ::unlink(path);
+}
+
 dirent* ReadFolder(DIR* dir) {
     if (Refused(Step::ListFolder)) return nullptr;
     return ::readdir(dir);

@@ -23,6 +23,7 @@ void FlushAll(std::span<const int> fds, std::span<int> errors);
 int Close(int fd);
 int Rename(const char* from, const char* to);
 int MakeFolder(const char* path, mode_t mode);
+int Remove(const char* path);  // unlink
 // readdir; at the end of the folder nullptr with errno unchanged, on a
 // failure nullptr with errno set.
 dirent* ReadFolder(DIR* dir);

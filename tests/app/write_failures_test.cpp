@@ -1,8 +1,8 @@
 // Every write of a run fails in turn, through the file layer's seam: the
 // thumbnails' and the page's open, write, flush, close and rename, the
-// making of the thumbnail folder and the folder listing. Afterwards nothing
-// cut short is left, every earlier file is whole, and the outcome and the
-// messages say what was not written, naming it.
+// making of the thumbnail folder and the folder listing; then the album's.
+// Afterwards nothing cut short is left, every earlier file is whole, and the
+// outcome and the messages say what was not written, naming it.
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "gallery/Album.h"
 #include "gallery/GalleryRun.h"
 #include "platform/files/FilesTesting.h"
 #include "tests/TempFolder.h"
 #include "tests/gallery/FakeGalleryFrontEnd.h"
+#include "tests/thumbnails/ThumbnailTestSupport.h"
+#include "thumbnails/AlbumImages.h"
 #include "thumbnails/frmThumbnails.h"
 
 namespace fotolane {
@@ -133,6 +136,84 @@ TEST(WriteFailures, EveryStepLeavesWholeFilesAndAnHonestReport) {
         }
         EXPECT_EQ(texts,
                   std::vector<std::string>{"Errore : " + outcome.fault->Message() + ": " + named});
+    }
+}
+
+// The album's files fail in turn: the high-density thumbnail of a.jpg, the
+// preview and the high-density thumbnail of wide.bmp, index.html (each by
+// open, write, flush, close and rename), the making of Thumbnails@2x, and
+// the removal of a gone picture's image. The page then shows only files that
+// are there (the picture itself for a preview not written), or the earlier
+// page stays.
+TEST(WriteFailures, TheAlbumShowsOnlyTheImagesThatAreThere) {
+    struct AlbumStepCase {
+        Step step;
+        std::int32_t allowed;
+        std::vector<std::string> unwritten;  // warned about, below Trip/
+    };
+    std::vector<AlbumStepCase> cases;
+    for (const Step step : {Step::Open, Step::Write, Step::Flush, Step::Close, Step::Rename}) {
+        cases.push_back({step, 0, {"Thumbnails@2x/a.jpg.jpg"}});
+        cases.push_back({step, 1, {"Previews/wide.bmp.jpg"}});
+        cases.push_back({step, 2, {"Thumbnails@2x/wide.bmp.jpg"}});
+        cases.push_back({step, 3, {"index.html"}});
+    }
+    cases.push_back(
+        {Step::CreateFolder, 0, {"Thumbnails@2x/a.jpg.jpg", "Thumbnails@2x/wide.bmp.jpg"}});
+    cases.push_back({Step::Remove, 0, {"Previews/gone.jpg.jpg"}});
+
+    for (const AlbumStepCase& c : cases) {
+        SCOPED_TRACE("step " + std::to_string(static_cast<int>(c.step)) + " after " +
+                     std::to_string(c.allowed));
+        TempFolder root;
+        const std::string folder = root / "Trip";
+        fs::create_directories(folder + "/Previews");
+        fs::copy_file(kPicture, folder + "/a.jpg");
+        thumbnails::testing::WriteBmp(folder + "/wide.bmp", 2100, 30,
+                                      thumbnails::testing::Solid({0, 200, 0}));
+        root.Write("Trip/index.html", "earlier album");
+        root.Write("Trip/Previews/gone.jpg.jpg", "gone");
+
+        testing::FakeGalleryInputs inputs;
+        inputs.folderPath = folder;
+        inputs.writesAlbum = true;
+        testing::FakeGalleryView view;
+        thumbnails::frmThumbnails maker;
+        thumbnails::AlbumImages images;
+        gallery::GalleryRun run(inputs, view, maker);
+        ui::ScopedHost host(view);
+        ASSERT_EQ(run.Command1_Click().end, gallery::RunEnd::Done);
+        gallery::RunOutcome outcome;
+        {
+            files::ScopedFailure failure(c.step, c.allowed);
+            outcome = gallery::BuildAlbum(run, inputs, view, images, gallery::AlbumLinks{});
+        }
+
+        for (const auto& entry : fs::recursive_directory_iterator(root.path())) {
+            EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+        }
+        std::vector<std::string> unwritten;
+        for (const gallery::RunWarning& warning : outcome.warnings) {
+            unwritten.push_back(warning.path.substr(folder.size() + 1));
+        }
+        if (c.unwritten[0] == "index.html") {
+            EXPECT_EQ(outcome.end, gallery::RunEnd::Failed);
+            ASSERT_TRUE(outcome.fault);
+            EXPECT_EQ(outcome.fault->Path(), folder + "/index.html");
+            EXPECT_EQ(ReadFile(folder + "/index.html"), "earlier album");
+            // The earlier album may still show it.
+            EXPECT_EQ(ReadFile(folder + "/Previews/gone.jpg.jpg"), "gone");
+            continue;
+        }
+        EXPECT_EQ(outcome.end, gallery::RunEnd::Done);
+        EXPECT_EQ(unwritten, c.unwritten);
+        EXPECT_EQ(testing::MissingAlbumFiles(folder), std::vector<std::string>{});
+        const std::string album = ReadFile(folder + "/index.html");
+        const bool previewShown = c.unwritten[0] != "Previews/wide.bmp.jpg";
+        EXPECT_EQ(album.find("data-preview=\"Previews/wide.bmp.jpg\"") != std::string::npos,
+                  previewShown);
+        EXPECT_EQ(album.find("data-preview=\"wide.bmp\"") != std::string::npos, !previewShown);
+        EXPECT_EQ(fs::exists(folder + "/Previews/gone.jpg.jpg"), c.step == Step::Remove);
     }
 }
 

@@ -60,6 +60,8 @@ class FakeGalleryInputs : public gallery::IGalleryInputs {
     gallery::CheckValue titleCheck = gallery::CheckValue::Unchecked;   // Check1
     gallery::CheckValue viewerCheck = gallery::CheckValue::Unchecked;  // chkJava
     bool allSelected = true;                                           // optThumb(0)
+    bool keepGoing = false;
+    bool writesAlbum = false;
 
     std::string FolderPath() const override { return Read("File1", folderPath); }
     std::string ForRowText() const override { return Read("Text1", forRowText); }
@@ -68,6 +70,8 @@ class FakeGalleryInputs : public gallery::IGalleryInputs {
     gallery::CheckValue TitleCheck() const override { return Read("Check1", titleCheck); }
     gallery::CheckValue ViewerCheck() const override { return Read("chkJava", viewerCheck); }
     bool AllSelected() const override { return Read("optThumb", allSelected); }
+    bool KeepGoing() const override { return keepGoing; }
+    bool WritesAlbum() const override { return writesAlbum; }
 
   private:
     template <typename T>

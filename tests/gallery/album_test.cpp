@@ -68,6 +68,47 @@ TEST(AlbumItem, ShowsASmallPictureItselfAndLoadsLaterThumbnailsLazily) {
     EXPECT_EQ(item.find("<time"), std::string::npos) << item;
 }
 
+TEST(AlbumItem, LinksOnlyTheThumbnailsThatAreThere) {
+    AlbumPicture picture = Picture("b.jpg");
+    picture.largeThumbnail.reset();
+    const std::string alone = AlbumItem(picture, 0);
+    EXPECT_NE(alone.find("<img src=\"Thumbnails/b.jpg\" width="), std::string::npos) << alone;
+    EXPECT_EQ(alone.find("srcset"), std::string::npos) << alone;
+    picture.hasThumbnail = false;
+    EXPECT_NE(AlbumItem(picture, 0).find("<img src=\"b.jpg\" width="), std::string::npos);
+    picture.largeThumbnail = PixelSize{140, 93};
+    EXPECT_NE(AlbumItem(picture, 0).find("<img src=\"Thumbnails@2x/b.jpg.jpg\" width="),
+              std::string::npos);
+}
+
+TEST(AlbumImageName, IsTheNamePlusJpgAndFitsLongNamesWithoutCollisions) {
+    EXPECT_EQ(AlbumImageName("a.gif"), "a.gif.jpg");
+    const std::string longest = std::string(247, 'x') + ".jpg";
+    EXPECT_EQ(AlbumImageName(longest), longest + ".jpg");
+    // 255 bytes: its first bytes, "~", the SHA-256 of the whole name.
+    EXPECT_EQ(AlbumImageName(std::string(251, 'x') + ".jpg"),
+              std::string(218, 'x') + "~cacfb91198d18d33b9fb651699bff096.jpg");
+    // Alike in their first 250 bytes, and in all their shortened name shows.
+    const std::string one = AlbumImageName(std::string(250, 'y') + "1.jpg");
+    const std::string two = AlbumImageName(std::string(250, 'y') + "2.jpg");
+    EXPECT_NE(one, two);
+    EXPECT_LE(one.size(), kLongestFileName);
+    // The cut leaves whole characters: "é" is two bytes, at 217 and 218.
+    EXPECT_TRUE(AlbumImageName(std::string(217, 'x') + "\xC3\xA9" + std::string(32, 'z') + ".jpg")
+                    .starts_with(std::string(217, 'x') + "~"));
+
+    for (const std::string& name : {std::string("a.gif.jpg"), std::string("IMG.JPEG.jpg"), one}) {
+        EXPECT_TRUE(IsAlbumImageName(name)) << name;
+    }
+    std::string upper = one;
+    upper[upper.size() - 5] = 'A';
+    for (const std::string& name :
+         {std::string("notes.jpg"), std::string("a.gif"), std::string("a.gif.JPG"),
+          std::string("cover.png.jpg"), upper, one.substr(10)}) {
+        EXPECT_FALSE(IsAlbumImageName(name)) << name;
+    }
+}
+
 TEST(AlbumHtml, FillsTheTemplateOnceWithEscapedTitleAndAlbumLinks) {
     const std::vector<AlbumPicture> pictures = {Picture("b.jpg"), Picture("a.jpg")};
     AlbumLinks links;
@@ -174,11 +215,72 @@ TEST_F(BuildAlbumTest, AStopBetweenPicturesWritesTheAlbumSoFar) {
         if (yield == 4) run.Command2_Click();
     };
     inputs.allSelected = false;
+    std::filesystem::create_directory(folder / "Trip/Previews");
+    for (const char* name : {"Trip/Previews/gone.jpg.jpg", "Trip/Previews/c.jpg.jpg"}) {
+        folder.Write(name);
+    }
     const RunOutcome outcome = Build();
     EXPECT_EQ(outcome.end, RunEnd::Stopped);
     EXPECT_EQ(images.calls, std::vector<std::string>{"a.bmp New 100"});
     EXPECT_NE(Index().find("href=\"a.bmp\""), std::string::npos);
     EXPECT_EQ(Index().find("href=\"B.gif\""), std::string::npos);
+    // A picture the stop kept the album from stays with its images.
+    EXPECT_FALSE(std::filesystem::exists(folder / "Trip/Previews/gone.jpg.jpg"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "Trip/Previews/c.jpg.jpg"));
+}
+
+// Once the album is in place, its image folders keep only the images of
+// pictures still in the folder (the skipped one's too), and lose what a
+// killed run left; the user's own files, links and live temporaries stay.
+TEST_F(BuildAlbumTest, RemovesImagesOfGonePicturesAndLeftoversOnly) {
+    inputs.keepGoing = true;
+    images.faultAt = 2;  // B.gif, left out of the album
+    for (const char* name : {"Trip/Previews", "Trip/Thumbnails@2x"}) {
+        std::filesystem::create_directory(folder / name);
+    }
+    // 999999999 is beyond any process id; process 1 is always running.
+    const std::vector<std::string> gone = {
+        "Trip/Previews/gone.jpg.jpg",
+        "Trip/Thumbnails@2x/gone.jpg.jpg",
+        "Trip/Thumbnails@2x/" + AlbumImageName(std::string(251, 'g') + ".jpg"),
+        "Trip/Previews/c.jpg.jpg",  // c.jpg is now shown without a preview
+        "Trip/.index.html.999999999-3.tmp",
+        "Trip/Previews/.a.bmp.jpg.999999999-1.tmp",
+        "Trip/Thumbnails@2x/.c.jpg.jpg.999999999-2.tmp"};
+    const std::vector<std::string> kept = {
+        "Trip/Previews/notes.jpg", "Trip/Previews/B.gif.jpg", "Trip/Thumbnails@2x/B.gif.jpg",
+        "Trip/Thumbnails@2x/c.jpg.jpg", "Trip/.index.html.1-3.tmp"};
+    for (const std::string& name : gone) folder.Write(name);
+    for (const std::string& name : kept) folder.Write(name);
+    std::filesystem::create_symlink("../notes.txt", folder / "Trip/Previews/link.jpg.jpg");
+
+    EXPECT_EQ(Build().end, RunEnd::Done);
+    for (const std::string& name : gone)
+        EXPECT_FALSE(std::filesystem::exists(folder / name)) << name;
+    for (const std::string& name : kept)
+        EXPECT_TRUE(std::filesystem::exists(folder / name)) << name;
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "Trip/Previews/link.jpg.jpg"));
+}
+
+// A folder without pictures whose album leads elsewhere: nothing goes
+// through an image folder that is a link, not even a removal.
+TEST_F(BuildAlbumTest, AnImageFolderThatIsNoFolderEndsTheAlbum) {
+    for (const char* name : {"c.jpg", "B.gif", "a.bmp"}) {
+        std::filesystem::remove(folder / ("Trip/" + std::string(name)));
+    }
+    std::filesystem::create_directory(folder / "elsewhere");
+    folder.Write("elsewhere/gone.jpg.jpg", "not ours");
+    std::filesystem::create_directory_symlink(folder / "elsewhere", folder / "Trip/Previews");
+    run.Command1_Click();
+    AlbumLinks links;
+    links.parent = true;
+    const RunOutcome outcome = BuildAlbum(run, inputs, view, images, links);
+    EXPECT_EQ(outcome.end, RunEnd::Failed);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, "Errore : A link stands where the preview folder belongs: " +
+                                         (folder / "Trip/Previews"));
+    EXPECT_EQ(ReadFile(folder / "elsewhere/gone.jpg.jpg"), "not ours");
+    EXPECT_FALSE(std::filesystem::exists(folder / "Trip/index.html"));
 }
 
 TEST_F(BuildAlbumTest, AFaultEndsTheRunAsFailedWithItsMessageAndNoAlbum) {

@@ -364,42 +364,74 @@ TEST_F(GalleryRunTest, PageThatCannotBeCreatedEndsTheRunBeforeAnythingIsWritten)
 
 // Folders laid out to make the run write where it must not: nothing outside
 // the picture folder's own Thumbnails folder and page changes, a refusal is
-// one message naming the path, and the earlier page stays whole.
+// one message naming the path, and the earlier page stays whole. With an
+// album to follow, its image folders are held to the same rule before
+// anything is written.
 TEST_F(GalleryRunTest, HostileLayoutsNeverWriteElsewhere) {
     struct Case {
         const char* what;
         std::function<void(GalleryRunTest&, const std::string& elsewhere)> arrange;
-        std::string fault;    // the message, "" for a run that is done
-        bool thumbnailPlace;  // the fault names the thumbnail folder (else the page)
+        std::string fault;  // the message, "" for a run that is done
+        const char* place;  // the folder the fault names; nullptr: the page
     };
     const auto fifo = [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0); };
+    const auto album = [](GalleryRunTest& t) { t.inputs.writesAlbum = true; };
     const std::vector<Case> cases = {
         {"Thumbnails a link to its own folder",
          [](GalleryRunTest& t, const std::string&) {
              fs::create_directory_symlink(".", t.pictures + "/Thumbnails");
          },
-         "A link stands where the thumbnail folder belongs", true},
+         "A link stands where the thumbnail folder belongs", "Thumbnails"},
         {"Thumbnails a link elsewhere",
          [](GalleryRunTest& t, const std::string& elsewhere) {
              fs::create_directory_symlink(elsewhere, t.pictures + "/Thumbnails");
          },
-         "A link stands where the thumbnail folder belongs", true},
+         "A link stands where the thumbnail folder belongs", "Thumbnails"},
         {"Thumbnails a file",
          [](GalleryRunTest& t, const std::string&) { t.root.Write("Trip/Thumbnails", "file"); },
-         "A file stands where the thumbnail folder belongs", true},
+         "A file stands where the thumbnail folder belongs", "Thumbnails"},
         {"Thumbnails a FIFO",
          [fifo](GalleryRunTest& t, const std::string&) { fifo(t.pictures + "/Thumbnails"); },
-         "A device stands where the thumbnail folder belongs", true},
+         "A device stands where the thumbnail folder belongs", "Thumbnails"},
+        {"album: Thumbnails@2x a link to its own folder",
+         [album](GalleryRunTest& t, const std::string&) {
+             album(t);
+             fs::create_directory_symlink(".", t.pictures + "/Thumbnails@2x");
+         },
+         "A link stands where the high-density thumbnail folder belongs", "Thumbnails@2x"},
+        {"album: Thumbnails@2x a file",
+         [album](GalleryRunTest& t, const std::string&) {
+             album(t);
+             t.root.Write("Trip/Thumbnails@2x", "file");
+         },
+         "A file stands where the high-density thumbnail folder belongs", "Thumbnails@2x"},
+        {"album: Previews a link elsewhere",
+         [album](GalleryRunTest& t, const std::string& elsewhere) {
+             album(t);
+             fs::create_directory_symlink(elsewhere, t.pictures + "/Previews");
+         },
+         "A link stands where the preview folder belongs", "Previews"},
+        {"album: Previews a FIFO",
+         [album, fifo](GalleryRunTest& t, const std::string&) {
+             album(t);
+             fifo(t.pictures + "/Previews");
+         },
+         "A device stands where the preview folder belongs", "Previews"},
+        {"no album: Previews a link elsewhere is none of the run's business",
+         [](GalleryRunTest& t, const std::string& elsewhere) {
+             fs::create_directory_symlink(elsewhere, t.pictures + "/Previews");
+         },
+         "", nullptr},
         {"page a link elsewhere",
          [](GalleryRunTest& t, const std::string& elsewhere) {
              fs::create_symlink(elsewhere + "/a.jpg", t.PagePath());
          },
-         "", false},
+         "", nullptr},
         {"page a FIFO", [fifo](GalleryRunTest& t, const std::string&) { fifo(t.PagePath()); },
-         "Not a plain file", false},
+         "Not a plain file", nullptr},
         {"page a folder",
          [](GalleryRunTest& t, const std::string&) { fs::create_directory(t.PagePath()); },
-         "Is a folder, not a file", false},
+         "Is a folder, not a file", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -424,17 +456,19 @@ TEST_F(GalleryRunTest, HostileLayoutsNeverWriteElsewhere) {
             EXPECT_TRUE(t.Page().ends_with(kFooter));
             continue;
         }
-        const std::string named = c.thumbnailPlace ? t.pictures + "/Thumbnails" : t.PagePath();
+        const std::string named = c.place ? t.pictures + "/" + c.place : t.PagePath();
         t.ExpectError(c.fault + ": " + named);
         EXPECT_EQ(outcome.end, RunEnd::Failed);
         EXPECT_TRUE(t.maker.thumbnailCalls.empty());
+        if (t.inputs.writesAlbum) {
+            EXPECT_FALSE(fs::exists(t.Thumbnails()));
+        }
         // Every thumbnail the run would have written is told as not written.
         std::vector<std::string> unwritten;
         for (const RunWarning& warning : outcome.warnings) unwritten.push_back(warning.path);
         const std::vector<std::string> expected =
-            c.thumbnailPlace
-                ? std::vector<std::string>{t.Thumbnails() + "a.jpg", t.Thumbnails() + "b.jpg"}
-                : std::vector<std::string>{};
+            c.place ? std::vector<std::string>{t.Thumbnails() + "a.jpg", t.Thumbnails() + "b.jpg"}
+                    : std::vector<std::string>{};
         EXPECT_EQ(unwritten, expected);
         EXPECT_EQ(fs::exists(fs::symlink_status(t.PagePath())), pageWasThere);
         EXPECT_EQ(fs::symlink_status(t.PagePath()).type(), pageType);

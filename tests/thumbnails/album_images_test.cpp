@@ -52,7 +52,8 @@ TEST(AlbumImages, MakesAPreviewOfALargePictureAndASmoothLargeThumbnail) {
     // 300 / (2100 / 2048) = 292.57.
     EXPECT_EQ((std::array{picture.thumbnail.width, picture.thumbnail.height}),
               (std::array{70, 10}));
-    EXPECT_EQ((std::array{picture.largeThumbnail.width, picture.largeThumbnail.height}),
+    ASSERT_TRUE(picture.largeThumbnail);
+    EXPECT_EQ((std::array{picture.largeThumbnail->width, picture.largeThumbnail->height}),
               (std::array{140, 20}));
     ASSERT_TRUE(picture.preview);
     EXPECT_EQ((std::array{picture.preview->width, picture.preview->height}),
@@ -110,13 +111,22 @@ TEST(AlbumImages, NewKeepsCurrentImagesAndAFailedWriteIsAWarning) {
                                 gallery::AlbumRemake::Outdated, 70, album.counts);
     EXPECT_EQ(picture::ReadPictureSize(album.folder / "Thumbnails@2x/a.bmp.jpg").width, 140);
 
+    // An image that could not be written is not shown.
     gallery::AlbumPaths missing = album.paths;
     missing.largeThumbnailFolder = album.folder / "missing/";
-    album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", missing, gallery::AlbumRemake::All,
-                                70, album.counts);
+    EXPECT_FALSE(album.maker
+                     .MakeAlbumImages(album.folder / "a.bmp", "a.bmp", missing,
+                                      gallery::AlbumRemake::All, 70, album.counts)
+                     .largeThumbnail);
     ASSERT_EQ(album.host.Texts(), std::vector<std::string>{"Failed to save to JPG"});
     EXPECT_EQ((std::array{album.counts.made, album.counts.kept, album.counts.failed}),
               (std::array{2, 1, 1}));
+    WriteBmp(album.folder / "wide.bmp", 2100, 30, testing::Solid({0, 200, 0}));
+    missing.previewFolder = album.folder / "missing/";
+    EXPECT_FALSE(album.maker
+                     .MakeAlbumImages(album.folder / "wide.bmp", "wide.bmp", missing,
+                                      gallery::AlbumRemake::All, 70, album.counts)
+                     .preview);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -514,6 +515,76 @@ TEST(BatchEndToEnd, CommandLines) {
              EXPECT_EQ(album.err, "Errore : File too large: " + tree.Path("L/index.html") + "\n");
          },
          5000},
+        {"index: Thumbnails@2x a link to the folder ends the run before anything is written",
+         [](Tree& tree) {
+             tree.Picture("A/a.jpg");
+             tree.Picture("A/a.jpg.jpg", "pillow/jpeg/flower.jpg");  // the user's own photo
+             std::filesystem::create_directory_symlink(".", tree.Path("A/Thumbnails@2x"));
+         },
+         {"-i", "@A"},
+         1,
+         {},
+         {"A/A.htm", "A/Thumbnails", "A/index.html", "A/a.jpg.jpg.jpg"},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_EQ(run.err,
+                       "Errore : A link stands where the high-density thumbnail folder belongs: " +
+                           tree.Path("A/Thumbnails@2x") + "\n");
+             EXPECT_EQ(ReadFile(tree.Path("A/a.jpg.jpg")),
+                       ReadFile(kTestData + "/pillow/jpeg/flower.jpg"));
+         }},
+        {"index: Previews a link elsewhere ends the run before anything is written",
+         [](Tree& tree) {
+             tree.Picture("P/a.jpg");
+             std::filesystem::create_directories(tree.Path("elsewhere"));
+             std::filesystem::create_directory_symlink(tree.Path("elsewhere"),
+                                                       tree.Path("P/Previews"));
+         },
+         {"-i", "@P"},
+         1,
+         {},
+         {"P/P.htm", "P/Thumbnails", "P/Thumbnails@2x", "P/index.html"},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_EQ(run.err, "Errore : A link stands where the preview folder belongs: " +
+                                    tree.Path("P/Previews") + "\n");
+             EXPECT_TRUE(std::filesystem::is_empty(tree.Path("elsewhere")));
+         }},
+        {"index: a removed picture's images and a killed run's leftovers go, the user's file stays",
+         [](Tree& tree) {
+             tree.Picture("G/a.jpg");
+             tree.Picture("G/gone.jpg");
+             ASSERT_EQ(tree.Run({"-i", "@G"}), 0);
+             std::filesystem::remove(tree.Path("G/gone.jpg"));
+             tree.root.Write("G/Thumbnails@2x/notes.jpg", "mine");
+             tree.root.Write("G/.index.html.999999999-1.tmp", "cut");
+             tree.root.Write("G/Thumbnails@2x/.a.jpg.jpg.999999999-2.tmp", "cut");
+         },
+         {"-i", "@G"},
+         0,
+         {"G/Thumbnails@2x/a.jpg.jpg", "G/Thumbnails@2x/notes.jpg"},
+         {"G/Thumbnails@2x/gone.jpg.jpg", "G/.index.html.999999999-1.tmp",
+          "G/Thumbnails@2x/.a.jpg.jpg.999999999-2.tmp"},
+         nullptr},
+        {"index: names of 255 bytes get album images, distinct for names alike in 250 bytes",
+         [](Tree& tree) {
+             tree.Picture("L/" + std::string(250, 'n') + "1.jpg");
+             tree.Picture("L/" + std::string(250, 'n') + "2.jpg", "pillow/jpeg/flower.jpg");
+         },
+         {"-i", "@L"},
+         0,
+         {},
+         {},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_EQ(run.err, "");
+             EXPECT_EQ(testing::MissingAlbumFiles(tree.Path("L")), std::vector<std::string>{});
+             EXPECT_EQ(Count(ReadFile(tree.Path("L/index.html")), " Thumbnails@2x/"), 2u);
+             std::set<std::string> images;
+             for (const auto& entry :
+                  std::filesystem::directory_iterator(tree.Path("L/Thumbnails@2x"))) {
+                 images.insert(ReadFile(entry.path().string()));
+             }
+             EXPECT_EQ(images.size(), 2u);
+             EXPECT_EQ(tree.Run({"-i", "-n", "@L"}), 0);
+         }},
         {"numbers that cannot make a gallery are wrong usage, nothing written",
          [](Tree& tree) { tree.Picture("N/a.jpg"); },
          {"--size", "0", "@N"},

@@ -45,7 +45,11 @@ class FakeAlbumImages final : public gallery::IAlbumImages {
         ++counts.made;
         ++counts.failed;
         ui::Warn("Failed to save to JPG", paths.previewFolder + strName + ".jpg");
-        return {strName, {70, 70}, {140, 140}, gallery::PixelSize{2048, 2048}, ""};
+        gallery::AlbumPicture picture;
+        picture.name = strName;
+        picture.thumbnail = {70, 70};
+        picture.largeThumbnail = gallery::PixelSize{140, 140};
+        return picture;
     }
 };
 
