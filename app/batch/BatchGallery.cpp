@@ -233,8 +233,7 @@ void WriteClosingLine(std::ostream& err, const Tally& tally, bool recursive, boo
     err << ", " << seconds << " s\n" << std::flush;
 }
 
-void AddFoldersBelow(const std::filesystem::path& folder, bool albums,
-                     std::vector<std::string>& folders) {
+void AddFoldersBelow(const std::filesystem::path& folder, std::vector<std::string>& folders) {
     namespace fs = std::filesystem;
     std::vector<fs::path> below;
     std::error_code error;
@@ -243,8 +242,11 @@ void AddFoldersBelow(const std::filesystem::path& folder, bool albums,
         std::error_code ignored;
         if (entry->is_symlink(ignored) || !entry->is_directory(ignored)) continue;
         const std::string name = entry->path().filename().string();
-        if (name == "Thumbnails" || name.starts_with('.')) continue;
-        if (albums && (name == gallery::kLargeThumbnailFolder || name == gallery::kPreviewFolder)) {
+        // The galleries' and albums' own image folders are made by these
+        // runs: a gallery of them would be thumbnails of thumbnails, with or
+        // without --index this time.
+        if (name == "Thumbnails" || name == gallery::kLargeThumbnailFolder ||
+            name == gallery::kPreviewFolder || name.starts_with('.')) {
             continue;
         }
         below.push_back(entry->path());
@@ -252,7 +254,7 @@ void AddFoldersBelow(const std::filesystem::path& folder, bool albums,
     std::sort(below.begin(), below.end());
     for (const fs::path& path : below) {
         folders.push_back(path.string());
-        AddFoldersBelow(path, albums, folders);
+        AddFoldersBelow(path, folders);
     }
 }
 
@@ -319,9 +321,9 @@ std::map<std::string, gallery::AlbumLinks> AlbumLinksOf(const std::vector<std::s
     return links;
 }
 
-std::vector<std::string> GalleryFolders(const std::string& top, bool albums) {
+std::vector<std::string> GalleryFolders(const std::string& top) {
     std::vector<std::string> folders{top};
-    AddFoldersBelow(top, albums, folders);
+    AddFoldersBelow(top, folders);
     return folders;
 }
 
@@ -352,7 +354,7 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
         return kExitUsage;
     }
     const std::vector<std::string> folders =
-        settings.recursive ? GalleryFolders(folderPath, settings.index) : std::vector{folderPath};
+        settings.recursive ? GalleryFolders(folderPath) : std::vector{folderPath};
     const bool showProgress = terminal && !settings.quiet;
     gallery::IAlbumImages* const album = settings.index ? makers.album : nullptr;
     const std::map<std::string, gallery::AlbumLinks> albumLinks =

@@ -104,11 +104,10 @@ int WorseExitStatus(int a, int b);
 
 // The folders of a recursive run: `top` first, then every folder below it,
 // each after its parent, brothers in the order of their names. Folders named
-// "Thumbnails", hidden folders (".name") and links to folders are not
+// "Thumbnails", "Thumbnails@2x" or "Previews" (the galleries' and albums'
+// own images), hidden folders (".name") and links to folders are not
 // entered; nor are folders that cannot be read.
-// With `albums`, the albums' image folders ("Thumbnails@2x", "Previews")
-// are not entered either.
-std::vector<std::string> GalleryFolders(const std::string& top, bool albums = false);
+std::vector<std::string> GalleryFolders(const std::string& top);
 
 // The albums' links of a recursive run over `folders` (as GalleryFolders
 // gives them): a folder has an album when it holds a picture or a folder

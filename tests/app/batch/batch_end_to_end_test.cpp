@@ -384,6 +384,17 @@ TEST(BatchEndToEnd, CommandLines) {
              ASSERT_EQ(tree.Run({"@T/sub"}), 0);
              EXPECT_EQ(ReadFile(tree.Path("T/sub/sub.htm")), page);
          }},
+        {"recursive, after an album: the album's image folders are no galleries",
+         [](Tree& tree) {
+             tree.Picture("R/big.jpg", kLarge);
+             ASSERT_EQ(tree.Run({"-ri", "@R"}), 0);
+         },
+         {"-ru", "@R"},
+         0,
+         {"R/R.htm", "R/Previews/big.jpg.jpg"},
+         {"R/Previews/Previews.htm", "R/Previews/Thumbnails", "R/Thumbnails@2x/Thumbnails@2x.htm",
+          "R/Thumbnails@2x/Thumbnails"},
+         nullptr},
         {"recursive: a failing folder stops the rest",
          [](Tree& tree) {
              RecursiveTree(tree);
