@@ -15,6 +15,7 @@ namespace fotolane::files {
 // folder listing (the listing ends there with the error); StatEntry the look
 // at a listed entry's kind (EACCES there is a folder that can be read but not
 // searched); Remove the removal of a file.
+// Remove stays last: the switches are counted by it.
 enum class Step { Open, Write, Flush, Close, Rename, CreateFolder, ListFolder, StatEntry, Remove };
 
 // While an object of this type lives, the first `allowed` calls of `step`

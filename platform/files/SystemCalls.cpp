@@ -23,7 +23,7 @@ struct Switch {
     int error = 0;
 };
 
-std::array<Switch, 8> switches;
+std::array<Switch, static_cast<std::size_t>(files::Step::Remove) + 1> switches;
 
 Switch& SwitchOf(Step step) {
     return switches[static_cast<std::size_t>(step)];
