@@ -61,14 +61,19 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(const std::string& strFileNam
     const bool makePreview = album.preview && (bRemake || !IsUpToDate(previewPath, strFileName));
     if (!makeLarge && !makePreview) return album;
 
-    PixelRows rows = picture::DecodePicture(strFileName);
-    if (album.preview) {
+    // The picture is decoded straight to the first image it gives: the
+    // preview, or the thumbnail when it needs none (DecodeByArea holds no
+    // more of a bitmap or a GIF than that image).
+    const gallery::PixelSize first = album.preview ? *album.preview : album.largeThumbnail;
+    const PixelRows rows = imaging::DecodeByArea(strFileName, first.width, first.height);
+    if (!album.preview) {
+        if (makeLarge) WriteJpeg(rows, largePath, kLargeThumbnailQuality);
+        return album;
+    }
+    if (makePreview) WriteJpeg(rows, previewPath, kPreviewQuality);
+    if (makeLarge) {
         // The thumbnail is shrunk from the preview: the same result as from
         // the picture to within rounding, at a fraction of the work.
-        rows = imaging::ResizeByArea(rows, album.preview->width, album.preview->height);
-        if (makePreview) WriteJpeg(rows, previewPath, kPreviewQuality);
-    }
-    if (makeLarge) {
         const PixelRows large =
             imaging::ResizeByArea(rows, album.largeThumbnail.width, album.largeThumbnail.height);
         WriteJpeg(large, largePath, kLargeThumbnailQuality);
