@@ -274,15 +274,15 @@ PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t
 
 PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height) {
     if (width < 1 || height < 1) throw Fault::SubscriptOutOfRange();
-    AreaSink area(width, height);
     try {
+        AreaSink area(width, height);
         if (picture::StreamPicture(path, area)) return area.Finish();
+        return ResizeByArea(picture::DecodePicture(path), width, height);
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {
         throw Fault::OutOfMemory().Naming(path);
     }
-    return ResizeByArea(picture::DecodePicture(path), width, height);
 }
 
 }  // namespace fotolane::imaging

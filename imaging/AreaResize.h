@@ -24,8 +24,8 @@ PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t
 // gives them (picture::StreamPicture), so that neither memory nor time
 // follows the size that the file claims. The target's sums (12 bytes a
 // pixel) and rows are the memory; the data's pixels and the target's the
-// time. Faults as picture::DecodePicture's, each naming the file, and those
-// of ResizeByArea.
+// time. Faults as picture::DecodePicture's and ResizeByArea's, each naming
+// the file.
 PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height);
 
 }  // namespace fotolane::imaging
