@@ -234,6 +234,29 @@ PixelRows DecodePicture(const std::string& path) {
     }
 }
 
+bool StreamPicture(const std::string& path, PixelSink& sink) {
+    try {
+        const std::vector<std::uint8_t> bytes = detail::ReadPictureBytes(path);
+        switch (detail::FormatOfContent(bytes)) {
+            case PictureFormat::Jpeg:
+                return false;
+            case PictureFormat::Bitmap:
+                detail::StreamBitmap(bytes, path, sink);
+                return true;
+            case PictureFormat::Gif:
+                detail::StreamGif(bytes, path, sink);
+                return true;
+            case PictureFormat::Unknown:
+                break;
+        }
+        throw Fault::InvalidPicture(path);
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
+}
+
 PictureSize ReadPictureSize(const std::string& path) {
     try {
         return ReadSize(path);

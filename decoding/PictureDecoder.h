@@ -30,6 +30,34 @@ PixelRows DecodePicture(const std::string& path);
 // header alone; the same faults for a file whose header cannot be read.
 PictureSize ReadPictureSize(const std::string& path);
 
+// Receives a picture's pixels as its decoder finds them, for work that does
+// not need the whole picture in memory (the album's area averaging): each
+// pixel at most once, in any order; a pixel never given has the background
+// colour. Lines are counted from the top; colours are B, G, R.
+class PixelSink {
+  public:
+    virtual ~PixelSink() = default;
+    // Once, before any pixel: the picture's size (as DecodePicture gives
+    // it) and its background colour.
+    virtual void Begin(PictureSize size, const std::uint8_t* background) = 0;
+    // `count` pixels of line `y` from column `x` on, 3 bytes each.
+    virtual void Pixels(std::int32_t y, std::int32_t x, std::int32_t count,
+                        const std::uint8_t* bgr) = 0;
+    // `count` pixels of line `y` from column `x` on, all of one colour.
+    virtual void Run(std::int32_t y, std::int32_t x, std::int32_t count,
+                     const std::uint8_t* bgr) = 0;
+};
+
+// Decodes a bitmap or a GIF into `sink`, the pixels DecodePicture gives, at
+// a cost that follows the file's data and never the size that its header
+// claims: what the data does not reach (a GIF's screen outside its frame, a
+// bitmap's lines after its data ends) is the background, given by no call.
+// A bitmap's run lengths that overwrite pixels given before (a run past the
+// end of its line) are gathered first, so that only their final values are
+// given; what that takes follows those runs. False, and nothing given, for
+// a JPEG. Faults as DecodePicture's, each naming the file.
+bool StreamPicture(const std::string& path, PixelSink& sink);
+
 // When a JPEG was taken, from its EXIF DateTimeOriginal, as
 // "YYYY-MM-DDTHH:MM:SS" (a local time without zone, as cameras keep it);
 // empty when the file is no JPEG or holds no such date. The same faults as

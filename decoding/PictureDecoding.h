@@ -100,12 +100,16 @@ PixelRows DecodeGif(Bytes bytes, const std::string& path);
 void DecodeGifInto(Bytes bytes, const std::string& path, const WantedPixels& wanted,
                    PixelRows& rows);
 bool ReadGifSize(Bytes bytes, PictureSize& size);
+// The same into a sink (see StreamPicture): the frame's opaque pixels.
+void StreamGif(Bytes bytes, const std::string& path, PixelSink& sink);
 
 // Windows bitmaps, the wanted pixels only into `rows` (see BitmapDecoder.cpp).
 PixelRows DecodeBitmap(Bytes bytes, const std::string& path);
 void DecodeBitmapInto(Bytes bytes, const std::string& path, const WantedPixels& wanted,
                       PixelRows& rows);
 PictureSize ReadBitmapSize(Bytes bytes, const std::string& path);
+// The same into a sink (see StreamPicture): the pixels that the data reaches.
+void StreamBitmap(Bytes bytes, const std::string& path, PixelSink& sink);
 
 // EXIF orientation: how the stored pixels are to be turned or mirrored to
 // stand as meant, by the values 1 to 8 of the Orientation tag.

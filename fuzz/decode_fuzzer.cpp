@@ -7,9 +7,11 @@
 // all of their memory there); when both calls succeed they give the same
 // size; the thumbnailer's decode (picture::SamplingDecoder, reconstructing
 // sparsely whenever the file allows it, however small), told a walk's
-// columns and rows, gives those pixels exactly as the whole decode; once the
-// rows are gone, all memory drawn from the picture memory budget has been
-// given back. Memory and time are held by the fuzzing
+// columns and rows, gives those pixels exactly as the whole decode; the
+// album's streamed decode of a bitmap or a GIF (picture::StreamPicture)
+// gives every pixel at most once, and those given on the background are the
+// whole decode; once the rows are gone, all memory drawn from the picture
+// memory budget has been given back. Memory and time are held by the fuzzing
 // engine's limits, set by scripts/fuzz.sh to the program's own budget.
 
 #include <fcntl.h>
@@ -93,6 +95,67 @@ void CheckSampledDecode(const std::string& path, const PixelRows& whole) {
     }
 }
 
+// Paints what StreamPicture gives onto the background, and checks that no
+// pixel comes twice or outside the picture.
+class PaintingSink final : public picture::PixelSink {
+  public:
+    void Begin(picture::PictureSize size, const std::uint8_t* background) override {
+        FUZZ_CHECK(!begun_, "Begin twice");
+        begun_ = true;
+        size_ = size;
+        const std::size_t pixels =
+            static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height);
+        given_.assign(pixels, false);
+        painted.resize(3 * pixels);
+        for (std::size_t at = 0; at < pixels; ++at) std::memcpy(&painted[3 * at], background, 3);
+    }
+    void Pixels(std::int32_t y, std::int32_t x, std::int32_t count,
+                const std::uint8_t* bgr) override {
+        for (std::int32_t i = 0; i < count; ++i) Paint(y, x + i, bgr + 3 * i);
+    }
+    void Run(std::int32_t y, std::int32_t x, std::int32_t count, const std::uint8_t* bgr) override {
+        for (std::int32_t i = 0; i < count; ++i) Paint(y, x + i, bgr);
+    }
+
+    // B, G, R from the top left pixel on, without padding.
+    std::vector<std::uint8_t> painted;
+    picture::PictureSize Size() const { return size_; }
+
+  private:
+    void Paint(std::int32_t y, std::int32_t x, const std::uint8_t* bgr) {
+        FUZZ_CHECK(begun_ && y >= 0 && y < size_.height && x >= 0 && x < size_.width,
+                   "pixel " + std::to_string(x) + ", " + std::to_string(y) + " outside");
+        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(size_.width) +
+                               static_cast<std::size_t>(x);
+        FUZZ_CHECK(!given_[at], "pixel " + std::to_string(x) + ", " + std::to_string(y) + " twice");
+        given_[at] = true;
+        std::memcpy(&painted[3 * at], bgr, 3);
+    }
+
+    bool begun_ = false;
+    picture::PictureSize size_{0, 0};
+    std::vector<bool> given_;
+};
+
+void CheckStreamedDecode(const std::string& path, const PixelRows& whole) {
+    PaintingSink sink;
+    try {
+        if (!picture::StreamPicture(path, sink)) return;  // a JPEG
+    } catch (const Fault& fault) {
+        Broken("the streamed decode refuses a picture that decodes whole", fault.Description(),
+               __FILE__, __LINE__);
+    }
+    const picture::PictureSize size = sink.Size();
+    FUZZ_CHECK(size.width == whole.width && size.height == whole.height,
+               std::to_string(size.width) + " x " + std::to_string(size.height));
+    const auto lineBytes = 3 * static_cast<std::size_t>(whole.width);
+    for (std::int32_t y = 0; y < whole.height; ++y) {
+        FUZZ_CHECK(std::memcmp(&sink.painted[static_cast<std::size_t>(y) * lineBytes],
+                               whole.ScanLine(whole.height - 1 - y), lineBytes) == 0,
+                   "streamed line " + std::to_string(y));
+    }
+}
+
 }  // namespace
 }  // namespace fotolane::fuzz
 
@@ -117,7 +180,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         decoded = true;
         decodedSize = {rows.width, rows.height};
         // Both decodes at once must stay within the budget.
-        if (std::int64_t{rows.width} * rows.height <= 4'000'000) CheckSampledDecode(path, rows);
+        if (std::int64_t{rows.width} * rows.height <= 4'000'000) {
+            CheckSampledDecode(path, rows);
+            CheckStreamedDecode(path, rows);
+        }
     } catch (const Fault& fault) {
         CheckNamed(fault, path, "DecodePicture");
     }

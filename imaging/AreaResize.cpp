@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <new>
+#include <optional>
 #include <vector>
 
+#include "decoding/PictureDecoder.h"
 #include "platform/core/Fault.h"
+#include "platform/core/MemoryBudget.h"
 
 namespace fotolane::imaging {
 namespace {
@@ -55,6 +59,171 @@ std::uint8_t ToByte(float value) {
     return static_cast<std::uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f));
 }
 
+// One axis of the mapping of DecodeByArea: target pixel t covers the source
+// from starts[t] to ends[t], as SpansFor has it.
+class AreaAxis {
+  public:
+    AreaAxis(std::int32_t sourceLength, std::int32_t targetLength)
+        : starts_(static_cast<std::size_t>(targetLength)),
+          ends_(static_cast<std::size_t>(targetLength)) {
+        scale_ = static_cast<double>(sourceLength) / targetLength;
+        for (std::int32_t t = 0; t < targetLength; ++t) {
+            starts_[static_cast<std::size_t>(t)] = t * scale_;
+            ends_[static_cast<std::size_t>(t)] =
+                std::min((t + 1) * scale_, static_cast<double>(sourceLength));
+        }
+    }
+
+    std::int32_t Targets() const { return static_cast<std::int32_t>(starts_.size()); }
+    double Start(std::int32_t t) const { return starts_[static_cast<std::size_t>(t)]; }
+    double End(std::int32_t t) const { return ends_[static_cast<std::size_t>(t)]; }
+
+    // The first target pixel that source position p (a pixel's left or top
+    // edge) lies in or before.
+    std::int32_t FirstAt(double p) const {
+        auto t = static_cast<std::int32_t>(
+            std::clamp(std::floor(p / scale_), 0.0, static_cast<double>(Targets() - 1)));
+        while (t > 0 && End(t - 1) > p) --t;
+        while (t + 1 < Targets() && End(t) <= p) ++t;
+        return t;
+    }
+
+    // The share of target pixel t that the source from `from` to `to`
+    // covers.
+    double Share(std::int32_t t, double from, double to) const {
+        const double covered = std::min(End(t), to) - std::max(Start(t), from);
+        return covered > 0 ? covered / (End(t) - Start(t)) : 0.0;
+    }
+
+  private:
+    double scale_ = 1;
+    std::vector<double> starts_;
+    std::vector<double> ends_;
+};
+
+// Area averaging of a picture whose pixels come in any order, each once:
+// every target pixel keeps the weighted sum of the differences of the given
+// pixels from the background, so that a pixel never given counts as the
+// background at no cost, and a run of one colour costs the target pixels it
+// covers, not its length.
+class AreaSink final : public picture::PixelSink {
+  public:
+    AreaSink(std::int32_t width, std::int32_t height) : width_(width), height_(height) {}
+
+    void Begin(picture::PictureSize size, const std::uint8_t* background) override {
+        columns_.emplace(size.width, width_);
+        rows_.emplace(size.height, height_);
+        source_ = size;
+        for (std::size_t c = 0; c < 3; ++c) {
+            backgroundBytes_[c] = background[c];
+            background_[c] = background[c];
+        }
+        const std::size_t values =
+            3 * static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+        memory_ = PictureMemory(values * sizeof(float));
+        sums_.assign(values, 0.0f);
+        line_.resize(3 * static_cast<std::size_t>(width_));
+    }
+
+    void Pixels(std::int32_t y, std::int32_t x, std::int32_t count,
+                const std::uint8_t* bgr) override {
+        Add(y, x, count, [&](std::int32_t t, std::int64_t from, std::int64_t to, double* sum) {
+            // Whole pixels inside the target pixel count fully, the pixels
+            // at its two edges by the part inside.
+            const AreaAxis& axis = *columns_;
+            std::int64_t whole[3] = {0, 0, 0};
+            for (std::int64_t p = from; p < to; ++p) {
+                const std::uint8_t* pixel = bgr + 3 * (p - x);
+                const auto left = static_cast<double>(p);
+                const double share =
+                    std::min(axis.End(t), left + 1.0) - std::max(axis.Start(t), left);
+                if (share >= 1.0) {
+                    for (std::size_t c = 0; c < 3; ++c) whole[c] += pixel[c] - backgroundBytes_[c];
+                } else {
+                    for (std::size_t c = 0; c < 3; ++c)
+                        sum[c] += share * (pixel[c] - backgroundBytes_[c]);
+                }
+            }
+            for (std::size_t c = 0; c < 3; ++c) sum[c] += static_cast<double>(whole[c]);
+        });
+    }
+
+    void Run(std::int32_t y, std::int32_t x, std::int32_t count, const std::uint8_t* bgr) override {
+        Add(y, x, count, [&](std::int32_t t, std::int64_t from, std::int64_t to, double* sum) {
+            const AreaAxis& axis = *columns_;
+            const double covered = std::min(axis.End(t), static_cast<double>(to)) -
+                                   std::max(axis.Start(t), static_cast<double>(from));
+            for (std::size_t c = 0; c < 3; ++c) sum[c] += covered * (bgr[c] - backgroundBytes_[c]);
+        });
+    }
+
+    PixelRows Finish() const {
+        PixelRows target = AllocatePixelRows(width_, height_);
+        const float* sum = sums_.data();
+        for (std::int32_t t = 0; t < height_; ++t) {
+            std::uint8_t* out = target.ScanLine(height_ - 1 - t);
+            for (std::int32_t x = 0; x < width_; ++x) {
+                for (std::size_t c = 0; c < 3; ++c) *out++ = ToByte(background_[c] + *sum++);
+            }
+        }
+        return target;
+    }
+
+  private:
+    // Adds pixels x to x + count - 1 of source line y: `reduce(t, from, to,
+    // sum)` adds the source pixels from..to-1 that lie in target column t
+    // to sum, each weighted by the part of it inside the column.
+    template <typename Reduce>
+    void Add(std::int32_t y, std::int32_t x, std::int32_t count, Reduce&& reduce) {
+        if (count <= 0 || y < 0 || y >= source_.height || x >= source_.width) return;
+        const std::int64_t from = std::max(x, 0);
+        const std::int64_t to = std::min<std::int64_t>(std::int64_t{x} + count, source_.width);
+        if (from >= to) return;
+        const AreaAxis& columns = *columns_;
+        const AreaAxis& rows = *rows_;
+        // The columns reduced, each as a share of its target pixel.
+        const std::int32_t first = columns.FirstAt(static_cast<double>(from));
+        std::int32_t last = first;
+        for (std::int32_t t = first; t < width_ && columns.Start(t) < static_cast<double>(to);
+             ++t) {
+            const std::int64_t lo =
+                std::max(from, static_cast<std::int64_t>(std::floor(columns.Start(t))));
+            const std::int64_t hi =
+                std::min(to, static_cast<std::int64_t>(std::ceil(columns.End(t))));
+            double sum[3] = {0, 0, 0};
+            if (lo < hi) reduce(t, lo, hi, sum);
+            const double length = columns.End(t) - columns.Start(t);
+            for (std::size_t c = 0; c < 3; ++c) {
+                line_[3 * static_cast<std::size_t>(t) + c] = static_cast<float>(sum[c] / length);
+            }
+            last = t + 1;
+        }
+        // Into each target line that source line y lies in, by its share.
+        for (std::int32_t t = rows.FirstAt(y); t < height_ && rows.Start(t) < y + 1.0; ++t) {
+            const auto share = static_cast<float>(rows.Share(t, y, y + 1.0));
+            if (share <= 0) continue;
+            float* into =
+                sums_.data() + 3 * (static_cast<std::size_t>(t) * static_cast<std::size_t>(width_) +
+                                    static_cast<std::size_t>(first));
+            const float* reduced = line_.data() + 3 * static_cast<std::size_t>(first);
+            for (std::size_t v = 0; v < 3 * static_cast<std::size_t>(last - first); ++v) {
+                into[v] += share * reduced[v];
+            }
+        }
+    }
+
+    std::int32_t width_;
+    std::int32_t height_;
+    picture::PictureSize source_{0, 0};
+    std::optional<AreaAxis> columns_;
+    std::optional<AreaAxis> rows_;
+    std::int32_t backgroundBytes_[3] = {0, 0, 0};
+    float background_[3] = {0, 0, 0};
+    PictureMemory memory_;
+    std::vector<float> sums_;  // 3 a target pixel, the top line first
+    std::vector<float> line_;  // one source line's part of each target column
+};
+
 }  // namespace
 
 PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t height) {
@@ -101,6 +270,19 @@ PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t
         for (std::size_t v = 0; v < values; ++v) out[v] = ToByte(sum[v]);
     }
     return target;
+}
+
+PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height) {
+    if (width < 1 || height < 1) throw Fault::SubscriptOutOfRange();
+    try {
+        AreaSink area(width, height);
+        if (picture::StreamPicture(path, area)) return area.Finish();
+        return ResizeByArea(picture::DecodePicture(path), width, height);
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
 }
 
 }  // namespace fotolane::imaging

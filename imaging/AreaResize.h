@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/core/PixelRows.h"
 
@@ -16,5 +17,15 @@ namespace fotolane::imaging {
 // without pixels or a target size below 1 is a "Subscript out of range"
 // fault; memory that cannot be had, "Out of memory".
 PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t height);
+
+// The picture file at width x height by area averaging: for a JPEG
+// ResizeByArea of its whole decode; for a bitmap or a GIF the same to within
+// a level (rounding) in any channel, averaged from the pixels as the decoder
+// gives them (picture::StreamPicture), so that neither memory nor time
+// follows the size that the file claims. The target's sums (12 bytes a
+// pixel) and rows are the memory; the data's pixels and the target's the
+// time. Faults as picture::DecodePicture's and ResizeByArea's, each naming
+// the file.
+PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height);
 
 }  // namespace fotolane::imaging

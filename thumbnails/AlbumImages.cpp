@@ -84,21 +84,24 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     counts.kept += (makeLarge ? 0 : 1) + (album.preview && !makePreview ? 1 : 0);
     if (!makeLarge && !makePreview) return album;
 
-    PixelRows rows = picture::DecodePicture(strFileName);
-    if (album.preview) {
-        // The thumbnail is shrunk from the preview: the same result as from
-        // the picture to within rounding, at a fraction of the work.
-        rows = imaging::ResizeByArea(rows, album.preview->width, album.preview->height);
-        if (makePreview && !WriteJpeg(rows, previewPath, kPreviewQuality, counts)) {
-            album.preview.reset();
-        }
+    // The picture is decoded straight to the first image it gives: the
+    // preview, or the thumbnail when it needs none (DecodeByArea holds no
+    // more of a bitmap or a GIF than that image).
+    const bool previewed = album.preview.has_value();
+    const gallery::PixelSize first = previewed ? *album.preview : *album.largeThumbnail;
+    const PixelRows rows = imaging::DecodeByArea(strFileName, first.width, first.height);
+    if (makePreview && !WriteJpeg(rows, previewPath, kPreviewQuality, counts)) {
+        album.preview.reset();
     }
     if (makeLarge) {
-        const PixelRows large =
-            imaging::ResizeByArea(rows, album.largeThumbnail->width, album.largeThumbnail->height);
-        if (!WriteJpeg(large, largePath, kLargeThumbnailQuality, counts)) {
-            album.largeThumbnail.reset();
-        }
+        // The thumbnail is shrunk from the preview: the same result as from
+        // the picture to within rounding, at a fraction of the work.
+        const bool written =
+            previewed ? WriteJpeg(imaging::ResizeByArea(rows, album.largeThumbnail->width,
+                                                        album.largeThumbnail->height),
+                                  largePath, kLargeThumbnailQuality, counts)
+                      : WriteJpeg(rows, largePath, kLargeThumbnailQuality, counts);
+        if (!written) album.largeThumbnail.reset();
     }
     return album;
 }

@@ -24,6 +24,13 @@ void AboutPicture(const std::string& path, Step&& step) {
     }
 }
 
+// Whether the fault is "Out of memory": memory that the budget or the
+// system did not give, which another moment, with less memory held
+// elsewhere, might give.
+inline bool IsOutOfMemory(const Fault& fault) {
+    return fault.Message() == Fault::OutOfMemory().Message();
+}
+
 // The whole pixel memory of `rows`, padding included.
 inline std::span<std::uint8_t> BytesOf(const PixelRows& rows) {
     return {rows.bits.get(),

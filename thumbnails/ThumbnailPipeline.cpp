@@ -4,7 +4,9 @@
 #include <utility>
 
 #include "platform/core/Fault.h"
+#include "platform/core/Threads.h"
 #include "platform/files/FileSystem.h"
+#include "thumbnails/PictureSteps.h"
 #include "thumbnails/ThumbnailSampler.h"
 
 namespace fotolane::thumbnails {
@@ -18,27 +20,56 @@ constexpr std::size_t kLookAhead = 32;
 }  // namespace
 
 ThumbnailPipeline::ThumbnailPipeline(int workers)
-    : inFlightLimit_(2 * static_cast<std::size_t>(std::max(workers, 1))),
-      mostAhead_(static_cast<std::size_t>(std::max(workers, 1)) - 1) {
-    for (int i = 0; i < std::max(workers, 1); ++i) {
-        workers_.emplace_back([this](std::stop_token stop) { Work(stop); });
-    }
-}
+    : mostWorkers_(static_cast<std::size_t>(std::max(workers, 1))) {}
 
 ThumbnailPipeline::~ThumbnailPipeline() {
+    Stop();
+}
+
+std::vector<ThumbnailJob> ThumbnailPipeline::Stop() {
+    std::vector<ThumbnailJob> left;
+    {
+        const std::scoped_lock lock(mutex_);
+        if (nextToTake_ < jobs_.size()) {
+            left.assign(jobs_.begin() + static_cast<std::ptrdiff_t>(nextToTake_), jobs_.end());
+        }
+        // Nothing is left to start: a worker ends once its picture is done.
+        DropLocked();
+    }
     for (std::jthread& worker : workers_) worker.request_stop();
     workToDo_.notify_all();
-    workers_.clear();  // joins
+    workers_.clear();  // joins; the samplers' memory goes with them
+    return left;
 }
 
 void ThumbnailPipeline::Expect(std::vector<ThumbnailJob> jobs) {
+    Stop();
+    if (jobs.empty()) return;
+    // One worker per job at most; those the system refuses are left out.
+    const std::size_t wanted = std::min(mostWorkers_, jobs.size());
     {
         const std::scoped_lock lock(mutex_);
-        DropLocked();
         jobs_ = std::move(jobs);
         slots_.resize(jobs_.size());
+        inFlightLimit_ = 0;
+        mostAhead_ = 0;
     }
-    workToDo_.notify_all();
+    while (workers_.size() < wanted) {
+        std::jthread worker;
+        if (!StartThread(worker, [this](std::stop_token stop) { Work(stop); })) break;
+        workers_.push_back(std::move(worker));
+        // The limits follow the workers that run: one more may start its
+        // pictures as soon as it is there.
+        {
+            const std::scoped_lock lock(mutex_);
+            inFlightLimit_ = 2 * workers_.size();
+            mostAhead_ = workers_.size() - 1;
+        }
+        workToDo_.notify_all();
+    }
+    // Without workers nothing is made ahead: the caller makes every
+    // thumbnail.
+    if (workers_.empty()) Stop();
 }
 
 void ThumbnailPipeline::DropLocked() {
@@ -56,21 +87,21 @@ void ThumbnailPipeline::ReleaseLocked(Slot& slot) {
     slot.result = SampledThumbnail{};
 }
 
-bool ThumbnailPipeline::IsNextLocked(const ThumbnailJob& job) {
-    if (nextToTake_ < jobs_.size() && jobs_[nextToTake_].strFileName == job.strFileName &&
-        jobs_[nextToTake_].strThumbFile == job.strThumbFile &&
-        jobs_[nextToTake_].lSize == job.lSize) {
-        return true;
-    }
-    // The run has left the list: what was made ahead is of no use.
-    if (!jobs_.empty()) DropLocked();
-    return false;
+bool ThumbnailPipeline::IsNextLocked(const ThumbnailJob& job) const {
+    return nextToTake_ < jobs_.size() && jobs_[nextToTake_].strFileName == job.strFileName &&
+           jobs_[nextToTake_].strThumbFile == job.strThumbFile &&
+           jobs_[nextToTake_].lSize == job.lSize;
 }
 
 void ThumbnailPipeline::Pass(const ThumbnailJob& job) {
     {
-        const std::scoped_lock lock(mutex_);
-        if (!IsNextLocked(job)) return;
+        std::unique_lock lock(mutex_);
+        if (!IsNextLocked(job)) {
+            // The run has left the list: what was made ahead is of no use.
+            lock.unlock();
+            if (!workers_.empty()) Stop();
+            return;
+        }
         Slot& slot = slots_[nextToTake_];
         // Not started yet: it never will be. A worker still at it drops its
         // result when it is done.
@@ -83,7 +114,11 @@ void ThumbnailPipeline::Pass(const ThumbnailJob& job) {
 
 std::optional<SampledThumbnail> ThumbnailPipeline::Take(const ThumbnailJob& job) {
     std::unique_lock lock(mutex_);
-    if (!IsNextLocked(job)) return std::nullopt;
+    if (!IsNextLocked(job)) {
+        lock.unlock();
+        if (!workers_.empty()) Stop();
+        return std::nullopt;
+    }
     const std::size_t index = nextToTake_;
     resultDone_.wait(lock, [&] { return slots_[index].done; });
     SampledThumbnail result = std::move(slots_[index].result);
@@ -150,6 +185,9 @@ void ThumbnailPipeline::Work(std::stop_token stop) {
                 result.ThumbWidth = sampler.ThumbWidth;
                 result.ThumbHeight = sampler.ThumbHeight;
                 result.pictureSize = sampler.PictureSize();
+            } catch (const Fault& fault) {
+                result.fault = std::current_exception();
+                result.outOfMemory = detail::IsOutOfMemory(fault);
             } catch (...) {
                 result.fault = std::current_exception();
             }

@@ -34,6 +34,10 @@ struct SampledThumbnail {
     std::int32_t ThumbHeight = 0;
     picture::PictureSize pictureSize{0, 0};
     std::exception_ptr fault;
+    // The fault is "Out of memory": it may have come of the memory that the
+    // other workers held at the time, so the picture is to be made again
+    // alone.
+    bool outOfMemory = false;
     bool skipped = false;
 };
 
@@ -48,6 +52,12 @@ struct SampledThumbnail {
 // file or shows a message: that is left to whoever takes the results, in
 // order.
 //
+// The workers start with a list of jobs, no more of them than there are
+// jobs, and end with it (Stop, a new list, or a run that leaves the list),
+// so that no memory of theirs is held between runs. A worker that the
+// system refuses to start means fewer workers; with none, Take hands out
+// nothing and the caller makes every thumbnail itself.
+//
 // Workers take the pictures in order, but with several workers all but
 // one of them may each start a picture file far larger than the next one
 // (four times as large, among the next 32) ahead of its turn, so that a
@@ -57,23 +67,32 @@ struct SampledThumbnail {
 // be waiting for.
 class ThumbnailPipeline {
   public:
+    // Up to `workers` threads, none started yet.
     explicit ThumbnailPipeline(int workers);
     ThumbnailPipeline(const ThumbnailPipeline&) = delete;
     ThumbnailPipeline& operator=(const ThumbnailPipeline&) = delete;
-    // Stops and joins the workers, dropping whatever they made.
     ~ThumbnailPipeline();
 
-    // The jobs of a run, in the order it will take them; drops the work of
-    // any earlier list. An empty list drops everything.
+    // The jobs of a run, in the order it will take them: stops the workers
+    // of any earlier list, dropping their work, and starts as many as the
+    // jobs can use. An empty list just stops them.
     void Expect(std::vector<ThumbnailJob> jobs);
+
+    // Stops and joins the workers, dropping whatever they made, and returns
+    // the jobs that were neither taken nor passed by, in order.
+    std::vector<ThumbnailJob> Stop();
+
+    // The workers running now.
+    std::size_t Workers() const { return workers_.size(); }
 
     // The next job's result, waiting for it, when `job` is the next job of
     // the list; nothing otherwise (the caller makes that thumbnail itself,
-    // and the work ahead is dropped, as the run has left the list).
+    // and the workers stop, as the run has left the list).
     std::optional<SampledThumbnail> Take(const ThumbnailJob& job);
 
     // The run passes the next job by without its result ("New" found the
-    // thumbnail): its work is dropped, without waiting for it.
+    // thumbnail): its work is dropped, without waiting for it. Any other
+    // job than the next stops the workers, as Take does.
     void Pass(const ThumbnailJob& job);
 
   private:
@@ -95,8 +114,8 @@ class ThumbnailPipeline {
     void ReleaseLocked(Slot& slot);
     void Work(std::stop_token stop);
     void DropLocked();
-    // Whether `job` is the next to take; drops everything when it is not.
-    bool IsNextLocked(const ThumbnailJob& job);
+    // Whether `job` is the next to take.
+    bool IsNextLocked(const ThumbnailJob& job) const;
 
     std::mutex mutex_;
     // Two conditions, so that a finished picture wakes only the caller and
@@ -106,12 +125,12 @@ class ThumbnailPipeline {
     std::vector<ThumbnailJob> jobs_;
     std::vector<Slot> slots_;
     std::size_t nextToTake_ = 0;
-    std::size_t inFlight_ = 0;
-    std::size_t aheadInFlight_ =
-        0;  // of them, started ahead of their turn      // started, and neither taken nor dropped
-    std::uint64_t generation_ = 0;  // a new list makes running work stale
-    std::size_t inFlightLimit_;
-    std::size_t mostAhead_;              // all workers but one
+    std::size_t inFlight_ = 0;       // started, and neither taken nor dropped
+    std::size_t aheadInFlight_ = 0;  // of them, started ahead of their turn
+    std::uint64_t generation_ = 0;   // a new list makes running work stale
+    std::size_t mostWorkers_;
+    std::size_t inFlightLimit_ = 0;      // twice the workers running
+    std::size_t mostAhead_ = 0;          // all workers but one
     std::vector<std::jthread> workers_;  // last: joined before the rest goes
 };
 

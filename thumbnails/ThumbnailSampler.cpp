@@ -12,6 +12,21 @@ using detail::AboutPicture;
 using detail::BytesOf;
 
 void ThumbnailSampler::SampleThumbnail(const std::string& strFileName, std::int32_t lSize) {
+    try {
+        SampleOnce(strFileName, lSize);
+    } catch (const Fault& fault) {
+        if (!detail::IsOutOfMemory(fault) || !SourceBits.bits) throw;
+        ReleaseMemory();
+        SampleOnce(strFileName, lSize);
+    }
+}
+
+void ThumbnailSampler::ReleaseMemory() {
+    SourceBits = PixelRows();
+    ThumbBits = PixelRows();
+}
+
+void ThumbnailSampler::SampleOnce(const std::string& strFileName, std::int32_t lSize) {
     ThumbBits = PixelRows();
     AboutPicture(strFileName, [&] { ReadSourceSize(Picture1.Open(strFileName)); });
     // Its one fault, lSize 0, is about the size asked for, not the picture.

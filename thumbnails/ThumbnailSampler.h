@@ -17,7 +17,14 @@ class ThumbnailSampler {
   public:
     // Decodes strFileName and samples its thumbnail, whose longer side is
     // lSize pixels, into ThumbBits. Faults as frmThumbnails::Get_Thrumbal's.
+    // A picture that is "Out of memory" beside the source rows kept from
+    // earlier pictures is tried once more without them: whether a picture
+    // fits the memory budget does not depend on the pictures before it.
     void SampleThumbnail(const std::string& strFileName, std::int32_t lSize);
+
+    // Gives back the source rows kept for the next picture (and the
+    // thumbnail rows not taken), with their share of the memory budget.
+    void ReleaseMemory();
 
     // Bottom-up B, G, R rows of the last thumbnail, each row padded with
     // zero bytes to a multiple of 4; taken away by the caller.
@@ -29,6 +36,7 @@ class ThumbnailSampler {
     picture::PictureSize PictureSize() const { return {SourceWidth, SourceHeight}; }
 
   private:
+    void SampleOnce(const std::string& strFileName, std::int32_t lSize);
     void ReadSourceSize(const picture::PictureSize& size);
     void GrabSourceBits();
     void ScaleBits();

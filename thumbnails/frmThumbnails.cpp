@@ -55,6 +55,14 @@ std::string frmThumbnails::ThumbnailFileName(const std::string& strFileName,
 void frmThumbnails::ExpectPictures(const std::vector<std::string>& strFileNames,
                                    const std::string& strNewPath, bool bThumbMode,
                                    std::int32_t lSize) {
+    if (strFileNames.empty()) {
+        // The run is over: the workers end, and the memory kept for the
+        // next picture goes back to the budget, so that what comes next
+        // (the album) finds the same memory with any number of workers.
+        if (pipeline_) pipeline_->Stop();
+        sampler_.ReleaseMemory();
+        return;
+    }
     if (!pipeline_) return;
     try {
         std::vector<ThumbnailJob> jobs;
@@ -118,6 +126,10 @@ void frmThumbnails::SampleThumbnail(const std::string& strFileName, const std::s
     if (pipeline_) {
         std::optional<SampledThumbnail> ahead =
             pipeline_->Take({strFileName, strThumbFile, bThumbMode, lSize});
+        if (ahead && ahead->outOfMemory) {
+            SampleAlone(strFileName, lSize);
+            return;
+        }
         if (ahead && ahead->fault) std::rethrow_exception(ahead->fault);
         if (ahead && !ahead->skipped) {
             ThumbBits = std::move(ahead->ThumbBits);
@@ -127,7 +139,48 @@ void frmThumbnails::SampleThumbnail(const std::string& strFileName, const std::s
             return;
         }
     }
-    sampler_.SampleThumbnail(strFileName, lSize);
+    const bool besideWorkers = pipeline_ && pipeline_->Workers() > 0;
+    try {
+        sampler_.SampleThumbnail(strFileName, lSize);
+    } catch (const Fault& fault) {
+        if (besideWorkers) sampler_.ReleaseMemory();
+        if (!besideWorkers || !detail::IsOutOfMemory(fault)) throw;
+        SampleAlone(strFileName, lSize);
+        return;
+    }
+    TakeSampled(strFileName);
+    // Beside the workers this sampler keeps no memory for a next picture.
+    if (besideWorkers) sampler_.ReleaseMemory();
+}
+
+// A picture that was "Out of memory" while workers held memory of their
+// own: made here once they have stopped and given their memory back, so that
+// it faults only when it would with one worker. The workers start again on
+// the pictures after it, however it ends.
+void frmThumbnails::SampleAlone(const std::string& strFileName, std::int32_t lSize) {
+    struct Restart {
+        ThumbnailPipeline& pipeline;
+        std::vector<ThumbnailJob> left;
+        ~Restart() {
+            try {
+                pipeline.Expect(std::move(left));
+            } catch (...) {
+                // Without workers every thumbnail is made in its call.
+            }
+        }
+    };
+    Restart restart{*pipeline_, pipeline_->Stop()};
+    try {
+        sampler_.SampleThumbnail(strFileName, lSize);
+    } catch (...) {
+        sampler_.ReleaseMemory();
+        throw;
+    }
+    TakeSampled(strFileName);
+    sampler_.ReleaseMemory();
+}
+
+void frmThumbnails::TakeSampled(const std::string& strFileName) {
     ThumbBits = std::move(sampler_.ThumbBits);
     ThumbWidth = sampler_.ThumbWidth;
     ThumbHeight = sampler_.ThumbHeight;

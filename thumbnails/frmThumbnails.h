@@ -22,10 +22,13 @@ namespace fotolane::thumbnails {
 // next thumbnail or the end of the object.
 //
 // With more than one worker, the pictures that the run announces
-// (ExpectPictures) are decoded and sampled ahead on worker threads; each
-// thumbnail is still drawn, written and reported here, on the caller's
-// thread, when the run asks for it, so that files, messages and faults come
-// exactly as with one worker.
+// (ExpectPictures) are decoded and sampled ahead on worker threads, started
+// then (no more than there are pictures, fewer when the system refuses
+// some) and ended with the run; each thumbnail is still drawn, written and
+// reported here, on the caller's thread, when the run asks for it, so that
+// files, messages and faults come exactly as with one worker. A picture
+// that does not fit the memory budget beside the workers' memory is made
+// again alone, and faults only if it does not fit then either.
 //
 // Faults go to the caller, each naming the picture: a missing or undecodable
 // picture, sizes beyond the signed 32-bit range ("Overflow"), memory that
@@ -36,7 +39,8 @@ namespace fotolane::thumbnails {
 // FinishThumbnails).
 class frmThumbnails final : public gallery::IThumbnailMaker {
   public:
-    // `workers` threads sample ahead; 1 makes every thumbnail in the call.
+    // Up to `workers` threads sample ahead; 1 makes every thumbnail in the
+    // call. No thread starts before the run announces its pictures.
     explicit frmThumbnails(int workers = 1);
 
     // The picture's width and height in pixels, as browsers show it, read
@@ -66,6 +70,8 @@ class frmThumbnails final : public gallery::IThumbnailMaker {
                                          const std::string& strNewPath);
     void SampleThumbnail(const std::string& strFileName, const std::string& strThumbFile,
                          bool bThumbMode, std::int32_t lSize);
+    void SampleAlone(const std::string& strFileName, std::int32_t lSize);
+    void TakeSampled(const std::string& strFileName);
     void ShowThumbBits();
     void RememberPicture(const std::string& strFileName, picture::PictureSize size);
 

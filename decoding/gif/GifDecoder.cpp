@@ -6,7 +6,8 @@
 // transparent pixels. The rows are written directly, one pass over the data,
 // so that the cost follows the data and the one picture in memory; the
 // thumbnailer's decode writes only the sampled pixels, and stops at the last
-// sampled line.
+// sampled line; the album's gives the frame's pixels to a sink (StreamGif),
+// never the canvas around them.
 
 #include <algorithm>
 #include <array>
@@ -145,16 +146,13 @@ class CodeReader {
     int bits_ = 0;
 };
 
-// Puts the frame's pixels, in the order of the data, onto the rows: the
-// wanted ones only.
-class FrameWriter {
-  public:
-    FrameWriter(PixelRows& rows, const GifLayout& layout, const WantedPixels& wanted)
-        : rows_(rows), layout_(layout), wanted_(wanted) {
+// The frame's colours by index, B, G, R, and which indices are opaque.
+struct FrameColours {
+    explicit FrameColours(const GifLayout& layout) {
         for (std::size_t i = 0; i < 256; ++i) {
-            std::uint8_t* bgr = palette_[i].data();
+            std::uint8_t* bgr = palette[i].data();
             if (static_cast<int>(i) == layout.transparent) {
-                opaque_[i] = false;
+                opaque[i] = false;
             } else if (3 * i + 2 < layout.colours.size()) {
                 bgr[0] = layout.colours[3 * i + 2];
                 bgr[1] = layout.colours[3 * i + 1];
@@ -162,8 +160,40 @@ class FrameWriter {
             }
         }
         // A file without colours shows nothing of its frame.
-        if (layout.colours.empty()) opaque_.fill(false);
+        if (layout.colours.empty()) opaque.fill(false);
     }
+
+    std::array<std::array<std::uint8_t, 3>, 256> palette{};
+    std::array<bool, 256> opaque = [] {
+        std::array<bool, 256> all{};
+        all.fill(true);
+        return all;
+    }();
+};
+
+// The frame line of the `row`th line of data: interlaced frames give
+// every 8th line from 0, every 8th from 4, every 4th from 2, then every
+// 2nd from 1.
+std::int32_t LineOfRow(const GifLayout& layout, std::int32_t row) {
+    if (!layout.interlaced) return row;
+    const std::int32_t h = layout.height;
+    const std::int32_t pass1 = (h + 7) / 8;
+    const std::int32_t pass2 = (h + 3) / 8;
+    const std::int32_t pass3 = (h + 1) / 4;
+    if (row < pass1) return 8 * row;
+    row -= pass1;
+    if (row < pass2) return 8 * row + 4;
+    row -= pass2;
+    if (row < pass3) return 4 * row + 2;
+    return 2 * (row - pass3) + 1;
+}
+
+// Puts the frame's pixels, in the order of the data, onto the rows: the
+// wanted ones only.
+class FrameWriter {
+  public:
+    FrameWriter(PixelRows& rows, const GifLayout& layout, const WantedPixels& wanted)
+        : rows_(rows), layout_(layout), wanted_(wanted), colours_(layout) {}
 
     // Takes the next `count` pixels of the frame, whose indices `string()`
     // gives when a wanted pixel is among them (so that the strings of
@@ -177,7 +207,7 @@ class FrameWriter {
             if (row_ >= layout_.height) return false;
             const std::size_t inRow =
                 std::min(count - taken, static_cast<std::size_t>(layout_.width - column_));
-            const std::int64_t y = std::int64_t{layout_.top} + LineOfRow(row_);
+            const std::int64_t y = std::int64_t{layout_.top} + LineOfRow(layout_, row_);
             if (y < rows_.height && wanted_.Line(static_cast<std::int32_t>(y))) {
                 std::uint8_t* line =
                     rows_.ScanLine(rows_.height - 1 - static_cast<std::int32_t>(y));
@@ -188,9 +218,9 @@ class FrameWriter {
                      x = wanted_.NextColumn(x + 1, end)) {
                     if (indices == nullptr) indices = string();
                     const std::uint8_t index = indices[taken + static_cast<std::size_t>(x - from)];
-                    if (opaque_[index]) {
+                    if (colours_.opaque[index]) {
                         std::memcpy(line + 3 * static_cast<std::ptrdiff_t>(x),
-                                    palette_[index].data(), 3);
+                                    colours_.palette[index].data(), 3);
                     }
                 }
             }
@@ -211,41 +241,89 @@ class FrameWriter {
     }
 
   private:
-    // The frame line of the `row`th line of data: interlaced frames give
-    // every 8th line from 0, every 8th from 4, every 4th from 2, then every
-    // 2nd from 1.
-    std::int32_t LineOfRow(std::int32_t row) const {
-        if (!layout_.interlaced) return row;
-        const std::int32_t h = layout_.height;
-        const std::int32_t pass1 = (h + 7) / 8;
-        const std::int32_t pass2 = (h + 3) / 8;
-        const std::int32_t pass3 = (h + 1) / 4;
-        if (row < pass1) return 8 * row;
-        row -= pass1;
-        if (row < pass2) return 8 * row + 4;
-        row -= pass2;
-        if (row < pass3) return 4 * row + 2;
-        return 2 * (row - pass3) + 1;
-    }
-
     PixelRows& rows_;
     const GifLayout& layout_;
     const WantedPixels& wanted_;
-    std::array<std::array<std::uint8_t, 3>, 256> palette_{};
-    std::array<bool, 256> opaque_ = [] {
-        std::array<bool, 256> all{};
-        all.fill(true);
-        return all;
-    }();
+    const FrameColours colours_;
     std::int32_t row_ = 0;
     std::int32_t column_ = 0;
 };
 
+// Gives the frame's opaque pixels to a sink, gathered into stretches of
+// one line; the transparent ones, like the rest of the canvas, are the
+// background.
+class SinkWriter {
+  public:
+    SinkWriter(PixelSink& sink, const GifLayout& layout)
+        : sink_(sink), layout_(layout), colours_(layout) {}
+    SinkWriter(const SinkWriter&) = delete;
+    SinkWriter& operator=(const SinkWriter&) = delete;
+    ~SinkWriter() = default;
+
+    // As FrameWriter::Put, for every pixel of the frame.
+    template <typename String>
+    bool Put(std::size_t count, String&& string) {
+        const std::uint8_t* indices = string();
+        std::size_t taken = 0;
+        while (taken < count) {
+            if (row_ >= layout_.height) return false;
+            const std::size_t inRow =
+                std::min(count - taken, static_cast<std::size_t>(layout_.width - column_));
+            const std::int64_t y = std::int64_t{layout_.top} + LineOfRow(layout_, row_);
+            if (y < layout_.canvas.height) {
+                const std::int32_t from = layout_.left + column_;
+                const auto end = static_cast<std::int32_t>(std::min<std::int64_t>(
+                    from + static_cast<std::int64_t>(inRow), layout_.canvas.width));
+                for (std::int32_t x = from; x < end; ++x) {
+                    const std::uint8_t index = indices[taken + static_cast<std::size_t>(x - from)];
+                    if (!colours_.opaque[index]) continue;
+                    if (count_ == kStretch || y != y_ || x != x_ + count_) Flush();
+                    if (count_ == 0) {
+                        y_ = static_cast<std::int32_t>(y);
+                        x_ = x;
+                    }
+                    std::memcpy(stretch_.data() + 3 * static_cast<std::size_t>(count_),
+                                colours_.palette[index].data(), 3);
+                    ++count_;
+                }
+            }
+            taken += inRow;
+            column_ += static_cast<std::int32_t>(inRow);
+            if (column_ == layout_.width) {
+                column_ = 0;
+                ++row_;
+            }
+        }
+        return row_ < layout_.height;
+    }
+
+    // Gives the pixels gathered so far.
+    void Flush() {
+        if (count_ > 0) sink_.Pixels(y_, x_, count_, stretch_.data());
+        count_ = 0;
+    }
+
+  private:
+    static constexpr std::int32_t kStretch = 4096;
+
+    PixelSink& sink_;
+    const GifLayout& layout_;
+    const FrameColours colours_;
+    std::int32_t row_ = 0;
+    std::int32_t column_ = 0;
+    // Consecutive opaque pixels of line y_ from column x_, not yet given.
+    std::array<std::uint8_t, 3 * std::size_t{kStretch}> stretch_{};
+    std::int32_t count_ = 0;
+    std::int32_t y_ = 0;
+    std::int32_t x_ = 0;
+};
+
 // Decodes the frame's LZW data as far as it is sound: a code beyond the
 // table or the end of the data ends it, and the pixels not reached keep
-// the white of the rows.
-void DecodeFrame(Bytes bytes, const GifLayout& layout, const WantedPixels& wanted,
-                 PixelRows& rows) {
+// the white of the rows. The writer (FrameWriter, SinkWriter) takes the
+// pixels.
+template <typename Writer>
+void DecodeFrame(Bytes bytes, const GifLayout& layout, Writer& writer) {
     if (layout.data >= bytes.size()) return;
     const int minimum = bytes[layout.data];
     if (minimum < 1 || minimum > 11) return;
@@ -265,7 +343,6 @@ void DecodeFrame(Bytes bytes, const GifLayout& layout, const WantedPixels& wante
     }
     std::array<std::uint8_t, kMostCodes> string{};
 
-    FrameWriter writer(rows, layout, wanted);
     CodeReader reader(bytes, layout.data + 1);
     int width = minimum + 1;
     int next = end + 1;
@@ -334,7 +411,23 @@ void DecodeGifInto(Bytes bytes, const std::string& path, const WantedPixels& wan
     // a small file claiming a huge screen costs no more than its samples.
     constexpr std::uint8_t kWhite[3] = {0xFF, 0xFF, 0xFF};
     wanted.Fill(rows, kWhite);
-    if (layout.hasFrame) DecodeFrame(bytes, layout, wanted, rows);
+    if (layout.hasFrame) {
+        FrameWriter writer(rows, layout, wanted);
+        DecodeFrame(bytes, layout, writer);
+    }
+}
+
+void StreamGif(Bytes bytes, const std::string& path, PixelSink& sink) {
+    GifLayout layout;
+    if (!ReadLayout(bytes, layout)) throw Fault::InvalidPicture(path);
+    CheckPictureSize(layout.canvas, path);
+    constexpr std::uint8_t kWhite[3] = {0xFF, 0xFF, 0xFF};
+    sink.Begin(layout.canvas, kWhite);
+    if (layout.hasFrame) {
+        SinkWriter writer(sink, layout);
+        DecodeFrame(bytes, layout, writer);
+        writer.Flush();
+    }
 }
 
 }  // namespace fotolane::picture::detail

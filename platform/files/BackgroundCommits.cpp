@@ -4,10 +4,15 @@
 #include <new>
 #include <utility>
 
+#include "platform/core/Threads.h"
+
 namespace fotolane {
 
-BackgroundCommits::BackgroundCommits()
-    : thread_([this](std::stop_token stop) { Run(std::move(stop)); }) {}
+BackgroundCommits::BackgroundCommits() {
+    // Without a thread of its own every file is committed as it is handed
+    // over (Hand).
+    StartThread(thread_, [this](std::stop_token stop) { Run(std::move(stop)); });
+}
 
 BackgroundCommits::~BackgroundCommits() {
     thread_.request_stop();
@@ -21,6 +26,14 @@ std::size_t BackgroundCommits::Hand(std::unique_ptr<WholeFileWriter> file) {
         const std::scoped_lock lock(mutex_);
         items_.push_back(Item{std::move(file), std::nullopt});
         number = firstKept_ + items_.size() - 1;
+        if (!thread_.joinable()) {
+            // The caller waits for the disk, and its faults are kept as
+            // the thread keeps them.
+            Settle(items_.back(), &WholeFileWriter::FlushToDisk);
+            Settle(items_.back(), &WholeFileWriter::Commit);
+            ++settled_;
+            return number;
+        }
     }
     changed_.notify_all();
     return number;

@@ -21,7 +21,9 @@ namespace fotolane {
 // were handed over, several together: the thread gathers a few before it
 // flushes them, unless somebody waits for one. A file that fails leaves
 // no temporary file and its target untouched, as WholeFileWriter::Commit
-// does; its fault is kept for the caller.
+// does; its fault is kept for the caller. When the system gives no thread,
+// each file is committed on the caller's thread as it is handed over, with
+// the same files and faults.
 class BackgroundCommits {
   public:
     BackgroundCommits();
@@ -68,7 +70,7 @@ class BackgroundCommits {
     static constexpr std::size_t kGathered = 8;
     // Given when even a fault cannot be stored: copying it needs no memory.
     const Fault outOfMemory_ = Fault::OutOfMemory();
-    std::jthread thread_;  // last: joined before the rest goes
+    std::jthread thread_;  // last: joined before the rest goes; none if refused
 };
 
 }  // namespace fotolane

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/core/Threads.h"
 #include "platform/files/FilesTesting.h"
 
 namespace fotolane::files {
@@ -86,11 +87,14 @@ void FlushAll(std::span<const int> fds, std::span<int> errors) {
         std::vector<std::jthread> helpers;
         try {
             while (helpers.size() + 1 < std::min(fds.size(), kMostAtOnce)) {
-                helpers.emplace_back(flush);
+                std::jthread helper;
+                if (!StartThread(helper, [&](std::stop_token) { flush(); })) break;
+                helpers.push_back(std::move(helper));
             }
         } catch (const std::exception&) {
-            // Fewer helpers, or none: this thread flushes the rest.
+            // No memory to hold another helper.
         }
+        // Fewer helpers, or none: this thread flushes the rest.
         flush();
     }  // joins the helpers
 }

@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "imaging/cDIBSection.h"
 #include "imaging/mIntelJPEGLibrary.h"
+#include "platform/core/ThreadsTesting.h"
 #include "platform/drawing/Gdi.h"
 #include "platform/files/FilesTesting.h"
 #include "tests/TempFolder.h"
@@ -234,7 +236,8 @@ TEST(WriteJPEGFile, WarnsAndWritesNothingWhenTheFileCannotBeMade) {
 // made (its open fails) is warned about at once, one whose flush to the
 // disk fails later when the file sixteen places after it is given; every
 // other file is in place after Finish, the earlier file of a failed one is
-// kept, and no temporary file is left.
+// kept, and no temporary file is left. The same when the system gives no
+// thread: the files are then put in place as they are given.
 TEST(JpegFileQueue, WarnsAboutEachFailedFileInOrder) {
     struct WarningHost final : ui::Host {
         void ShowMessage(const std::string&, const std::string&, ui::Icon, ui::Buttons) override {}
@@ -245,37 +248,43 @@ TEST(JpegFileQueue, WarnsAboutEachFailedFileInOrder) {
         std::vector<std::string> warned;
     } host;
     const ui::ScopedHost installed(host);
-    TempFolder folder;
-    folder.Write("f02.jpg", "earlier");
-    const auto dib = RedOverBlue(8, 8);
-    const auto name = [&](int file) {
-        return folder / ((file < 10 ? "f0" : "f") + std::to_string(file) + ".jpg");
-    };
-    {
-        const files::ScopedFailure open(files::Step::Open, 1);    // the second file's
-        const files::ScopedFailure flush(files::Step::Flush, 1);  // the third file's
-        mIntelJPEGLibrary::JpegFileQueue queue(16);
-        std::vector<std::vector<std::string>> warnedAfter;
-        for (int file = 0; file < 20; ++file) {
-            queue.WriteJPEGFile(*dib, name(file), 80);
-            warnedAfter.push_back(host.warned);
+    for (const bool threadRefused : {false, true}) {
+        SCOPED_TRACE(threadRefused ? "without a thread" : "with a thread");
+        host.warned.clear();
+        std::optional<fotolane::testing::ScopedThreadRefusal> refusal;
+        if (threadRefused) refusal.emplace(0);
+        TempFolder folder;
+        folder.Write("f02.jpg", "earlier");
+        const auto dib = RedOverBlue(8, 8);
+        const auto name = [&](int file) {
+            return folder / ((file < 10 ? "f0" : "f") + std::to_string(file) + ".jpg");
+        };
+        {
+            const files::ScopedFailure open(files::Step::Open, 1);    // the second file's
+            const files::ScopedFailure flush(files::Step::Flush, 1);  // the third file's
+            mIntelJPEGLibrary::JpegFileQueue queue(16);
+            std::vector<std::vector<std::string>> warnedAfter;
+            for (int file = 0; file < 20; ++file) {
+                queue.WriteJPEGFile(*dib, name(file), 80);
+                warnedAfter.push_back(host.warned);
+            }
+            const std::string failed1 = "Failed to save to JPG " + name(1);
+            const std::string failed2 = "Failed to save to JPG " + name(2);
+            EXPECT_TRUE(warnedAfter[0].empty());
+            EXPECT_EQ(warnedAfter[1], std::vector<std::string>{failed1});
+            EXPECT_EQ(warnedAfter[17], std::vector<std::string>{failed1});
+            EXPECT_EQ(warnedAfter[18], (std::vector<std::string>{failed1, failed2}));
+            queue.Finish();
+            EXPECT_EQ(host.warned, (std::vector<std::string>{failed1, failed2}));
         }
-        const std::string failed1 = "Failed to save to JPG " + name(1);
-        const std::string failed2 = "Failed to save to JPG " + name(2);
-        EXPECT_TRUE(warnedAfter[0].empty());
-        EXPECT_EQ(warnedAfter[1], std::vector<std::string>{failed1});
-        EXPECT_EQ(warnedAfter[17], std::vector<std::string>{failed1});
-        EXPECT_EQ(warnedAfter[18], (std::vector<std::string>{failed1, failed2}));
-        queue.Finish();
-        EXPECT_EQ(host.warned, (std::vector<std::string>{failed1, failed2}));
-    }
-    EXPECT_EQ(ReadFile(name(2)), "earlier");
-    EXPECT_FALSE(std::filesystem::exists(name(1)));
-    std::set<std::string> entries = Entries(folder);
-    EXPECT_EQ(entries.size(), 19u);  // twenty files but the second, and nothing else
-    for (const std::string& entry : entries) {
-        if (entry != "f02.jpg") {
-            EXPECT_EQ(Decode(folder / entry).width, 8) << entry;
+        EXPECT_EQ(ReadFile(name(2)), "earlier");
+        EXPECT_FALSE(std::filesystem::exists(name(1)));
+        std::set<std::string> entries = Entries(folder);
+        EXPECT_EQ(entries.size(), 19u);  // twenty files but the second, and nothing else
+        for (const std::string& entry : entries) {
+            if (entry != "f02.jpg") {
+                EXPECT_EQ(Decode(folder / entry).width, 8) << entry;
+            }
         }
     }
 }

@@ -84,6 +84,64 @@ inline bool Near(const Bgr& a, const Bgr& b, int tolerance = 8) {
     return true;
 }
 
+// Bytes of hand-made picture files.
+using Bytes = std::string;
+
+inline Bytes Little16(int value) {
+    return {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF)};
+}
+
+inline Bytes Little32(std::uint32_t value) {
+    return Little16(static_cast<int>(value & 0xFFFF)) + Little16(static_cast<int>(value >> 16));
+}
+
+// A bitmap with an info header of `header` bytes: 40, then `after` (the
+// masks of bit fields, or a colour table of as many colours); or longer,
+// holding the masks (`after`, 16 bytes) itself. A negative height is stored
+// top-down.
+inline Bytes Bitmap(std::uint32_t header, int width, int height, int bitsAPixel, int compression,
+                    const Bytes& after, const Bytes& pixels) {
+    Bytes info =
+        Little32(header) + Little32(static_cast<std::uint32_t>(width)) +
+        Little32(static_cast<std::uint32_t>(height)) + Little16(1) + Little16(bitsAPixel) +
+        Little32(static_cast<std::uint32_t>(compression)) +
+        Little32(static_cast<std::uint32_t>(pixels.size())) + Little32(2835) + Little32(2835) +
+        Little32(bitsAPixel <= 8 ? static_cast<std::uint32_t>(after.size() / 4) : 0) + Little32(0);
+    if (header > 40) info += after + Bytes(header - 40 - after.size(), '\0');
+    if (header == 40) info += after;
+    const auto offset = static_cast<std::uint32_t>(14 + info.size());
+    return "BM" + Little32(offset + static_cast<std::uint32_t>(pixels.size())) + Little32(0) +
+           Little32(offset) + info + pixels;
+}
+
+inline Bytes Bitmap(int size, int bitsAPixel, int compression, const Bytes& palette,
+                    const Bytes& pixels) {
+    return Bitmap(40, size, size, bitsAPixel, compression, palette, pixels);
+}
+
+// A GIF of two colours on a 1 x 1 screen whose first frame, of a few
+// pixels of data, is widthxheight at (left, top): the picture is the union.
+inline Bytes Gif(int left, int top, int width, int height, bool interlaced) {
+    return "GIF89a" + Little16(1) + Little16(1) + Bytes{'\x80', '\0', '\0'} +
+           Bytes{'\0', '\0', '\0', '\xFF', '\xFF', '\xFF'} + "," + Little16(left) + Little16(top) +
+           Little16(width) + Little16(height) + Bytes(1, interlaced ? '\x40' : '\0') +
+           Bytes{'\2', '\2', '\x4C', '\1', '\0', ';'};
+}
+
+inline Bytes RunLengths() {
+    Bytes runs;
+    for (int i = 0; i < 500; ++i) runs += Bytes{'\xFF', static_cast<char>(i % 2)};
+    return runs + Bytes{'\0', '\1'};
+}
+
+// A GIF screen of width x height whose first frame is its top left pixel,
+// white: the rest of the screen is white too.
+inline Bytes GifScreen(int width, int height) {
+    return "GIF89a" + Little16(width) + Little16(height) + Bytes{'\x80', '\0', '\0'} +
+           Bytes{'\0', '\0', '\0', '\xFF', '\xFF', '\xFF'} + "," + Little16(0) + Little16(0) +
+           Little16(1) + Little16(1) + Bytes{'\0', '\2', '\2', '\x4C', '\1', '\0', ';'};
+}
+
 using fotolane::testing::RecordingHost;
 
 }  // namespace fotolane::thumbnails::testing

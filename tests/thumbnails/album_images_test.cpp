@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "decoding/PictureDecoder.h"
 #include "gallery/Album.h"
+#include "imaging/AreaResize.h"
 #include "tests/TempFolder.h"
 #include "tests/thumbnails/ThumbnailTestSupport.h"
 #include "thumbnails/AlbumImages.h"
+#include "thumbnails/Sampling.h"
 
 namespace fotolane::thumbnails {
 namespace {
@@ -16,7 +21,12 @@ namespace {
 using fotolane::testing::ReadFile;
 using fotolane::testing::TempFolder;
 using testing::Bgr;
+using testing::Bitmap;
+using testing::Bytes;
 using testing::Decode;
+using testing::Gif;
+using testing::GifScreen;
+using testing::Little32;
 using testing::Near;
 using testing::RecordingHost;
 using testing::TopDown;
@@ -127,6 +137,82 @@ TEST(AlbumImages, NewKeepsCurrentImagesAndAFailedWriteIsAWarning) {
                      .MakeAlbumImages(album.folder / "wide.bmp", "wide.bmp", missing,
                                       gallery::AlbumRemake::All, 70, album.counts)
                      .preview);
+}
+
+// The largest difference of two pictures of one size in any channel.
+int MostDifference(const PixelRows& a, const PixelRows& b) {
+    int most = 0;
+    for (std::int32_t s = 0; s < a.height; ++s) {
+        for (std::int32_t i = 0; i < 3 * a.width; ++i) {
+            most = std::max(most, std::abs(a.ScanLine(s)[i] - b.ScanLine(s)[i]));
+        }
+    }
+    return most;
+}
+
+TEST(AlbumImages, AverageBitmapsAndGifsAsTheyDecodeWithinALevelOfTheWholeDecode) {
+    std::vector<std::string> pictures;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(kTestData)) {
+        std::string extension = entry.path().extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(c));
+        if (extension == ".bmp" || extension == ".gif") pictures.push_back(entry.path().string());
+    }
+    ASSERT_GT(pictures.size(), 150u);
+    // Hostile ones, small enough to be decoded whole here: mostly
+    // background, which the album's decode never holds.
+    TempFolder folder;
+    const Bytes palette = Bytes(4, '\0') + Bytes{'\xFF', '\xFF', '\xFF', '\0'} +
+                          Bytes{'\0', '\0', '\xFF', '\0'} + Bytes{'\0', '\xC0', '\0', '\0'};
+    const Bytes masks565 = Little32(0xF800) + Little32(0x07E0) + Little32(0x001F) + Little32(0);
+    // Runs past the end of their line into lines given before, a chain of
+    // them, and runs that a move cut short by the right or the top edge
+    // sends back over pixels of their own line.
+    const Bytes overwrites = Bytes(300, '\0') + "\xFF\x01\xFF\x02\xC8\x03" + Bytes(2, '\0') +
+                             "\x05\x01" + Bytes{'\0', '\2', '\0', '\0'} + "\x02\x02" +
+                             Bytes{'\0', '\2', '\0', '\xFF'} + "\x04\x03" +
+                             Bytes{'\0', '\2', '\0', '\0'} + "\x03\x01" + Bytes{'\0', '\1'};
+    const std::pair<const char*, Bytes> hostile[] = {
+        {"screen.gif", GifScreen(1300, 900)},
+        {"union.gif", Gif(738, 574, 535, 8, true)},
+        {"frame.gif", Gif(0, 0, 960, 1799, false)},
+        {"wide.bmp", Bitmap(40, 9355, 6, 1, 0, palette.substr(0, 8), Bytes(26, '\x55'))},
+        {"tall.bmp", Bitmap(56, 6, 33554, 16, 3, masks565, Bytes(5, '\x7F'))},
+        {"bare.bmp", Bitmap(40, 838, 638, 24, 0, "", "")},
+        {"overwrites.bmp", Bitmap(40, 3, 400, 8, 1, palette, overwrites)},
+        {"overwrites-top-down.bmp", Bitmap(40, 5, -60, 4, 2, palette, overwrites)},
+    };
+    for (const auto& [name, bytes] : hostile) {
+        folder.Write(name, bytes);
+        pictures.push_back(folder / name);
+    }
+    for (const std::string& path : pictures) {
+        SCOPED_TRACE(path);
+        PixelRows whole;
+        try {
+            // Not one of 1.3 GB, whose album images CostBounds makes.
+            const picture::PictureSize claimed = picture::ReadPictureSize(path);
+            if (std::int64_t{claimed.width} * claimed.height > 50'000'000) continue;
+            whole = picture::DecodePicture(path);
+        } catch (const Fault& fault) {
+            EXPECT_EQ(testing::FaultOf([&] { imaging::DecodeByArea(path, 9, 9); }),
+                      fault.Description());
+            continue;
+        }
+        // A thumbnail, an enlarged one, and one of a preview's kind (smaller
+        // than the album's, as that takes longer here to no gain).
+        std::vector<ThumbnailSize> sizes{ThumbnailSizeFor(whole.width, whole.height, 23)};
+        const std::int32_t longer = std::max(whole.width, whole.height);
+        if (longer <= 150) sizes.push_back(ThumbnailSizeFor(whole.width, whole.height, 2 * longer));
+        if (longer > 500) sizes.push_back(ThumbnailSizeFor(whole.width, whole.height, 500));
+        for (const ThumbnailSize size : sizes) {
+            const PixelRows averaged = imaging::DecodeByArea(path, size.width, size.height);
+            ASSERT_EQ(averaged.width, size.width);
+            ASSERT_EQ(averaged.height, size.height);
+            EXPECT_LE(
+                MostDifference(averaged, imaging::ResizeByArea(whole, size.width, size.height)), 1)
+                << size.width << " x " << size.height;
+        }
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Hostile pictures, a few bytes whose headers claim huge pictures or hundreds
 // of scans: each ends in a thumbnail or a fault naming the file, with at most
 // 1 GiB of memory at its peak. Each is made here and handled in a child
-// process of its own, whose peak resident memory is measured.
+// process of its own, whose peak resident memory is measured. The album's
+// images of the bitmaps and GIFs among them fit a memory budget of 100 MiB.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -14,26 +15,27 @@
 #include <string>
 #include <vector>
 
+#include "gallery/Album.h"
 #include "platform/core/Fault.h"
+#include "platform/core/MemoryBudget.h"
 #include "tests/TempFolder.h"
 #include "tests/thumbnails/ThumbnailTestSupport.h"
+#include "thumbnails/AlbumImages.h"
 #include "thumbnails/frmThumbnails.h"
 
 namespace fotolane::thumbnails {
 namespace {
 
-using Bytes = std::string;
+using testing::Bitmap;
+using testing::Bytes;
+using testing::Gif;
+using testing::GifScreen;
+using testing::Little16;
+using testing::Little32;
+using testing::RunLengths;
 
 Bytes Big16(int value) {
     return {static_cast<char>((value >> 8) & 0xFF), static_cast<char>(value & 0xFF)};
-}
-
-Bytes Little16(int value) {
-    return {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF)};
-}
-
-Bytes Little32(std::uint32_t value) {
-    return Little16(static_cast<int>(value & 0xFFFF)) + Little16(static_cast<int>(value >> 16));
 }
 
 Bytes Segment(int marker, const Bytes& payload) {
@@ -57,47 +59,17 @@ Bytes Jpeg(int sofMarker, int size, int scans, const Bytes& dataPerScan) {
     return jpeg + "\xFF\xD9";
 }
 
+Bytes FromHex(const std::string& hex) {
+    Bytes bytes;
+    for (std::size_t at = 0; at + 1 < hex.size(); at += 2) {
+        bytes += static_cast<char>(std::stoi(hex.substr(at, 2), nullptr, 16));
+    }
+    return bytes;
+}
+
 // The file up to its end-of-image marker.
 Bytes HeaderOnly(const Bytes& jpeg) {
     return jpeg.substr(0, jpeg.size() - 2);
-}
-
-// A bitmap with an info header of `header` bytes: 40, then `after` (the
-// masks of bit fields, or a colour table of as many colours); or longer,
-// holding the masks (`after`, 16 bytes) itself. A negative height is stored
-// top-down.
-Bytes Bitmap(std::uint32_t header, int width, int height, int bitsAPixel, int compression,
-             const Bytes& after, const Bytes& pixels) {
-    Bytes info =
-        Little32(header) + Little32(static_cast<std::uint32_t>(width)) +
-        Little32(static_cast<std::uint32_t>(height)) + Little16(1) + Little16(bitsAPixel) +
-        Little32(static_cast<std::uint32_t>(compression)) +
-        Little32(static_cast<std::uint32_t>(pixels.size())) + Little32(2835) + Little32(2835) +
-        Little32(bitsAPixel <= 8 ? static_cast<std::uint32_t>(after.size() / 4) : 0) + Little32(0);
-    if (header > 40) info += after + Bytes(header - 40 - after.size(), '\0');
-    if (header == 40) info += after;
-    const auto offset = static_cast<std::uint32_t>(14 + info.size());
-    return "BM" + Little32(offset + static_cast<std::uint32_t>(pixels.size())) + Little32(0) +
-           Little32(offset) + info + pixels;
-}
-
-Bytes Bitmap(int size, int bitsAPixel, int compression, const Bytes& palette, const Bytes& pixels) {
-    return Bitmap(40, size, size, bitsAPixel, compression, palette, pixels);
-}
-
-// A GIF of two colours on a 1 x 1 screen whose first frame, of a few
-// pixels of data, is widthxheight at (left, top): the picture is the union.
-Bytes Gif(int left, int top, int width, int height, bool interlaced) {
-    return "GIF89a" + Little16(1) + Little16(1) + Bytes{'\x80', '\0', '\0'} +
-           Bytes{'\0', '\0', '\0', '\xFF', '\xFF', '\xFF'} + "," + Little16(left) + Little16(top) +
-           Little16(width) + Little16(height) + Bytes(1, interlaced ? '\x40' : '\0') +
-           Bytes{'\2', '\2', '\x4C', '\1', '\0', ';'};
-}
-
-Bytes RunLengths() {
-    Bytes runs;
-    for (int i = 0; i < 500; ++i) runs += Bytes{'\xFF', static_cast<char>(i % 2)};
-    return runs + Bytes{'\0', '\1'};
 }
 
 struct Bomb {
@@ -153,10 +125,10 @@ Outcome InChildProcess(const std::string& picture, const std::string& thumbnails
     return {report.substr(space + 1), std::stol(report.substr(0, space))};
 }
 
-TEST(CostBounds, EveryBombEndsInAThumbnailOrAFaultWithinAGibibyte) {
+std::vector<Bomb> Bombs() {
     const Bytes rle8Palette = Bytes(4, '\0') + "\xFF\xFF\xFF" + Bytes(1, '\0');
     const Bytes masks565 = Little32(0xF800) + Little32(0x07E0) + Little32(0x001F) + Little32(0);
-    const std::vector<Bomb> bombs = {
+    return {
         {"progressive, 499 scans without data", "scans.jpg", Jpeg(0xC2, 26700, 499, ""), 70,
          "Invalid picture"},
         {"progressive, 499 scans with data", "data.jpg", Jpeg(0xC2, 16000, 499, Bytes(1370, '\0')),
@@ -165,10 +137,11 @@ TEST(CostBounds, EveryBombEndsInAThumbnailOrAFaultWithinAGibibyte) {
          "Out of memory"},
         {"baseline header without data", "baseline.jpg", HeaderOnly(Jpeg(0xC0, 26700, 1, "")), 70,
          ""},
-        {"GIF screen of 16383 x 16383", "screen.gif",
-         "GIF89a" + Little16(16383) + Little16(16383) + Bytes{'\x80', '\0', '\0'} +
-             Bytes{'\0', '\0', '\0', '\xFF', '\xFF', '\xFF'} + "," + Little16(0) + Little16(0) +
-             Little16(1) + Little16(1) + Bytes{'\0', '\2', '\2', '\x4C', '\1', '\0', ';'},
+        {"GIF screen of 16383 x 16383", "screen.gif", GifScreen(16383, 16383), 70, ""},
+        {"GIF of a 6727 x 65351 screen and an interlaced frame of no size, its data refused",
+         "nodata.gif",
+         FromHex(
+             "474946383961471a47ff0000002c0100000000000027f846380000010000ffb938ffff4649040038"),
          70, ""},
         {"GIF first frame of 19200 x 35980 on a 1 x 1 screen", "frame.gif",
          Gif(0, 0, 19200, 35980, false), 150, ""},
@@ -187,6 +160,10 @@ TEST(CostBounds, EveryBombEndsInAThumbnailOrAFaultWithinAGibibyte) {
         {"a 64 x 43 picture at size 30000", "typo.bmp",
          Bitmap(64, 24, 0, "", Bytes(43 * 192, '\x40')), 30000, "*"},
     };
+}
+
+TEST(CostBounds, EveryBombEndsInAThumbnailOrAFaultWithinAGibibyte) {
+    const std::vector<Bomb> bombs = Bombs();
     fotolane::testing::TempFolder folder;
     const std::string thumbnails = folder / "Thumbnails/";
     std::filesystem::create_directory(thumbnails);
@@ -210,6 +187,31 @@ TEST(CostBounds, EveryBombEndsInAThumbnailOrAFaultWithinAGibibyte) {
         EXPECT_GT(outcome.peakKilobytes, 0);
         EXPECT_LE(outcome.peakKilobytes, 1L << 20);
     }
+}
+
+TEST(CostBounds, TheAlbumImagesOfEveryBitmapOrGifBombFitAHundredMebibytes) {
+    // They are averaged from the pixels as they are decoded: a whole decode
+    // of the largest would take 800 MB.
+    fotolane::testing::TempFolder folder;
+    std::filesystem::create_directory(folder / "Thumbnails@2x");
+    std::filesystem::create_directory(folder / "Previews");
+    const gallery::AlbumPaths paths = gallery::MakeAlbumPaths(folder.str());
+    testing::RecordingHost host;
+    const ui::ScopedHost installed{host};
+    const ScopedPictureMemoryBudget budget(std::size_t{100} << 20);
+    AlbumImages album;
+    for (const Bomb& bomb : Bombs()) {
+        const std::string name = bomb.name;
+        if (!(name.ends_with(".gif") || name.ends_with(".bmp")) || bomb.lSize > 999) continue;
+        SCOPED_TRACE(bomb.what);
+        folder.Write(name, bomb.bytes);
+        const gallery::AlbumPicture picture =
+            album.MakeAlbumImages(folder / name, name, paths, true, bomb.lSize);
+        EXPECT_TRUE(std::filesystem::exists(folder / ("Thumbnails@2x/" + name + ".jpg")));
+        EXPECT_EQ(std::filesystem::exists(folder / ("Previews/" + name + ".jpg")),
+                  picture.preview.has_value());
+    }
+    EXPECT_TRUE(host.messages.empty());
 }
 
 }  // namespace

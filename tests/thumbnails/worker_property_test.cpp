@@ -2,19 +2,27 @@
 // or shows: the same files, byte for byte, the same calls to the window in
 // the same order, the same outcome, whether the run ends normally, at a
 // fault or at a stop, with "All" or "New", or with a thumbnail whose flush to
-// the disk fails after its call has returned.
+// the disk fails after its call has returned; nor the album made after the
+// run, nor pictures that fit the memory budget alone but not beside others,
+// nor workers that the system refuses to start.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "gallery/Album.h"
 #include "gallery/GalleryRun.h"
+#include "platform/core/MemoryBudget.h"
+#include "platform/core/ThreadsTesting.h"
 #include "platform/files/FilesTesting.h"
 #include "tests/TempFolder.h"
 #include "tests/gallery/FakeGalleryFrontEnd.h"
+#include "thumbnails/AlbumImages.h"
+#include "thumbnails/ThumbnailPipeline.h"
 #include "thumbnails/frmThumbnails.h"
 
 namespace fotolane::thumbnails {
@@ -23,6 +31,12 @@ namespace {
 using fotolane::testing::TempFolder;
 
 const std::string kTestData = FOTOLANE_TESTDATA_DIR;
+
+const std::string kHugeGif = {'G',    'I',    'F',    '8',    '9',    'a',    '\x47', '\x1A',
+                              '\x47', '\xFF', '\0',   '\0',   '\0',   ',',    '\1',   '\0',
+                              '\0',   '\0',   '\0',   '\0',   '\0',   '\x27', '\xF8', '\x46',
+                              '\x38', '\0',   '\0',   '\1',   '\0',   '\0',   '\xFF', '\xB9',
+                              '\x38', '\xFF', '\xFF', '\x46', '\x49', '\x04', '\0',   '\x38'};
 
 // Pictures of every kind: JPEG sampling layouts, progressive, arithmetic,
 // EXIF orientations, bitmaps, GIFs, large and small.
@@ -48,6 +62,11 @@ struct Scenario {
     bool all = true;
     int thumbnailsBefore = 0;  // thumbnails of the first pictures already there ("New")
     int failingFlush = -1;     // the flush to the disk that fails, counted from 0
+    bool album = false;        // the album after the run
+    // Copies of a GIF of 40 bytes whose 6727 x 65351 screen takes 1.3 GB
+    // decoded whole; the memory budget then holds one such picture, not two.
+    int hugeGifs = 0;
+    int threadsStarted = -1;  // with several workers, the threads the system gives, if limited
 };
 
 struct Result {
@@ -74,6 +93,10 @@ Result RunGallery(const Scenario& scenario, int workers) {
         }
     }
     if (!scenario.badPicture.empty()) folder.Write("Photos/" + scenario.badPicture, "no picture");
+    for (int i = 0; i < scenario.hugeGifs; ++i) {
+        // Among the pictures, each sampled after some others.
+        folder.Write("Photos/p" + std::to_string(11 + 4 * i) + "_huge.gif", kHugeGif);
+    }
 
     testing::CallLog log;
     testing::FakeGalleryInputs inputs(log);
@@ -81,6 +104,9 @@ Result RunGallery(const Scenario& scenario, int workers) {
     inputs.folderPath = pictures;
     inputs.viewerCheck = gallery::CheckValue::Checked;
     inputs.allSelected = scenario.all;
+    const ScopedPictureMemoryBudget budget(std::size_t{3} << 29);
+    std::optional<fotolane::testing::ScopedThreadRefusal> refusal;
+    if (workers > 1 && scenario.threadsStarted >= 0) refusal.emplace(scenario.threadsStarted);
     frmThumbnails maker(workers);
     gallery::GalleryRun run(inputs, view, maker);
     view.onYield = [&](int yield) {
@@ -91,6 +117,15 @@ Result RunGallery(const Scenario& scenario, int workers) {
     {
         const files::ScopedFailure failure(files::Step::Flush, scenario.failingFlush);
         outcome = run.Command1_Click();
+    }
+    if (scenario.hugeGifs > 0) {
+        // The memory kept for the huge pictures is back once the run is over,
+        // whichever worker held it.
+        EXPECT_NO_THROW(AllocatePixelRows(6727, 65351)) << workers << " workers";
+    }
+    if (scenario.album) {
+        AlbumImages images;
+        outcome = gallery::BuildAlbum(run, inputs, view, images, {});
     }
 
     Result result;
@@ -120,16 +155,22 @@ Result RunGallery(const Scenario& scenario, int workers) {
 TEST(WorkerProperty, AnyNumberOfWorkersLeavesAndShowsWhatOneWorkerDoes) {
     const Scenario scenarios[] = {
         {},
-        {"p15_zz.jpg", 0, true, 0},  // a fault at the sixth picture
-        {"", 4, true, 0},            // a stop during the fourth picture's yields
-        {"", 0, false, 5},           // "New" with the first five thumbnails there
-        {"", 0, true, 0, 1},         // the second thumbnail is not written
+        {"p15_zz.jpg", 0, true, 0},      // a fault at the sixth picture
+        {"", 4, true, 0},                // a stop during the fourth picture's yields
+        {"", 0, false, 5},               // "New" with the first five thumbnails there
+        {"", 0, true, 0, 1},             // the second thumbnail is not written
+        {"", 0, true, 0, -1, false, 3},  // three huge GIFs
+        // The album, with a huge GIF, when the system gives two threads.
+        {"", 0, true, 0, -1, true, 1, 2},
+        {"p15_zz.jpg", 0, true, 0, -1, false, 0, 0},  // no thread at all
     };
     for (const Scenario& scenario : scenarios) {
-        SCOPED_TRACE("bad " + scenario.badPicture + ", stop " +
-                     std::to_string(scenario.stopAtYield) + ", New " +
-                     std::to_string(!scenario.all) + ", flush " +
-                     std::to_string(scenario.failingFlush));
+        SCOPED_TRACE(
+            "bad " + scenario.badPicture + ", stop " + std::to_string(scenario.stopAtYield) +
+            ", New " + std::to_string(!scenario.all) + ", flush " +
+            std::to_string(scenario.failingFlush) + ", album " + std::to_string(scenario.album) +
+            ", huge GIFs " + std::to_string(scenario.hugeGifs) + ", threads " +
+            std::to_string(scenario.threadsStarted));
         const Result one = RunGallery(scenario, 1);
         EXPECT_GT(one.files.size(), 3u);
         EXPECT_EQ(one.end, !scenario.badPicture.empty() ? gallery::RunEnd::Failed
@@ -140,7 +181,9 @@ TEST(WorkerProperty, AnyNumberOfWorkersLeavesAndShowsWhatOneWorkerDoes) {
                       std::vector<std::string>{"<folder>/Photos/Thumbnails/p11_testimgari.jpg"});
             EXPECT_EQ(one.files.count("Thumbnails/p11_testimgari.jpg"), 0u);
         }
-        for (const int workers : {2, 5}) {
+        EXPECT_EQ(one.files.count("index.html"), scenario.album ? 1u : 0u);
+        // Fewer workers than pictures, and 999, which start one per picture.
+        for (const int workers : {2, 999}) {
             const Result many = RunGallery(scenario, workers);
             EXPECT_EQ(many.end, one.end) << workers;
             EXPECT_EQ(many.fault, one.fault) << workers;
@@ -150,6 +193,35 @@ TEST(WorkerProperty, AnyNumberOfWorkersLeavesAndShowsWhatOneWorkerDoes) {
             EXPECT_EQ(many.warnings, one.warnings) << workers;
         }
     }
+}
+
+TEST(WorkerProperty, NoMoreWorkersStartThanPicturesNorThanTheSystemGives) {
+    const ThumbnailJob job{kTestData + "/bmpsuite/g/pal8.bmp", "unused.jpg", true, 10, 0};
+    const std::vector<ThumbnailJob> jobs(3, job);
+    ThumbnailPipeline pipeline(999);
+    EXPECT_EQ(pipeline.Workers(), 0u);  // not before the pictures are known
+    pipeline.Expect(jobs);
+    EXPECT_EQ(pipeline.Workers(), 3u);
+    {
+        const fotolane::testing::ScopedThreadRefusal refusal(1);
+        pipeline.Expect(jobs);
+        EXPECT_EQ(pipeline.Workers(), 1u);
+        for (const ThumbnailJob& each : jobs) {
+            const std::optional<SampledThumbnail> made = pipeline.Take(each);
+            ASSERT_TRUE(made);
+            EXPECT_FALSE(made->fault);
+            EXPECT_EQ(made->ThumbWidth, 10);
+        }
+    }
+    {
+        const fotolane::testing::ScopedThreadRefusal refusal(0);
+        pipeline.Expect(jobs);
+        EXPECT_EQ(pipeline.Workers(), 0u);
+        EXPECT_FALSE(pipeline.Take(job));  // made by the caller
+    }
+    pipeline.Expect(jobs);
+    pipeline.Expect({});
+    EXPECT_EQ(pipeline.Workers(), 0u);
 }
 
 }  // namespace
