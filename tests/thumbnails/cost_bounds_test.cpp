@@ -205,8 +205,9 @@ TEST(CostBounds, TheAlbumImagesOfEveryBitmapOrGifBombFitAHundredMebibytes) {
         if (!(name.ends_with(".gif") || name.ends_with(".bmp")) || bomb.lSize > 999) continue;
         SCOPED_TRACE(bomb.what);
         folder.Write(name, bomb.bytes);
-        const gallery::AlbumPicture picture =
-            album.MakeAlbumImages(folder / name, name, paths, true, bomb.lSize);
+        gallery::AlbumImageCounts counts;
+        const gallery::AlbumPicture picture = album.MakeAlbumImages(
+            folder / name, name, paths, gallery::AlbumRemake::All, bomb.lSize, counts);
         EXPECT_TRUE(std::filesystem::exists(folder / ("Thumbnails@2x/" + name + ".jpg")));
         EXPECT_EQ(std::filesystem::exists(folder / ("Previews/" + name + ".jpg")),
                   picture.preview.has_value());
