@@ -24,11 +24,6 @@ enum class PictureFormat { Unknown, Jpeg, Bitmap, Gif };
 // The format from the file's first bytes.
 PictureFormat FormatOfContent(Bytes bytes);
 
-// The file's bytes, at most `limit` of them from its start. "File not found"
-// for a missing file or one that is not a plain file, "Permission denied" for
-// one that cannot be opened.
-std::vector<std::uint8_t> ReadPictureFile(const std::string& path, std::size_t limit);
-
 // The bytes of a picture file that decoding needs: as far as its header
 // could need, never the rest of a file far longer than that. The faults of
 // ReadPictureSize for a file whose header cannot be read.

@@ -9,6 +9,7 @@
 #include "decoding/PictureDecoding.h"
 #include "decoding/jpeg/JpegSegments.h"
 #include "platform/core/Fault.h"
+#include "platform/files/FileSystem.h"
 
 namespace fotolane::picture {
 namespace detail {
@@ -65,7 +66,7 @@ std::string ReadDateTaken(const std::string& path) {
     // The EXIF segment stands among a JPEG's first segments.
     constexpr std::size_t kExifPrefix = 128 * 1024;
     try {
-        const std::vector<std::uint8_t> bytes = detail::ReadPictureFile(path, kExifPrefix);
+        const std::vector<std::uint8_t> bytes = ReadFileStart(path, kExifPrefix);
         if (detail::FormatOfContent(bytes) != detail::PictureFormat::Jpeg) return {};
         return detail::ReadDateTaken(bytes);
     } catch (const Fault& fault) {

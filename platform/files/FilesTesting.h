@@ -12,8 +12,9 @@ namespace fotolane::files {
 // The operations of the layer that can be made to fail. Open is the creation
 // of a file for writing; Write each write call; Flush the flush to the disk
 // before a file is renamed into place; ListFolder each entry read from a
-// folder listing (the listing ends there with the error).
-enum class Step { Open, Write, Flush, Close, Rename, CreateFolder, ListFolder };
+// folder listing (the listing ends there with the error); Read the opening
+// of a file for reading and each read from it.
+enum class Step { Open, Write, Flush, Close, Rename, CreateFolder, ListFolder, Read };
 
 // While an object of this type lives, the first `allowed` calls of `step`
 // succeed, the next one fails with `error`, and the ones after it succeed
