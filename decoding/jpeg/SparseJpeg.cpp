@@ -27,8 +27,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "decoding/PictureDecoding.h"
 #include "decoding/jpeg/HuffmanScan.h"
+#include "decoding/jpeg/JpegDecoder.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"
 
@@ -616,35 +616,6 @@ struct Component {
     }
 };
 
-// The stored pixel that shown pixel (u, v) comes from under an EXIF
-// orientation, for a stored picture of width x height.
-struct StoredAt {
-    std::int32_t x;
-    std::int32_t y;
-};
-
-StoredAt Stored(Orientation orientation, std::int32_t u, std::int32_t v, std::int32_t width,
-                std::int32_t height) {
-    switch (static_cast<int>(orientation)) {
-        case 2:
-            return {width - 1 - u, v};
-        case 3:
-            return {width - 1 - u, height - 1 - v};
-        case 4:
-            return {u, height - 1 - v};
-        case 5:
-            return {v, u};
-        case 6:
-            return {v, height - 1 - u};
-        case 7:
-            return {width - 1 - v, height - 1 - u};
-        case 8:
-            return {width - 1 - v, u};
-        default:
-            return {u, v};
-    }
-}
-
 // libjpeg's error handling, led back here: an error jumps out of the
 // library, a warning is counted.
 struct ErrorHandler {
@@ -1063,6 +1034,7 @@ std::size_t CountDistinct(const std::vector<std::int32_t>& positions, std::int32
 void PlaceSamples(const SampledPixels& sampled, Orientation orientation, std::int32_t width,
                   std::int32_t height, PixelRows& rows, State& state) {
     const bool swap = SwapsWidthAndHeight(orientation);
+    const PictureSize stored{width, height};
     state.lines.clear();
     state.columns.clear();
     // Shown row v and shown column u: their bytes into the rows.
@@ -1074,18 +1046,18 @@ void PlaceSamples(const SampledPixels& sampled, Orientation orientation, std::in
         const std::int32_t v = sampled.rows[i];
         if (i > 0 && v == sampled.rows[i - 1]) continue;
         if (swap) {
-            state.columns.push_back({Stored(orientation, 0, v, width, height).x, rowOffset(v)});
+            state.columns.push_back({StoredPixelOf(orientation, 0, v, stored).x, rowOffset(v)});
         } else {
-            state.lines.push_back({Stored(orientation, 0, v, width, height).y, rowOffset(v)});
+            state.lines.push_back({StoredPixelOf(orientation, 0, v, stored).y, rowOffset(v)});
         }
     }
     for (std::size_t i = 0; i < sampled.columns.size(); ++i) {
         const std::int32_t u = sampled.columns[i];
         if (i > 0 && u == sampled.columns[i - 1]) continue;
         if (swap) {
-            state.lines.push_back({Stored(orientation, u, 0, width, height).y, columnOffset(u)});
+            state.lines.push_back({StoredPixelOf(orientation, u, 0, stored).y, columnOffset(u)});
         } else {
-            state.columns.push_back({Stored(orientation, u, 0, width, height).x, columnOffset(u)});
+            state.columns.push_back({StoredPixelOf(orientation, u, 0, stored).x, columnOffset(u)});
         }
     }
     const auto byStored = [](const Placed& a, const Placed& b) { return a.stored < b.stored; };

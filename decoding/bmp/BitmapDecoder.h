@@ -1,0 +1,18 @@
+#pragma once
+
+// Windows bitmaps, by a decoder of our own (see BitmapDecoder.cpp).
+
+#include <string>
+
+#include "decoding/PictureDecoding.h"
+
+namespace fotolane::picture::detail {
+
+// The whole picture, or the wanted pixels only into `rows`; the header's
+// size, with the faults of a header that is refused.
+PixelRows DecodeBitmap(Bytes bytes, const std::string& path);
+void DecodeBitmapInto(Bytes bytes, const std::string& path, const WantedPixels& wanted,
+                      PixelRows& rows);
+PictureSize ReadBitmapSize(Bytes bytes, const std::string& path);
+
+}  // namespace fotolane::picture::detail
