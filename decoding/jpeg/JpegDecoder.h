@@ -61,8 +61,7 @@ class SparseJpegDecoder {
     // they exist.
     bool Decode(const JpegCheck& check, const SampledPixels& sampled, PixelRows& rows);
 
-    // What the decoder keeps from picture to picture (named here for
-    // libjpeg's callbacks).
+    // What the decoder keeps from picture to picture.
     struct State;
 
   private:
