@@ -150,9 +150,8 @@ JBLOCKARRAY CoefficientStore::Access(j_common_ptr cinfo, jvirt_barray_ptr array,
     return rows;
 }
 
-JBLOCKARRAY CoefficientStore::AccessSeveralScans(const jpeg_decompress_struct& cinfo,
-                                                 Blocks& store, JDIMENSION startRow,
-                                                 JDIMENSION rowCount) {
+JBLOCKARRAY CoefficientStore::AccessSeveralScans(const jpeg_decompress_struct& cinfo, Blocks& store,
+                                                 JDIMENSION startRow, JDIMENSION rowCount) {
     // First what the last scan left in the scratch rows.
     if (store.scratchToMask) {
         for (JDIMENSION i = 0; i < store.scratchRows; ++i) {

@@ -101,9 +101,7 @@ class CoefficientStore {
         bool scratchToMask = false;  // whether their nonzero coefficients count
 
         JCOEF* KeptRow(std::size_t index) { return kept.data() + index * blocksPerRow * 64; }
-        JCOEF* ScratchRow(std::size_t index) {
-            return scratch.data() + index * blocksPerRow * 64;
-        }
+        JCOEF* ScratchRow(std::size_t index) { return scratch.data() + index * blocksPerRow * 64; }
     };
 
     JBLOCKARRAY AccessSeveralScans(const jpeg_decompress_struct& cinfo, Blocks& blocks,
@@ -113,7 +111,7 @@ class CoefficientStore {
     Listener* listener_ = nullptr;
     bool ring_ = false;
     std::size_t components_ = 0;
-    int requested_ = 0;      // block arrays handed to libjpeg
+    int requested_ = 0;       // block arrays handed to libjpeg
     JDIMENSION started_ = 0;  // ring: the MCU rows begun
 };
 

@@ -38,7 +38,8 @@ std::optional<SparsePlan> PlanSparse(const jpeg_decompress_struct& cinfo, const 
     // A file whose data cannot reach its last lines is the whole decode's,
     // which decodes only the lines it reaches.
     if (!(colour || grey) || cinfo.data_precision != 8 || columns == 0 || lines == 0 ||
-        check.linesWithData < stored.height || (!always && !SparseIsCheaper(stored, columns, lines))) {
+        check.linesWithData < stored.height ||
+        (!always && !SparseIsCheaper(stored, columns, lines))) {
         return std::nullopt;
     }
     for (int c = 0; c < cinfo.num_components; ++c) {

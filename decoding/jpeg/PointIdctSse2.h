@@ -107,7 +107,7 @@ inline std::uint8_t RowPass(const BlockRow& row, std::int32_t n) {
 }
 
 inline std::array<int, 4> RowPass4(const std::array<const BlockRow*, 4>& rows,
-                            const std::array<std::int32_t, 4>& n) {
+                                   const std::array<std::int32_t, 4>& n) {
     std::array<int, 4> samples{};
     __m128i sums[4];
     for (std::size_t i = 0; i < 4; ++i) {

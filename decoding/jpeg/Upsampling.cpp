@@ -35,8 +35,7 @@ int ComponentSamples::ValueAt(std::int32_t x, std::int32_t y) {
         case Upsampling::H2V1Smooth: {
             const std::int32_t near = x >> 1;
             const bool left = (x & 1) == 0;
-            const std::int32_t far =
-                left ? std::max(near - 1, 0) : std::min(near + 1, width - 1);
+            const std::int32_t far = left ? std::max(near - 1, 0) : std::min(near + 1, width - 1);
             const int nearSample = SampleAt(near, y);
             const int farSample = SampleAt(far, y);
             return (3 * nearSample + farSample + (left ? 1 : 2)) >> 2;
@@ -44,8 +43,7 @@ int ComponentSamples::ValueAt(std::int32_t x, std::int32_t y) {
         case Upsampling::H1V2Smooth: {
             const std::int32_t near = y >> 1;
             const bool upper = (y & 1) == 0;
-            const std::int32_t far =
-                upper ? std::max(near - 1, 0) : std::min(near + 1, height - 1);
+            const std::int32_t far = upper ? std::max(near - 1, 0) : std::min(near + 1, height - 1);
             return (3 * SampleAt(x, near) + SampleAt(x, far) + (upper ? 1 : 2)) >> 2;
         }
         case Upsampling::H2V2Smooth: {

@@ -55,7 +55,8 @@ TEST(PointIdct, Sse2KernelsGiveWhatTheScalarReferenceGives) {
                   scalar::NonzeroMask(block.coefficients.data()));
         std::array<BlockRow, 8> rows{};
         for (std::size_t y = 0; y < 8; ++y) {
-            const BlockRow simd = sse2::ColumnPass(block.coefficients.data(), block.quant.data(), y);
+            const BlockRow simd =
+                sse2::ColumnPass(block.coefficients.data(), block.quant.data(), y);
             rows[y] = scalar::ColumnPass(block.coefficients.data(), block.quant.data(), y);
             ASSERT_EQ(simd.columns, rows[y].columns) << "row " << y;
             ASSERT_EQ(simd.plain, rows[y].plain) << "row " << y;
@@ -66,10 +67,9 @@ TEST(PointIdct, Sse2KernelsGiveWhatTheScalarReferenceGives) {
             }
         }
         for (std::int32_t n = 0; n < 8; ++n) {
-            const std::array<const BlockRow*, 4> four = {&rows[static_cast<std::size_t>(n)],
-                                                         &rows[(static_cast<std::size_t>(n) + 3) % 8],
-                                                         &rows[7 - static_cast<std::size_t>(n)],
-                                                         &rows[0]};
+            const std::array<const BlockRow*, 4> four = {
+                &rows[static_cast<std::size_t>(n)], &rows[(static_cast<std::size_t>(n) + 3) % 8],
+                &rows[7 - static_cast<std::size_t>(n)], &rows[0]};
             const std::array<std::int32_t, 4> at = {n, 7 - n, (n + 2) % 8, 8 + n};
             ASSERT_EQ(sse2::RowPass4(four, at), scalar::RowPass4(four, at)) << "position " << n;
         }
