@@ -1,53 +1,23 @@
 #include "decoding/PictureDecoder.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "decoding/PictureDecoding.h"
+#include "decoding/bmp/BitmapDecoder.h"
+#include "decoding/exif/Exif.h"
+#include "decoding/gif/GifDecoder.h"
+#include "decoding/jpeg/JpegDecoder.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
+#include "platform/files/FileSystem.h"
 
 namespace fotolane::picture {
 
 namespace detail {
 
 namespace {
-
-// Owns an open file descriptor.
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-Fault OpenFault(int error, const std::string& path) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-        case ENAMETOOLONG:
-        case ELOOP:
-            return Fault::FileNotFound(path);
-        case EACCES:
-        case EPERM:
-            return Fault::PermissionDenied(path);
-        default:
-            return Fault::FromErrno(error, path);
-    }
-}
 
 bool StartsWith(Bytes bytes, std::initializer_list<std::uint8_t> start) {
     return bytes.size() >= start.size() && std::equal(start.begin(), start.end(), bytes.begin());
@@ -64,45 +34,6 @@ PictureFormat FormatOfContent(Bytes bytes) {
         return PictureFormat::Gif;
     }
     return PictureFormat::Unknown;
-}
-
-std::vector<std::uint8_t> ReadPictureFile(const std::string& path, std::size_t limit) {
-    // O_NONBLOCK: a FIFO of a picture's name must not hang the open; it is
-    // refused below as not a plain file.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0) throw OpenFault(errno, path);
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0) throw Fault::FromErrno(errno, path);
-    if (!S_ISREG(status.st_mode)) throw Fault::FileNotFound(path);
-
-    std::size_t expected = limit;
-    if (status.st_size >= 0 && static_cast<std::uintmax_t>(status.st_size) < limit) {
-        expected = static_cast<std::size_t>(status.st_size);
-    }
-    std::vector<std::uint8_t> bytes(expected);
-    std::size_t filled = 0;
-    const auto readInto = [&](std::uint8_t* into, std::size_t count) {
-        for (;;) {
-            const ssize_t got = ::read(file.get(), into, count);
-            if (got >= 0) return static_cast<std::size_t>(got);
-            if (errno != EINTR) throw Fault::FromErrno(errno, path);
-        }
-    };
-    while (filled < expected) {
-        const std::size_t got = readInto(bytes.data() + filled, expected - filled);
-        if (got == 0) break;
-        filled += got;
-    }
-    // A file that grew since fstat: take the rest as well, up to the limit.
-    std::uint8_t chunk[16384];
-    while (filled == bytes.size() && filled < limit) {
-        const std::size_t got = readInto(chunk, std::min(sizeof chunk, limit - filled));
-        if (got == 0) break;
-        bytes.insert(bytes.end(), chunk, chunk + got);
-        filled += got;
-    }
-    bytes.resize(filled);
-    return bytes;
 }
 
 void CheckPictureSize(PictureSize size, const std::string& path) {
@@ -146,7 +77,7 @@ struct PictureHeader {
 
 PictureHeader ReadHeader(const std::string& path) {
     PictureHeader header;
-    header.bytes = detail::ReadPictureFile(path, kHeaderPrefix);
+    header.bytes = ReadFileStart(path, kHeaderPrefix);
     header.whole = header.bytes.size() < kHeaderPrefix;
     header.format = detail::FormatOfContent(header.bytes);
     switch (header.format) {
@@ -158,7 +89,7 @@ PictureHeader ReadHeader(const std::string& path) {
                 header.format == PictureFormat::Jpeg ? detail::ReadJpegSize : detail::ReadGifSize;
             if (!read(header.bytes, header.stored)) {
                 if (header.whole) throw Fault::InvalidPicture(path);
-                header.bytes = detail::ReadPictureFile(path, kFarthestHeader);
+                header.bytes = ReadFileStart(path, kFarthestHeader);
                 header.whole = header.bytes.size() < kFarthestHeader;
                 if (!read(header.bytes, header.stored)) throw Fault::InvalidPicture(path);
             }
@@ -210,7 +141,7 @@ detail::OpenedPicture detail::OpenPicture(const std::string& path) {
     OpenedPicture opened;
     opened.shown = ShownSize(header, path);
     if (!header.whole) {
-        header.bytes = detail::ReadPictureFile(path, MostBytesNeeded(header.stored));
+        header.bytes = ReadFileStart(path, MostBytesNeeded(header.stored));
     }
     opened.bytes = std::move(header.bytes);
     return opened;
@@ -219,7 +150,7 @@ detail::OpenedPicture detail::OpenPicture(const std::string& path) {
 std::vector<std::uint8_t> detail::ReadPictureBytes(const std::string& path) {
     PictureHeader header = ReadHeader(path);
     if (!header.whole) {
-        header.bytes = detail::ReadPictureFile(path, MostBytesNeeded(header.stored));
+        header.bytes = ReadFileStart(path, MostBytesNeeded(header.stored));
     }
     return std::move(header.bytes);
 }

@@ -4,6 +4,9 @@
 #include <utility>
 
 #include "decoding/PictureDecoding.h"
+#include "decoding/bmp/BitmapDecoder.h"
+#include "decoding/gif/GifDecoder.h"
+#include "decoding/jpeg/JpegDecoder.h"
 #include "platform/core/Fault.h"
 
 namespace fotolane::picture {

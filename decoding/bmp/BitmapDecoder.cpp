@@ -23,7 +23,7 @@
 #include <cstring>
 #include <vector>
 
-#include "decoding/PictureDecoding.h"
+#include "decoding/bmp/BitmapDecoder.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"
 
@@ -47,16 +47,6 @@ enum Compression : std::uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 
 
 // The most pixels a bitmap may have: 16384 x 16384, as before (Qt's limit).
 constexpr std::uint64_t kMostPixels = std::uint64_t{16384} * 16384;
-
-std::uint16_t Read16(Bytes bytes, std::size_t at) {
-    return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
-std::uint32_t Read32(Bytes bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
-           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
 
 using Bgr = std::array<std::uint8_t, 3>;
 
@@ -112,8 +102,8 @@ struct BitmapLayout {
 // Reads the file and info headers; false for a bitmap that is refused.
 bool ReadHeaders(Bytes bytes, BitmapLayout& layout) {
     if (bytes.size() < kFileHeader + 4 || bytes[0] != 'B' || bytes[1] != 'M') return false;
-    layout.pixelsOffset = Read32(bytes, 10);
-    layout.header = Read32(bytes, kFileHeader);
+    layout.pixelsOffset = LittleEndian32(bytes, 10);
+    layout.header = LittleEndian32(bytes, kFileHeader);
     std::int64_t width = 0;
     std::int64_t height = 0;
     int planes = 0;
@@ -121,10 +111,10 @@ bool ReadHeaders(Bytes bytes, BitmapLayout& layout) {
     switch (layout.header) {
         case kCoreHeader:
             if (bytes.size() < fields + 8) return false;
-            width = static_cast<std::int16_t>(Read16(bytes, fields));
-            height = static_cast<std::int16_t>(Read16(bytes, fields + 2));
-            planes = Read16(bytes, fields + 4);
-            layout.bitsAPixel = Read16(bytes, fields + 6);
+            width = static_cast<std::int16_t>(LittleEndian16(bytes, fields));
+            height = static_cast<std::int16_t>(LittleEndian16(bytes, fields + 2));
+            planes = LittleEndian16(bytes, fields + 4);
+            layout.bitsAPixel = LittleEndian16(bytes, fields + 6);
             layout.infoEnd = kFileHeader + kCoreHeader;
             break;
         case kInfoHeader:
@@ -138,12 +128,12 @@ bool ReadHeaders(Bytes bytes, BitmapLayout& layout) {
             layout.infoEnd =
                 kFileHeader + (layout.header == kOs2Header ? kInfoHeader : layout.header);
             if (bytes.size() < layout.infoEnd) return false;
-            width = static_cast<std::int32_t>(Read32(bytes, fields));
-            height = static_cast<std::int32_t>(Read32(bytes, fields + 4));
-            planes = Read16(bytes, fields + 8);
-            layout.bitsAPixel = Read16(bytes, fields + 10);
-            layout.compression = Read32(bytes, fields + 12);
-            layout.coloursUsed = Read32(bytes, fields + 28);
+            width = static_cast<std::int32_t>(LittleEndian32(bytes, fields));
+            height = static_cast<std::int32_t>(LittleEndian32(bytes, fields + 4));
+            planes = LittleEndian16(bytes, fields + 8);
+            layout.bitsAPixel = LittleEndian16(bytes, fields + 10);
+            layout.compression = LittleEndian32(bytes, fields + 12);
+            layout.coloursUsed = LittleEndian32(bytes, fields + 28);
             break;
         default:
             return false;
@@ -235,16 +225,16 @@ bool ReadPixelFormat(Bytes bytes, const BitmapLayout& layout, BitmapPixels& pixe
                 at += 12;
                 if (at > bytes.size()) return false;
             }
-            for (std::size_t i = 0; i < 3; ++i) masks[i] = Read32(bytes, masksAt + 4 * i);
+            for (std::size_t i = 0; i < 3; ++i) masks[i] = LittleEndian32(bytes, masksAt + 4 * i);
             if (layout.header >= kAlphaMaskHeader && layout.header != kOs2Header) {
-                masks[3] = Read32(bytes, masksAt + 12);
+                masks[3] = LittleEndian32(bytes, masksAt + 12);
             }
             // A mask of all 32 bits is no channel.
             for (const std::uint32_t mask : masks) {
                 if (mask == UINT32_MAX) return false;
             }
         } else if (layout.bitsAPixel == 32 && layout.header >= kAlphaMaskHeader &&
-                   layout.header != kOs2Header && Read32(bytes, 66) == 0xFF000000) {
+                   layout.header != kOs2Header && LittleEndian32(bytes, 66) == 0xFF000000) {
             // 32-bit pixels without masks have an alpha channel when the
             // header gives the usual one.
             masks[3] = 0xFF000000;

@@ -1,22 +1,16 @@
 // When a photograph was taken, from its EXIF DateTimeOriginal tag.
 
-#include <libexif/exif-data.h>
-
 #include <cstddef>
-#include <memory>
 #include <vector>
 
-#include "decoding/PictureDecoding.h"
-#include "decoding/jpeg/JpegSegments.h"
+#include "decoding/exif/Exif.h"
+#include "decoding/exif/ExifData.h"
 #include "platform/core/Fault.h"
+#include "platform/files/FileSystem.h"
 
 namespace fotolane::picture {
 namespace detail {
 namespace {
-
-struct ExifDataReleaser {
-    void operator()(ExifData* data) const noexcept { exif_data_unref(data); }
-};
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -40,16 +34,9 @@ std::string DateTakenFromExif(std::string_view value) {
 }
 
 std::string ReadDateTaken(Bytes jpeg) {
-    // The EXIF block found as the orientation's is, and handed to libexif
-    // behind the header it wants.
-    const Bytes tiff = ExifTiffData(jpeg);
-    if (tiff.empty()) return {};
-    std::vector<std::uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
-    exif.insert(exif.end(), tiff.begin(), tiff.end());
-    std::unique_ptr<ExifData, ExifDataReleaser> data(exif_data_new());
+    // The EXIF block found as the orientation's is.
+    const ExifDataPointer data = LoadExifData(jpeg);
     if (!data) return {};
-    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-    exif_data_load_data(data.get(), exif.data(), static_cast<unsigned int>(exif.size()));
     const ExifEntry* entry =
         exif_content_get_entry(data->ifd[EXIF_IFD_EXIF], EXIF_TAG_DATE_TIME_ORIGINAL);
     if (entry == nullptr || entry->format != EXIF_FORMAT_ASCII || entry->data == nullptr) {
@@ -65,7 +52,7 @@ std::string ReadDateTaken(const std::string& path) {
     // The EXIF segment stands among a JPEG's first segments.
     constexpr std::size_t kExifPrefix = 128 * 1024;
     try {
-        const std::vector<std::uint8_t> bytes = detail::ReadPictureFile(path, kExifPrefix);
+        const std::vector<std::uint8_t> bytes = ReadFileStart(path, kExifPrefix);
         if (detail::FormatOfContent(bytes) != detail::PictureFormat::Jpeg) return {};
         return detail::ReadDateTaken(bytes);
     } catch (const Fault& fault) {

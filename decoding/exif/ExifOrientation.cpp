@@ -1,25 +1,13 @@
 // A JPEG's EXIF Orientation: read with libexif, applied by turning and
 // mirroring the decoded rows.
 
-#include <libexif/exif-data.h>
-
 #include <algorithm>
 #include <cstddef>
-#include <memory>
-#include <vector>
 
-#include "decoding/PictureDecoding.h"
-#include "decoding/jpeg/JpegSegments.h"
+#include "decoding/exif/Exif.h"
+#include "decoding/exif/ExifData.h"
 
 namespace fotolane::picture::detail {
-
-namespace {
-
-struct ExifDataReleaser {
-    void operator()(ExifData* data) const noexcept { exif_data_unref(data); }
-};
-
-}  // namespace
 
 Orientation OrientationOfTag(int value) {
     return value >= 1 && value <= 8 ? static_cast<Orientation>(value) : Orientation::Upright;
@@ -31,23 +19,9 @@ bool SwapsWidthAndHeight(Orientation orientation) {
 }
 
 Orientation ReadExifOrientation(Bytes jpeg) {
-    // libexif's own search for the EXIF segment gives up at the first
-    // segment it does not expect (a comment, say): it is handed the EXIF
-    // data alone, behind the header it wants ("Exif" and two null bytes;
-    // files may carry another fill byte).
-    const Bytes tiff = ExifTiffData(jpeg);
-    if (tiff.empty()) return Orientation::Upright;
-    std::vector<std::uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
-    exif.insert(exif.end(), tiff.begin(), tiff.end());
-
-    std::unique_ptr<ExifData, ExifDataReleaser> data(exif_data_new());
+    const ExifDataPointer data = LoadExifData(jpeg);
+    // Without an orientation in a block, the picture is shown as stored.
     if (!data) return Orientation::Upright;
-    // As found, not "fixed" to the standard: libexif would otherwise add
-    // missing entries with default values.
-    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-    // A damaged block loads as far as it goes; without an orientation in
-    // it, the picture is shown as stored.
-    exif_data_load_data(data.get(), exif.data(), static_cast<unsigned int>(exif.size()));
     // The tag of the first IFD describes the picture; the second IFD's is
     // the embedded thumbnail's.
     ExifEntry* entry = exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
@@ -61,6 +35,31 @@ Orientation ReadExifOrientation(Bytes jpeg) {
 PictureSize OrientedSize(PictureSize stored, Orientation orientation) {
     if (SwapsWidthAndHeight(orientation)) return {stored.height, stored.width};
     return stored;
+}
+
+StoredPixel StoredPixelOf(Orientation orientation, std::int32_t u, std::int32_t v,
+                          PictureSize stored) {
+    const std::int32_t lastX = stored.width - 1;
+    const std::int32_t lastY = stored.height - 1;
+    switch (orientation) {
+        case Orientation::Upright:
+            return {u, v};
+        case Orientation::MirroredLeftToRight:
+            return {lastX - u, v};
+        case Orientation::HalfTurn:
+            return {lastX - u, lastY - v};
+        case Orientation::MirroredTopToBottom:
+            return {u, lastY - v};
+        case Orientation::MirroredAboutMainDiagonal:
+            return {v, u};
+        case Orientation::QuarterTurnClockwise:
+            return {v, lastY - u};
+        case Orientation::MirroredAboutOtherDiagonal:
+            return {lastX - v, lastY - u};
+        case Orientation::QuarterTurnCounterClockwise:
+            return {lastX - v, u};
+    }
+    return {u, v};
 }
 
 namespace {
@@ -92,34 +91,20 @@ PixelRows ApplyOrientation(PixelRows stored, Orientation orientation) {
     const PictureSize shown = OrientedSize({stored.width, stored.height}, orientation);
     PixelRows rows = AllocatePixelRows(shown.width, shown.height);
 
-    // The quarter turns and diagonal mirrors swap width and height: into new rows. Stored pixel (x,
-    // y), counted from the top left, is at bits + (height - 1 - y) * stride + 3 * x (rows are
-    // bottom-up). Each orientation maps the shown pixel (u, v) to a stored pixel whose address is
-    // origin + u * stepU + v * stepV.
-    const std::ptrdiff_t pixel = 3;
-    const std::ptrdiff_t line = stored.stride;  // one row up in the picture: -line
-    const std::ptrdiff_t lastX = stored.width - 1;
-    const std::ptrdiff_t lastY = stored.height - 1;
-    const auto at = [&](std::ptrdiff_t x, std::ptrdiff_t y) {
-        return (lastY - y) * line + x * pixel;
+    // The quarter turns and diagonal mirrors swap width and height: into new
+    // rows. Stored pixel (x, y), counted from the top left, is at bits +
+    // (height - 1 - y) * stride + 3 * x (rows are bottom-up); since the
+    // mapping is affine, shown pixel (u, v) is at origin + u * stepU + v *
+    // stepV.
+    const PictureSize size{stored.width, stored.height};
+    const auto at = [&](std::int32_t u, std::int32_t v) {
+        const StoredPixel pixel = StoredPixelOf(orientation, u, v, size);
+        return (std::ptrdiff_t{size.height} - 1 - pixel.y) * stored.stride +
+               std::ptrdiff_t{3} * pixel.x;
     };
-    std::ptrdiff_t origin = 0;
-    std::ptrdiff_t stepU = 0;
-    std::ptrdiff_t stepV = 0;
-    switch (orientation) {
-        case MirroredAboutMainDiagonal:  // (v, u)
-            origin = at(0, 0), stepU = -line, stepV = pixel;
-            break;
-        case QuarterTurnClockwise:  // (v, lastY - u)
-            origin = at(0, lastY), stepU = line, stepV = pixel;
-            break;
-        case MirroredAboutOtherDiagonal:  // (lastX - v, lastY - u)
-            origin = at(lastX, lastY), stepU = line, stepV = -pixel;
-            break;
-        default:  // QuarterTurnCounterClockwise: (lastX - v, u)
-            origin = at(lastX, 0), stepU = -line, stepV = -pixel;
-            break;
-    }
+    const std::ptrdiff_t origin = at(0, 0);
+    const std::ptrdiff_t stepU = at(1, 0) - origin;
+    const std::ptrdiff_t stepV = at(0, 1) - origin;
 
     // In tiles, so that reading down a stored column stays within the cache.
     constexpr std::int32_t kTile = 64;

@@ -13,16 +13,12 @@
 #include <array>
 #include <cstring>
 
-#include "decoding/PictureDecoding.h"
+#include "decoding/gif/GifDecoder.h"
 #include "platform/core/Fault.h"
 
 namespace fotolane::picture::detail {
 
 namespace {
-
-std::uint16_t Read16(Bytes bytes, std::size_t at) {
-    return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
 
 // What the file says up to the first frame's pixel data.
 struct GifLayout {
@@ -57,8 +53,8 @@ std::size_t SkipSubBlocks(Bytes bytes, std::size_t at) {
 bool ReadLayout(Bytes bytes, GifLayout& layout) {
     constexpr std::size_t kScreen = 13;
     if (bytes.size() < kScreen) return false;
-    std::int32_t width = Read16(bytes, 6);
-    std::int32_t height = Read16(bytes, 8);
+    std::int32_t width = LittleEndian16(bytes, 6);
+    std::int32_t height = LittleEndian16(bytes, 8);
     const std::uint8_t flags = bytes[10];
     std::size_t at = kScreen;
     Bytes global;
@@ -85,10 +81,10 @@ bool ReadLayout(Bytes bytes, GifLayout& layout) {
         if (kind != ',') return false;
         if (bytes.size() - at < 10) return false;
         layout.hasFrame = true;
-        layout.left = Read16(bytes, at + 1);
-        layout.top = Read16(bytes, at + 3);
-        layout.width = Read16(bytes, at + 5);
-        layout.height = Read16(bytes, at + 7);
+        layout.left = LittleEndian16(bytes, at + 1);
+        layout.top = LittleEndian16(bytes, at + 3);
+        layout.width = LittleEndian16(bytes, at + 5);
+        layout.height = LittleEndian16(bytes, at + 7);
         const std::uint8_t frameFlags = bytes[at + 9];
         layout.interlaced = (frameFlags & 0x40) != 0;
         at += 10;

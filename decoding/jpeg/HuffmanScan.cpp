@@ -1,5 +1,7 @@
 // A baseline scan's Huffman decoding, for the sparse reconstruction (see
-// HuffmanScan.h). It is faster than libjpeg's in three ways: the byte
+// HuffmanScan.h), as ITU-T T.81 lays it out: the decoding tables of Annex
+// C and Figure F.15, the DC difference and the AC coefficients of F.2.2.1
+// and F.2.2.2. It is faster than libjpeg's (jdhuff.c) in three ways: the byte
 // stuffing and the restart markers are taken out of the whole scan first,
 // so that the bit reader loads eight bytes at a time without looking at
 // them; one table lookup of the next kFastBits bits decodes the codes and
@@ -21,8 +23,8 @@ namespace fotolane::picture::detail {
 
 namespace {
 
-// The zigzag order of the coefficients in the data, as positions of the
-// block in natural (row by row) order.
+// The zigzag order of the coefficients in the data (T.81 Figure A.6), as
+// positions of the block in natural (row by row) order.
 constexpr std::array<std::uint8_t, 64> kNatural = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
@@ -81,7 +83,8 @@ struct Pair {
     static JCOEF SecondValue(std::uint64_t e) { return static_cast<JCOEF>(e >> 48); }
 };
 
-// The value that `bits`, the `size` extra bits of a coefficient, stand for.
+// The value that `bits`, the `size` extra bits of a coefficient, stand for:
+// EXTEND, T.81 Figure F.12.
 constexpr int Extend(int bits, int size) {
     return bits < (1 << (size - 1)) ? bits - (1 << size) + 1 : bits;
 }
@@ -133,9 +136,12 @@ std::uint64_t PairAt(const Table& table, std::size_t at) {
 }
 
 // Builds the table as libjpeg does, with its checks: false where libjpeg
-// refuses the table.
+// refuses the table. Every entry that decoding reads is written, so a table
+// used for an earlier picture is built over in place.
 bool Build(const JHUFF_TBL* source, bool dc, Table& table) {
     if (source == nullptr) return false;
+    // The code length of each symbol in turn (HUFFSIZE, T.81 Figure C.1),
+    // then the codes (HUFFCODE, Figure C.2).
     std::array<int, 257> lengths{};
     std::array<std::int32_t, 257> codes{};
     std::size_t count = 0;
@@ -153,6 +159,8 @@ bool Build(const JHUFF_TBL* source, bool dc, Table& table) {
         code <<= 1;
         ++length;
     }
+    // The largest code of each length and where its symbols start (MAXCODE,
+    // and VALPTR less MINCODE: Figure F.15).
     std::size_t p = 0;
     for (int l = 1; l <= 16; ++l) {
         const auto many = static_cast<std::size_t>(source->bits[l]);
@@ -171,6 +179,7 @@ bool Build(const JHUFF_TBL* source, bool dc, Table& table) {
         }
     }
 
+    // The lookups by the next kFastBits bits.
     table.fast.fill(0);
     table.coefficient.fill(0);
     for (std::size_t i = 0; i < count; ++i) {
@@ -237,7 +246,8 @@ struct Bits {
 };
 
 // The symbol of the next code (32 or more bits valid), or -1 for a code the
-// table does not have.
+// table does not have: a lookup, or for a longer code DECODE (T.81 Figure
+// F.16).
 inline int DecodeSymbol(Bits& bits, const Table& table) {
     const std::uint16_t fast = table.fast[bits.Peek(kFastBits)];
     if (fast != 0) {
@@ -257,9 +267,10 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
         (code + table.valueOffset[static_cast<std::size_t>(length)]) & 0xFF)];
 }
 
-// One block: its DC difference added to `predictor`, its AC coefficients
-// into the zeroed block. False where libjpeg would warn, or would write a
-// coefficient run past the block's end where it can hold it.
+// One block: its DC difference added to `predictor` (T.81 F.2.2.1), its AC
+// coefficients into the zeroed block (F.2.2.2, Figures F.13 and F.14). False
+// where libjpeg would warn, or would write a coefficient run past the
+// block's end where it can hold it.
 [[gnu::always_inline]] inline bool DecodeBlock(Bits& state, const Table& dc, const Table& ac,
                                                std::int32_t& predictor, JCOEF* block) {
     // A copy of the reader, which the compiler keeps in registers.
@@ -336,15 +347,16 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
 
 constexpr std::uint8_t kMarkerRst0 = 0xD0;
 constexpr std::uint8_t kMarkerEoi = 0xD9;
-// Readable zeros after the data: more than an MCU's bits at most (ten
-// blocks of 64 codes of 31 bits), so that decoding runs on until the check
-// after each MCU.
+// Readable zeros after the data: more than an MCU's bits at most (64 codes
+// of 31 bits for each of its blocks), so that decoding runs on until the
+// check after each MCU.
 constexpr std::size_t kPadding = 4096;
+static_assert(kPadding * 8 > std::size_t{D_MAX_BLOCKS_IN_MCU} * 64 * 31);
 
-// Takes the byte stuffing out of the scan's data, as libjpeg reads it (an
-// 0xFF, any further 0xFF, and a 0 stand for one 0xFF byte; an 0xFF, any
-// further 0xFF, and anything else are a marker), and notes where each
-// restart interval ends. False unless the markers are restart markers
+// Takes the byte stuffing (T.81 F.1.2.3) out of the scan's data, as libjpeg
+// reads it (an 0xFF, any further 0xFF, and a 0 stand for one 0xFF byte; an
+// 0xFF, any further 0xFF, and anything else are a marker), and notes where
+// each restart interval ends. False unless the markers are restart markers
 // numbered 0, 1, ... 7, 0, ... and then the end of the picture.
 bool Unstuff(std::span<const std::uint8_t> in, HuffmanScanMemory& memory) {
     memory.data.resize(in.size() + kPadding);
@@ -391,7 +403,7 @@ struct Intervals {
     unsigned length;        // MCUs in one, 0 for a single interval
     std::size_t index = 0;  // the interval under way
     unsigned left = 0;      // its MCUs not yet decoded
-    std::array<std::int32_t, 4> predictors{};
+    std::array<std::int32_t, MAX_COMPS_IN_SCAN> predictors{};
     Bits bits;
 
     Intervals(const HuffmanScanMemory& data, unsigned mcus)
@@ -428,11 +440,19 @@ struct Intervals {
 
 }  // namespace
 
+struct HuffmanTables {
+    std::array<Table, NUM_HUFF_TBLS> dc;
+    std::array<Table, NUM_HUFF_TBLS> ac;
+};
+
+HuffmanScanMemory::HuffmanScanMemory() = default;
+HuffmanScanMemory::~HuffmanScanMemory() = default;
+
 bool HuffmanScanFits(const jpeg_decompress_struct& cinfo) {
     if (cinfo.arith_code || cinfo.progressive_mode || cinfo.data_precision != 8 ||
         cinfo.comps_in_scan != cinfo.num_components || cinfo.num_components < 1 ||
-        cinfo.num_components > 4 || cinfo.Ss != 0 || cinfo.Se != 63 || cinfo.Ah != 0 ||
-        cinfo.Al != 0) {
+        cinfo.num_components > MAX_COMPS_IN_SCAN || cinfo.Ss != 0 || cinfo.Se != 63 ||
+        cinfo.Ah != 0 || cinfo.Al != 0) {
         return false;
     }
     int blocks = 0;
@@ -444,17 +464,18 @@ bool HuffmanScanFits(const jpeg_decompress_struct& cinfo) {
         }
         blocks += info->h_samp_factor * info->v_samp_factor;
     }
-    return cinfo.comps_in_scan == 1 || blocks <= 10;
+    return cinfo.comps_in_scan == 1 || blocks <= D_MAX_BLOCKS_IN_MCU;
 }
 
 bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std::uint8_t> data,
                        ScanBlockRows& rows, HuffmanScanMemory& memory) {
     if (!HuffmanScanFits(cinfo)) return false;
     const auto scanned = static_cast<std::size_t>(cinfo.comps_in_scan);
-    std::array<Table, 4> dcTables;
-    std::array<Table, 4> acTables;
-    std::array<const Table*, 4> dcOf{};
-    std::array<const Table*, 4> acOf{};
+    if (!memory.tables) memory.tables = std::make_unique<HuffmanTables>();
+    std::array<Table, NUM_HUFF_TBLS>& dcTables = memory.tables->dc;
+    std::array<Table, NUM_HUFF_TBLS>& acTables = memory.tables->ac;
+    std::array<const Table*, MAX_COMPS_IN_SCAN> dcOf{};
+    std::array<const Table*, MAX_COMPS_IN_SCAN> acOf{};
     std::array<bool, NUM_HUFF_TBLS> dcBuilt{};
     std::array<bool, NUM_HUFF_TBLS> acBuilt{};
     for (std::size_t i = 0; i < scanned; ++i) {
@@ -480,6 +501,7 @@ bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std:
         const auto rowsPer = static_cast<JDIMENSION>(info.v_samp_factor);
         for (JDIMENSION mcuRow = 0; mcuRow * rowsPer < info.height_in_blocks; ++mcuRow) {
             JBLOCKROW* blockRows = rows.RowsOf(info.component_index, mcuRow);
+            if (blockRows == nullptr) return false;
             const JDIMENSION count = std::min(rowsPer, info.height_in_blocks - mcuRow * rowsPer);
             for (JDIMENSION r = 0; r < count; ++r) {
                 for (JDIMENSION x = 0; x < perRow; ++x) {
@@ -495,7 +517,7 @@ bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std:
         return intervals.Finished();
     }
 
-    std::array<McuBlock, 10> plan{};
+    std::array<McuBlock, D_MAX_BLOCKS_IN_MCU> plan{};
     std::size_t blocks = 0;
     for (std::size_t i = 0; i < scanned; ++i) {
         const jpeg_component_info& info = *cinfo.cur_comp_info[i];
@@ -508,10 +530,12 @@ bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std:
     const auto mcuHeight = static_cast<JDIMENSION>(cinfo.max_v_samp_factor * DCTSIZE);
     const JDIMENSION mcusAcross = (cinfo.image_width + mcuWidth - 1) / mcuWidth;
     const JDIMENSION mcuRows = (cinfo.image_height + mcuHeight - 1) / mcuHeight;
-    std::array<JBLOCKROW*, 4> rowsOf{};
+    std::array<JBLOCKROW*, MAX_COMPS_IN_SCAN> rowsOf{};
     for (JDIMENSION mcuRow = 0; mcuRow < mcuRows; ++mcuRow) {
-        for (std::size_t i = 0; i < scanned; ++i)
+        for (std::size_t i = 0; i < scanned; ++i) {
             rowsOf[i] = rows.RowsOf(cinfo.cur_comp_info[i]->component_index, mcuRow);
+            if (rowsOf[i] == nullptr) return false;
+        }
         for (JDIMENSION mcu = 0; mcu < mcusAcross; ++mcu) {
             if (!intervals.Next()) return false;
             for (std::size_t b = 0; b < blocks; ++b) {

@@ -15,6 +15,7 @@
 #include <jpeglib.h>
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -28,18 +29,30 @@ class ScanBlockRows {
     // vertical sampling factor, each the first of as many blocks as an MCU
     // row of the component holds. The rows of earlier MCU rows are complete
     // when this is called, and are not written again. The array returned
-    // stays valid until the next call for the same component.
+    // stays valid until the next call for the same component; null when
+    // the rows cannot be given, and the decoder gives up.
     virtual JBLOCKROW* RowsOf(int component, JDIMENSION mcuRow) = 0;
 
   protected:
     ~ScanBlockRows() = default;
 };
 
-// Memory kept from one picture to the next: the entropy-coded data without
-// its byte stuffing.
+// The decoding tables of the DC and the AC Huffman table in each of libjpeg's
+// NUM_HUFF_TBLS places (HuffmanScan.cpp), 29 KB each.
+struct HuffmanTables;
+
+// Memory kept from one picture to the next, in the sampling decoder that
+// each worker has: the entropy-coded data without its byte stuffing, and
+// the decoding tables, made once and built anew in place for each picture.
 struct HuffmanScanMemory {
+    HuffmanScanMemory();
+    HuffmanScanMemory(const HuffmanScanMemory&) = delete;
+    HuffmanScanMemory& operator=(const HuffmanScanMemory&) = delete;
+    ~HuffmanScanMemory();
+
     std::vector<std::uint8_t> data;
     std::vector<std::size_t> segmentEnds;  // where each restart interval's data ends
+    std::unique_ptr<HuffmanTables> tables;
 };
 
 // Whether the decoder takes this file: libjpeg has read its header up to

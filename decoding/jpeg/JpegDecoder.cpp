@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "decoding/PictureDecoding.h"
+#include "decoding/jpeg/JpegDecoder.h"
 #include "decoding/jpeg/JpegSegments.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "decoding/ByteReading.h"
+
 namespace fotolane::picture::detail {
 
 namespace {
@@ -35,7 +37,7 @@ bool NextJpegSegment(std::span<const std::uint8_t> jpeg, std::size_t at, JpegSeg
             return true;
         }
         if (jpeg.size() - at < 2) return false;
-        const std::size_t length = static_cast<std::size_t>(jpeg[at]) << 8 | jpeg[at + 1];
+        const std::size_t length = BigEndian16(jpeg, at);
         if (length < 2 || jpeg.size() - at < length) return false;
         segment.payload = jpeg.subspan(at + 2, length - 2);
         segment.end = at + length;
@@ -75,8 +77,8 @@ bool ReadJpegFrame(std::span<const std::uint8_t> jpeg, JpegFrame& frame) {
         const std::size_t components = data[5];
         if (components == 0 || data.size() < 6 + 3 * components) return false;
         frame.progressive = m == 0xC2 || m == 0xC6 || m == 0xCA || m == 0xCE;
-        frame.height = data[1] << 8 | data[2];
-        frame.width = data[3] << 8 | data[4];
+        frame.height = BigEndian16(data, 1);
+        frame.width = BigEndian16(data, 3);
         int mostH = 1;
         int mostV = 1;
         for (std::size_t c = 0; c < components; ++c) {

@@ -1,8 +1,10 @@
 #include "platform/files/FileSystem.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #include <QString>
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +30,36 @@ std::string JoinPath(const std::string& folder, std::string_view name) {
     if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
     path += name;
     return path;
+}
+
+// Owns a file descriptor open for reading.
+class ReadDescriptor {
+  public:
+    explicit ReadDescriptor(int fd) : fd_(fd) {}
+    ReadDescriptor(const ReadDescriptor&) = delete;
+    ReadDescriptor& operator=(const ReadDescriptor&) = delete;
+    ~ReadDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+Fault OpenToReadFault(int error, const std::string& path) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return Fault::FileNotFound(path);
+        case EACCES:
+        case EPERM:
+            return Fault::PermissionDenied(path);
+        default:
+            return Fault::FromErrno(error, path);
+    }
 }
 
 std::u16string UpperKey(std::string_view name) {
@@ -120,6 +152,45 @@ std::uintmax_t FileBytes(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || info.st_size < 0) return 0;
     return static_cast<std::uintmax_t>(info.st_size);
+}
+
+std::vector<std::uint8_t> ReadFileStart(const std::string& path, std::size_t limit) {
+    // O_NONBLOCK: a FIFO of that name must not hang the open; it is refused
+    // below as no plain file.
+    ReadDescriptor file(files::sys::OpenToRead(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0) throw OpenToReadFault(errno, path);
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) throw Fault::FromErrno(errno, path);
+    if (!S_ISREG(status.st_mode)) throw Fault::FileNotFound(path);
+
+    std::size_t expected = limit;
+    if (status.st_size >= 0 && static_cast<std::uintmax_t>(status.st_size) < limit) {
+        expected = static_cast<std::size_t>(status.st_size);
+    }
+    std::vector<std::uint8_t> bytes(expected);
+    std::size_t filled = 0;
+    const auto readInto = [&](std::uint8_t* into, std::size_t count) {
+        for (;;) {
+            const ssize_t got = files::sys::Read(file.get(), into, count);
+            if (got >= 0) return static_cast<std::size_t>(got);
+            if (errno != EINTR) throw Fault::FromErrno(errno, path);
+        }
+    };
+    while (filled < expected) {
+        const std::size_t got = readInto(bytes.data() + filled, expected - filled);
+        if (got == 0) break;
+        filled += got;
+    }
+    // A file that grew since fstat: take the rest as well, up to the limit.
+    std::uint8_t chunk[16384];
+    while (filled == bytes.size() && filled < limit) {
+        const std::size_t got = readInto(chunk, std::min(sizeof chunk, limit - filled));
+        if (got == 0) break;
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        filled += got;
+    }
+    bytes.resize(filled);
+    return bytes;
 }
 
 bool IsUpToDate(const std::string& made, const std::string& source) {

@@ -57,6 +57,14 @@ EntryKind KindAt(const std::string& path);
 // The size in bytes of the file at `path`, or 0 when it cannot be looked at.
 std::uintmax_t FileBytes(const std::string& path);
 
+// The bytes of the plain file at `path` from its start, at most `limit` of
+// them (of a file that grows while it is read, as many as there are then, up
+// to the limit). "File not found" for a missing file or one that is no plain
+// file (a folder, a FIFO, a device, none of which can make the call wait),
+// "Permission denied" for one that may not be read, another failure a fault
+// from its errno; each names the file.
+std::vector<std::uint8_t> ReadFileStart(const std::string& path, std::size_t limit);
+
 // Whether the file at `made` is a plain file last written no earlier than
 // the file at `source` was: false when either cannot be looked at.
 bool IsUpToDate(const std::string& made, const std::string& source);

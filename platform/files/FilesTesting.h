@@ -14,9 +14,21 @@ namespace fotolane::files {
 // before a file is renamed into place; ListFolder each entry read from a
 // folder listing (the listing ends there with the error); StatEntry the look
 // at a listed entry's kind (EACCES there is a folder that can be read but not
-// searched); Remove the removal of a file.
-// Remove stays last: the switches are counted by it.
-enum class Step { Open, Write, Flush, Close, Rename, CreateFolder, ListFolder, StatEntry, Remove };
+// searched); Remove the removal of a file; Read the opening of a file for
+// reading and each read from it.
+// Read stays last: the switches are counted by it.
+enum class Step {
+    Open,
+    Write,
+    Flush,
+    Close,
+    Rename,
+    CreateFolder,
+    ListFolder,
+    StatEntry,
+    Remove,
+    Read
+};
 
 // While an object of this type lives, the first `allowed` calls of `step`
 // succeed, the next one fails with `error`, and the ones after it succeed

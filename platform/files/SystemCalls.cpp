@@ -24,7 +24,7 @@ struct Switch {
     int error = 0;
 };
 
-std::array<Switch, static_cast<std::size_t>(files::Step::Remove) + 1> switches;
+std::array<Switch, static_cast<std::size_t>(files::Step::Read) + 1> switches;
 
 Switch& SwitchOf(Step step) {
     return switches[static_cast<std::size_t>(step)];
@@ -59,6 +59,16 @@ namespace sys {
 int Open(const char* path, int flags, mode_t mode) {
     if (Refused(Step::Open)) return -1;
     return ::open(path, flags, mode);
+}
+
+int OpenToRead(const char* path, int flags) {
+    if (Refused(Step::Read)) return -1;
+    return ::open(path, flags);
+}
+
+::ssize_t Read(int fd, void* into, std::size_t size) {
+    if (Refused(Step::Read)) return -1;
+    return ::read(fd, into, size);
 }
 
 ::ssize_t Write(int fd, const void* data, std::size_t size) {

@@ -13,6 +13,8 @@
 namespace fotolane::files::sys {
 
 int Open(const char* path, int flags, mode_t mode);
+int OpenToRead(const char* path, int flags);
+::ssize_t Read(int fd, void* into, std::size_t size);
 ::ssize_t Write(int fd, const void* data, std::size_t size);
 int Flush(int fd);  // fsync
 // Flush for several files at once, on threads of their own, so that the

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <QImage>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -11,11 +12,13 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "decoder_support.h"
 #include "decoding/PictureDecoder.h"
-#include "decoding/PictureDecoding.h"
+#include "decoding/exif/Exif.h"
 #include "platform/core/Fault.h"
+#include "platform/files/FilesTesting.h"
 #include "tests/TempFolder.h"
 #include "tests/TestSupport.h"
 
@@ -831,6 +834,17 @@ TEST(DecodingFiles, MissingAndUnreadableFiles) {
         std::filesystem::permissions(folder / "plain.jpg", std::filesystem::perms::none);
         EXPECT_EQ(DecodeFault(folder / "plain.jpg"), "Permission denied: " + folder / "plain.jpg");
         EXPECT_EQ(SizeFault(folder / "plain.jpg"), "Permission denied: " + folder / "plain.jpg");
+    }
+    // The file layer refusing the open, or failing the first read after it.
+    const std::string plain = folder / "plain.jpg";
+    for (const auto& [allowed, error, fault] :
+         {std::tuple{0, EACCES, "Permission denied: "}, std::tuple{1, EIO, "Device I/O error: "}}) {
+        const files::ScopedFailure decoding(files::Step::Read, allowed, error);
+        EXPECT_EQ(DecodeFault(plain), fault + plain);
+        const files::ScopedFailure sizing(files::Step::Read, allowed, error);
+        EXPECT_EQ(SizeFault(plain), fault + plain);
+        const files::ScopedFailure dating(files::Step::Read, allowed, error);
+        EXPECT_EQ(FaultOf([&] { ReadDateTaken(plain); }), fault + plain);
     }
 }
 

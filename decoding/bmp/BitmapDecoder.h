@@ -1,0 +1,21 @@
+#pragma once
+
+// Windows bitmaps, by a decoder of our own (see BitmapDecoder.cpp).
+
+#include <string>
+
+#include "decoding/PictureDecoder.h"
+#include "decoding/PictureDecoding.h"
+
+namespace fotolane::picture::detail {
+
+// The whole picture, or the wanted pixels only into `rows`; the header's
+// size, with the faults of a header that is refused.
+PixelRows DecodeBitmap(Bytes bytes, const std::string& path);
+void DecodeBitmapInto(Bytes bytes, const std::string& path, const WantedPixels& wanted,
+                      PixelRows& rows);
+PictureSize ReadBitmapSize(Bytes bytes, const std::string& path);
+// The same into a sink (see StreamPicture): the pixels that the data reaches.
+void StreamBitmap(Bytes bytes, const std::string& path, PixelSink& sink);
+
+}  // namespace fotolane::picture::detail

@@ -1,0 +1,71 @@
+#pragma once
+
+// JPEG decoding: the whole decode through TurboJPEG (JpegDecoder.cpp), and
+// the reconstruction of only the sampled pixels from the DCT coefficients
+// (SparseJpeg.cpp and the stages it is made of).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "decoding/PictureDecoding.h"
+#include "decoding/exif/Exif.h"
+
+namespace fotolane::picture::detail {
+
+// The whole picture, and the same into `rows`, which take the shown size and
+// keep their memory when it suffices. ReadJpegSize returns false when the
+// header is not complete within `bytes` (the caller may retry with more of
+// the file).
+PixelRows DecodeJpeg(Bytes bytes, const std::string& path);
+void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows);
+bool ReadJpegSize(Bytes bytes, PictureSize& stored);
+
+// The checks DecodeJpeg makes before it decodes, with their faults, and what
+// they found: the bytes to decode (any garbage after the last sound scan cut
+// off), the stored size, the orientation, and the coefficients' memory.
+struct JpegCheck {
+    Bytes bytes;
+    PictureSize size{0, 0};
+    Orientation orientation = Orientation::Upright;
+    bool cmyk = false;
+    bool buffered = false;  // progressive or several scans: all coefficients kept
+    std::size_t coefficientBytes = 0;
+    // The lines that the data can reach (the height, unless it ends early),
+    // and where the height stands in the file.
+    std::int32_t linesWithData = 0;
+    std::size_t heightAt = 0;
+};
+JpegCheck CheckJpeg(Bytes bytes, const std::string& path);
+
+// Reconstructs only the sampled pixels of a JPEG from its DCT coefficients
+// (see SamplingDecoder), holding libjpeg's decoder from one picture to the
+// next.
+class SparseJpegDecoder {
+  public:
+    // `always`: whenever the file allows it, however dense the samples.
+    explicit SparseJpegDecoder(bool always);
+    SparseJpegDecoder(const SparseJpegDecoder&) = delete;
+    SparseJpegDecoder& operator=(const SparseJpegDecoder&) = delete;
+    ~SparseJpegDecoder();
+
+    // Writes the sampled pixels of the JPEG into `rows`, shaped to the
+    // shown size, and returns true; returns false when a whole decode is
+    // the better way: a colour space or chroma layout it does not
+    // reconstruct, samples too dense to gain anything, or any warning or
+    // error of libjpeg (the whole decode then gives the picture or the
+    // fault, over any pixels written before the warning).
+    // `check` is what CheckJpeg found of the file; the memory of the
+    // coefficients it keeps is drawn from the picture memory budget while
+    // they exist.
+    bool Decode(const JpegCheck& check, const SampledPixels& sampled, PixelRows& rows);
+
+    // What the decoder keeps from picture to picture.
+    struct State;
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace fotolane::picture::detail
