@@ -11,6 +11,7 @@
 #include "gallery/Album.h"
 #include "gallery/GalleryInterfaces.h"
 #include "gallery/GalleryRun.h"
+#include "gallery/Site.h"
 
 namespace fotolane::batch {
 
@@ -120,11 +121,13 @@ std::map<std::string, gallery::AlbumLinks> AlbumLinksOf(const std::vector<std::s
 struct BatchImageMakers {
     // Not explicit: a thumbnail maker alone makes galleries without albums.
     BatchImageMakers(gallery::IThumbnailMaker& thumbnailMaker,
-                     gallery::IAlbumImages* albumImages = nullptr)
-        : thumbnails(thumbnailMaker), album(albumImages) {}
+                     gallery::IAlbumImages* albumImages = nullptr,
+                     gallery::ISiteImages* siteImages = nullptr)
+        : thumbnails(thumbnailMaker), album(albumImages), site(siteImages) {}
 
     gallery::IThumbnailMaker& thumbnails;
     gallery::IAlbumImages* album = nullptr;  // needed with settings.index
+    gallery::ISiteImages* site = nullptr;    // needed with settings.output
 };
 
 // Makes the gallery of settings.folder (and, recursively, of the folders

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,24 @@ EntryKind KindAt(const std::string& path);
 
 // The size in bytes of the file at `path`, or 0 when it cannot be looked at.
 std::uintmax_t FileBytes(const std::string& path);
+
+// A plain file's size and the time it was last written, to the nanosecond.
+struct FileStamp {
+    std::uint64_t bytes = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// The stamp of the plain file at `path` (a link followed), or none when no
+// plain file is there. A look that fails for another reason (a folder that
+// cannot be searched) is a fault naming the file.
+std::optional<FileStamp> StampOf(const std::string& path);
+
+// The whole content of the file at `path`; a failure is a fault naming it.
+std::string ReadWholeFile(const std::string& path);
+
+// Removes the folder at `path` when it is empty; false when it is not, or
+// cannot be removed.
+bool RemoveEmptyFolder(const std::string& path);
 
 // Whether the file at `made` is a plain file last written no earlier than
 // the file at `source` was: false when either cannot be looked at.
