@@ -1,22 +1,17 @@
 // When a photograph was taken, from its EXIF DateTimeOriginal tag.
 
-#include <libexif/exif-data.h>
-
 #include <cstddef>
 #include <memory>
 #include <vector>
 
 #include "decoding/PictureDecoding.h"
 #include "decoding/jpeg/JpegSegments.h"
+#include "decoding/metadata/Exiv2Session.h"
 #include "platform/core/Fault.h"
 
 namespace fotolane::picture {
 namespace detail {
 namespace {
-
-struct ExifDataReleaser {
-    void operator()(ExifData* data) const noexcept { exif_data_unref(data); }
-};
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -40,23 +35,17 @@ std::string DateTakenFromExif(std::string_view value) {
 }
 
 std::string ReadDateTaken(Bytes jpeg) {
-    // The EXIF block found as the orientation's is, and handed to libexif
-    // behind the header it wants.
+    // The EXIF block found as the orientation's is, decoded by exiv2.
     const Bytes tiff = ExifTiffData(jpeg);
     if (tiff.empty()) return {};
-    std::vector<std::uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0};
-    exif.insert(exif.end(), tiff.begin(), tiff.end());
-    std::unique_ptr<ExifData, ExifDataReleaser> data(exif_data_new());
-    if (!data) return {};
-    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-    exif_data_load_data(data.get(), exif.data(), static_cast<unsigned int>(exif.size()));
-    const ExifEntry* entry =
-        exif_content_get_entry(data->ifd[EXIF_IFD_EXIF], EXIF_TAG_DATE_TIME_ORIGINAL);
-    if (entry == nullptr || entry->format != EXIF_FORMAT_ASCII || entry->data == nullptr) {
-        return {};
-    }
-    return DateTakenFromExif(
-        std::string_view(reinterpret_cast<const char*>(entry->data), entry->size));
+    Exiv2Session session;
+    Exiv2::ExifData data;
+    Exiv2::ByteOrder order = Exiv2::invalidByteOrder;
+    if (!DecodeExif(tiff, data, order)) return {};
+    static const Exiv2::ExifKey kDateTimeOriginal(0x9003, "Photo");
+    const auto found = data.findKey(kDateTimeOriginal);
+    if (found == data.end() || found->typeId() != Exiv2::asciiString) return {};
+    return DateTakenFromExif(found->toString());
 }
 
 }  // namespace detail
