@@ -152,9 +152,9 @@ struct PlannedFolder {
     std::string path;      // absolute
     std::string relative;  // "" for the top
     std::vector<PlannedPicture> pictures;
-    bool failed = false;     // could not be listed: its published files stay as they are
-    bool completed = false;  // every picture's files made (or left out)
-    bool hasAlbum = false;
+    // Could not be listed, or its page written: its published files stay as
+    // they are, and no album links it.
+    bool failed = false;
 };
 
 class SiteRun {
@@ -176,6 +176,7 @@ class SiteRun {
     void MakePicture(PlannedPicture& picture);
     void MakeFolders(const std::string& relative);
     void WriteRecord();
+    void WritePage(const std::string& folder, const std::string& file, const std::string& page);
     void WritePages();
     void RemoveDeparted();
     std::optional<AlbumPicture> PagePicture(const PlannedPicture& picture) const;
@@ -187,7 +188,7 @@ class SiteRun {
     SiteRecord record_;    // what is on the disk now, or being made
     std::string written_;  // the record's text last written
     std::vector<PlannedFolder> folders_;
-    std::set<std::string> wanted_;        // files this run's site holds
+    std::set<std::string> wanted_;       // files this run's site holds
     std::set<std::string> madeFolders_;  // site folders checked this run
 };
 
@@ -229,7 +230,8 @@ void SiteRun::PlanPicture(PlannedFolder& folder, const std::string& name) {
     picture.stamp = *stamp;
     const std::string image = AlbumImageName(name);
     const std::string thumbnail = Join(folder.relative, "Thumbnails/" + image);
-    const std::string large = Join(folder.relative, std::string(kLargeThumbnailFolder) + "/" + image);
+    const std::string large =
+        Join(folder.relative, std::string(kLargeThumbnailFolder) + "/" + image);
     const std::string preview = Join(folder.relative, std::string(kPreviewFolder) + "/" + image);
     picture.targets.push_back({Kind::Thumbnail, thumbnail});
     picture.targets.push_back({Kind::Large, large});
@@ -246,7 +248,8 @@ void SiteRun::PlanPicture(PlannedFolder& folder, const std::string& name) {
         !options_.originals || !picture.pictureKnown ||
         std::max(picture.pictureSize.width, picture.pictureSize.height) > kPreviewSide;
     if (previewWanted) picture.targets.push_back({Kind::Preview, preview});
-    if (options_.originals) picture.targets.push_back({Kind::Original, Join(folder.relative, name)});
+    if (options_.originals)
+        picture.targets.push_back({Kind::Original, Join(folder.relative, name)});
     for (Target& target : picture.targets) {
         target.current = IsCurrent(target.file, KeyOf(target.kind), picture.stamp);
         if (target.current) {
@@ -349,8 +352,8 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
         picture.pictureKnown = true;
     }
     const auto entryOf = [&](PixelSize size, const std::string& key) {
-        return SiteEntry{picture.source, picture.stamp,   key, size,
-                         picture.pictureSize, picture.dateTaken};
+        return SiteEntry{picture.source, picture.stamp,       key,
+                         size,           picture.pictureSize, picture.dateTaken};
     };
     for (Target& target : picture.targets) {
         if (target.current) continue;
@@ -434,6 +437,26 @@ void SiteRun::WriteRecord() {
     written_ = text;
 }
 
+void SiteRun::WritePage(const std::string& folder, const std::string& file,
+                        const std::string& page) {
+    MakeFolders(folder);
+    const std::string path = SitePath(file);
+    bool same = false;
+    try {
+        same = record_.contains(file) && KindAt(path) == EntryKind::PlainFile &&
+               ReadWholeFile(path) == page;
+    } catch (const Fault&) {
+        // Written anew below.
+    }
+    if (same) return;
+    if (!record_.contains(file) && KindAt(path) != EntryKind::None) {
+        throw Fault("Not the site's own file, left as it is", path);
+    }
+    record_[file] = SiteEntry{folder, {}, "page", {}, {}, {}};
+    WriteRecord();
+    ReplaceFileWhole(path, BytesOf(page));
+}
+
 void SiteRun::WritePages() {
     // From the last folder up: a folder's children are known before it.
     std::map<std::string, std::vector<std::string>> children;
@@ -449,34 +472,27 @@ void SiteRun::WritePages() {
         std::vector<std::string>& below = children[folder->relative];
         std::sort(below.begin(), below.end());
         const bool top = folder + 1 == folders_.rend();
-        if (pictures.empty() && below.empty() && !top) continue;
-        if (pictures.empty() && below.empty() && top) continue;
+        if (pictures.empty() && below.empty()) continue;
         AlbumLinks links;
         links.parent = !top;
         links.children = below;
-        const std::string title = options_.title ? *options_.title
-                                                 : MakeGalleryPaths(folder->path).folderName +
-                                                       " Gallery";
+        const std::string title = options_.title
+                                      ? *options_.title
+                                      : MakeGalleryPaths(folder->path).folderName + " Gallery";
         const std::string page = AlbumHtml(title, pictures, links, options_.originals);
-        MakeFolders(folder->relative);
         const std::string file = Join(folder->relative, std::string(kPageName));
-        const std::string path = SitePath(file);
-        bool same = false;
         try {
-            same = record_.contains(file) && KindAt(path) == EntryKind::PlainFile &&
-                   ReadWholeFile(path) == page;
-        } catch (const Fault&) {
-        }
-        if (!same) {
-            if (!record_.contains(file) && KindAt(path) != EntryKind::None) {
-                throw Fault("Not the site's own file, left as it is", path);
-            }
-            record_[file] = SiteEntry{folder->relative, {}, "page", {}, {}, {}};
-            WriteRecord();
-            ReplaceFileWhole(path, BytesOf(page));
+            WritePage(folder->relative, file, page);
+        } catch (const Fault& fault) {
+            // Keeping going, a folder whose page cannot be written is left
+            // out: its parent does not link it.
+            if (!options_.keepGoing) throw;
+            folder->failed = true;
+            outcome_.skipped.push_back(fault);
+            view_.ShowSkipped(fault);
+            continue;
         }
         wanted_.insert(file);
-        folder->hasAlbum = true;
         if (!top) children[ParentOf(folder->relative)].push_back(LastPart(folder->path));
     }
 }
@@ -585,7 +601,6 @@ SiteOutcome SiteRun::Run() {
                     if (!target.foreign) wanted_.insert(target.file);
                 }
             }
-            folder.completed = !stopped;
         }
         WriteRecord();
         if (stopped) {

@@ -28,12 +28,12 @@ inline constexpr std::string_view kSiteRecordName = ".fotolane-site";
 
 // One file the site published.
 struct SiteEntry {
-    std::string source;      // the picture, relative to the picture folder; a page: its folder
-    FileStamp stamp;         // the picture's, when the file was made from it
-    std::string key;         // the settings that shaped the file; empty while being made
-    PixelSize size;          // the file's own size in pixels (a page: 0 x 0)
-    PixelSize pictureSize;   // the picture's
-    std::string dateTaken;   // the picture's, "YYYY-MM-DDTHH:MM:SS" or empty
+    std::string source;     // the picture, relative to the picture folder; a page: its folder
+    FileStamp stamp;        // the picture's, when the file was made from it
+    std::string key;        // the settings that shaped the file; empty while being made
+    PixelSize size;         // the file's own size in pixels (a page: 0 x 0)
+    PixelSize pictureSize;  // the picture's
+    std::string dateTaken;  // the picture's, "YYYY-MM-DDTHH:MM:SS" or empty
     bool operator==(const SiteEntry&) const = default;
 };
 
@@ -130,7 +130,7 @@ struct SiteOutcome {
     std::vector<Fault> skipped;
     std::int32_t folders = 0;
     std::int32_t pictures = 0;
-    AlbumImageCounts images;  // thumbnails, previews and originals
+    AlbumImageCounts images;   // thumbnails, previews and originals
     std::int32_t removed = 0;  // published files removed
     bool Incomplete() const {
         return end == RunEnd::Done && (!warnings.empty() || !skipped.empty());

@@ -1,13 +1,11 @@
 #include "thumbnails/Location.h"
 
-#include "platform/core/Fault.h"
+#include "decoding/PictureMetadata.h"
 
 namespace fotolane::thumbnails {
 
-// The metadata library's rewriting comes in here; until then no original
-// can be stripped, and a site offers previews in their place.
 std::vector<std::uint8_t> BytesWithoutLocation(const std::string& path) {
-    throw Fault("Cannot remove the location", path);
+    return picture::CopyWithoutLocation(path);
 }
 
 }  // namespace fotolane::thumbnails

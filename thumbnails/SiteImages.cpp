@@ -88,8 +88,8 @@ void SiteImages::PublishOriginal(const std::string& strFileName, const std::stri
                                  bool keepLocation) {
     if (keepLocation) {
         const std::string bytes = ReadWholeFile(strFileName);
-        ReplaceFileWhole(destination,
-                         std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+        ReplaceFileWhole(destination, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                                bytes.size()));
         return;
     }
     const std::vector<std::uint8_t> bytes = BytesWithoutLocation(strFileName);
