@@ -46,6 +46,18 @@ class InterruptToStop {
     bool installed_ = false;
 };
 
+std::string Duration(double seconds) {
+    char text[32];
+    if (seconds < 90) {
+        std::snprintf(text, sizeof text, "%.0f s", seconds);
+    } else if (seconds < 5400) {
+        std::snprintf(text, sizeof text, "%.0f min", seconds / 60);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f h", seconds / 3600);
+    }
+    return text;
+}
+
 }  // namespace
 
 BatchInputs::BatchInputs(const BatchSettings& settings, std::string folderPath)
@@ -83,7 +95,23 @@ void BatchView::SetProgressValue(std::int32_t value) {
         return;
     }
     // One line, rewritten in place for every picture.
-    err_ << "\rpicture " << value << " of " << progressMax_ << ": " << TerminalText(folderLabel_)
+    if (whole_) {
+        const std::int64_t done = whole_->picturesBefore + value;
+        err_ << "\rfolder " << whole_->folder << " of " << whole_->folders << ", picture " << done
+             << " of " << whole_->pictures;
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - whole_->start).count();
+        if (done > 1 && elapsed >= 1.0) {
+            err_ << ", about "
+                 << Duration(elapsed / static_cast<double>(done - 1) *
+                             static_cast<double>(whole_->pictures - done + 1))
+                 << " left";
+        }
+        err_ << ": ";
+    } else {
+        err_ << "\rpicture " << value << " of " << progressMax_ << ": ";
+    }
+    err_ << TerminalText(folderLabel_)
          << TerminalText(run_->strPictures[static_cast<std::size_t>(value) - 1]) << "\x1b[K"
          << std::flush;
     progressLineOpen_ = true;
@@ -270,9 +298,11 @@ std::string FolderLabel(const std::string& top, const std::string& folder) {
 FolderOutcome RunOneFolder(const BatchSettings& settings, const std::string& folderPath,
                            BatchThumbnails& thumbnails, gallery::IAlbumImages* album,
                            const gallery::AlbumLinks& links, std::ostream& err, bool showProgress,
-                           std::string folderLabel) {
+                           std::string folderLabel,
+                           const std::optional<BatchView::WholeRun>& whole) {
     BatchInputs inputs(settings, folderPath);
     BatchView view(err, showProgress, std::move(folderLabel));
+    if (whole) view.SetWholeRun(*whole);
     gallery::GalleryRun run(inputs, view, thumbnails);
     view.Attach(run);
     // The JPEG writer's warnings and the thumbnail maker's yields reach the
@@ -346,18 +376,6 @@ int WorseExitStatus(int a, int b) {
 }
 
 namespace {
-
-std::string Duration(double seconds) {
-    char text[32];
-    if (seconds < 90) {
-        std::snprintf(text, sizeof text, "%.0f s", seconds);
-    } else if (seconds < 5400) {
-        std::snprintf(text, sizeof text, "%.0f min", seconds / 60);
-    } else {
-        std::snprintf(text, sizeof text, "%.1f h", seconds / 3600);
-    }
-    return text;
-}
 
 // The site's run as a terminal sees it: warnings and skips on the error
 // stream, a progress line over the whole run, Ctrl+C as a stop.
@@ -540,10 +558,37 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
                                                : std::map<std::string, gallery::AlbumLinks>{};
     const auto start = std::chrono::steady_clock::now();
 
+    // A recursive run on a terminal shows its place in the whole run: the
+    // pictures are counted first (a listing per folder, cheap beside the run).
+    std::vector<std::int64_t> counts;
+    std::int64_t total = 0;
+    if (showProgress && settings.recursive) {
+        for (const std::string& folder : folders) {
+            std::int64_t count = 0;
+            try {
+                FolderListing listing;
+                for (std::string name = listing.First(folder, gallery::IsPictureName);
+                     !name.empty(); name = listing.Next()) {
+                    ++count;
+                }
+            } catch (const Fault&) {
+                // The run itself tells.
+            }
+            counts.push_back(count);
+            total += count;
+        }
+    }
     InterruptToStop interrupt;
     Tally tally;
     int status = kExitDone;
-    for (const std::string& folder : folders) {
+    std::int64_t picturesBefore = 0;
+    for (std::size_t index = 0; index < folders.size(); ++index) {
+        const std::string& folder = folders[index];
+        std::optional<BatchView::WholeRun> whole;
+        if (!counts.empty()) {
+            whole = BatchView::WholeRun{index + 1, folders.size(), picturesBefore, total, start};
+            picturesBefore += counts[index];
+        }
         if (interruptRequested != 0) {
             status = kExitStopped;
             break;
@@ -553,7 +598,7 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
         const FolderOutcome done =
             RunOneFolder(settings, folder, counted, album,
                          links != albumLinks.end() ? links->second : gallery::AlbumLinks{}, err,
-                         showProgress, FolderLabel(folderPath, folder));
+                         showProgress, FolderLabel(folderPath, folder), whole);
         // "First write a Title!" refuses every folder alike.
         if (done.outcome.end == gallery::RunEnd::NotStarted) return kExitUsage;
         tally.Add(done, counted);

@@ -23,7 +23,8 @@ struct Switch {
     int error = 0;
 };
 
-std::array<Switch, 8> switches;
+// One switch per Step, Remove the last.
+std::array<Switch, static_cast<std::size_t>(Step::Remove) + 1> switches;
 
 Switch& SwitchOf(Step step) {
     return switches[static_cast<std::size_t>(step)];
