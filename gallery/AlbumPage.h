@@ -20,6 +20,7 @@ namespace fotolane::gallery {
 struct PixelSize {
     std::int32_t width = 0;
     std::int32_t height = 0;
+    bool operator==(const PixelSize&) const = default;
 };
 
 // What the album shows of one picture. The page links only files that are
