@@ -6,9 +6,9 @@
 
 #include "decoding/PictureDecoding.h"
 #include "decoding/bmp/BitmapDecoder.h"
-#include "decoding/exif/Exif.h"
 #include "decoding/gif/GifDecoder.h"
 #include "decoding/jpeg/JpegDecoder.h"
+#include "decoding/metadata/Exif.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
 #include "platform/files/FileSystem.h"

@@ -135,14 +135,22 @@ std::string ShownDate(std::string_view dateTaken) {
 
 std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
     const std::string base = BaseName(picture.name);
-    const std::string name = UrlPart(picture.name);
+    const std::string key = UrlPart(picture.name);
     const std::string image = UrlPart(AlbumImageName(picture.name));
-    const std::string thumbnail = "Thumbnails/" + UrlPart(base) + ".jpg";
+    const std::string thumbnail =
+        picture.siteFiles ? "Thumbnails/" + image : "Thumbnails/" + UrlPart(base) + ".jpg";
     const std::string large = std::string(kLargeThumbnailFolder) + "/" + image;
-    const std::string preview = picture.preview ? std::string(kPreviewFolder) + "/" + image : name;
+    const std::string previewFile = std::string(kPreviewFolder) + "/" + image;
+    // What a plain click opens: the picture, or in a site without it the
+    // largest image of it that is there.
+    const std::string name = picture.hasOriginal      ? key
+                             : picture.preview        ? previewFile
+                             : picture.largeThumbnail ? large
+                                                      : thumbnail;
+    const std::string preview = picture.preview ? previewFile : name;
 
     std::string item = "<li><figure>\n";
-    item += "<a href=\"" + name + "\" data-preview=\"" + preview + "\" data-key=\"" + name + "\">";
+    item += "<a href=\"" + name + "\" data-preview=\"" + preview + "\" data-key=\"" + key + "\">";
     // Only files that are there: without the gallery's thumbnail the larger
     // one stands in, and without either the picture itself.
     if (picture.hasThumbnail && picture.largeThumbnail) {
@@ -170,12 +178,13 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
 }
 
 std::string AlbumHtml(std::string_view title, std::span<const AlbumPicture> pictures,
-                      const AlbumLinks& links) {
+                      const AlbumLinks& links, bool originals) {
     std::string items;
     for (std::size_t i = 0; i < pictures.size(); ++i) items += AlbumItem(pictures[i], i);
     const std::string text = AlbumText(title);
     const std::string navigation = Navigation(links);
-    const std::array<TemplateValue, 5> values = {{
+    const std::array<TemplateValue, 6> values = {{
+        {"ORIGINAL", originals ? "" : " hidden"},
         {"TITLE", text},
         {"NAVIGATION", navigation},
         {"PICTURES", items},

@@ -20,6 +20,7 @@ namespace fotolane::gallery {
 struct PixelSize {
     std::int32_t width = 0;
     std::int32_t height = 0;
+    bool operator==(const PixelSize&) const = default;
 };
 
 // What the album shows of one picture. The page links only files that are
@@ -34,6 +35,13 @@ struct AlbumPicture {
     // could not be written: the lightbox then shows the picture itself.
     std::optional<PixelSize> preview;
     std::string dateTaken;  // "YYYY-MM-DDTHH:MM:SS" or empty
+    // A published site's page (gallery/Site.h) rather than an album beside
+    // the pictures: the thumbnail is the site's own, Thumbnails/ +
+    // AlbumImageName(name), and the picture is offered only when
+    // `hasOriginal` (a copy of the same name in the site); without it the
+    // preview stands in for the picture.
+    bool siteFiles = false;
+    bool hasOriginal = true;
 };
 
 // The albums next to this one, for galleries made folder by folder.
@@ -81,8 +89,10 @@ std::string ShownDate(std::string_view dateTaken);
 std::string AlbumItem(const AlbumPicture& picture, std::size_t index);
 
 // The whole page. `title` is plain text (escaped here).
+// `originals`: the lightbox offers each picture's original (a site made
+// without originals hides that link).
 std::string AlbumHtml(std::string_view title, std::span<const AlbumPicture> pictures,
-                      const AlbumLinks& links);
+                      const AlbumLinks& links, bool originals = true);
 
 // Fills @NAME@ markers of a template in one pass: a marker's value is not
 // looked at again, and an "@" that starts no known marker stays as it is.

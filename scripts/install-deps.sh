@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools
-    libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libexif-dev
+    libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libexiv2-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth chromium
     twm x11-apps netpbm  # the screenshot: a window manager, xwd, PNG conversion

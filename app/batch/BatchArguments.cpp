@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 namespace fotolane::batch {
 namespace {
@@ -78,10 +79,13 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
     // The album page: the flag is read now, the page comes with its writer.
     const QCommandLineOption index({"i", "index"}, {});
     const QCommandLineOption jobs({"j", "jobs"}, {}, "N");
+    const QCommandLineOption output({"o", "output"}, {}, "DIR");
+    const QCommandLineOption keepLocation("keep-location");
+    const QCommandLineOption noOriginals("no-originals");
 
     QCommandLineParser parser;
     parser.addOptions({help, version, perRow, size, newOnly, update, noViewer, title, keepGoing,
-                       recursive, quiet, index, jobs});
+                       recursive, quiet, index, jobs, output, keepLocation, noOriginals});
     QStringList list{"fotolane-gallery"};  // parse() skips the program's name
     for (const std::string& argument : arguments) list << FromBytes(argument);
     // Help and version win over everything else, wrong usage included.
@@ -129,6 +133,25 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
         }
     }
 
+    if (parser.isSet(output)) {
+        settings.output = ToBytes(parser.value(output));
+        if (settings.output.empty()) return UsageError("option '--output' takes a folder");
+        // A site keeps itself up to date: it remakes what changed and only that.
+        if (parser.isSet(newOnly) || settings.update) {
+            return UsageError(std::string("option '") + (settings.update ? "--update" : "--new") +
+                              "' has no use with '--output', which remakes only what changed");
+        }
+        settings.index = true;
+    }
+    for (const auto& [option, name] :
+         {std::pair(&keepLocation, "--keep-location"), std::pair(&noOriginals, "--no-originals")}) {
+        if (parser.isSet(*option) && settings.output.empty()) {
+            return UsageError("option '" + std::string(name) + "' needs '--output'");
+        }
+    }
+    settings.keepLocation = parser.isSet(keepLocation);
+    settings.originals = !parser.isSet(noOriginals);
+
     const QStringList folders = parser.positionalArguments();
     if (folders.isEmpty()) return UsageError("no folder given");
     if (folders.size() > 1) {
@@ -146,6 +169,7 @@ int WorkersFor(int jobs) {
 
 std::string UsageText() {
     return "Usage: fotolane-gallery [options] FOLDER\n"
+           "       fotolane-gallery [-r] -o DIR [options] FOLDER\n"
            "Makes the HTML thumbnail gallery of the pictures (JPEG, BMP, GIF) in FOLDER:\n"
            "a JPEG thumbnail of each in FOLDER/Thumbnails and the page FOLDER/<name>.htm.\n"
            "\n"
@@ -169,6 +193,14 @@ std::string UsageText() {
            "                    grid for any screen, a lightbox, sharper thumbnails in\n"
            "                    Thumbnails@2x and previews of large pictures in Previews;\n"
            "                    with --recursive the albums link to each other\n"
+           "  -o, --output DIR  publish the album as a site of its own in DIR (made when\n"
+           "                    missing; empty, or a site made before): pages, thumbnails,\n"
+           "                    previews and the originals without their GPS positions;\n"
+           "                    FOLDER is only read, and a run remakes only what changed\n"
+           "                    and removes what it published of pictures now gone;\n"
+           "                    --index is implied, --new and --update have no use\n"
+           "      --keep-location  with --output: originals keep their locations\n"
+           "      --no-originals   with --output: previews only, no originals\n"
            "  -q, --quiet       no progress line and no closing line\n"
            "  -j, --jobs N      thumbnails made at once, on as many threads, 1 to 999\n"
            "                    (default: the number of cores); the gallery is the same\n"

@@ -22,6 +22,12 @@ struct BatchSettings {
     bool quiet = false;      // no progress, no closing line
     bool index = false;      // also the album, index.html
     int jobs = 0;            // thumbnails made at once; 0: one per core
+
+    // A published site (gallery/Site.h) in this folder instead of the
+    // gallery and album beside the pictures; empty: none.
+    std::string output;
+    bool keepLocation = false;  // the site's originals keep their locations
+    bool originals = true;      // the site offers the pictures themselves
 };
 
 // The number of worker threads for `jobs` (0: the number of cores).

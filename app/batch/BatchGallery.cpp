@@ -46,6 +46,18 @@ class InterruptToStop {
     bool installed_ = false;
 };
 
+std::string Duration(double seconds) {
+    char text[32];
+    if (seconds < 90) {
+        std::snprintf(text, sizeof text, "%.0f s", seconds);
+    } else if (seconds < 5400) {
+        std::snprintf(text, sizeof text, "%.0f min", seconds / 60);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f h", seconds / 3600);
+    }
+    return text;
+}
+
 }  // namespace
 
 BatchInputs::BatchInputs(const BatchSettings& settings, std::string folderPath)
@@ -83,7 +95,23 @@ void BatchView::SetProgressValue(std::int32_t value) {
         return;
     }
     // One line, rewritten in place for every picture.
-    err_ << "\rpicture " << value << " of " << progressMax_ << ": " << TerminalText(folderLabel_)
+    if (whole_) {
+        const std::int64_t done = whole_->picturesBefore + value;
+        err_ << "\rfolder " << whole_->folder << " of " << whole_->folders << ", picture " << done
+             << " of " << whole_->pictures;
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - whole_->start).count();
+        if (done > 1 && elapsed >= 1.0) {
+            err_ << ", about "
+                 << Duration(elapsed / static_cast<double>(done - 1) *
+                             static_cast<double>(whole_->pictures - done + 1))
+                 << " left";
+        }
+        err_ << ": ";
+    } else {
+        err_ << "\rpicture " << value << " of " << progressMax_ << ": ";
+    }
+    err_ << TerminalText(folderLabel_)
          << TerminalText(run_->strPictures[static_cast<std::size_t>(value) - 1]) << "\x1b[K"
          << std::flush;
     progressLineOpen_ = true;
@@ -270,9 +298,11 @@ std::string FolderLabel(const std::string& top, const std::string& folder) {
 FolderOutcome RunOneFolder(const BatchSettings& settings, const std::string& folderPath,
                            BatchThumbnails& thumbnails, gallery::IAlbumImages* album,
                            const gallery::AlbumLinks& links, std::ostream& err, bool showProgress,
-                           std::string folderLabel) {
+                           std::string folderLabel,
+                           const std::optional<BatchView::WholeRun>& whole) {
     BatchInputs inputs(settings, folderPath);
     BatchView view(err, showProgress, std::move(folderLabel));
+    if (whole) view.SetWholeRun(*whole);
     gallery::GalleryRun run(inputs, view, thumbnails);
     view.Attach(run);
     // The JPEG writer's warnings and the thumbnail maker's yields reach the
@@ -345,6 +375,163 @@ int WorseExitStatus(int a, int b) {
     return rank(b) > rank(a) ? b : a;
 }
 
+namespace {
+
+// The site's run as a terminal sees it: warnings and skips on the error
+// stream, a progress line over the whole run, Ctrl+C as a stop.
+class SiteView final : public gallery::ISiteView, public ui::Host {
+  public:
+    SiteView(std::ostream& err, bool showProgress) : err_(err), showProgress_(showProgress) {}
+
+    bool StopRequested() override { return interruptRequested != 0; }
+    void ShowProgress(const gallery::SiteProgress& progress) override {
+        if (!showProgress_) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (!begun_) {
+            begun_ = true;
+            start_ = now;
+        }
+        err_ << "\rfolder " << progress.folder << " of " << progress.folders << ", picture "
+             << progress.picture << " of " << progress.pictures << " (" << progress.made << " of "
+             << progress.toMake << " to make)";
+        // An estimate once there is something to go by.
+        const double elapsed = std::chrono::duration<double>(now - start_).count();
+        if (progress.made > 0 && elapsed >= 1.0) {
+            const double left = elapsed / static_cast<double>(progress.made) *
+                                static_cast<double>(progress.toMake - progress.made);
+            err_ << ", about " << Duration(left) << " left";
+        }
+        err_ << ": " << TerminalText(progress.name) << "\x1b[K" << std::flush;
+        lineOpen_ = true;
+    }
+    void ShowSkipped(const Fault& fault) override {
+        EndLine();
+        err_ << "fotolane-gallery: skipped: " << TerminalText(fault.Description()) << '\n'
+             << std::flush;
+    }
+    void ShowMessage(const std::string& text, const std::string&, ui::Icon, ui::Buttons) override {
+        EndLine();
+        err_ << TerminalText(text) << '\n' << std::flush;
+    }
+    void YieldToEvents() override {}
+    void ShowWarning(const std::string& text, const std::string& path) override {
+        EndLine();
+        err_ << "fotolane-gallery: " << TerminalText(text) << ": " << TerminalText(path) << '\n'
+             << std::flush;
+    }
+    void EndLine() {
+        if (!lineOpen_) return;
+        err_ << '\n' << std::flush;
+        lineOpen_ = false;
+    }
+
+  private:
+    std::ostream& err_;
+    bool showProgress_;
+    bool lineOpen_ = false;
+    bool begun_ = false;
+    std::chrono::steady_clock::time_point start_;
+};
+
+bool IsWithin(const std::filesystem::path& inner, const std::filesystem::path& outer) {
+    auto a = inner.begin();
+    for (auto b = outer.begin(); b != outer.end(); ++b, ++a) {
+        if (a == inner.end() || *a != *b) return false;
+    }
+    return true;
+}
+
+// What is wrong with `output` as the site of `source`, before anything is
+// written; empty when it can be one.
+std::string SiteFolderProblem(const std::string& source, const std::string& output) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(output, error);
+    if (fs::is_symlink(status)) return "the site's folder is a link: ";
+    if (fs::exists(status) && !fs::is_directory(status)) return "the site's folder is no folder: ";
+    const fs::path sitePath = fs::weakly_canonical(fs::absolute(output, error), error);
+    if (error) return "the site's folder cannot be looked at: ";
+    const fs::path sourcePath = fs::canonical(source, error);
+    if (error) return "the picture folder cannot be looked at: ";
+    if (IsWithin(sitePath, sourcePath)) return "the site's folder is inside the picture folder: ";
+    if (IsWithin(sourcePath, sitePath)) return "the picture folder is inside the site's folder: ";
+    if (fs::exists(status)) {
+        const bool empty = fs::is_empty(output, error);
+        if (error) return "the site's folder cannot be read: ";
+        const fs::file_status record =
+            fs::symlink_status(fs::path(output) / gallery::kSiteRecordName, error);
+        if (!empty && !fs::is_regular_file(record)) {
+            return "the site's folder holds other files and no site made here before: ";
+        }
+    } else if (!fs::is_directory(fs::path(sitePath).parent_path(), error)) {
+        return "the folder to hold the site's folder is not there: ";
+    }
+    return {};
+}
+
+int RunSite(const BatchSettings& settings, const std::string& folderPath,
+            const std::vector<std::string>& folders, gallery::ISiteImages& images,
+            std::ostream& err, bool showProgress) {
+    if (settings.titled && gallery::IsBlankTitle(settings.title)) {
+        err << "First write a Title!\n";
+        return kExitUsage;
+    }
+    if (const std::string problem = SiteFolderProblem(folderPath, settings.output);
+        !problem.empty()) {
+        err << "fotolane-gallery: " << problem << TerminalText(settings.output) << '\n';
+        return kExitUsage;
+    }
+    gallery::SiteOptions options;
+    options.source = folderPath;
+    options.output = RunFolderPath(settings.output);
+    options.folders = folders;
+    options.thumbSize = std::stoi(settings.size);
+    if (settings.titled) options.title = settings.title;
+    options.keepGoing = settings.keepGoing;
+    options.keepLocation = settings.keepLocation;
+    options.originals = settings.originals;
+
+    SiteView view(err, showProgress);
+    ui::ScopedHost host(view);
+    const auto start = std::chrono::steady_clock::now();
+    gallery::SiteOutcome outcome;
+    if (KindAt(options.output) == EntryKind::None) {
+        try {
+            CreateFolder(options.output);
+        } catch (const Fault& fault) {
+            outcome.end = gallery::RunEnd::Failed;
+            outcome.fault = fault;
+        }
+    }
+    InterruptToStop interrupt;
+    if (outcome.end != gallery::RunEnd::Failed) outcome = gallery::BuildSite(options, images, view);
+    view.EndLine();
+    if (outcome.fault) err << "Errore : " << TerminalText(outcome.fault->Description()) << '\n';
+    if (showProgress) {
+        char seconds[32];
+        std::snprintf(
+            seconds, sizeof seconds, "%.1f",
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        err << outcome.pictures << (outcome.pictures == 1 ? " picture" : " pictures");
+        if (settings.recursive) {
+            err << " in " << outcome.folders << (outcome.folders == 1 ? " folder" : " folders");
+        }
+        err << ": " << outcome.skipped.size() << " skipped; site: " << outcome.images.made
+            << " files made, " << outcome.images.kept << " kept, " << outcome.images.failed
+            << " failed, " << outcome.removed << " removed, " << seconds << " s\n";
+    }
+    switch (outcome.end) {
+        case gallery::RunEnd::Failed:
+            return kExitError;
+        case gallery::RunEnd::Stopped:
+            return kExitStopped;
+        default:
+            return outcome.Incomplete() ? kExitIncomplete : kExitDone;
+    }
+}
+
+}  // namespace
+
 int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& makers,
                     std::ostream& err, bool terminal) {
     const std::string folderPath = RunFolderPath(settings.folder);
@@ -352,6 +539,15 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
     if (!std::filesystem::is_directory(folderPath, error)) {
         err << "fotolane-gallery: not a folder: " << TerminalText(settings.folder) << '\n';
         return kExitUsage;
+    }
+    if (!settings.output.empty()) {
+        if (makers.site == nullptr) {
+            err << "fotolane-gallery: this build makes no sites\n";
+            return kExitUsage;
+        }
+        return RunSite(settings, folderPath,
+                       settings.recursive ? GalleryFolders(folderPath) : std::vector{folderPath},
+                       *makers.site, err, terminal && !settings.quiet);
     }
     const std::vector<std::string> folders =
         settings.recursive ? GalleryFolders(folderPath) : std::vector{folderPath};
@@ -362,10 +558,37 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
                                                : std::map<std::string, gallery::AlbumLinks>{};
     const auto start = std::chrono::steady_clock::now();
 
+    // A recursive run on a terminal shows its place in the whole run: the
+    // pictures are counted first (a listing per folder, cheap beside the run).
+    std::vector<std::int64_t> counts;
+    std::int64_t total = 0;
+    if (showProgress && settings.recursive) {
+        for (const std::string& folder : folders) {
+            std::int64_t count = 0;
+            try {
+                FolderListing listing;
+                for (std::string name = listing.First(folder, gallery::IsPictureName);
+                     !name.empty(); name = listing.Next()) {
+                    ++count;
+                }
+            } catch (const Fault&) {
+                // The run itself tells.
+            }
+            counts.push_back(count);
+            total += count;
+        }
+    }
     InterruptToStop interrupt;
     Tally tally;
     int status = kExitDone;
-    for (const std::string& folder : folders) {
+    std::int64_t picturesBefore = 0;
+    for (std::size_t index = 0; index < folders.size(); ++index) {
+        const std::string& folder = folders[index];
+        std::optional<BatchView::WholeRun> whole;
+        if (!counts.empty()) {
+            whole = BatchView::WholeRun{index + 1, folders.size(), picturesBefore, total, start};
+            picturesBefore += counts[index];
+        }
         if (interruptRequested != 0) {
             status = kExitStopped;
             break;
@@ -375,7 +598,7 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
         const FolderOutcome done =
             RunOneFolder(settings, folder, counted, album,
                          links != albumLinks.end() ? links->second : gallery::AlbumLinks{}, err,
-                         showProgress, FolderLabel(folderPath, folder));
+                         showProgress, FolderLabel(folderPath, folder), whole);
         // "First write a Title!" refuses every folder alike.
         if (done.outcome.end == gallery::RunEnd::NotStarted) return kExitUsage;
         tally.Add(done, counted);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -11,6 +13,7 @@
 #include "gallery/Album.h"
 #include "gallery/GalleryInterfaces.h"
 #include "gallery/GalleryRun.h"
+#include "gallery/Site.h"
 
 namespace fotolane::batch {
 
@@ -62,6 +65,17 @@ class BatchView final : public gallery::IGalleryView {
     // progress names; it must outlive the view's use.
     void Attach(gallery::GalleryRun& run) { run_ = &run; }
 
+    // Where a recursive run stands, for the progress line to show its place
+    // in the whole run and an estimate of the time left.
+    struct WholeRun {
+        std::size_t folder = 0;           // this folder, counting from 1
+        std::size_t folders = 0;          // folders found
+        std::int64_t picturesBefore = 0;  // pictures of the folders before this one
+        std::int64_t pictures = 0;        // pictures found in all
+        std::chrono::steady_clock::time_point start;
+    };
+    void SetWholeRun(const WholeRun& whole) { whole_ = whole; }
+
     void ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon,
                      ui::Buttons buttons) override;
     void YieldToEvents() override;
@@ -82,6 +96,7 @@ class BatchView final : public gallery::IGalleryView {
     gallery::GalleryRun* run_ = nullptr;
     std::int32_t progressMax_ = 0;
     bool progressLineOpen_ = false;
+    std::optional<WholeRun> whole_;
 };
 
 // Text as it may reach a terminal: control characters (C0, DEL, C1) and
@@ -120,11 +135,13 @@ std::map<std::string, gallery::AlbumLinks> AlbumLinksOf(const std::vector<std::s
 struct BatchImageMakers {
     // Not explicit: a thumbnail maker alone makes galleries without albums.
     BatchImageMakers(gallery::IThumbnailMaker& thumbnailMaker,
-                     gallery::IAlbumImages* albumImages = nullptr)
-        : thumbnails(thumbnailMaker), album(albumImages) {}
+                     gallery::IAlbumImages* albumImages = nullptr,
+                     gallery::ISiteImages* siteImages = nullptr)
+        : thumbnails(thumbnailMaker), album(albumImages), site(siteImages) {}
 
     gallery::IThumbnailMaker& thumbnails;
     gallery::IAlbumImages* album = nullptr;  // needed with settings.index
+    gallery::ISiteImages* site = nullptr;    // needed with settings.output
 };
 
 // Makes the gallery of settings.folder (and, recursively, of the folders

@@ -9,6 +9,7 @@
 #include "platform/core/ProcessMemory.h"
 #include "platform/files/FileSystem.h"
 #include "thumbnails/AlbumImages.h"
+#include "thumbnails/SiteImages.h"
 #include "thumbnails/frmThumbnails.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     fotolane::thumbnails::frmThumbnails thumbnails(
         fotolane::batch::WorkersFor(parsed.settings.jobs));
     fotolane::thumbnails::AlbumImages album;
-    return fotolane::batch::BatchMain(arguments, {thumbnails, &album}, std::cout, std::cerr,
+    fotolane::thumbnails::SiteImages site;
+    return fotolane::batch::BatchMain(arguments, {thumbnails, &album, &site}, std::cout, std::cerr,
                                       ::isatty(STDERR_FILENO) == 1);
 }

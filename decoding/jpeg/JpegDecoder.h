@@ -10,7 +10,7 @@
 #include <string>
 
 #include "decoding/PictureDecoding.h"
-#include "decoding/exif/Exif.h"
+#include "decoding/metadata/Exif.h"
 
 namespace fotolane::picture::detail {
 

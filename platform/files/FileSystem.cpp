@@ -203,6 +203,42 @@ bool IsUpToDate(const std::string& made, const std::string& source) {
     return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec >= b.tv_nsec);
 }
 
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat info {};
+    if (files::sys::StatEntry(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) return std::nullopt;
+        throw Fault::FromErrno(errno, path);
+    }
+    if (!S_ISREG(info.st_mode) || info.st_size < 0) return std::nullopt;
+    return FileStamp{
+        static_cast<std::uint64_t>(info.st_size),
+        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw Fault::FromErrno(errno, path);
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ::ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            ::close(fd);
+            throw Fault::FromErrno(error, path);
+        }
+        if (got == 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+bool RemoveEmptyFolder(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0;
+}
+
 void FailWritesPastTheSizeLimit() {
     std::signal(SIGXFSZ, SIG_IGN);
 }

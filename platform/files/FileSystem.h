@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,24 @@ std::uintmax_t FileBytes(const std::string& path);
 // "Permission denied" for one that may not be read, another failure a fault
 // from its errno; each names the file.
 std::vector<std::uint8_t> ReadFileStart(const std::string& path, std::size_t limit);
+
+// A plain file's size and the time it was last written, to the nanosecond.
+struct FileStamp {
+    std::uint64_t bytes = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// The stamp of the plain file at `path` (a link followed), or none when no
+// plain file is there. A look that fails for another reason (a folder that
+// cannot be searched) is a fault naming the file.
+std::optional<FileStamp> StampOf(const std::string& path);
+
+// The whole content of the file at `path`; a failure is a fault naming it.
+std::string ReadWholeFile(const std::string& path);
+
+// Removes the folder at `path` when it is empty; false when it is not, or
+// cannot be removed.
+bool RemoveEmptyFolder(const std::string& path);
 
 // Whether the file at `made` is a plain file last written no earlier than
 // the file at `source` was: false when either cannot be looked at.

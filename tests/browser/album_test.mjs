@@ -276,6 +276,32 @@ try {
   await plain.locator('.album a').first().click();
   check(decodeURIComponent(plain.url()).endsWith(`/${kDated}`), 'and a click on it opens the picture itself');
 
+  // The same pictures published as a site (-o): the essentials again there.
+  const site = path.join(work, 'site');
+  const siteRun = spawnSync(program, ['--keep-location', '-o', site, folder], { encoding: 'utf8' });
+  check(siteRun.status === 0 && siteRun.stderr === '', 'fotolane-gallery -o SITE FOLDER ends with status 0 and no message' +
+        (siteRun.status === 0 ? '' : ` (status ${siteRun.status}: ${siteRun.stderr.trim()})`));
+  const siteUrl = `${pathToFileURL(site).href}/`;
+  const siteOutside = new Set();
+  const siteContext = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  siteContext.setDefaultTimeout(15000);
+  await siteContext.route('**/*', (route) => {
+    const url = route.request().url();
+    if (!url.startsWith(siteUrl) && url !== 'data:,') siteOutside.add(url);
+    return url.startsWith('file:') ? route.continue() : route.abort();
+  });
+  const sitePage = await siteContext.newPage();
+  await sitePage.goto(`${siteUrl}index.html`);
+  const brokenThumbnails = await sitePage.evaluate(() => Array.from(document.querySelectorAll('.album img'))
+    .slice(0, 12).filter((img) => img.naturalWidth === 0).length);
+  check(brokenThumbnails === 0, "the site's first thumbnails show");
+  await sitePage.locator('.album a').first().click();
+  shown = await lightbox(sitePage);
+  check(shown.open && nameIn(shown.caption) === kDated && shown.width > 0, 'in the site a click opens the lightbox on its picture');
+  check(shown.original === `${decodeURIComponent(siteUrl)}${kDated}` && fs.existsSync(path.join(site, kDated)),
+        "the site's Original link is the copy inside the site");
+  check(siteOutside.size === 0, `nothing is requested outside the site${[...siteOutside].map((u) => ` ${u}`).join('')}`);
+
   check(outside.size === 0, `nothing is requested outside the album's folder${[...outside].map((u) => ` ${u}`).join('')}`);
 } catch (error) {
   check(false, `the browser session: ${error.message.split('\n')[0]}`);

@@ -16,7 +16,7 @@
 
 #include "decoder_support.h"
 #include "decoding/PictureDecoder.h"
-#include "decoding/exif/Exif.h"
+#include "decoding/metadata/Exif.h"
 #include "platform/core/Fault.h"
 #include "platform/files/FilesTesting.h"
 #include "tests/TempFolder.h"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <string>
@@ -8,6 +9,7 @@
 #include "gallery/Album.h"
 #include "gallery/AlbumPage.h"
 #include "gallery/GalleryRun.h"
+#include "gallery/Site.h"
 #include "platform/core/Fault.h"
 #include "platform/ui/UserInterface.h"
 #include "tests/TempFolder.h"
@@ -298,6 +300,23 @@ TEST_F(BuildAlbumTest, NoAlbumAfterARunThatDidNotEndNormally) {
     EXPECT_EQ(Build().end, RunEnd::Failed);
     EXPECT_TRUE(images.calls.empty());
     EXPECT_FALSE(std::filesystem::exists(folder / "Trip/index.html"));
+}
+
+TEST(SiteRecord, NamesOfAnyBytesComeBackAndOnlyARecordOfTheSiteIsRead) {
+    SiteRecord record;
+    record["a\tb/Thumbnails/x\ny\\z.jpg.jpg"] = {
+        "a\tb/x\ny\\z.jpg", {12, -3}, "thumbnail 70", {70, 52}, {200, 150}, "2003-12-14T12:01:44"};
+    record["index.html"] = {"", {}, "page", {}, {}, {}};
+    const std::string text = FormatSiteRecord(record);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+    EXPECT_EQ(ParseSiteRecord(text), record);
+    for (const std::string& broken : std::vector<std::string>{
+             std::string(), "fotolane-site 2\n", text.substr(0, text.size() - 1),
+             "fotolane-site 1\n../x\ts\t1\t1\tk\t1x1\t1x1\t\n",
+             "fotolane-site 1\nx\ts\t1\tone\tk\t1x1\t1x1\t\n",
+             "fotolane-site 1\nx\\q\ts\t1\t1\tk\t1x1\t1x1\t\n"}) {
+        EXPECT_EQ(ParseSiteRecord(broken), std::nullopt) << broken;
+    }
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ if(NOT count EQUAL 1)
 endif()
 
 run("dpkg-deb -f" ${DPKG_DEB} -f ${packages} Depends)
-foreach(library libqt6core6 libqt6gui6 libqt6widgets6 libturbojpeg0 libexif12 libc6)
+foreach(library libqt6core6 libqt6gui6 libqt6widgets6 libturbojpeg0 libexiv2-27 libc6)
     if(NOT out MATCHES "${library}")
         message(FATAL_ERROR "the package's dependencies lack ${library}: ${out}")
     endif()

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "decoding/PictureDecoder.h"
+#include "decoding/PictureMetadata.h"
 #include "tests/TempFolder.h"
 
 extern char** environ;
@@ -70,6 +71,7 @@ class Program {
     }
 
     void Interrupt() const { ::kill(pid_, SIGINT); }
+    void Kill() const { ::kill(pid_, SIGKILL); }
 
     // The exit status; -1 when the program did not start or did not exit.
     int Wait() {
@@ -658,6 +660,307 @@ TEST(BatchEndToEnd, AnInterruptStopsAfterThePictureUnderWay) {
     EXPECT_LT(thumbnails, 45u);
     EXPECT_EQ(Count(page, "<td "), thumbnails);
     EXPECT_EQ(page.find("</table>"), std::string::npos);
+}
+
+// Every file below `folder` with its time and size, and every folder: what a
+// run that only reads them must leave as it was.
+std::map<std::string, std::pair<std::filesystem::file_time_type, std::uintmax_t>> Snapshot(
+    const std::string& folder) {
+    std::map<std::string, std::pair<std::filesystem::file_time_type, std::uintmax_t>> files;
+    if (!std::filesystem::exists(folder)) return files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        files[entry.path().string()] = {entry.last_write_time(),
+                                        entry.is_regular_file() ? entry.file_size() : 0};
+    }
+    return files;
+}
+
+// What the site's pages link that is not there, or lies outside the site.
+std::vector<std::string> SiteFaults(const std::string& site) {
+    std::vector<std::string> faults;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(site)) {
+        if (entry.path().filename() != "index.html") continue;
+        const std::string folder = entry.path().parent_path().string();
+        for (const std::string& missing : testing::MissingAlbumFiles(folder)) {
+            faults.push_back(folder + "/" + missing);
+        }
+        const std::string page = ReadFile(entry.path().string());
+        for (std::size_t at = page.find(" href=\""); at != std::string::npos;
+             at = page.find(" href=\"", at + 1)) {
+            const std::size_t start = at + 7;
+            const std::string url = page.substr(start, page.find('"', start) - start);
+            if (url.empty() || url == "data:,") continue;
+            std::string path;
+            for (std::size_t i = 0; i < url.size(); ++i) {
+                if (url[i] == '%' && i + 2 < url.size()) {
+                    path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+                    i += 2;
+                } else {
+                    path += url[i];
+                }
+            }
+            const std::filesystem::path target =
+                std::filesystem::weakly_canonical(std::filesystem::path(folder) / path);
+            const std::string inside = std::filesystem::canonical(site).string() + "/";
+            if (!target.string().starts_with(inside) || !std::filesystem::is_regular_file(target)) {
+                faults.push_back(folder + ": " + url);
+            }
+        }
+    }
+    return faults;
+}
+
+// hopper.jpg with an EXIF block of orientation 1 and a GPS latitude.
+std::string PhotoWithLocation() {
+    const std::string photo = ReadFile(kTestData + "/pillow/jpeg/hopper.jpg");
+    const auto u16 = [](std::uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; };
+    const auto u32 = [&u16](std::uint32_t v) {
+        return u16(std::uint16_t(v & 0xFFFF)) + u16(std::uint16_t(v >> 16));
+    };
+    const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t count,
+                           const std::string& value) {
+        return u16(tag) + u16(type) + u32(count) + value;
+    };
+    std::string tiff = "II*" + std::string(1, '\0') + u32(8);
+    tiff += u16(2) + entry(0x0112, 3, 1, u16(1) + u16(0)) + entry(0x8825, 4, 1, u32(38)) + u32(0);
+    tiff += u16(2) + entry(0x0001, 2, 2, std::string("N\0\0\0", 4)) + entry(0x0002, 5, 3, u32(68)) +
+            u32(0);
+    for (const std::uint32_t part : {48u, 1u, 51u, 1u, 0u, 1u}) tiff += u32(part);
+    const std::string exif = std::string("Exif\0\0", 6) + tiff;
+    const auto length = static_cast<std::uint16_t>(exif.size() + 2);
+    return photo.substr(0, 2) + "\xFF\xE1" + char(length >> 8) + char(length & 0xFF) + exif +
+           photo.substr(2);
+}
+
+// The compressed picture data: from the first scan to the end of the picture.
+std::string ScanData(const std::string& jpeg) {
+    const std::size_t start = jpeg.find("\xFF\xDA");
+    const std::size_t end = jpeg.rfind("\xFF\xD9");
+    return start == std::string::npos || end == std::string::npos
+               ? std::string()
+               : jpeg.substr(start, end + 2 - start);
+}
+
+struct SiteCase {
+    std::string what;
+    std::function<void(Tree&)> before;   // the pictures below P, any earlier runs
+    std::vector<std::string> arguments;  // "@P", "@S" and the like: paths in the tree
+    int status;
+    std::vector<std::string> written;     // there afterwards
+    std::vector<std::string> notWritten;  // not there
+    std::function<void(const Tree&, const Finished&)> check;
+};
+
+// P: two pictures at the top, one large below; S: the site made of it.
+void SiteTree(Tree& tree) {
+    tree.Picture("P/a.jpg");
+    tree.Picture("P/b.gif", "pillow/gif/transparent.gif");
+    tree.Picture("P/sub/big.jpg", kLarge);
+}
+void SiteMade(Tree& tree) {
+    SiteTree(tree);
+    ASSERT_EQ(tree.Run({"-r", "--keep-location", "-o", "@S", "@P"}), 0);
+}
+
+TEST(BatchEndToEnd, Sites) {
+    const std::vector<std::string> kSite = {"-r", "--keep-location", "-o", "@S", "@P"};
+    const std::vector<SiteCase> table = {
+        {"fresh: pages, thumbnails, previews and originals in the site alone",
+         SiteTree,
+         kSite,
+         0,
+         {"S/index.html", "S/Thumbnails/a.jpg.jpg", "S/Thumbnails/b.gif.jpg",
+          "S/Thumbnails@2x/a.jpg.jpg", "S/a.jpg", "S/b.gif", "S/sub/index.html",
+          "S/sub/Previews/big.jpg.jpg", "S/sub/big.jpg", "S/.fotolane-site"},
+         {"S/Previews", "P/index.html", "P/Thumbnails", "P/P.htm", "P/sub/Previews"},
+         [](const Tree& tree, const Finished&) {
+             EXPECT_EQ(ReadFile(tree.Path("S/a.jpg")), ReadFile(tree.Path("P/a.jpg")));
+             EXPECT_NE(ReadFile(tree.Path("S/index.html")).find("href=\"sub/index.html\""),
+                       std::string::npos);
+             // The site's own 1x thumbnail, of the size asked for.
+             EXPECT_EQ(tree.ThumbSide("S/Thumbnails/a.jpg.jpg"), 70);
+         }},
+        {"unchanged: nothing is written again", SiteMade, kSite, 0, {}, {}, nullptr},
+        {"a changed picture and a changed size are made again, the rest kept",
+         [](Tree& tree) {
+             SiteMade(tree);
+             tree.Picture("P/a.jpg", "exif-orientation-examples/Portrait_6.jpg");
+         },
+         kSite,
+         0,
+         {},
+         {},
+         [](const Tree& tree, const Finished&) {
+             EXPECT_EQ(ReadFile(tree.Path("S/a.jpg")), ReadFile(tree.Path("P/a.jpg")));
+             const picture::PictureSize size =
+                 picture::ReadPictureSize(tree.Path("S/Thumbnails/a.jpg.jpg"));
+             EXPECT_LT(size.width, size.height);  // upright portrait now
+             EXPECT_NE(ReadFile(tree.Path("S/index.html"))
+                           .find("width=\"" + std::to_string(size.width) + "\""),
+                       std::string::npos);
+             ASSERT_EQ(tree.Run({"-r", "--keep-location", "-s", "90", "-o", "@S", "@P"}), 0);
+             EXPECT_EQ(tree.ThumbSide("S/sub/Thumbnails/big.jpg.jpg"), 90);
+             EXPECT_EQ(tree.ThumbSide("S/Thumbnails@2x/b.gif.jpg"), 180);
+         }},
+        {"a removed picture and folder leave the site, files of the owner stay",
+         [](Tree& tree) {
+             SiteMade(tree);
+             tree.root.Write("S/notes.txt", "mine");
+             tree.root.Write("S/sub/.htaccess", "mine");
+             std::filesystem::remove(tree.Path("P/a.jpg"));
+             std::filesystem::remove_all(tree.Path("P/sub"));
+         },
+         kSite,
+         0,
+         {"S/notes.txt", "S/sub/.htaccess", "S/b.gif"},
+         {"S/a.jpg", "S/Thumbnails/a.jpg.jpg", "S/Thumbnails@2x/a.jpg.jpg", "S/sub/index.html",
+          "S/sub/Previews", "S/sub/big.jpg"},
+         [](const Tree& tree, const Finished&) {
+             const std::string page = ReadFile(tree.Path("S/index.html"));
+             EXPECT_EQ(page.find("a.jpg"), std::string::npos);
+             EXPECT_EQ(page.find("sub/"), std::string::npos);
+             EXPECT_EQ(ReadFile(tree.Path("S/.fotolane-site")).find("a.jpg"), std::string::npos);
+         }},
+        {"previews only: no original, the lightbox has no Original link",
+         SiteTree,
+         {"-r", "--no-originals", "-o", "@S", "@P"},
+         0,
+         {"S/Previews/a.jpg.jpg", "S/Previews/b.gif.jpg", "S/sub/Previews/big.jpg.jpg"},
+         {"S/a.jpg", "S/b.gif", "S/sub/big.jpg"},
+         [](const Tree& tree, const Finished&) {
+             const std::string page = ReadFile(tree.Path("S/index.html"));
+             EXPECT_NE(page.find("id=\"lightbox-original\" href=\"\" hidden>"), std::string::npos);
+             EXPECT_NE(page.find("<a href=\"Previews/a.jpg.jpg\""), std::string::npos);
+         }},
+        {"keep going: a bad picture is left out, a folder whose page fails is not linked",
+         [](Tree& tree) {
+             SiteMade(tree);
+             tree.Broken("P/c.jpg");
+             std::filesystem::remove_all(tree.Path("S/sub"));
+             tree.root.Write("S/sub", "a file of the owner's");
+         },
+         {"-rk", "--keep-location", "-o", "@S", "@P"},
+         3,
+         {"S/a.jpg"},
+         {"S/c.jpg", "S/Thumbnails/c.jpg.jpg"},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_NE(run.err.find("skipped: Invalid picture: " + tree.Path("P/c.jpg")),
+                       std::string::npos);
+             const std::string page = ReadFile(tree.Path("S/index.html"));
+             EXPECT_EQ(page.find("sub/index.html"), std::string::npos);
+             EXPECT_EQ(page.find("c.jpg"), std::string::npos);
+             EXPECT_EQ(ReadFile(tree.Path("S/sub")), "a file of the owner's");
+         }},
+        {"refused: the site inside the photos, the photos inside the site, a folder of other "
+         "files, a file, a link",
+         [](Tree& tree) {
+             SiteTree(tree);
+             std::filesystem::create_directory(tree.Path("other"));
+             tree.root.Write("other/notes.txt", "");
+             tree.root.Write("file", "");
+             std::filesystem::create_directory(tree.Path("linked"));
+             std::filesystem::create_directory_symlink(tree.Path("linked"), tree.Path("link"));
+         },
+         {"-r", "-o", "@P/sub/site", "@P"},
+         2,
+         {},
+         {"P/sub/site"},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_NE(run.err.find("inside the picture folder"), std::string::npos) << run.err;
+             for (const std::string site : {"@", "@other", "@file", "@link", "@P"}) {
+                 EXPECT_EQ(tree.Run({"-o", site, "@P/sub"}), 2) << site;
+             }
+             EXPECT_EQ(tree.Run({"-n", "-o", "@S", "@P"}), 2);
+             EXPECT_EQ(tree.Run({"--no-originals", "@P"}), 2);
+             EXPECT_TRUE(std::filesystem::is_empty(tree.Path("linked")));
+             EXPECT_FALSE(std::filesystem::exists(tree.Path("S")));
+         }},
+    };
+    for (const SiteCase& row : table) {
+        SCOPED_TRACE(row.what);
+        Tree tree;
+        row.before(tree);
+        const auto photos = Snapshot(tree.Path("P"));
+        const auto siteBefore = Snapshot(tree.Path("S"));
+        std::vector<std::string> arguments = row.arguments;
+        for (std::string& argument : arguments) {
+            if (argument.starts_with('@')) argument = tree.root / argument.substr(1);
+        }
+        const Finished run = RunProgram(arguments);
+        EXPECT_EQ(run.status, row.status) << run.err;
+        for (const std::string& file : row.written) {
+            EXPECT_TRUE(std::filesystem::exists(tree.Path(file))) << file;
+        }
+        for (const std::string& file : row.notWritten) {
+            EXPECT_FALSE(std::filesystem::exists(tree.Path(file))) << file;
+        }
+        if (row.what.starts_with("unchanged")) {
+            EXPECT_EQ(Snapshot(tree.Path("S")), siteBefore);
+        }
+        if (row.check) row.check(tree, run);
+        // The photos only read: not a file, a folder or a time changed.
+        EXPECT_EQ(Snapshot(tree.Path("P")), photos);
+        if (std::filesystem::exists(tree.Path("S/index.html"))) {
+            EXPECT_EQ(SiteFaults(tree.Path("S")), std::vector<std::string>{});
+        }
+    }
+}
+
+TEST(BatchEndToEnd, ASiteTellsNoLocationAndKeepsThePicturesData) {
+    Tree tree;
+    std::filesystem::create_directory(tree.Path("P"));
+    tree.root.Write("P/here.jpg", PhotoWithLocation());
+    tree.Picture("P/big.jpg", kLarge);
+    ASSERT_TRUE(picture::CarriesLocation(tree.Path("P/here.jpg")));
+    const Finished run = RunProgram({"-o", tree.Path("S"), tree.Path("P")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.Path("S"))) {
+        if (!entry.is_regular_file() || entry.path().extension() != ".jpg") continue;
+        EXPECT_FALSE(picture::CarriesLocation(entry.path().string())) << entry.path();
+        // Thumbnails and previews carry no metadata at all.
+        if (entry.path().parent_path() != tree.Path("S")) {
+            EXPECT_EQ(ReadFile(entry.path().string()).find("Exif"), std::string::npos)
+                << entry.path();
+        }
+    }
+    const std::string original = ReadFile(tree.Path("S/here.jpg"));
+    EXPECT_EQ(ScanData(original), ScanData(PhotoWithLocation()));
+    EXPECT_NE(original.find("Exif"), std::string::npos);  // orientation kept
+    // With --keep-location the original is the photo itself.
+    ASSERT_EQ(RunProgram({"--keep-location", "-o", tree.Path("S"), tree.Path("P")}).status, 0);
+    EXPECT_EQ(ReadFile(tree.Path("S/here.jpg")), PhotoWithLocation());
+}
+
+TEST(BatchEndToEnd, AKilledSiteRunLeavesPagesLinkingOnlyFilesThatAreThere) {
+    Tree tree;
+    for (int i = 0; i < 12; ++i) tree.Picture("P/sub/p" + std::to_string(i) + ".jpg", kLarge);
+    tree.Picture("P/a.jpg");
+    ASSERT_EQ(tree.Run({"-r", "--keep-location", "-o", "@S", "@P"}), 0);
+    // The pictures change, and the run that makes them again is killed.
+    for (int i = 0; i < 12; ++i) {
+        tree.Picture("P/sub/p" + std::to_string(i) + ".jpg",
+                     "exif-orientation-examples/Portrait_6.jpg");
+    }
+    tree.Picture("P/new/n.jpg");
+    {
+        Program program({"-r", "--keep-location", "-o", tree.Path("S"), tree.Path("P")});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        // Once the record marks the files to be made, with no key, a few
+        // of them are made; then the kill.
+        while (ReadFile(tree.Path("S/.fotolane-site")).find("\t\t") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        program.Kill();
+    }
+    EXPECT_EQ(SiteFaults(tree.Path("S")), std::vector<std::string>{});
+    ASSERT_EQ(tree.Run({"-r", "--keep-location", "-o", "@S", "@P"}), 0);
+    EXPECT_EQ(SiteFaults(tree.Path("S")), std::vector<std::string>{});
+    EXPECT_NE(ReadFile(tree.Path("S/index.html")).find("new/index.html"), std::string::npos);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.Path("S"))) {
+        EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp")) << entry.path();
+    }
 }
 
 }  // namespace

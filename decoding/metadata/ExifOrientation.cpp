@@ -1,13 +1,48 @@
-// A JPEG's EXIF Orientation: read with libexif, applied by turning and
+// A JPEG's EXIF Orientation: read with exiv2, applied by turning and
 // mirroring the decoded rows.
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 
-#include "decoding/exif/Exif.h"
-#include "decoding/exif/ExifData.h"
+#include "decoding/jpeg/JpegSegments.h"
+#include "decoding/metadata/Exif.h"
+#include "decoding/metadata/Exiv2Session.h"
 
 namespace fotolane::picture::detail {
+
+namespace {
+
+// The bytes of an EXIF block read first: the first directory (IFD0) follows
+// the TIFF header in the files of every camera and program, and holds the
+// Orientation among its first entries (they are sorted by tag, 0x0112 comes
+// early). exiv2 decodes everything it is given, maker notes included, at a
+// cost of microseconds per entry and up to tens of milliseconds for some
+// makers' notes (bench/metadata_bench.cpp); the head costs some tens of
+// microseconds.
+constexpr std::size_t kHeadBytes = 256;
+
+// What the block's IFD0 says of the orientation: nothing when exiv2 found
+// no Orientation tag in it (or refused the block). A tag that is there but
+// not one SHORT or more leaves the picture as stored.
+std::optional<Orientation> OrientationIn(Bytes tiff, bool& whole) {
+    Exiv2::ExifData data;
+    Exiv2::ByteOrder order = Exiv2::invalidByteOrder;
+    whole = DecodeExif(tiff, data, order);
+    if (!whole) return std::nullopt;
+    static const Exiv2::ExifKey kOrientation(0x0112, "Image");
+    const auto found = data.findKey(kOrientation);
+    if (found == data.end()) return std::nullopt;
+    // One entry's value outside the head is cut to nothing: not yet known.
+    if (found->typeId() == Exiv2::unsignedShort && found->count() < 1) {
+        whole = false;
+        return std::nullopt;
+    }
+    if (found->typeId() != Exiv2::unsignedShort) return Orientation::Upright;
+    return OrientationOfTag(static_cast<int>(found->toLong(0)));
+}
+
+}  // namespace
 
 Orientation OrientationOfTag(int value) {
     return value >= 1 && value <= 8 ? static_cast<Orientation>(value) : Orientation::Upright;
@@ -19,17 +54,23 @@ bool SwapsWidthAndHeight(Orientation orientation) {
 }
 
 Orientation ReadExifOrientation(Bytes jpeg) {
-    const ExifDataPointer data = LoadExifData(jpeg);
-    // Without an orientation in a block, the picture is shown as stored.
-    if (!data) return Orientation::Upright;
-    // The tag of the first IFD describes the picture; the second IFD's is
-    // the embedded thumbnail's.
-    ExifEntry* entry = exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
-    if (entry == nullptr || entry->format != EXIF_FORMAT_SHORT || entry->components < 1 ||
-        entry->data == nullptr || entry->size < 2) {
-        return Orientation::Upright;
+    // The EXIF segment that browsers read (JpegSegments), its TIFF block
+    // decoded by exiv2; a damaged block decodes as far as it goes, and
+    // without an orientation in it the picture is shown as stored.
+    const Bytes tiff = ExifTiffData(jpeg);
+    if (tiff.empty()) return Orientation::Upright;
+    Exiv2Session session;
+    bool whole = false;
+    if (tiff.size() > kHeadBytes) {
+        // The head answers unless exiv2 says that IFD0 went on past it (or
+        // it refused the head, whose IFD0 then starts beyond it).
+        session.ListenForCutFirstDirectory();
+        const std::optional<Orientation> inHead = OrientationIn(tiff.first(kHeadBytes), whole);
+        const bool cut = session.StopListening();
+        if (inHead) return *inHead;
+        if (whole && !cut) return Orientation::Upright;
     }
-    return OrientationOfTag(exif_get_short(entry->data, exif_data_get_byte_order(data.get())));
+    return OrientationIn(tiff, whole).value_or(Orientation::Upright);
 }
 
 PictureSize OrientedSize(PictureSize stored, Orientation orientation) {

@@ -3,8 +3,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "decoding/exif/Exif.h"
-#include "decoding/exif/ExifData.h"
+#include "decoding/jpeg/JpegSegments.h"
+#include "decoding/metadata/Exif.h"
+#include "decoding/metadata/Exiv2Session.h"
 #include "platform/core/Fault.h"
 #include "platform/files/FileSystem.h"
 
@@ -34,16 +35,17 @@ std::string DateTakenFromExif(std::string_view value) {
 }
 
 std::string ReadDateTaken(Bytes jpeg) {
-    // The EXIF block found as the orientation's is.
-    const ExifDataPointer data = LoadExifData(jpeg);
-    if (!data) return {};
-    const ExifEntry* entry =
-        exif_content_get_entry(data->ifd[EXIF_IFD_EXIF], EXIF_TAG_DATE_TIME_ORIGINAL);
-    if (entry == nullptr || entry->format != EXIF_FORMAT_ASCII || entry->data == nullptr) {
-        return {};
-    }
-    return DateTakenFromExif(
-        std::string_view(reinterpret_cast<const char*>(entry->data), entry->size));
+    // The EXIF block found as the orientation's is, decoded by exiv2.
+    const Bytes tiff = ExifTiffData(jpeg);
+    if (tiff.empty()) return {};
+    Exiv2Session session;
+    Exiv2::ExifData data;
+    Exiv2::ByteOrder order = Exiv2::invalidByteOrder;
+    if (!DecodeExif(tiff, data, order)) return {};
+    static const Exiv2::ExifKey kDateTimeOriginal(0x9003, "Photo");
+    const auto found = data.findKey(kDateTimeOriginal);
+    if (found == data.end() || found->typeId() != Exiv2::asciiString) return {};
+    return DateTakenFromExif(found->toString());
 }
 
 }  // namespace detail

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace fotolane {
+
+// Reading and writing UTF-8: for the page writers, and for the text of a
+// picture's metadata.
+
+inline constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// The character that starts at `pos` in UTF-8 text; moves `pos` past it.
+// A sequence that is not well-formed (a stray continuation byte, an overlong
+// form, a surrogate, beyond U+10FFFF, cut short) yields U+FFFD and moves
+// past its maximal well-formed beginning, at least one byte.
+inline char32_t NextCharacter(std::string_view text, std::size_t& pos) {
+    const auto lead = static_cast<unsigned char>(text[pos++]);
+    if (lead < 0x80) return lead;
+    int more = 0;
+    char32_t c = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        more = 1;
+        c = static_cast<char32_t>(lead & 0x1F);
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        more = 2;
+        c = static_cast<char32_t>(lead & 0x0F);
+        if (lead == 0xE0) low = 0xA0;   // no overlong forms
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        more = 3;
+        c = static_cast<char32_t>(lead & 0x07);
+        if (lead == 0xF0) low = 0x90;   // no overlong forms
+        if (lead == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
+    } else {
+        return kReplacementCharacter;
+    }
+    for (int k = 0; k < more; ++k) {
+        if (pos >= text.size()) return kReplacementCharacter;
+        const auto next = static_cast<unsigned char>(text[pos]);
+        if (next < low || next > high) return kReplacementCharacter;
+        c = (c << 6) | static_cast<char32_t>(next & 0x3F);
+        ++pos;
+        low = 0x80;
+        high = 0xBF;
+    }
+    return c;
+}
+
+template <typename Visit>
+inline void ForEachCharacter(std::string_view utf8, Visit&& visit) {
+    std::size_t pos = 0;
+    while (pos < utf8.size()) visit(NextCharacter(utf8, pos));
+}
+
+inline void AppendUtf8(std::string& out, char32_t c) {
+    const auto unit = [&out](char32_t bits) { out += static_cast<char>(bits & 0xFF); };
+    if (c < 0x80) {
+        unit(c);
+    } else if (c < 0x800) {
+        unit(0xC0 | (c >> 6));
+        unit(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        unit(0xE0 | (c >> 12));
+        unit(0x80 | ((c >> 6) & 0x3F));
+        unit(0x80 | (c & 0x3F));
+    } else {
+        unit(0xF0 | (c >> 18));
+        unit(0x80 | ((c >> 12) & 0x3F));
+        unit(0x80 | ((c >> 6) & 0x3F));
+        unit(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace fotolane
