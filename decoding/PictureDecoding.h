@@ -19,10 +19,15 @@ namespace fotolane::picture::detail {
 
 using Bytes = std::span<const std::uint8_t>;
 
-enum class PictureFormat { Unknown, Jpeg, Bitmap, Gif };
+// Png, WebP and Heif (HEIC and AVIF) are the album's alone (AlbumDecoder.h):
+// the gallery's decodes refuse them as "Invalid picture".
+enum class PictureFormat { Unknown, Jpeg, Bitmap, Gif, Png, WebP, Heif };
 
 // The format from the file's first bytes.
 PictureFormat FormatOfContent(Bytes bytes);
+// Whether the bytes start with the file-type box of a HEIF still picture
+// (HEIC, AVIF or plain HEIF); see heif/HeifDecoder.cpp.
+bool IsHeifFileType(Bytes bytes);
 
 // The file's bytes, at most `limit` of them from its start. "File not found"
 // for a missing file or one that is not a plain file, "Permission denied" for
