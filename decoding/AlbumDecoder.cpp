@@ -62,8 +62,8 @@ AlbumFile ReadStart(const std::string& path) {
 // The rest of the file, as far as its picture can need.
 void ReadRest(AlbumFile& file, const std::string& path) {
     if (file.bytes.size() == kHeaderPrefix) {
-        const std::size_t most = file.format == PictureFormat::Heif ? kMostHeifBytes
-                                                                    : MostBytesNeeded(file.size);
+        const std::size_t most =
+            file.format == PictureFormat::Heif ? kMostHeifBytes : MostBytesNeeded(file.size);
         file.bytes = detail::ReadPictureFile(path, std::min(most, PictureMemoryBudget()));
     }
     file.memory = PictureMemory(file.bytes.size());

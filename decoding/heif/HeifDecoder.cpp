@@ -29,7 +29,8 @@ namespace {
 // as AVIF.
 constexpr int kLargestSide = 16384;
 
-// What the decode holds at once, a pixel: the rows (3), libheif's
+// What the decode holds at once, a pixel, drawn before the rows are: the
+// rows (3), libheif's
 // interleaved picture (4) and its copy while turning (4), and the decoded
 // planes, held both by the codec and by libheif (3 each at 8 bits in
 // 4:4:4, 6 beyond 8 bits), the alpha plane (2).
@@ -114,10 +115,10 @@ PixelRows DecodeHeif(Bytes bytes, const std::string& path) {
     const Opened opened = Open(bytes, path);
     const PictureSize size = opened.size;
     heif_image_handle* handle = opened.handle.get();
-    PixelRows rows = WhiteRows(size, path);
     const bool wide = heif_image_handle_get_luma_bits_per_pixel(handle) > 8;
     const PictureMemory working =
         DrawWorkingMemory(size, wide ? kWideBytesPerPixel : kBytesPerPixel, kFixedBytes);
+    PixelRows rows = WhiteRows(size, path);
 
     const std::unique_ptr<heif_decoding_options, OptionsDeleter> options(
         heif_decoding_options_alloc());
@@ -126,10 +127,9 @@ PixelRows DecodeHeif(Bytes bytes, const std::string& path) {
     options->convert_hdr_to_8bit = 1;
     const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
     heif_image* decoded = nullptr;
-    const heif_error error =
-        heif_decode_image(handle, &decoded, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                          options.get());
+    const heif_error error = heif_decode_image(
+        handle, &decoded, heif_colorspace_RGB,
+        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
     const std::unique_ptr<heif_image, ImageDeleter> image(decoded);
     if (error.code != heif_error_Ok || !image) throw FaultOf(error, path);
     int stride = 0;

@@ -15,6 +15,7 @@
 #include "decoding/png/PngDecoder.h"
 
 #include <spng.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -110,9 +111,97 @@ struct ContextDeleter {
 };
 using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
 
-// A decoder over the bytes, its limits set, its header read; null when the
-// header is not sound (or memory for the decoder cannot be had).
-Context OpenPng(Bytes bytes, spng_ihdr& header) {
+// The bytes as a stream, which libspng reads as it decodes. Data that ends
+// inside an image data chunk is served as a whole chunk of the bytes that
+// are there (its length and CRC made to fit), and data that ends inside
+// any other chunk as ending before it: libspng, which asks for whole chunks,
+// then decodes as far as the data goes and stops at the end of the stream,
+// where Chromium shows what the data reached.
+class Stream {
+  public:
+    explicit Stream(Bytes bytes) : bytes_(bytes), end_(bytes.size()) {
+        std::size_t at = 8;  // the signature
+        while (at + 12 <= bytes.size()) {
+            const std::size_t length = Read32(at);
+            if (firstData_ == kNone && std::memcmp(bytes.data() + at + 4, "IDAT", 4) == 0) {
+                firstData_ = at + 8;
+            }
+            if (length <= bytes.size() - at - 12) {
+                at += 12 + length;
+                continue;
+            }
+            break;
+        }
+        if (at + 12 > bytes.size() || Read32(at) > bytes.size() - at - 12) {
+            // The chunk at `at` is not whole.
+            end_ = at;
+            if (at + 8 <= bytes.size() && std::memcmp(bytes.data() + at + 4, "IDAT", 4) == 0) {
+                if (firstData_ == kNone) firstData_ = at + 8;
+                const std::size_t data = bytes.size() - at - 8;
+                lengthAt_ = at;
+                Write32(length_, static_cast<std::uint32_t>(data));
+                Write32(crc_, static_cast<std::uint32_t>(
+                                  crc32(0, bytes.data() + at + 4, static_cast<uInt>(4 + data))));
+                end_ = bytes.size();
+                crcAdded_ = true;
+            }
+        }
+    }
+
+    static int Read(spng_ctx*, void* user, void* into, std::size_t length) {
+        return static_cast<Stream*>(user)->Serve(static_cast<std::uint8_t*>(into), length);
+    }
+
+    // Whether libspng has read into the image data.
+    bool ReachedImageData() const { return firstData_ != kNone && at_ > firstData_; }
+
+  private:
+    std::uint32_t Read32(std::size_t at) const {
+        return static_cast<std::uint32_t>(bytes_[at]) << 24 |
+               static_cast<std::uint32_t>(bytes_[at + 1]) << 16 |
+               static_cast<std::uint32_t>(bytes_[at + 2]) << 8 | bytes_[at + 3];
+    }
+    static void Write32(std::array<std::uint8_t, 4>& to, std::uint32_t value) {
+        for (std::size_t i = 0; i < 4; ++i)
+            to[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+    }
+
+    int Serve(std::uint8_t* into, std::size_t length) {
+        const std::size_t size = end_ + (crcAdded_ ? 4 : 0);
+        if (length > size - at_) return SPNG_IO_EOF;
+        for (std::size_t i = 0; i < length;) {
+            const std::size_t v = at_ + i;
+            if (v >= end_) {
+                into[i++] = crc_[v - end_];
+            } else if (lengthAt_ != kNone && v >= lengthAt_ && v < lengthAt_ + 4) {
+                into[i++] = length_[v - lengthAt_];
+            } else {
+                // A run of the file's own bytes, up to the patched length.
+                std::size_t run = std::min(length - i, end_ - v);
+                if (lengthAt_ != kNone && v < lengthAt_) run = std::min(run, lengthAt_ - v);
+                std::memcpy(into + i, bytes_.data() + v, run);
+                i += run;
+            }
+        }
+        at_ += length;
+        return 0;
+    }
+
+    static constexpr std::size_t kNone = SIZE_MAX;
+    Bytes bytes_;
+    std::size_t end_;
+    std::size_t at_ = 0;
+    std::size_t lengthAt_ = kNone;
+    std::size_t firstData_ = kNone;  // where the first image data chunk's data starts
+    std::array<std::uint8_t, 4> length_{};
+    std::array<std::uint8_t, 4> crc_{};
+    bool crcAdded_ = false;
+};
+
+// A decoder over the stream, its limits set, its header read; null when the
+// header is not sound (or memory for the decoder cannot be had). The
+// stream must outlive the decoder.
+Context OpenPng(Stream& stream, spng_ihdr& header) {
     spng_alloc allocator = BudgetAllocator();
     Context context(spng_ctx_new2(&allocator, 0));
     if (!context) return nullptr;
@@ -120,7 +209,7 @@ Context OpenPng(Bytes bytes, spng_ihdr& header) {
     // ancillary one is left out.
     if (spng_set_crc_action(context.get(), SPNG_CRC_ERROR, SPNG_CRC_DISCARD) != 0 ||
         spng_set_chunk_limits(context.get(), kChunkLimit, kChunkCache) != 0 ||
-        spng_set_png_buffer(context.get(), bytes.data(), bytes.size()) != 0 ||
+        spng_set_png_stream(context.get(), Stream::Read, &stream) != 0 ||
         spng_get_ihdr(context.get(), &header) != 0) {
         return nullptr;
     }
@@ -136,7 +225,8 @@ constexpr std::array<std::int32_t, 7> kPassStep{8, 8, 4, 4, 2, 2, 1};
 
 bool ReadPngSize(Bytes bytes, PictureSize& size) {
     spng_ihdr header{};
-    if (!OpenPng(bytes, header)) return false;
+    Stream stream(bytes);
+    if (!OpenPng(stream, header)) return false;
     // libspng refuses sizes past 2^31 - 1, so both fit.
     size = {static_cast<std::int32_t>(header.width), static_cast<std::int32_t>(header.height)};
     return true;
@@ -144,7 +234,8 @@ bool ReadPngSize(Bytes bytes, PictureSize& size) {
 
 PixelRows DecodePng(Bytes bytes, const std::string& path) {
     spng_ihdr header{};
-    Context context = OpenPng(bytes, header);
+    Stream stream(bytes);
+    Context context = OpenPng(stream, header);
     if (!context) throw Fault::InvalidPicture(path);
     const PictureSize size{static_cast<std::int32_t>(header.width),
                            static_cast<std::int32_t>(header.height)};
@@ -160,10 +251,12 @@ PixelRows DecodePng(Bytes bytes, const std::string& path) {
     std::vector<std::uint8_t> line(lineBytes);
     std::vector<std::uint8_t> narrow(wide ? 4 * static_cast<std::size_t>(size.width) : 0);
 
-    // Reads the chunks up to the image data: a file that fails here is no
-    // picture.
+    // Reads the chunks up to the image data, and into it as far as the first
+    // line needs: a file that fails before its image data is no picture, one
+    // whose data fails before the first line is white.
     if (spng_decode_image(context.get(), nullptr, 0, format,
                           SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0) {
+        if (stream.ReachedImageData()) return rows;
         throw Fault::InvalidPicture(path);
     }
     for (;;) {
@@ -183,7 +276,8 @@ PixelRows DecodePng(Bytes bytes, const std::string& path) {
             }
             rgba = narrow.data();
         }
-        std::uint8_t* bgr = rows.ScanLine(size.height - 1 - static_cast<std::int32_t>(info.row_num));
+        std::uint8_t* bgr =
+            rows.ScanLine(size.height - 1 - static_cast<std::int32_t>(info.row_num));
         if (header.interlace_method == SPNG_INTERLACE_NONE) {
             PutRgbaLine(rgba, size.width, bgr);
         } else {

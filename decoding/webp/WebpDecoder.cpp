@@ -45,10 +45,12 @@ bool ReadFeatures(Bytes bytes, WebPBitstreamFeatures& features) {
 
 PixelRows DecodeStill(Bytes bytes, const std::string& path, const WebPBitstreamFeatures& features) {
     const PictureSize size{features.width, features.height};
-    PixelRows rows = WhiteRows(size, path);
+    CheckPictureSize(size, path);
     const bool alpha = features.has_alpha != 0;
     const std::size_t pixelBytes = alpha ? 4 : 3;
-    const PictureMemory working = DrawWorkingMemory(size, kStillBytesPerPixel + pixelBytes, kFixedBytes);
+    const PictureMemory working =
+        DrawWorkingMemory(size, kStillBytesPerPixel + pixelBytes, kFixedBytes);
+    PixelRows rows = WhiteRows(size, path);
     const std::size_t lineBytes = pixelBytes * static_cast<std::size_t>(size.width);
     std::vector<std::uint8_t> decoded(lineBytes * static_cast<std::size_t>(size.height));
 
@@ -90,8 +92,9 @@ PixelRows DecodeStill(Bytes bytes, const std::string& path, const WebPBitstreamF
 PixelRows DecodeFirstFrame(Bytes bytes, const std::string& path,
                            const WebPBitstreamFeatures& features) {
     const PictureSize size{features.width, features.height};
-    PixelRows rows = WhiteRows(size, path);
+    CheckPictureSize(size, path);
     const PictureMemory working = DrawWorkingMemory(size, kAnimationBytesPerPixel, kFixedBytes);
+    PixelRows rows = WhiteRows(size, path);
     WebPAnimDecoderOptions options;
     if (WebPAnimDecoderOptionsInit(&options) == 0) throw Fault::InvalidPicture(path);
     options.color_mode = MODE_RGBA;
