@@ -1,6 +1,7 @@
 // WebP through libwebp. A still picture is decoded by the incremental
-// decoder into a buffer of ours, R, G, B (and A when it has alpha), then
-// laid over white into the rows: lossy data that ends early gives the lines
+// decoder into a buffer of ours, R, G, B (and A when it has alpha, the
+// colours weighed by it as Chromium has libwebp give them), then laid over
+// white into the rows: lossy data that ends early gives the lines
 // it reached, as Chromium shows them, the rest white. An animation is its
 // first frame on its canvas, through libwebpdemux's animation decoder
 // (which needs the frame's data whole). The rows, the buffer and an
@@ -13,6 +14,7 @@
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -30,6 +32,17 @@ constexpr std::size_t kStillBytesPerPixel = 5;
 // frame's decode.
 constexpr std::size_t kAnimationBytesPerPixel = 8 + kStillBytesPerPixel;
 constexpr std::size_t kFixedBytes = std::size_t{1} << 20;
+
+// Colours that libwebp has weighed by their alpha (as Chromium has it do,
+// with its rounding), laid over white: white adds what the alpha leaves.
+void PutPremultipliedLine(const std::uint8_t* rgba, std::int32_t width, std::uint8_t* bgr) {
+    for (std::int32_t x = 0; x < width; ++x, rgba += 4, bgr += 3) {
+        const int rest = 255 - rgba[3];
+        bgr[0] = static_cast<std::uint8_t>(std::min(255, rgba[2] + rest));
+        bgr[1] = static_cast<std::uint8_t>(std::min(255, rgba[1] + rest));
+        bgr[2] = static_cast<std::uint8_t>(std::min(255, rgba[0] + rest));
+    }
+}
 
 struct IncrementalDeleter {
     void operator()(WebPIDecoder* decoder) const noexcept { WebPIDelete(decoder); }
@@ -56,7 +69,7 @@ PixelRows DecodeStill(Bytes bytes, const std::string& path, const WebPBitstreamF
 
     WebPDecoderConfig config;
     if (WebPInitDecoderConfig(&config) == 0) throw Fault::InvalidPicture(path);
-    config.output.colorspace = alpha ? MODE_RGBA : MODE_RGB;
+    config.output.colorspace = alpha ? MODE_rgbA : MODE_RGB;
     config.output.is_external_memory = 1;
     config.output.u.RGBA.rgba = decoded.data();
     config.output.u.RGBA.stride = static_cast<int>(lineBytes);
@@ -81,7 +94,7 @@ PixelRows DecodeStill(Bytes bytes, const std::string& path, const WebPBitstreamF
         const std::uint8_t* from = decoded.data() + static_cast<std::size_t>(y) * lineBytes;
         std::uint8_t* to = rows.ScanLine(size.height - 1 - y);
         if (alpha) {
-            PutRgbaLine(from, size.width, to);
+            PutPremultipliedLine(from, size.width, to);
         } else {
             PutRgbLine(from, size.width, to);
         }
@@ -97,7 +110,7 @@ PixelRows DecodeFirstFrame(Bytes bytes, const std::string& path,
     PixelRows rows = WhiteRows(size, path);
     WebPAnimDecoderOptions options;
     if (WebPAnimDecoderOptionsInit(&options) == 0) throw Fault::InvalidPicture(path);
-    options.color_mode = MODE_RGBA;
+    options.color_mode = MODE_rgbA;
     options.use_threads = 0;
     const WebPData data{bytes.data(), bytes.size()};
     const std::unique_ptr<WebPAnimDecoder, AnimationDeleter> decoder(
@@ -116,8 +129,8 @@ PixelRows DecodeFirstFrame(Bytes bytes, const std::string& path,
     }
     const std::size_t lineBytes = 4 * static_cast<std::size_t>(size.width);
     for (std::int32_t y = 0; y < size.height; ++y) {
-        PutRgbaLine(canvas + static_cast<std::size_t>(y) * lineBytes, size.width,
-                    rows.ScanLine(size.height - 1 - y));
+        PutPremultipliedLine(canvas + static_cast<std::size_t>(y) * lineBytes, size.width,
+                             rows.ScanLine(size.height - 1 - y));
     }
     return rows;
 }
