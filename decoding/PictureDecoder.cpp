@@ -33,6 +33,12 @@ PictureFormat FormatOfContent(Bytes bytes) {
         StartsWith(bytes, {'G', 'I', 'F', '8', '9', 'a'})) {
         return PictureFormat::Gif;
     }
+    if (StartsWith(bytes, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'})) return PictureFormat::Png;
+    if (bytes.size() >= 12 && StartsWith(bytes, {'R', 'I', 'F', 'F'}) &&
+        std::equal(bytes.begin() + 8, bytes.begin() + 12, "WEBP")) {
+        return PictureFormat::WebP;
+    }
+    if (IsHeifFileType(bytes)) return PictureFormat::Heif;
     return PictureFormat::Unknown;
 }
 
@@ -82,6 +88,9 @@ PictureHeader ReadHeader(const std::string& path) {
     header.format = detail::FormatOfContent(header.bytes);
     switch (header.format) {
         case PictureFormat::Unknown:
+        case PictureFormat::Png:
+        case PictureFormat::WebP:
+        case PictureFormat::Heif:
             throw Fault::InvalidPicture(path);
         case PictureFormat::Jpeg:
         case PictureFormat::Gif: {
@@ -113,6 +122,9 @@ PixelRows Decode(const std::string& path) {
         case PictureFormat::Gif:
             return detail::DecodeGif(bytes, path);
         case PictureFormat::Unknown:
+        case PictureFormat::Png:
+        case PictureFormat::WebP:
+        case PictureFormat::Heif:
             break;
     }
     throw Fault::InvalidPicture(path);
@@ -177,6 +189,9 @@ bool StreamPicture(const std::string& path, PixelSink& sink) {
             case PictureFormat::Gif:
                 detail::StreamGif(bytes, path, sink);
                 return true;
+            case PictureFormat::Png:
+            case PictureFormat::WebP:
+            case PictureFormat::Heif:
             case PictureFormat::Unknown:
                 break;
         }

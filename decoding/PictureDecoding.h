@@ -17,10 +17,15 @@
 
 namespace fotolane::picture::detail {
 
-enum class PictureFormat { Unknown, Jpeg, Bitmap, Gif };
+// Png, WebP and Heif (HEIC and AVIF) are the album's alone (AlbumDecoder.h):
+// the gallery's decodes refuse them as "Invalid picture".
+enum class PictureFormat { Unknown, Jpeg, Bitmap, Gif, Png, WebP, Heif };
 
 // The format from the file's first bytes.
 PictureFormat FormatOfContent(Bytes bytes);
+// Whether the bytes start with the file-type box of a HEIF still picture
+// (HEIC, AVIF or plain HEIF); see heif/HeifDecoder.cpp.
+bool IsHeifFileType(Bytes bytes);
 
 // The bytes of a picture file that decoding needs: as far as its header
 // could need, never the rest of a file far longer than that. The faults of

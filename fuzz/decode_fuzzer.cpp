@@ -1,6 +1,8 @@
-// Picture decoding of any bytes through the one entry the program uses,
-// picture::DecodePicture, together with the header-only size read,
-// picture::ReadPictureSize. Both take a path, so the bytes go into a file.
+// Picture decoding of any bytes through the entries the program uses,
+// picture::DecodePicture with the header-only size read
+// picture::ReadPictureSize, and the album's DecodeAlbumPicture and
+// ReadAlbumPictureSize (PNG, WebP, HEIC, AVIF besides). They take a path,
+// so the bytes go into a file.
 //
 // Properties: the only exception either call raises is a Fault, and it names
 // the file; decoded rows are well formed (positive size, the 24-bit stride,
@@ -23,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "decoding/AlbumDecoder.h"
 #include "decoding/PictureDecoder.h"
 #include "decoding/SamplingDecoder.h"
 #include "fuzz/FuzzTarget.h"
@@ -200,6 +203,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Fault& fault) {
         CheckNamed(fault, path, "ReadPictureSize");
     }
+
+    // The album's wider decode (PNG, WebP, HEIC, AVIF too): the same
+    // properties. A picture the gallery decodes goes through the very same
+    // decode there, so only the others are decoded again.
+    if (!decoded) try {
+            const PixelRows rows = picture::DecodeAlbumPicture(path);
+            FUZZ_CHECK(rows.width > 0 && rows.height > 0 && rows.bits != nullptr,
+                       std::to_string(rows.width) + " x " + std::to_string(rows.height));
+            FUZZ_CHECK(rows.stride == StrideOf24BitRow(rows.width), std::to_string(rows.stride));
+            volatile std::uint8_t sink = rows.ScanLine(0)[0];
+            sink = rows.ScanLine(rows.height - 1)[rows.stride - 1];
+            (void)sink;
+            try {
+                const picture::PictureSize header = picture::ReadAlbumPictureSize(path);
+                FUZZ_CHECK(header.width == rows.width && header.height == rows.height,
+                           "album header " + std::to_string(header.width) + " x " +
+                               std::to_string(header.height));
+            } catch (const Fault& fault) {
+                Broken("the album's size read refuses a picture that decodes", fault.Description(),
+                       __FILE__, __LINE__);
+            }
+        } catch (const Fault& fault) {
+            CheckNamed(fault, path, "DecodeAlbumPicture");
+        }
 
     // The whole budget can be drawn again: nothing of this picture kept any.
     try {

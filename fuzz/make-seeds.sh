@@ -90,6 +90,14 @@ head -c 300 "$corpus/decode/made-exif-first.jpg" >"$corpus/decode/made-exif-trun
     printf '\xff\xff\xff\0\0\0\x80\x80\x80\0\0\0'
 } >"$corpus/decode/made-24bit.bmp"
 
+# --- decode: the album's formats, the table of the decoder tests (PNG of
+# every colour type and depth, WebP, HEIC, AVIF); needs a dev build ---
+decoder_tests="${DECODER_TESTS:-$here/../build/dev/tests/decoding/decoder_tests}"
+FOTOLANE_FORMATS_DUMP="$work" "$decoder_tests" --gtest_filter='AlbumFormats.EachVariant*' >/dev/null
+for file in "$work"/*.png "$work"/*.webp "$work"/*.heic "$work"/*.avif; do
+    cp "$file" "$corpus/decode/made-$(basename "$file")"
+done
+
 # --- sampling: width, height, size for the sizing, then for the sampling,
 # each 4 bytes big-endian, stored as the value minus the range's low end ---
 sampling() {  # name, then six values as stored

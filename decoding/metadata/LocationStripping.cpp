@@ -135,6 +135,9 @@ bool CarriesLocationIn(Bytes bytes) {
         }
         case PictureFormat::Jpeg:
             return JpegCarriesLocation(bytes);
+        case PictureFormat::Png:
+        case PictureFormat::WebP:
+        case PictureFormat::Heif:
         case PictureFormat::Unknown:
             break;
     }

@@ -5,6 +5,7 @@
 #include "gallery/GalleryPaths.h"
 #include "gallery/GalleryRun.h"
 #include "gallery/ModThumbnails.h"
+#include "gallery/PictureNames.h"
 
 namespace fotolane::gallery {
 namespace {
@@ -120,6 +121,44 @@ TEST(IsPictureName, TakesJpgJpegGifAndBmpInAnyLetterCase) {
     }
     for (const char* name : {"a.png", "a.jpe", "README", "jpg", "a.jpg.txt", "a.jpeg ", "a."}) {
         EXPECT_FALSE(IsPictureName(name)) << name;
+    }
+}
+
+TEST(AlbumPictureNames, TellTheAlbumsFormatsAndWhatIsLeftOut) {
+    struct Case {
+        const char* name;
+        AlbumOnlyFormat format;
+        bool album;
+        const char* leftOut;
+    };
+    const Case cases[] = {
+        {"a.png", AlbumOnlyFormat::Png, true, ""},
+        {"b.PNG", AlbumOnlyFormat::Png, true, ""},
+        {"c.WebP", AlbumOnlyFormat::WebP, true, ""},
+        {"IMG_0001.HEIC", AlbumOnlyFormat::Heic, true, ""},
+        {"d.heif", AlbumOnlyFormat::Heic, true, ""},
+        {"e.Avif", AlbumOnlyFormat::Avif, true, ""},
+        {"f.jpg", AlbumOnlyFormat::None, true, ""},
+        {"g.GIF", AlbumOnlyFormat::None, true, ""},
+        {"IMG_0002.MOV", AlbumOnlyFormat::None, false, ".mov"},
+        {"h.mp4", AlbumOnlyFormat::None, false, ".mp4"},
+        {"i.CR2", AlbumOnlyFormat::None, false, ".cr2"},
+        {"j.nef", AlbumOnlyFormat::None, false, ".nef"},
+        {"k.Tiff", AlbumOnlyFormat::None, false, ".tiff"},
+        {"l.3gp", AlbumOnlyFormat::None, false, ".3gp"},
+        {"png", AlbumOnlyFormat::None, false, ""},
+        {"m.png.txt", AlbumOnlyFormat::None, false, ""},
+        {"notes.mov.", AlbumOnlyFormat::None, false, ""},
+        {"README", AlbumOnlyFormat::None, false, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(AlbumOnlyFormatOfName(c.name), c.format) << c.name;
+        EXPECT_EQ(IsAlbumPictureName(c.name), c.album) << c.name;
+        EXPECT_EQ(LeftOutExtension(c.name), c.leftOut) << c.name;
+        // The gallery's own pictures stay JPEG, GIF and BMP.
+        if (c.format != AlbumOnlyFormat::None) {
+            EXPECT_FALSE(IsPictureName(c.name)) << c.name;
+        }
     }
 }
 

@@ -1,0 +1,19 @@
+#pragma once
+
+// PNG through libspng (see PngDecoder.cpp). The faults may not name the
+// file yet; AlbumDecoder.cpp adds the name.
+
+#include <string>
+
+#include "decoding/PictureDecoding.h"
+
+namespace fotolane::picture::detail {
+
+// The size in the PNG's header; false when the bytes end before a sound
+// header.
+bool ReadPngSize(Bytes bytes, PictureSize& size);
+
+// The whole picture, as AlbumDecoder.h describes it.
+PixelRows DecodePng(Bytes bytes, const std::string& path);
+
+}  // namespace fotolane::picture::detail
