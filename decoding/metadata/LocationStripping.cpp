@@ -59,7 +59,8 @@ std::vector<std::uint8_t> JpegForRewriting(Bytes jpeg, const JpegLayout& layout,
     out.reserve(layout.end);
     for (const JpegSegment& segment : layout.head) {
         if (IsHiddenMetadataSegment(segment)) continue;
-        const bool readExif = !tiff.empty() && segment.payload.data() + 6 == tiff.data();
+        const bool readExif = !tiff.empty() && segment.payload.size() > 6 &&
+                              segment.payload.data() + 6 == tiff.data();
         if (IsExifSegment(segment) && (!readExif || !withExif)) continue;
         const auto from = jpeg.begin() + static_cast<std::ptrdiff_t>(segment.start);
         out.insert(out.end(), from, jpeg.begin() + static_cast<std::ptrdiff_t>(segment.end));
