@@ -1,7 +1,8 @@
 // The cost of reading a JPEG's metadata, beside the cost of the thumbnail it
 // is read for: the EXIF orientation, which every JPEG thumbnail reads (twice:
 // when the picture is opened and when it is decoded), and the thumbnailer's
-// whole sampling decode of the same file at 150 pixels.
+// whole sampling decode of the same file at 150 pixels; the album's reads:
+// all that ReadPictureMetadata gives, and the copy without location.
 //
 //   build/release/bench/metadata_bench [--benchmark_filter=...]
 //
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "decoding/PictureDecoding.h"
+#include "decoding/PictureMetadata.h"
 #include "decoding/SamplingDecoder.h"
 
 namespace fotolane::picture {
@@ -48,6 +50,14 @@ std::vector<BenchPicture> Pictures() {
 void ReadOrientation(benchmark::State& state, const std::string& path) {
     const std::vector<std::uint8_t> bytes = detail::ReadPictureFile(path, 256 * 1024);
     for (auto _ : state) benchmark::DoNotOptimize(detail::ReadExifOrientation(bytes));
+}
+
+void ReadMetadata(benchmark::State& state, const std::string& path) {
+    for (auto _ : state) benchmark::DoNotOptimize(ReadPictureMetadata(path).camera.size());
+}
+
+void CopyWithoutPlace(benchmark::State& state, const std::string& path) {
+    for (auto _ : state) benchmark::DoNotOptimize(CopyWithoutLocation(path).size());
 }
 
 // A walk of 150 pixels along the longer side, as the thumbnailer samples.
@@ -83,6 +93,12 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark(("Thumbnail150/" + picture.name).c_str(), Thumbnail,
                                      picture.path)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("ReadPictureMetadata/" + picture.name).c_str(), ReadMetadata,
+                                     picture.path)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("CopyWithoutLocation/" + picture.name).c_str(),
+                                     CopyWithoutPlace, picture.path)
             ->Unit(benchmark::kMicrosecond);
     }
     benchmark::Initialize(&argc, argv);

@@ -13,7 +13,13 @@
 // album's streamed decode of a bitmap or a GIF (picture::StreamPicture)
 // gives every pixel at most once, and those given on the background are the
 // whole decode; once the rows are gone, all memory drawn from the picture
-// memory budget has been given back. Memory and time are held by the fuzzing
+// memory budget has been given back. The picture's metadata
+// (picture::ReadPictureMetadata) raises no fault but one naming the file,
+// and every field is well-formed UTF-8 without control characters, within
+// its length; the copy without location (picture::CopyWithoutLocation) is a
+// fault naming the file, or a file that carries no location and decodes to
+// exactly the same picture (or fails to decode as the picture does). Memory
+// and time are held by the fuzzing
 // engine's limits, set by scripts/fuzz.sh to the program's own budget.
 
 #include <fcntl.h>
@@ -27,11 +33,13 @@
 
 #include "decoding/AlbumDecoder.h"
 #include "decoding/PictureDecoder.h"
+#include "decoding/PictureMetadata.h"
 #include "decoding/SamplingDecoder.h"
 #include "fuzz/FuzzTarget.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"
 #include "platform/core/PixelRows.h"
+#include "platform/core/Utf8.h"
 
 namespace fotolane::fuzz {
 namespace {
@@ -159,6 +167,69 @@ void CheckStreamedDecode(const std::string& path, const PixelRows& whole) {
     }
 }
 
+void CheckField(const std::string& field, std::size_t most, const char* name) {
+    FUZZ_CHECK(field.size() <= most, std::string(name) + " of " + std::to_string(field.size()));
+    std::string again;
+    for (std::size_t at = 0; at < field.size();) {
+        const char32_t c = NextCharacter(field, at);
+        FUZZ_CHECK(c >= 0x20 && (c < 0x7F || c >= 0xA0), std::string(name) + ": a control");
+        AppendUtf8(again, c);
+    }
+    FUZZ_CHECK(again == field, std::string(name) + ": not well-formed UTF-8");
+}
+
+void CheckMetadata(const std::string& path) {
+    try {
+        const picture::PictureMetadata metadata = picture::ReadPictureMetadata(path);
+        CheckField(metadata.dateTaken, 19, "date");
+        CheckField(metadata.dateOffset, 6, "offset");
+        CheckField(metadata.caption, 2000, "caption");
+        CheckField(metadata.camera, 200, "camera");
+        CheckField(metadata.lens, 200, "lens");
+        for (const std::string* field :
+             {&metadata.focalLength, &metadata.aperture, &metadata.exposure, &metadata.iso}) {
+            CheckField(*field, 40, "setting");
+        }
+    } catch (const Fault& fault) {
+        CheckNamed(fault, path, "ReadPictureMetadata");
+    }
+}
+
+// The copy without location, and its decode beside the original's (`whole`
+// when that one decoded; not `compare` when both decodes at once would pass
+// the budget).
+void CheckCopyWithoutLocation(const std::string& path, const PixelRows* whole, bool compare) {
+    std::vector<std::uint8_t> copy;
+    try {
+        copy = picture::CopyWithoutLocation(path);
+    } catch (const Fault& fault) {
+        CheckNamed(fault, path, "CopyWithoutLocation");
+        return;
+    }
+    const std::string copyPath = path + ".copy";
+    WriteFile(copyPath, copy.data(), copy.size());
+    try {
+        FUZZ_CHECK(!picture::CarriesLocation(copyPath), "the copy carries a location");
+    } catch (const Fault& fault) {
+        Broken("the copy cannot be read", fault.Description(), __FILE__, __LINE__);
+    }
+    if (!compare) return;
+    try {
+        const PixelRows rows = picture::DecodePicture(copyPath);
+        FUZZ_CHECK(whole != nullptr, "the copy decodes, the picture does not");
+        FUZZ_CHECK(rows.width == whole->width && rows.height == whole->height,
+                   std::to_string(rows.width) + " x " + std::to_string(rows.height));
+        for (std::int32_t s = 0; s < rows.height; ++s) {
+            FUZZ_CHECK(std::memcmp(rows.ScanLine(s), whole->ScanLine(s),
+                                   3 * static_cast<std::size_t>(rows.width)) == 0,
+                       "row " + std::to_string(s));
+        }
+    } catch (const Fault& fault) {
+        FUZZ_CHECK(whole == nullptr,
+                   std::string("the copy does not decode: ") + fault.Description());
+    }
+}
+
 }  // namespace
 }  // namespace fotolane::fuzz
 
@@ -172,6 +243,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     picture::PictureSize decodedSize{};
     try {
         const PixelRows rows = picture::DecodePicture(path);
+        CheckCopyWithoutLocation(path, &rows, std::int64_t{rows.width} * rows.height <= 4'000'000);
         FUZZ_CHECK(rows.width > 0 && rows.height > 0 && rows.bits != nullptr,
                    std::to_string(rows.width) + " x " + std::to_string(rows.height));
         FUZZ_CHECK(rows.stride == StrideOf24BitRow(rows.width), std::to_string(rows.stride));
@@ -189,7 +261,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const Fault& fault) {
         CheckNamed(fault, path, "DecodePicture");
+        CheckCopyWithoutLocation(path, nullptr, true);
     }
+    CheckMetadata(path);
 
     try {
         const picture::PictureSize header = picture::ReadPictureSize(path);

@@ -82,6 +82,31 @@ with_segments "$corpus/decode/made-exif-after-xmp.jpg" E1 "$work/xmp" E1 "$work/
 with_segments "$corpus/decode/made-exif-damaged.jpg" E1 "$work/exif-damaged"
 head -c 300 "$corpus/decode/made-exif-first.jpg" >"$corpus/decode/made-exif-truncated.jpg"
 
+# A place in EXIF (GPS), XMP and IPTC beside a caption and the camera's
+# facts, for the metadata read and the copy without location; then the same
+# with a second EXIF segment and data after the end of the picture. With
+# exiv2's command-line program (Debian's exiv2) where it is installed.
+if command -v exiv2 >/dev/null; then
+    located="$corpus/decode/made-location.jpg"
+    cp "$work/base.jpg" "$located"
+    exiv2 -M'set Exif.Image.Make Canon' -M'set Exif.Image.Model Canon EOS 5D' \
+        -M'set Exif.Image.Orientation 6' -M'set Exif.Photo.DateTimeOriginal 2004:06:12 14:03:05' \
+        -M'set Exif.Photo.OffsetTimeOriginal +02:00' -M'set Exif.Photo.FNumber 28/10' \
+        -M'set Exif.Photo.ExposureTime 1/250' -M'set Exif.Photo.ISOSpeedRatings 400' \
+        -M'set Exif.Photo.UserComment charset=Unicode Caf\u00e9' \
+        -M'set Exif.GPSInfo.GPSLatitudeRef N' -M'set Exif.GPSInfo.GPSLatitude 48/1 51/1 2404/100' \
+        -M'set Iptc.Application2.City Paris' -M'set Iptc.Application2.Caption Caption' \
+        -M'set Xmp.dc.title lang=x-default Title' -M'set Xmp.photoshop.City Paris' \
+        -M'set Xmp.exif.GPSLatitude 48,51.4N' "$located"
+    python3 - "$located" "$corpus/decode/made-two-exif-trailer.jpg" <<'PY'
+import sys
+jpeg = open(sys.argv[1], 'rb').read()
+at = jpeg.index(b'\xff\xe1')
+exif = jpeg[at:at + 2 + (jpeg[at + 2] << 8 | jpeg[at + 3])]
+open(sys.argv[2], 'wb').write(jpeg[:at] + exif + jpeg[at:] + b'Exif\0\0 after the end')
+PY
+fi
+
 # --- decode: a 3 x 2 bitmap, 24 bits, bottom-up, rows padded to 12 bytes ---
 {
     printf 'BM\x4e\0\0\0\0\0\0\0\x36\0\0\0'

@@ -19,7 +19,8 @@ namespace fotolane::picture::detail {
 // registry, the toolkit itself), and an EXIF block may hold an XMP packet
 // that its decoding hands on to the toolkit. The thumbnail workers hold it
 // for some microseconds per picture (the orientation), so it costs them
-// nothing measurable.
+// nothing measurable. Not reentrant: nothing called while one is alive may
+// make another (ReadExifOrientation, ReadDateTaken, the public functions).
 class Exiv2Session {
   public:
     Exiv2Session();

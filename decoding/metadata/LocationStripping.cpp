@@ -61,7 +61,8 @@ std::vector<std::uint8_t> JpegForRewriting(Bytes jpeg, const JpegLayout& layout,
     out.reserve(layout.end);
     for (const JpegSegment& segment : layout.head) {
         if (IsHiddenMetadataSegment(segment)) continue;
-        const bool readExif = !tiff.empty() && segment.payload.data() + 6 == tiff.data();
+        const bool readExif = !tiff.empty() && segment.payload.size() > 6 &&
+                              segment.payload.data() + 6 == tiff.data();
         if (IsExifSegment(segment) && (!readExif || !withExif)) continue;
         const auto from = jpeg.begin() + static_cast<std::ptrdiff_t>(segment.start);
         out.insert(out.end(), from, jpeg.begin() + static_cast<std::ptrdiff_t>(segment.end));
@@ -232,6 +233,9 @@ void EraseLocation(Exiv2::ExifData& exif, Exiv2::IptcData& iptc, Exiv2::XmpData&
 std::vector<std::uint8_t> CopyWithoutLocation(Bytes bytes, const std::string& path) {
     const PictureFormat format = FormatOfContent(bytes);
     if (format == PictureFormat::Bitmap) return {bytes.begin(), bytes.end()};
+    // Read (under a session of its own) before this one's session begins.
+    const Orientation orientation =
+        format == PictureFormat::Jpeg ? ReadExifOrientation(bytes) : Orientation::Upright;
     Exiv2Session session;
     std::vector<std::uint8_t> copy;
     JpegLayout layout;
@@ -246,8 +250,8 @@ std::vector<std::uint8_t> CopyWithoutLocation(Bytes bytes, const std::string& pa
             // An EXIF block that exiv2 cannot read: the copy goes without
             // it, keeping the orientation that decoding reads from it.
             try {
-                copy = RewrittenWithoutLocation(JpegForRewriting(bytes, layout, false),
-                                                ReadExifOrientation(bytes));
+                copy =
+                    RewrittenWithoutLocation(JpegForRewriting(bytes, layout, false), orientation);
             } catch (const std::exception&) {
                 throw CannotRemoveLocation(path);
             }
@@ -264,13 +268,17 @@ std::vector<std::uint8_t> CopyWithoutLocation(Bytes bytes, const std::string& pa
     } else if (format == PictureFormat::Gif) {
         copy.assign(bytes.begin(), bytes.end());
     } else {
+        // exiv2 tells the format (its type checks may throw on odd data).
+        bool known = false;
+        try {
+            known =
+                Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size())).get() !=
+                nullptr;
+        } catch (const std::exception&) {
+        }
+        if (!known) throw Fault::InvalidPicture(path);
         try {
             copy = RewrittenWithoutLocation(bytes, Orientation::Upright);
-        } catch (const Exiv2::AnyError& error) {
-            if (error.code() == Exiv2::kerFileContainsUnknownImageType) {
-                throw Fault::InvalidPicture(path);
-            }
-            throw CannotRemoveLocation(path);
         } catch (const std::exception&) {
             throw CannotRemoveLocation(path);
         }
