@@ -66,7 +66,7 @@ Rgba MakeRgba(std::int32_t width, std::int32_t height, bool alpha, int seed) {
             p[0] = static_cast<std::uint8_t>(x * 255 / std::max(1, width - 1));
             p[1] = static_cast<std::uint8_t>(y * 255 / std::max(1, height - 1));
             p[2] = static_cast<std::uint8_t>(x + y + seed * 30);
-            p[3] = alpha ? static_cast<std::uint8_t>((x * 29 + y * 17) % 256) : 255;
+            p[3] = static_cast<std::uint8_t>(alpha ? (x * 29 + y * 17) % 256 : 255);
         }
     }
     return picture;
