@@ -246,8 +246,8 @@ TEST(CopyWithoutLocation, RemovesEveryPlaceAndKeepsThePictureAndItsFacts) {
     std::string twoExif =
         ReadFile(WithMetadata(folder, "b.jpg", "pillow/jpeg/hopper.jpg", AddLocation));
     const auto app1 = twoExif.find("\xFF\xE1");
-    const std::size_t length = (static_cast<unsigned char>(twoExif[app1 + 2]) << 8) |
-                               static_cast<unsigned char>(twoExif[app1 + 3]);
+    const std::size_t length = std::size_t{static_cast<unsigned char>(twoExif[app1 + 2])} << 8 |
+                               std::size_t{static_cast<unsigned char>(twoExif[app1 + 3])};
     twoExif.insert(app1 + 2 + length, twoExif.substr(app1, 2 + length));
     folder.Write("two-exif.jpg", twoExif + "trailing Exif GPS");
     // An EXIF block that exiv2 cannot read (its first directory past its end).
