@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "decoding/PictureDecoder.h"
+#include "gallery/AlbumPage.h"
+#include "gallery/RunOutcome.h"
+#include "platform/core/PixelRows.h"
+
+namespace fotolane::thumbnails {
+
+// What the album's and the site's own images share: their JPEG qualities
+// (thumbnails at the gallery's, previews finer), their sizes by the
+// thumbnail maker's rule, and how one is written.
+inline constexpr std::int32_t kAlbumThumbnailQuality = 80;
+inline constexpr std::int32_t kAlbumPreviewQuality = 85;
+
+// The size of an image of the picture whose longer side is `longerSide`.
+gallery::PixelSize AlbumImageSize(const picture::PictureSize& picture, std::int32_t longerSide);
+
+// Writes the rows as a JPEG, whole or not at all, and tells whether it was
+// written; a file that cannot be written is told to the user as the
+// thumbnails' are ("Failed to save to JPG"), and counted in `counts`.
+bool WriteAlbumJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality,
+                    gallery::AlbumImageCounts& counts);
+
+}  // namespace fotolane::thumbnails
