@@ -7,8 +7,8 @@
 #include "gallery/GalleryPage.h"
 #include "gallery/GalleryRun.h"
 #include "gallery/ModThumbnails.h"
-#include "gallery/Utf8.h"
 #include "platform/core/Sha256.h"
+#include "platform/core/Utf8.h"
 
 namespace fotolane::gallery {
 namespace {

@@ -7,9 +7,9 @@
 
 #include "gallery/GalleryPaths.h"
 #include "gallery/ModThumbnails.h"
-#include "gallery/Utf8.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
+#include "platform/core/Utf8.h"
 
 namespace fotolane::gallery {
 namespace {
