@@ -8,113 +8,26 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "platform/core/Fault.h"
+#include "platform/core/Utf8.h"
+#include "platform/files/FileSystem.h"
 
 namespace fotolane::app {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kDepthRole = Qt::UserRole + 1;
 constexpr int kIndentPixels = 8;
 
-fs::path ToFsPath(const QString& path) {
-#ifdef _WIN32
-    return fs::path(path.toStdWString());
-#else
-    return fs::path(ToFsBytes(path));
-#endif
-}
-
-QString NameOf(const fs::directory_entry& entry) {
-#ifdef _WIN32
-    return QString::fromStdWString(entry.path().filename().native());
-#else
-    return FromFsBytes(entry.path().filename().native());
-#endif
-}
-
 constexpr char16_t kEscapedByte = 0xDC00;
 
-// The length of the valid UTF-8 sequence at the start of `bytes` (shortest
-// form, no surrogates, at most U+10FFFF), else 0; its code point in `code`.
-std::size_t Utf8Sequence(std::string_view bytes, char32_t& code) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    char32_t least = 0;
-    if (lead < 0x80) {
-        code = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1Fu;
-        least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0Fu;
-        least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07u;
-        least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0u) != 0x80u) return 0;
-        code = (code << 6) | (byte(i) & 0x3Fu);
-    }
-    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
-
-void AppendUtf8(std::string& out, char32_t code) {
-    const auto put = [&](char32_t bits) { out.push_back(static_cast<char>(bits)); };
-    if (code < 0x80) {
-        put(code);
-    } else if (code < 0x800) {
-        put(0xC0 | (code >> 6));
-        put(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        put(0xE0 | (code >> 12));
-        put(0x80 | ((code >> 6) & 0x3F));
-        put(0x80 | (code & 0x3F));
-    } else {
-        put(0xF0 | (code >> 18));
-        put(0x80 | ((code >> 12) & 0x3F));
-        put(0x80 | ((code >> 6) & 0x3F));
-        put(0x80 | (code & 0x3F));
-    }
-}
-
-bool IsHidden(const QString& name) {
-    return name.startsWith(QLatin1Char('.'));
-}
-
-Fault FolderFault(const std::error_code& error, const QString& folder) {
-    return Fault::FromErrno(error.value(), ToFsBytes(QDir::toNativeSeparators(folder)));
-}
-
-// Calls `take` for every entry of `folder` that is not hidden. A folder that
-// cannot be opened or read to its end is a fault.
-template <typename Take>
-void ForEachEntry(const QString& folder, Take take) {
-    std::error_code error;
-    fs::directory_iterator entry(ToFsPath(folder), error);
-    if (error) throw FolderFault(error, folder);
-    for (; entry != fs::directory_iterator(); entry.increment(error)) {
-        if (error) throw FolderFault(error, folder);
-        const QString name = NameOf(*entry);
-        if (!IsHidden(name)) take(*entry, name);
-    }
-    if (error) throw FolderFault(error, folder);
+// The entries of `folder` that are not hidden, in name order, as the file
+// layer walks it. A folder that cannot be opened or read to its end is a
+// fault.
+std::vector<FolderEntry> EntriesOf(const QString& folder) {
+    return WalkFolder(ToFsBytes(QDir::toNativeSeparators(folder)));
 }
 
 QString JoinPath(const QString& folder, const QString& name) {
@@ -142,12 +55,11 @@ class FolderList::IndentDelegate final : public QStyledItemDelegate {
 QString FromFsBytes(std::string_view bytes) {
     std::u16string text;
     text.reserve(bytes.size());
-    while (!bytes.empty()) {
+    for (std::size_t at = 0; at < bytes.size();) {
         char32_t code = 0;
-        std::size_t length = Utf8Sequence(bytes, code);
-        if (length == 0) {
-            code = char32_t{kEscapedByte} + char32_t{static_cast<unsigned char>(bytes.front())};
-            length = 1;
+        if (!TakeCharacter(bytes, at, code)) {
+            code = char32_t{kEscapedByte} + char32_t{static_cast<unsigned char>(bytes[at])};
+            ++at;
         }
         if (code >= 0x10000) {
             text.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
@@ -155,7 +67,6 @@ QString FromFsBytes(std::string_view bytes) {
         } else {
             text.push_back(static_cast<char16_t>(code));
         }
-        bytes.remove_prefix(length);
     }
     return QString::fromStdU16String(text);
 }
@@ -200,12 +111,12 @@ QString Shown(QString name) {
 }  // namespace
 
 void SortByName(QStringList& names) {
-    std::vector<std::pair<QString, QString>> keyed;
-    keyed.reserve(static_cast<std::size_t>(names.size()));
-    for (const QString& name : names) keyed.emplace_back(name.toUpper(), name);
-    std::sort(keyed.begin(), keyed.end());
+    std::vector<std::string> bytes;
+    bytes.reserve(static_cast<std::size_t>(names.size()));
+    for (const QString& name : names) bytes.push_back(ToFsBytes(name));
+    fotolane::SortByName(bytes);
     names.clear();
-    for (auto& entry : keyed) names.append(std::move(entry.second));
+    for (const std::string& name : bytes) names.append(FromFsBytes(name));
 }
 
 QStringList AncestorsOf(const QString& folder) {
@@ -228,14 +139,11 @@ QString AbsoluteFolderPath(const QString& folder) {
 }
 
 QStringList SubFoldersOf(const QString& folder) {
-    QStringList names;
-    ForEachEntry(folder, [&](const fs::directory_entry& entry, const QString& name) {
-        std::error_code ignored;
-        if (entry.is_directory(ignored)) names.append(name);
-    });
-    SortByName(names);
     QStringList paths;
-    for (const QString& name : names) paths.append(JoinPath(folder, name));
+    for (const FolderEntry& entry : EntriesOf(folder)) {
+        if (entry.target == EntryKind::Folder)
+            paths.append(JoinPath(folder, FromFsBytes(entry.name)));
+    }
     return paths;
 }
 
@@ -254,11 +162,10 @@ bool FilePattern::Matches(const QString& name) const {
 
 QStringList MatchingFiles(const QString& folder, const FilePattern& pattern) {
     QStringList names;
-    ForEachEntry(folder, [&](const fs::directory_entry& entry, const QString& name) {
-        std::error_code ignored;
-        if (entry.is_regular_file(ignored) && pattern.Matches(name)) names.append(name);
-    });
-    SortByName(names);
+    for (const FolderEntry& entry : EntriesOf(folder)) {
+        const QString name = FromFsBytes(entry.name);
+        if (entry.target == EntryKind::PlainFile && pattern.Matches(name)) names.append(name);
+    }
     return names;
 }
 

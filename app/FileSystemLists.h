@@ -26,8 +26,8 @@ namespace fotolane::app {
 QString FromFsBytes(std::string_view bytes);
 std::string ToFsBytes(const QString& path);
 
-// Sorts names the way the folder listing of the gallery run orders them:
-// compared by their upper-cased characters, ties broken by the characters.
+// Sorts names in the product's one name order (NameComesBefore of the file
+// layer), as the gallery run lists its pictures.
 void SortByName(QStringList& names);
 
 // The folders from the root down to `folder`, `folder` itself last:

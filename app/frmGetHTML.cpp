@@ -12,17 +12,20 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <exception>
-#include <filesystem>
 #include <functional>
 #include <initializer_list>
-#include <system_error>
 #include <utility>
 
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
+#include "platform/files/FileSystem.h"
 
 namespace fotolane::app {
 namespace {
+
+// The size slider moves a thumbnail's size in steps of 15 pixels from 25.
+constexpr std::int32_t kSizeStep = 15;
+constexpr std::int32_t kSmallestSize = 25;
 
 QMessageBox::Icon MessageBoxIcon(ui::Icon icon) {
     switch (icon) {
@@ -49,13 +52,8 @@ QString QtPath(const std::string& path) {
 
 // The process's current folder, its name's bytes kept.
 QString CurrentFolder() {
-#ifdef _WIN32
-    return QDir::currentPath();
-#else
-    std::error_code error;
-    const std::filesystem::path current = std::filesystem::current_path(error);
-    return error ? QDir::currentPath() : QtPath(current.native());
-#endif
+    const std::string current = CurrentFolderPath();
+    return current.empty() ? QDir::currentPath() : QtPath(current);
 }
 
 void SetSliderPosition(QSlider& slider, std::int32_t position) {
@@ -252,6 +250,14 @@ QString DigitBoxText(const std::string& stored) {
     return text;
 }
 
+// The settings of a first start, stored as the classic program stored them
+// (16-bit integers): the gallery's defaults, and the size slider's position
+// that stands for the default size (see Slider2_Scroll).
+constexpr auto kFirstPerRow = static_cast<std::int16_t>(gallery::kDefaultPerRow);
+constexpr auto kFirstSize = static_cast<std::int16_t>(gallery::kDefaultThumbnailSize);
+constexpr std::int16_t kFirstSizeScroll = 3;
+static_assert(kFirstSizeScroll * kSizeStep + kSmallestSize == gallery::kDefaultThumbnailSize);
+
 }  // namespace
 
 void frmGetHTML::RestoreSettings() {
@@ -272,10 +278,10 @@ void frmGetHTML::RestoreSettings() {
         [&] { SetDrive(DriveOf(strCurrentFolder)); },
         [&] { SetDir1Path(F); },
         [&] { File1.SetPath(Dir1.Path()); },
-        [&] { Text1.setText(DigitBoxText(SettingText(read("ForRowValue", std::int16_t{3})))); },
-        [&] { SetSliderPosition(Slider1, SettingLong(read("ForRowScroll", std::int16_t{3}))); },
-        [&] { Text2.setText(DigitBoxText(SettingText(read("SizeValue", std::int16_t{70})))); },
-        [&] { SetSliderPosition(Slider2, SettingLong(read("SizeScroll", std::int16_t{3}))); },
+        [&] { Text1.setText(DigitBoxText(SettingText(read("ForRowValue", kFirstPerRow)))); },
+        [&] { SetSliderPosition(Slider1, SettingLong(read("ForRowScroll", kFirstPerRow))); },
+        [&] { Text2.setText(DigitBoxText(SettingText(read("SizeValue", kFirstSize)))); },
+        [&] { SetSliderPosition(Slider2, SettingLong(read("SizeScroll", kFirstSizeScroll))); },
         [&] { n = SettingLong(read("Add", std::int16_t{0})); },
         [&] { optThumb(SettingInteger(n)).setChecked(true); },
         [&] {
@@ -361,7 +367,8 @@ void frmGetHTML::Slider1_Scroll() {
 }
 
 void frmGetHTML::Slider2_Scroll() {
-    const std::int32_t size = CheckedAdd(CheckedMul(Slider2.sliderPosition(), 15), 25);
+    const std::int32_t size =
+        CheckedAdd(CheckedMul(Slider2.sliderPosition(), kSizeStep), kSmallestSize);
     Text2.setText(QString::number(size));
 }
 

@@ -25,7 +25,7 @@
 #include "gallery/GalleryInterfaces.h"
 #include "gallery/GalleryPage.h"
 #include "gallery/ModThumbnails.h"
-#include "gallery/Utf8.h"
+#include "platform/core/Utf8.h"
 #include "platform/files/FileSystem.h"
 
 namespace fotolane::fuzz {
@@ -61,8 +61,6 @@ class Sizes : public gallery::IThumbnailMaker {
 };
 
 // --- What a browser makes of the page's bytes ---------------------------
-
-using gallery::AppendUtf8;
 
 // Browsers read a page labelled ISO-8859-1 as windows-1252, and numeric
 // references to 0x80 to 0x9F are read the same way: those C1 characters
@@ -207,40 +205,6 @@ std::optional<std::string> ScriptString(std::string_view script, std::size_t& at
 
 // --- The page's expected shape ------------------------------------------
 
-bool IsValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int more = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead < 0x80) {
-            more = 0;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            more = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            more = 2;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            more = 3;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        ++i;
-        for (int k = 0; k < more; ++k, ++i) {
-            if (i >= text.size()) return false;
-            const auto next = static_cast<unsigned char>(text[i]);
-            if (next < low || next > high) return false;
-            low = 0x80;
-            high = 0xBF;
-        }
-    }
-    return true;
-}
-
 // Whether the text holds a C1 control character (U+0080 to U+009F, UTF-8
 // C2 80 to C2 9F), which HTML cannot carry.
 bool HoldsC1(std::string_view utf8) {
@@ -262,7 +226,7 @@ void CheckHtmlText(std::string_view page, const std::string& expected, const cha
     FUZZ_CHECK(back.has_value(), std::string(where) + ": stray '&' in " + std::string(page));
     // Text that is not UTF-8 comes back with U+FFFD in place of the broken
     // pieces; C1 characters cannot come back at all.
-    if (!IsValidUtf8(expected) || HoldsC1(expected)) return;
+    if (!IsWellFormedUtf8(expected) || HoldsC1(expected)) return;
     FUZZ_CHECK(*back == expected, std::string(where) + ": " + std::string(page));
 }
 

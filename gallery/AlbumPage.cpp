@@ -7,8 +7,8 @@
 #include "gallery/GalleryPage.h"
 #include "gallery/GalleryRun.h"
 #include "gallery/ModThumbnails.h"
-#include "gallery/Utf8.h"
 #include "platform/core/Sha256.h"
+#include "platform/core/Utf8.h"
 
 namespace fotolane::gallery {
 namespace {
@@ -138,7 +138,7 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
     const std::string key = UrlPart(picture.name);
     const std::string image = UrlPart(AlbumImageName(picture.name));
     const std::string thumbnail =
-        picture.siteFiles ? "Thumbnails/" + image : "Thumbnails/" + UrlPart(base) + ".jpg";
+        std::string(kThumbnailFolder) + "/" + (picture.siteFiles ? image : UrlPart(base) + ".jpg");
     const std::string large = std::string(kLargeThumbnailFolder) + "/" + image;
     const std::string previewFile = std::string(kPreviewFolder) + "/" + image;
     // What a plain click opens: the picture, or in a site without it the

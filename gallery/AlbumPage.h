@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "gallery/GalleryPaths.h"
+
 namespace fotolane::gallery {
 
 // The album: index.html beside the gallery page, a page for today's
@@ -50,9 +52,6 @@ struct AlbumLinks {
     std::vector<std::string> children;  // folder names whose index.html is an album
 };
 
-// The folders beside Thumbnails where the album's own images lie.
-inline constexpr std::string_view kLargeThumbnailFolder = "Thumbnails@2x";
-inline constexpr std::string_view kPreviewFolder = "Previews";
 // The longest file name the file systems take (NAME_MAX).
 inline constexpr std::size_t kLongestFileName = 255;
 

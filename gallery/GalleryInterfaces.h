@@ -13,6 +13,11 @@ namespace fotolane::gallery {
 // check box asks for Checked; grey counts as not checked.
 enum class CheckValue : std::int32_t { Unchecked = 0, Checked = 1, Grey = 2 };
 
+// A gallery's thumbnails per row and their size until the user says
+// otherwise: the window's first settings and the batch front end's defaults.
+inline constexpr std::int32_t kDefaultPerRow = 3;
+inline constexpr std::int32_t kDefaultThumbnailSize = 70;
+
 // What the gallery run reads of the main window's controls. Each value is
 // read at the moment the run needs it, so a front end answers with the
 // control's current state.

@@ -7,9 +7,9 @@
 
 #include "gallery/GalleryPaths.h"
 #include "gallery/ModThumbnails.h"
-#include "gallery/Utf8.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
+#include "platform/core/Utf8.h"
 
 namespace fotolane::gallery {
 namespace {
@@ -208,11 +208,20 @@ std::string CellOpeningLine(std::int32_t lThumbSize) {
     return "<td align=\"center\" width=\"" + size + "\" height=\"" + size + "\">";
 }
 
+namespace {
+
+// Where a picture's thumbnail is, from the page.
+std::string ThumbnailSource(const std::string& base) {
+    return std::string(kThumbnailFolder) + "/" + UrlPart(base) + ".jpg";
+}
+
+}  // namespace
+
 std::vector<std::string> ViewerImageLines(const std::string& strName, std::int32_t lWidth,
                                           std::int32_t lHeight) {
     const std::string base = BaseName(strName);
     return {
-        "<img style=\"cursor:hand\" src=\"Thumbnails/" + UrlPart(base) + ".jpg\"",
+        "<img style=\"cursor:hand\" src=\"" + ThumbnailSource(base) + "\"",
         "onmouseup = \"javascript:Viewer('" + ScriptStringInAttribute(MakeWindowName(base)) +
             "','" + ViewerFileArgument(strName) + "'," + std::to_string(lWidth) + "," +
             std::to_string(lHeight) + ");\"",
@@ -224,7 +233,7 @@ std::vector<std::string> LinkImageLines(const std::string& strName) {
     const std::string base = BaseName(strName);
     return {
         "<a href=\"" + UrlPart(strName) + "\">",
-        "<img src=\"Thumbnails/" + UrlPart(base) + ".jpg\"alt=\"Preview " + HtmlText(base) +
+        "<img src=\"" + ThumbnailSource(base) + "\"alt=\"Preview " + HtmlText(base) +
             "\" border=\"1\"></a></td>",
     };
 }

@@ -16,7 +16,8 @@ GalleryPaths MakeGalleryPaths(const std::string& strPictureFolder) {
     GalleryPaths paths;
     paths.folderName = ModThumbnails::LastPathPart(strPictureFolder);
     paths.pagePath = PathInFolder(strPictureFolder, paths.folderName + ".htm");
-    paths.thumbnailFolder = PathInFolder(strPictureFolder, "Thumbnails") + kPathSeparator;
+    paths.thumbnailFolder =
+        PathInFolder(strPictureFolder, std::string(kThumbnailFolder)) + kPathSeparator;
     return paths;
 }
 

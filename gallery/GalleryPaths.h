@@ -1,8 +1,15 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace fotolane::gallery {
+
+// The folder beside the pictures that holds the gallery's thumbnails, and
+// the two where the album's own images lie.
+inline constexpr std::string_view kThumbnailFolder = "Thumbnails";
+inline constexpr std::string_view kLargeThumbnailFolder = "Thumbnails@2x";
+inline constexpr std::string_view kPreviewFolder = "Previews";
 
 // `strName` inside the folder `strFolder`: one separator between them, none
 // added when the folder already ends in one (the root "/").
@@ -12,7 +19,7 @@ std::string PathInFolder(const std::string& strFolder, const std::string& strNam
 struct GalleryPaths {
     std::string folderName;       // F: the last part of P, empty for the root
     std::string pagePath;         // P / F + ".htm"
-    std::string thumbnailFolder;  // T: P / "Thumbnails" with a trailing separator
+    std::string thumbnailFolder;  // T: P / kThumbnailFolder with a trailing separator
 };
 
 GalleryPaths MakeGalleryPaths(const std::string& strPictureFolder);

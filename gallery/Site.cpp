@@ -229,7 +229,8 @@ void SiteRun::PlanPicture(PlannedFolder& folder, const std::string& name) {
     if (!stamp) return;  // gone since the listing
     picture.stamp = *stamp;
     const std::string image = AlbumImageName(name);
-    const std::string thumbnail = Join(folder.relative, "Thumbnails/" + image);
+    const std::string thumbnail =
+        Join(folder.relative, std::string(kThumbnailFolder) + "/" + image);
     const std::string large =
         Join(folder.relative, std::string(kLargeThumbnailFolder) + "/" + image);
     const std::string preview = Join(folder.relative, std::string(kPreviewFolder) + "/" + image);
@@ -470,7 +471,7 @@ void SiteRun::WritePages() {
             }
         }
         std::vector<std::string>& below = children[folder->relative];
-        std::sort(below.begin(), below.end());
+        SortByName(below);
         const bool top = folder + 1 == folders_.rend();
         if (pictures.empty() && below.empty()) continue;
         AlbumLinks links;

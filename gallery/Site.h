@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gallery/AlbumPage.h"
+#include "gallery/GalleryInterfaces.h"
 #include "gallery/RunOutcome.h"
 #include "platform/core/Fault.h"
 #include "platform/files/FileSystem.h"
@@ -116,7 +117,7 @@ struct SiteOptions {
     std::string source;                // the picture folder, absolute
     std::string output;                // the site's folder, absolute, a real folder
     std::vector<std::string> folders;  // source first, then folders below it, each after its parent
-    std::int32_t thumbSize = 70;
+    std::int32_t thumbSize = kDefaultThumbnailSize;
     std::optional<std::string> title;  // every page's; by default the folder's name + " Gallery"
     bool keepGoing = false;
     bool keepLocation = false;

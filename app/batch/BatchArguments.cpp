@@ -168,15 +168,21 @@ int WorkersFor(int jobs) {
 }
 
 std::string UsageText() {
+    const std::string perRow = std::to_string(gallery::kDefaultPerRow);
+    const std::string size = std::to_string(gallery::kDefaultThumbnailSize);
     return "Usage: fotolane-gallery [options] FOLDER\n"
            "       fotolane-gallery [-r] -o DIR [options] FOLDER\n"
            "Makes the HTML thumbnail gallery of the pictures (JPEG, BMP, GIF) in FOLDER:\n"
            "a JPEG thumbnail of each in FOLDER/Thumbnails and the page FOLDER/<name>.htm.\n"
            "\n"
            "Options:\n"
-           "  -p, --per-row N   thumbnails in one table row, 1 to 999 (default 3)\n"
+           "  -p, --per-row N   thumbnails in one table row, 1 to 999 (default " +
+           perRow +
+           ")\n"
            "  -s, --size N      length of a thumbnail's longer side in pixels, 1 to 999\n"
-           "                    (default 70)\n"
+           "                    (default " +
+           size +
+           ")\n"
            "  -n, --new         make only the thumbnails that are missing (default: all)\n"
            "  -u, --update      like --new, and also make again every thumbnail (and with\n"
            "                    --index every album image) that is older than its\n"

@@ -3,18 +3,20 @@
 #include <span>
 #include <string>
 
+#include "gallery/GalleryInterfaces.h"
+
 namespace fotolane::batch {
 
 // The settings of one gallery, as the window's controls would hold them, and
 // what the batch front end adds to them.
 struct BatchSettings {
-    std::string folder;        // the picture folder, as given
-    std::string perRow = "3";  // "for Row": digits, 1 to 999
-    std::string size = "70";   // "Size": digits, 1 to 999
-    bool all = true;           // "All" rather than "New"
-    bool viewer = true;        // "Java" enabled
-    bool titled = false;       // "Title" checked
-    std::string title;         // the title, exactly as given
+    std::string folder;                                            // the picture folder, as given
+    std::string perRow = std::to_string(gallery::kDefaultPerRow);  // "for Row": digits, 1 to 999
+    std::string size = std::to_string(gallery::kDefaultThumbnailSize);  // "Size": digits, 1 to 999
+    bool all = true;                                                    // "All" rather than "New"
+    bool viewer = true;                                                 // "Java" enabled
+    bool titled = false;                                                // "Title" checked
+    std::string title;  // the title, exactly as given
 
     bool update = false;     // with "New": also remake outdated thumbnails
     bool keepGoing = false;  // leave out pictures that cannot be made into thumbnails

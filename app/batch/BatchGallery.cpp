@@ -2,49 +2,19 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
 #include "app/batch/BatchThumbnails.h"
+#include "gallery/GalleryPaths.h"
+#include "platform/core/Interrupt.h"
+#include "platform/core/Utf8.h"
 #include "platform/files/FileSystem.h"
 
 namespace fotolane::batch {
 namespace {
-
-// Set by the SIGINT handler, read between pictures. Only a lock-free flag
-// may be touched from a signal handler.
-volatile std::sig_atomic_t interruptRequested = 0;
-
-extern "C" void OnInterrupt(int) {
-    interruptRequested = 1;
-}
-
-// Routes SIGINT to the flag while a run is under way and puts the previous
-// handling back afterwards. SA_RESETHAND: a second Ctrl+C ends the program
-// at once, as users expect when the first seems to do nothing.
-class InterruptToStop {
-  public:
-    InterruptToStop() {
-        interruptRequested = 0;
-        struct sigaction action {};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = static_cast<int>(SA_RESETHAND);
-        installed_ = ::sigaction(SIGINT, &action, &previous_) == 0;
-    }
-    InterruptToStop(const InterruptToStop&) = delete;
-    InterruptToStop& operator=(const InterruptToStop&) = delete;
-    ~InterruptToStop() {
-        if (installed_) ::sigaction(SIGINT, &previous_, nullptr);
-    }
-
-  private:
-    struct sigaction previous_ {};
-    bool installed_ = false;
-};
 
 std::string Duration(double seconds) {
     char text[32];
@@ -84,7 +54,7 @@ void BatchView::ShowSkipped(const Fault& fault) {
 }
 
 void BatchView::YieldToEvents() {
-    if (interruptRequested != 0 && run_ != nullptr) run_->Command2_Click();
+    if (InterruptRequested() && run_ != nullptr) run_->Command2_Click();
 }
 
 void BatchView::SetProgressValue(std::int32_t value) {
@@ -148,63 +118,21 @@ std::string TerminalText(std::string_view text) {
             // A well-formed UTF-8 character passes, but for the C1 controls
             // (U+0080 to U+009F), which terminals take as escape sequences;
             // a byte outside well-formed UTF-8 is shown by its value.
-            const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
-            bool wellFormed = length > 0 && byte <= 0xF4 && i + length <= text.size();
-            for (std::size_t k = 1; wellFormed && k < length; ++k) {
-                wellFormed = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-            }
-            if (wellFormed && length == 3) {
-                const auto second = static_cast<unsigned char>(text[i + 1]);
-                wellFormed = !(byte == 0xE0 && second < 0xA0) && !(byte == 0xED && second > 0x9F);
-            } else if (wellFormed && length == 4) {
-                const auto second = static_cast<unsigned char>(text[i + 1]);
-                wellFormed = !(byte == 0xF0 && second < 0x90) && !(byte == 0xF4 && second > 0x8F);
-            }
-            if (!wellFormed) {
+            const std::size_t from = i;
+            char32_t c = 0;
+            if (!TakeCharacter(text, i, c)) {
                 escapeByte(byte);
                 ++i;
-            } else if (byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+            } else if (c < 0xA0) {
                 out += "\\u00";
-                const auto c1 = static_cast<unsigned char>(text[i + 1]);
-                out += kHex[c1 >> 4];
-                out += kHex[c1 & 0x0F];
-                i += 2;
+                out += kHex[c >> 4];
+                out += kHex[c & 0x0F];
             } else {
-                out.append(text.substr(i, length));
-                i += length;
+                out.append(text.substr(from, i - from));
             }
         }
     }
     return out;
-}
-
-std::string RunFolderPath(const std::string& folder) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    fs::path path = fs::absolute(folder, error);
-    if (error) path = folder;
-    std::string text = path.string();
-    while (text.size() > 1 && text.back() == fs::path::preferred_separator) text.pop_back();
-    path = text;
-    // The folder the file system means: "LDeep/.." is the parent of what
-    // the link LDeep points to, not the folder that holds LDeep. The last
-    // part stays as given (unless it is "." or ".."), so that the page keeps
-    // the folder's own name even where the folder is reached by a link.
-    const fs::path name = path.filename();
-    fs::path resolved;
-    if (name == "." || name == "..") {
-        resolved = fs::canonical(path, error);
-    } else {
-        resolved = fs::canonical(path.parent_path(), error) / name;
-    }
-    if (!error) {
-        path = resolved;
-    } else {
-        path = path.lexically_normal();
-    }
-    text = path.string();
-    while (text.size() > 1 && text.back() == fs::path::preferred_separator) text.pop_back();
-    return text;
 }
 
 namespace {
@@ -261,27 +189,24 @@ void WriteClosingLine(std::ostream& err, const Tally& tally, bool recursive, boo
     err << ", " << seconds << " s\n" << std::flush;
 }
 
-void AddFoldersBelow(const std::filesystem::path& folder, std::vector<std::string>& folders) {
-    namespace fs = std::filesystem;
-    std::vector<fs::path> below;
-    std::error_code error;
-    for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
-         entry.increment(error)) {
-        std::error_code ignored;
-        if (entry->is_symlink(ignored) || !entry->is_directory(ignored)) continue;
-        const std::string name = entry->path().filename().string();
+void AddFoldersBelow(const std::string& folder, std::vector<std::string>& folders) {
+    std::vector<FolderEntry> entries;
+    try {
+        entries = WalkFolder(folder);
+    } catch (const Fault&) {
+        return;  // a folder that cannot be read is not entered
+    }
+    for (const FolderEntry& entry : entries) {
+        const std::string& name = entry.name;
         // The galleries' and albums' own image folders are made by these
         // runs: a gallery of them would be thumbnails of thumbnails, with or
-        // without --index this time.
-        if (name == "Thumbnails" || name == gallery::kLargeThumbnailFolder ||
-            name == gallery::kPreviewFolder || name.starts_with('.')) {
+        // without --index this time. Links to folders are not followed.
+        if (entry.kind != EntryKind::Folder || name == gallery::kThumbnailFolder ||
+            name == gallery::kLargeThumbnailFolder || name == gallery::kPreviewFolder) {
             continue;
         }
-        below.push_back(entry->path());
-    }
-    std::sort(below.begin(), below.end());
-    for (const fs::path& path : below) {
-        folders.push_back(path.string());
+        const std::string path = gallery::PathInFolder(folder, name);
+        folders.push_back(path);
         AddFoldersBelow(path, folders);
     }
 }
@@ -334,7 +259,7 @@ std::map<std::string, gallery::AlbumLinks> AlbumLinksOf(const std::vector<std::s
     // albums below are known before the folder itself.
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
         gallery::AlbumLinks& own = links[*folder];
-        std::sort(own.children.begin(), own.children.end());
+        SortByName(own.children);
         bool& album = hasAlbum[*folder];
         album = album || !own.children.empty() || HoldsPicture(*folder);
         const fs::path path(*folder);
@@ -383,7 +308,7 @@ class SiteView final : public gallery::ISiteView, public ui::Host {
   public:
     SiteView(std::ostream& err, bool showProgress) : err_(err), showProgress_(showProgress) {}
 
-    bool StopRequested() override { return interruptRequested != 0; }
+    bool StopRequested() override { return InterruptRequested(); }
     void ShowProgress(const gallery::SiteProgress& progress) override {
         if (!showProgress_) return;
         const auto now = std::chrono::steady_clock::now();
@@ -443,27 +368,40 @@ bool IsWithin(const std::filesystem::path& inner, const std::filesystem::path& o
 
 // What is wrong with `output` as the site of `source`, before anything is
 // written; empty when it can be one.
+// Whether the folder holds a site's record, a plain file and no link.
+bool HoldsSiteRecord(const std::string& folder) {
+    try {
+        return KindAt(gallery::PathInFolder(folder, std::string(gallery::kSiteRecordName))) ==
+               EntryKind::PlainFile;
+    } catch (const Fault&) {
+        return false;
+    }
+}
+
 std::string SiteFolderProblem(const std::string& source, const std::string& output) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::file_status status = fs::symlink_status(output, error);
-    if (fs::is_symlink(status)) return "the site's folder is a link: ";
-    if (fs::exists(status) && !fs::is_directory(status)) return "the site's folder is no folder: ";
-    const fs::path sitePath = fs::weakly_canonical(fs::absolute(output, error), error);
-    if (error) return "the site's folder cannot be looked at: ";
-    const fs::path sourcePath = fs::canonical(source, error);
-    if (error) return "the picture folder cannot be looked at: ";
-    if (IsWithin(sitePath, sourcePath)) return "the site's folder is inside the picture folder: ";
-    if (IsWithin(sourcePath, sitePath)) return "the picture folder is inside the site's folder: ";
-    if (fs::exists(status)) {
-        const bool empty = fs::is_empty(output, error);
-        if (error) return "the site's folder cannot be read: ";
-        const fs::file_status record =
-            fs::symlink_status(fs::path(output) / gallery::kSiteRecordName, error);
-        if (!empty && !fs::is_regular_file(record)) {
+    EntryKind kind = EntryKind::None;
+    try {
+        kind = KindAt(output);
+    } catch (const Fault&) {
+        return "the site's folder cannot be looked at: ";
+    }
+    if (kind == EntryKind::Link) return "the site's folder is a link: ";
+    if (kind != EntryKind::None && kind != EntryKind::Folder) {
+        return "the site's folder is no folder: ";
+    }
+    const std::optional<std::string> sitePath = RealPathOfNew(output);
+    if (!sitePath) return "the site's folder cannot be looked at: ";
+    const std::optional<std::string> sourcePath = RealPath(source);
+    if (!sourcePath) return "the picture folder cannot be looked at: ";
+    if (IsWithin(*sitePath, *sourcePath)) return "the site's folder is inside the picture folder: ";
+    if (IsWithin(*sourcePath, *sitePath)) return "the picture folder is inside the site's folder: ";
+    if (kind == EntryKind::Folder) {
+        const std::optional<bool> empty = IsEmptyFolder(output);
+        if (!empty) return "the site's folder cannot be read: ";
+        if (!*empty && !HoldsSiteRecord(output)) {
             return "the site's folder holds other files and no site made here before: ";
         }
-    } else if (!fs::is_directory(fs::path(sitePath).parent_path(), error)) {
+    } else if (!IsFolder(std::filesystem::path(*sitePath).parent_path().string())) {
         return "the folder to hold the site's folder is not there: ";
     }
     return {};
@@ -483,7 +421,7 @@ int RunSite(const BatchSettings& settings, const std::string& folderPath,
     }
     gallery::SiteOptions options;
     options.source = folderPath;
-    options.output = RunFolderPath(settings.output);
+    options.output = ResolvedFolderPath(settings.output);
     options.folders = folders;
     options.thumbSize = std::stoi(settings.size);
     if (settings.titled) options.title = settings.title;
@@ -503,7 +441,7 @@ int RunSite(const BatchSettings& settings, const std::string& folderPath,
             outcome.fault = fault;
         }
     }
-    InterruptToStop interrupt;
+    ScopedInterruptToStop interrupt;
     if (outcome.end != gallery::RunEnd::Failed) outcome = gallery::BuildSite(options, images, view);
     view.EndLine();
     if (outcome.fault) err << "Errore : " << TerminalText(outcome.fault->Description()) << '\n';
@@ -534,9 +472,8 @@ int RunSite(const BatchSettings& settings, const std::string& folderPath,
 
 int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& makers,
                     std::ostream& err, bool terminal) {
-    const std::string folderPath = RunFolderPath(settings.folder);
-    std::error_code error;
-    if (!std::filesystem::is_directory(folderPath, error)) {
+    const std::string folderPath = ResolvedFolderPath(settings.folder);
+    if (!IsFolder(folderPath)) {
         err << "fotolane-gallery: not a folder: " << TerminalText(settings.folder) << '\n';
         return kExitUsage;
     }
@@ -578,7 +515,7 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
             total += count;
         }
     }
-    InterruptToStop interrupt;
+    ScopedInterruptToStop interrupt;
     Tally tally;
     int status = kExitDone;
     std::int64_t picturesBefore = 0;
@@ -589,7 +526,7 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
             whole = BatchView::WholeRun{index + 1, folders.size(), picturesBefore, total, start};
             picturesBefore += counts[index];
         }
-        if (interruptRequested != 0) {
+        if (InterruptRequested()) {
             status = kExitStopped;
             break;
         }

@@ -104,12 +104,6 @@ class BatchView final : public gallery::IGalleryView {
 // that no file name can move the cursor, retitle or clear the terminal.
 std::string TerminalText(std::string_view text);
 
-// The folder as the run takes it: absolute, with "." and ".." resolved as
-// the file system resolves them (through links), no trailing separator but
-// for the root; the last part is kept as given, so that the page keeps the
-// folder's own name.
-std::string RunFolderPath(const std::string& folder);
-
 // The exit status that tells how a run ended.
 int ExitStatusOf(const gallery::RunOutcome& outcome);
 

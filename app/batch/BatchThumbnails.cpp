@@ -1,9 +1,7 @@
 #include "app/batch/BatchThumbnails.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "gallery/ModThumbnails.h"
+#include "platform/files/FileSystem.h"
 #include "thumbnails/Freshness.h"
 
 namespace fotolane::batch {
@@ -22,10 +20,8 @@ void BatchThumbnails::Get_Thrumbal(const std::string& strFileName, const std::st
     if (!bThumbMode) {
         // Another picture of the same base name had it made in this run.
         if (asked_.contains(strThumbFile)) maker_.FinishThumbnails();
-        std::error_code error;
-        const bool exists = std::filesystem::is_regular_file(strThumbFile, error);
-        remake =
-            !exists || (update_ && !thumbnails::IsCurrentImage(strThumbFile, strFileName, lSize));
+        remake = !IsPlainFile(strThumbFile) ||
+                 (update_ && !thumbnails::IsCurrentImage(strThumbFile, strFileName, lSize));
     }
     if (remake) asked_.insert(strThumbFile);
     maker_.Get_Thrumbal(strFileName, strNewPath, bThumbMode || remake, lSize);

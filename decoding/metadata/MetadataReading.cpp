@@ -36,26 +36,12 @@ bool PayloadStartsWith(const JpegSegment& segment, std::string_view start) {
 constexpr std::size_t kCaptionBytes = 2000;
 constexpr std::size_t kNameBytes = 200;
 
-bool IsValidUtf8(std::string_view text) {
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t from = at;
-        const char32_t c = NextCharacter(text, at);
-        // A U+FFFD that the text spells out is fine; one for a bad sequence
-        // is not.
-        if (c == kReplacementCharacter &&
-            text.substr(from, at - from) != std::string_view("\xEF\xBF\xBD")) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Text of no declared encoding (EXIF's "ASCII", IPTC without a character
 // set): UTF-8 when it is valid UTF-8, as most programs write today, else the
 // Windows code page of the Latin languages, else Latin-1 (which maps every
 // byte).
 std::string FromUnknownEncoding(std::string text) {
-    if (IsValidUtf8(text)) return text;
+    if (IsWellFormedUtf8(text)) return text;
     std::string converted = text;
     if (Exiv2::convertStringCharset(converted, "CP1252", "UTF-8")) return converted;
     converted = text;

@@ -6,8 +6,9 @@
 
 namespace fotolane {
 
-// Reading and writing UTF-8: for the page writers, and for the text of a
-// picture's metadata.
+// Reading and writing UTF-8, the one reader and writer of the product: for
+// the page writers, the text of a picture's metadata, the window's file
+// names and the batch front end's terminal text.
 
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
@@ -48,6 +49,29 @@ inline char32_t NextCharacter(std::string_view text, std::size_t& pos) {
         high = 0xBF;
     }
     return c;
+}
+
+// Whether a well-formed character starts at `pos`: then it is `c` and `pos`
+// moves past it; otherwise neither changes. A U+FFFD spelled out in the text
+// is well-formed.
+inline bool TakeCharacter(std::string_view text, std::size_t& pos, char32_t& c) {
+    std::size_t next = pos;
+    const char32_t read = NextCharacter(text, next);
+    if (read == kReplacementCharacter &&
+        text.substr(pos, next - pos) != std::string_view("\xEF\xBF\xBD")) {
+        return false;
+    }
+    c = read;
+    pos = next;
+    return true;
+}
+
+inline bool IsWellFormedUtf8(std::string_view text) {
+    char32_t c = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (!TakeCharacter(text, pos, c)) return false;
+    }
+    return true;
 }
 
 template <typename Visit>

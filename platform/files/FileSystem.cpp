@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/core/Fault.h"
 #include "platform/core/Paths.h"
@@ -69,7 +71,89 @@ std::u16string UpperKey(std::string_view name) {
                           static_cast<std::size_t>(upper.size()));
 }
 
+// What a folder entry of kind `type` (readdir's d_type) is, a link not
+// followed; the file system tells on Linux, else lstat does.
+EntryKind KindOfEntry(unsigned char type, const std::string& path) {
+    switch (type) {
+        case DT_DIR:
+            return EntryKind::Folder;
+        case DT_REG:
+            return EntryKind::PlainFile;
+        case DT_LNK:
+            return EntryKind::Link;
+        case DT_UNKNOWN:
+            break;
+        default:
+            return EntryKind::Other;
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return EntryKind::None;
+    if (S_ISDIR(info.st_mode)) return EntryKind::Folder;
+    if (S_ISREG(info.st_mode)) return EntryKind::PlainFile;
+    if (S_ISLNK(info.st_mode)) return EntryKind::Link;
+    return EntryKind::Other;
+}
+
+// What the link at `path` leads to; None when it leads nowhere or cannot be
+// looked at.
+EntryKind TargetOfLink(const std::string& path) {
+    struct stat info {};
+    if (files::sys::StatEntry(path.c_str(), &info) != 0) return EntryKind::None;
+    if (S_ISDIR(info.st_mode)) return EntryKind::Folder;
+    if (S_ISREG(info.st_mode)) return EntryKind::PlainFile;
+    return EntryKind::Other;
+}
+
+// Sorts `items` by the names `nameOf` gives, with the keys computed once: a
+// camera folder holds thousands of names.
+template <typename Item, typename NameOf>
+void SortItemsByName(std::vector<Item>& items, NameOf nameOf) {
+    std::vector<std::pair<std::u16string, std::size_t>> keyed;
+    keyed.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i)
+        keyed.emplace_back(UpperKey(nameOf(items[i])), i);
+    std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+        if (a.first != b.first) return a.first < b.first;
+        return nameOf(items[a.second]) < nameOf(items[b.second]);
+    });
+    std::vector<Item> sorted;
+    sorted.reserve(items.size());
+    for (const auto& [key, index] : keyed) sorted.push_back(std::move(items[index]));
+    items = std::move(sorted);
+}
+
 }  // namespace
+
+bool NameComesBefore(std::string_view a, std::string_view b) {
+    return std::pair(UpperKey(a), a) < std::pair(UpperKey(b), b);
+}
+
+void SortByName(std::vector<std::string>& names) {
+    SortItemsByName(names, [](const std::string& name) -> std::string_view { return name; });
+}
+
+std::vector<FolderEntry> WalkFolder(const std::string& folderPath) {
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(folderPath.c_str()));
+    if (!dir) throw Fault::FromErrno(errno, folderPath);
+    std::vector<FolderEntry> entries;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = files::sys::ReadFolder(dir.get());
+        if (entry == nullptr) {
+            if (errno != 0) throw Fault::FromErrno(errno, folderPath);
+            break;
+        }
+        std::string name = entry->d_name;
+        if (IsHiddenName(name)) continue;  // "." and ".." too
+        const std::string path = JoinPath(folderPath, name);
+        const EntryKind kind = KindOfEntry(entry->d_type, path);
+        const EntryKind target = kind == EntryKind::Link ? TargetOfLink(path) : kind;
+        entries.push_back({std::move(name), kind, target});
+    }
+    SortItemsByName(entries,
+                    [](const FolderEntry& entry) -> std::string_view { return entry.name; });
+    return entries;
+}
 
 std::string FolderListing::First(const std::string& folderPath,
                                  bool (*wanted)(const std::string& name)) {
@@ -102,20 +186,13 @@ std::string FolderListing::First(const std::string& folderPath,
         }
     }
     if (!unknown.empty()) {
-        const auto first =
-            std::min_element(unknown.begin(), unknown.end(), [](const auto& a, const auto& b) {
-                return std::pair(UpperKey(a.first), a.first) <
-                       std::pair(UpperKey(b.first), b.first);
-            });
+        const auto first = std::min_element(
+            unknown.begin(), unknown.end(),
+            [](const auto& a, const auto& b) { return NameComesBefore(a.first, b.first); });
         names_.clear();
         throw Fault::FromErrno(first->second, JoinPath(folderPath, first->first));
     }
-    // Sorting with precomputed keys: a camera folder holds thousands of names.
-    std::vector<std::pair<std::u16string, std::string>> keyed;
-    keyed.reserve(names_.size());
-    for (auto& name : names_) keyed.emplace_back(UpperKey(name), std::move(name));
-    std::sort(keyed.begin(), keyed.end());
-    for (std::size_t i = 0; i < keyed.size(); ++i) names_[i] = std::move(keyed[i].second);
+    SortByName(names_);
     return Next();
 }
 
@@ -146,6 +223,73 @@ EntryKind KindAt(const std::string& path) {
     if (S_ISREG(info.st_mode)) return EntryKind::PlainFile;
     if (S_ISLNK(info.st_mode)) return EntryKind::Link;
     return EntryKind::Other;
+}
+
+std::string ResolvedFolderPath(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path path = fs::absolute(folder, error);
+    if (error) path = folder;
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == fs::path::preferred_separator) text.pop_back();
+    path = text;
+    // The folder the file system means: "LDeep/.." is the parent of what
+    // the link LDeep points to, not the folder that holds LDeep. The last
+    // part stays as given (unless it is "." or ".."), so that the page keeps
+    // the folder's own name even where the folder is reached by a link.
+    const fs::path name = path.filename();
+    fs::path resolved;
+    if (name == "." || name == "..") {
+        resolved = fs::canonical(path, error);
+    } else {
+        resolved = fs::canonical(path.parent_path(), error) / name;
+    }
+    if (!error) {
+        path = resolved;
+    } else {
+        path = path.lexically_normal();
+    }
+    text = path.string();
+    while (text.size() > 1 && text.back() == fs::path::preferred_separator) text.pop_back();
+    return text;
+}
+
+std::optional<std::string> RealPath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(path, error);
+    if (error) return std::nullopt;
+    return real.string();
+}
+
+std::optional<std::string> RealPathOfNew(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path real =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+    if (error) return std::nullopt;
+    return real.string();
+}
+
+std::optional<bool> IsEmptyFolder(const std::string& path) {
+    std::error_code error;
+    const bool empty = std::filesystem::is_empty(path, error);
+    if (error) return std::nullopt;
+    return empty;
+}
+
+std::string CurrentFolderPath() {
+    std::error_code error;
+    const std::filesystem::path current = std::filesystem::current_path(error);
+    return error ? std::string() : current.native();
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsPlainFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 std::uintmax_t FileBytes(const std::string& path) {

@@ -11,15 +11,39 @@
 
 namespace fotolane {
 
+// The one order of names in the product: the pictures of a gallery, the
+// folders of a recursive run, the albums a page links, the window's lists.
+// It is the order in which the Windows file system lists a folder: names
+// compared case-insensitively by their upper-cased characters, ties broken
+// by the bytes. (The raw directory order of Linux is arbitrary.)
+bool NameComesBefore(std::string_view a, std::string_view b);
+void SortByName(std::vector<std::string>& names);
+
+// What lies at a path, the path's last part not followed when it is a link.
+enum class EntryKind { None, Folder, PlainFile, Link, Other };
+
+// One entry of a folder as WalkFolder gives it.
+struct FolderEntry {
+    std::string name;
+    EntryKind kind = EntryKind::None;  // the entry itself: a link is a Link
+    // What the entry leads to: a link's target (None for a link to nothing,
+    // or one whose target cannot be looked at), else the entry's own kind.
+    EntryKind target = EntryKind::None;
+    bool operator==(const FolderEntry&) const = default;
+};
+
+// The entries of a folder that are not hidden (".name"), in name order. A
+// folder that cannot be opened, or whose listing breaks off part-way, is a
+// fault naming it.
+std::vector<FolderEntry> WalkFolder(const std::string& folderPath);
+
 // The plain files of a folder, one name at a time: First() begins the
 // listing and gives its first name, Next() each further name, and both give
 // an empty name once the listing is exhausted. Plain files are regular files
 // (a symbolic link to one counts) that are not hidden; folders never appear.
 //
-// Names come in the order in which the Windows file system lists a folder:
-// compared case-insensitively by their upper-cased characters, ties broken by
-// the bytes. The raw directory order of Linux is arbitrary, and a gallery
-// takes its order from this listing.
+// Names come in name order (NameComesBefore), and a gallery takes its order
+// from this listing.
 class FolderListing {
   public:
     // Reads the folder's names, only those that `wanted` accepts when it is
@@ -50,10 +74,33 @@ void CreateFolder(const std::string& path);
 // followed. A failure is a fault that names the file.
 void RemoveFile(const std::string& path);
 
-// What lies at a path, the path's last part not followed when it is a link.
-enum class EntryKind { None, Folder, PlainFile, Link, Other };
 // A lookup that fails for another reason than a missing entry is a fault.
 EntryKind KindAt(const std::string& path);
+
+// Whether a plain file, or a folder, is at `path` (a link followed); false
+// also when nothing can be looked at there.
+bool IsPlainFile(const std::string& path);
+bool IsFolder(const std::string& path);
+
+// A folder as a program given it on the command line means it: absolute,
+// with "." and ".." resolved as the file system resolves them (through
+// links), no trailing separator but for the root; the last part is kept as
+// given, so that a gallery keeps the folder's own name.
+std::string ResolvedFolderPath(const std::string& folder);
+
+// The absolute path of `path` with links, "." and ".." resolved; none when
+// a part of it is missing or cannot be looked at. RealPathOfNew takes the
+// parts from the first missing one on as given (a folder about to be made).
+std::optional<std::string> RealPath(const std::string& path);
+std::optional<std::string> RealPathOfNew(const std::string& path);
+
+// Whether the folder at `path` holds no entry at all, hidden ones included;
+// none when it cannot be read.
+std::optional<bool> IsEmptyFolder(const std::string& path);
+
+// The process's current folder, its name's bytes as they are; empty when
+// the system cannot tell.
+std::string CurrentFolderPath();
 
 // The size in bytes of the file at `path`, or 0 when it cannot be looked at.
 std::uintmax_t FileBytes(const std::string& path);

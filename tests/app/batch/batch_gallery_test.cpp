@@ -196,22 +196,18 @@ TEST(BatchGallery, AnInterruptStopsAfterThePictureUnderWay) {
     EXPECT_EQ(next.thumbnailCalls.size(), 3u);
 }
 
-TEST(BatchGallery, TakesTheFolderAsAnAbsolutePathWithoutTrailingSeparator) {
-    EXPECT_EQ(RunFolderPath("/"), "/");
-    EXPECT_EQ(RunFolderPath("/photos/trip/"), "/photos/trip");
-    EXPECT_EQ(RunFolderPath("/photos/./x/../trip"), "/photos/trip");
-    EXPECT_EQ(RunFolderPath("trip"), (std::filesystem::current_path() / "trip").string());
-
-    // ".." after a link leads where the file system leads: to the parent of
-    // the link's target. A link named last keeps its own name for the page.
-    TempFolder root;
-    const std::string real = std::filesystem::canonical(root.path()).string();
-    std::filesystem::create_directories(root.path() / "deep/inner");
-    std::filesystem::create_directory_symlink(root.path() / "deep/inner", root.path() / "LDeep");
-    EXPECT_EQ(RunFolderPath(root / "LDeep/.."), real + "/deep");
-    EXPECT_EQ(RunFolderPath(root / "LDeep/../inner/"), real + "/deep/inner");
-    EXPECT_EQ(RunFolderPath(root / "LDeep"), real + "/LDeep");
-    EXPECT_EQ(RunFolderPath(root / "LDeep/."), real + "/deep/inner");
+// A recursive run walks folders in the product's one name order (that of
+// the pictures), each after its parent, and leaves out the image folders,
+// hidden folders and links to folders.
+TEST(BatchGallery, RecursiveRunWalksFoldersInNameOrder) {
+    TempFolder top;
+    for (const char* folder : {"b/Inner", "A", "a2", "_x", "Thumbnails/t", "Previews", ".h"}) {
+        std::filesystem::create_directories(top.path() / folder);
+    }
+    std::filesystem::create_directory_symlink(top.path() / "A", top.path() / "Link");
+    EXPECT_EQ(GalleryFolders(top.str()),
+              (std::vector<std::string>{top.str(), top / "A", top / "a2", top / "b",
+                                        top / "b/Inner", top / "_x"}));
 }
 
 // Failed thumbnails are told one by one with their paths, the status tells a

@@ -67,6 +67,24 @@ TEST(FolderListing, FolderThatCannotBeReadIsAFaultNamingIt) {
     }
 }
 
+TEST(ResolvedFolderPath, IsAbsoluteWithoutTrailingSeparatorAndResolvedThroughLinks) {
+    EXPECT_EQ(ResolvedFolderPath("/"), "/");
+    EXPECT_EQ(ResolvedFolderPath("/photos/trip/"), "/photos/trip");
+    EXPECT_EQ(ResolvedFolderPath("/photos/./x/../trip"), "/photos/trip");
+    EXPECT_EQ(ResolvedFolderPath("trip"), (std::filesystem::current_path() / "trip").string());
+
+    // ".." after a link leads where the file system leads: to the parent of
+    // the link's target. A link named last keeps its own name for the page.
+    TempFolder root;
+    const std::string real = std::filesystem::canonical(root.path()).string();
+    std::filesystem::create_directories(root.path() / "deep/inner");
+    std::filesystem::create_directory_symlink(root.path() / "deep/inner", root.path() / "LDeep");
+    EXPECT_EQ(ResolvedFolderPath(root / "LDeep/.."), real + "/deep");
+    EXPECT_EQ(ResolvedFolderPath(root / "LDeep/../inner/"), real + "/deep/inner");
+    EXPECT_EQ(ResolvedFolderPath(root / "LDeep"), real + "/LDeep");
+    EXPECT_EQ(ResolvedFolderPath(root / "LDeep/."), real + "/deep/inner");
+}
+
 TEST(LookUpPlainFile, FindsOnlyVisibleRegularFiles) {
     TempFolder folder;
     folder.Write("a.jpg");
@@ -153,6 +171,39 @@ TEST(FolderListing, ListingThatBreaksOffIsAFault) {
     files::ScopedFailure failure(files::Step::ListFolder, 3);
     EXPECT_EQ(FaultOf([&] { FolderListing().First(folder.str()); }),
               "Device I/O error: " + folder.str());
+}
+
+// The walk's kinds and order; the failure switches as the refusals of a
+// listing that breaks off (a fault) and of a link that cannot be followed
+// (it leads nowhere).
+TEST(WalkFolder, GivesVisibleEntriesInNameOrderWithTheirKinds) {
+    TempFolder folder;
+    for (const char* name : {"b.jpg", "A.jpg", ".hidden"}) folder.Write(name);
+    std::filesystem::create_directory(folder.path() / "a");
+    std::filesystem::create_directory(folder.path() / "_sub");
+    std::filesystem::create_directory_symlink(folder.path() / "a", folder.path() / "C");
+    std::filesystem::create_symlink(folder.path() / "missing", folder.path() / "d");
+    using K = EntryKind;
+    const std::vector<FolderEntry> all{{"a", K::Folder, K::Folder},
+                                       {"A.jpg", K::PlainFile, K::PlainFile},
+                                       {"b.jpg", K::PlainFile, K::PlainFile},
+                                       {"C", K::Link, K::Folder},
+                                       {"d", K::Link, K::None},
+                                       {"_sub", K::Folder, K::Folder}};
+    EXPECT_EQ(WalkFolder(folder.str()), all);
+    // One link left, so that the one refused look is at it.
+    std::filesystem::remove(folder.path() / "d");
+    std::vector<FolderEntry> unfollowed = all;
+    unfollowed.erase(unfollowed.begin() + 4);
+    unfollowed[3].target = K::None;
+    {
+        files::ScopedFailure refused(files::Step::StatEntry, 0, EACCES);
+        EXPECT_EQ(WalkFolder(folder.str()), unfollowed);
+    }
+    files::ScopedFailure breaks(files::Step::ListFolder, 3);
+    EXPECT_EQ(FaultOf([&] { WalkFolder(folder.str()); }), "Device I/O error: " + folder.str());
+    EXPECT_EQ(FaultOf([&] { WalkFolder(folder / "nowhere"); }),
+              "Path not found: " + (folder / "nowhere"));
 }
 
 }  // namespace
