@@ -39,22 +39,12 @@ void DecodeRows(Bytes bytes, const BitmapPixels& pixels, const WantedPixels& wan
                 PixelRows& rows) {
     const BitmapLayout& layout = *pixels.layout;
     const std::int32_t width = layout.size.width;
-    const std::int32_t height = layout.size.height;
     const bool partial = layout.bitsAPixel == 1 || layout.bitsAPixel == 8;
-    // Only the lines of the rows that the data reaches are visited: a file
-    // that ends early costs its rows, not its height.
-    if (pixels.start >= bytes.size()) return;
-    const std::size_t reached =
-        std::min<std::size_t>((bytes.size() - pixels.start + pixels.rowBytes - 1) / pixels.rowBytes,
-                              static_cast<std::size_t>(height));
-    const auto rowsReached = static_cast<std::int32_t>(reached);
-    const std::int32_t first = layout.topDown ? 0 : height - rowsReached;
-    const std::int32_t last = layout.topDown ? rowsReached : height;
+    // Only the lines of the rows that the data reaches are visited.
+    const auto [first, last] = pixels.LinesReached(bytes);
     for (std::int32_t y = wanted.NextLine(first, last); y < last;
          y = wanted.NextLine(y + 1, last)) {
-        const std::size_t stored = static_cast<std::size_t>(layout.topDown ? y : height - 1 - y);
-        const std::size_t at = pixels.start + stored * pixels.rowBytes;
-        const Bytes row = bytes.subspan(at, std::min(pixels.rowBytes, bytes.size() - at));
+        const Bytes row = pixels.RowOf(bytes, y);
         if (row.size() < pixels.rowBytes && !partial) continue;
         std::uint8_t* line = LineOf(rows, y);
         if (wanted.Every() && layout.bitsAPixel == 24 && layout.compression == kRgb &&

@@ -5,6 +5,7 @@
 // headers, BitmapDecoder.cpp decodes into rows, BitmapStream.cpp gives the
 // pixels to a sink; RunLengths.h walks the run lengths for both.
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -100,6 +101,27 @@ struct BitmapPixels {
         if (Indexed()) return colours[value & 0xFF];
         const int a = hasAlpha ? alpha.Of(value) : 255;
         return {OnWhite(blue.Of(value), a), OnWhite(green.Of(value), a), OnWhite(red.Of(value), a)};
+    }
+
+    // The lines [first, last) of the uncompressed rows that the data
+    // reaches: a file that ends early costs its rows, not its height.
+    struct Lines {
+        std::int32_t first = 0;
+        std::int32_t last = 0;
+    };
+    Lines LinesReached(Bytes bytes) const {
+        if (start >= bytes.size()) return {};
+        const std::int32_t height = layout->size.height;
+        const auto reached = static_cast<std::int32_t>(std::min<std::size_t>(
+            (bytes.size() - start + rowBytes - 1) / rowBytes, static_cast<std::size_t>(height)));
+        return layout->topDown ? Lines{0, reached} : Lines{height - reached, height};
+    }
+    // Line y's row, as far as the data goes (within LinesReached).
+    Bytes RowOf(Bytes bytes, std::int32_t y) const {
+        const std::int32_t height = layout->size.height;
+        const auto stored = static_cast<std::size_t>(layout->topDown ? y : height - 1 - y);
+        const std::size_t at = start + stored * rowBytes;
+        return bytes.subspan(at, std::min(rowBytes, bytes.size() - at));
     }
 };
 

@@ -59,20 +59,11 @@ class ColourGiver {
 void StreamRows(Bytes bytes, const BitmapPixels& pixels, PixelSink& sink) {
     const BitmapLayout& layout = *pixels.layout;
     const std::int32_t width = layout.size.width;
-    const std::int32_t height = layout.size.height;
     const bool partial = layout.bitsAPixel == 1 || layout.bitsAPixel == 8;
-    if (pixels.start >= bytes.size()) return;
-    const std::size_t reached =
-        std::min<std::size_t>((bytes.size() - pixels.start + pixels.rowBytes - 1) / pixels.rowBytes,
-                              static_cast<std::size_t>(height));
-    const auto rowsReached = static_cast<std::int32_t>(reached);
-    const std::int32_t first = layout.topDown ? 0 : height - rowsReached;
-    const std::int32_t last = layout.topDown ? rowsReached : height;
+    const auto [first, last] = pixels.LinesReached(bytes);
     ColourGiver give(pixels, sink);
     for (std::int32_t y = first; y < last; ++y) {
-        const std::size_t stored = static_cast<std::size_t>(layout.topDown ? y : height - 1 - y);
-        const std::size_t at = pixels.start + stored * pixels.rowBytes;
-        const Bytes row = bytes.subspan(at, std::min(pixels.rowBytes, bytes.size() - at));
+        const Bytes row = pixels.RowOf(bytes, y);
         const bool whole = row.size() == pixels.rowBytes;
         if (!whole && !partial) continue;
         if (whole && layout.bitsAPixel == 24) {

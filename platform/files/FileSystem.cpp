@@ -23,6 +23,24 @@ struct DirCloser {
     void operator()(DIR* dir) const noexcept { closedir(dir); }
 };
 
+// Hands every entry of the folder to `take`, "." and ".." included. A folder
+// that cannot be opened, or whose reading fails before its end, is a fault
+// naming it: a listing cut short would leave pictures out without a word.
+template <typename Take>
+void ForEachEntry(const std::string& folderPath, Take take) {
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(folderPath.c_str()));
+    if (!dir) throw Fault::FromErrno(errno, folderPath);
+    for (;;) {
+        errno = 0;
+        const dirent* entry = files::sys::ReadFolder(dir.get());
+        if (entry == nullptr) {
+            if (errno != 0) throw Fault::FromErrno(errno, folderPath);
+            return;
+        }
+        take(*entry);
+    }
+}
+
 bool IsHiddenName(std::string_view name) {
     return !name.empty() && name.front() == '.';
 }
@@ -133,23 +151,15 @@ void SortByName(std::vector<std::string>& names) {
 }
 
 std::vector<FolderEntry> WalkFolder(const std::string& folderPath) {
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(folderPath.c_str()));
-    if (!dir) throw Fault::FromErrno(errno, folderPath);
     std::vector<FolderEntry> entries;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = files::sys::ReadFolder(dir.get());
-        if (entry == nullptr) {
-            if (errno != 0) throw Fault::FromErrno(errno, folderPath);
-            break;
-        }
-        std::string name = entry->d_name;
-        if (IsHiddenName(name)) continue;  // "." and ".." too
+    ForEachEntry(folderPath, [&](const dirent& entry) {
+        std::string name = entry.d_name;
+        if (IsHiddenName(name)) return;  // "." and ".." too
         const std::string path = JoinPath(folderPath, name);
-        const EntryKind kind = KindOfEntry(entry->d_type, path);
+        const EntryKind kind = KindOfEntry(entry.d_type, path);
         const EntryKind target = kind == EntryKind::Link ? TargetOfLink(path) : kind;
         entries.push_back({std::move(name), kind, target});
-    }
+    });
     SortItemsByName(entries,
                     [](const FolderEntry& entry) -> std::string_view { return entry.name; });
     return entries;
@@ -159,21 +169,11 @@ std::string FolderListing::First(const std::string& folderPath,
                                  bool (*wanted)(const std::string& name)) {
     names_.clear();
     next_ = 0;
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(folderPath.c_str()));
-    if (!dir) throw Fault::FromErrno(errno, folderPath);
     // Entries whose kind could not be looked at, with the error.
     std::vector<std::pair<std::string, int>> unknown;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = files::sys::ReadFolder(dir.get());
-        if (entry == nullptr) {
-            // The end of the folder, or an error: a listing cut short would
-            // leave pictures out without a word.
-            if (errno != 0) throw Fault::FromErrno(errno, folderPath);
-            break;
-        }
-        std::string name = entry->d_name;
-        if (IsHiddenName(name) || (wanted != nullptr && !wanted(name))) continue;
+    ForEachEntry(folderPath, [&](const dirent& entry) {
+        std::string name = entry.d_name;
+        if (IsHiddenName(name) || (wanted != nullptr && !wanted(name))) return;
         // stat() follows symbolic links, so a link to a regular file counts
         // as one.
         struct stat info {};
@@ -184,7 +184,7 @@ std::string FolderListing::First(const std::string& folderPath,
             // leaving them out would make the folder look empty.
             unknown.emplace_back(std::move(name), errno);
         }
-    }
+    });
     if (!unknown.empty()) {
         const auto first = std::min_element(
             unknown.begin(), unknown.end(),
