@@ -73,14 +73,18 @@ PictureMetadata ReadPictureMetadata(const MetadataBlocks& blocks);
 // first), extended XMP, the multi-picture index and whatever follows the end
 // of the picture (phones' second pictures and videos). An EXIF block that
 // exiv2 cannot read is left out, its orientation written into a new one.
-// A bitmap is copied as it is (it holds no metadata). Other formats are
-// rewritten by exiv2 (PNG, WebP, ...).
+// A GIF keeps its frames, graphic controls, loop count and colour profile
+// byte for byte; its comments, XMP and other applications' blocks go. A
+// bitmap is copied as it is when it holds nothing but its picture (it has no
+// place for metadata); one with further bytes (XMP appended, say) is
+// refused. Other formats are rewritten by exiv2 (PNG, WebP, ...).
 //
 // Faults, naming the file: those of reading it, "Invalid picture" for a file
 // exiv2 does not know, "Cannot remove the location" for one it cannot
-// rewrite, or whose copy still shows a location when read back (a GIF with
-// XMP, say): the caller then leaves the picture out rather than publish it
-// with its location. Safe to call from several threads at once.
+// rewrite (a damaged GIF, a bitmap with further bytes), or whose copy still
+// shows a location when read back: the caller then leaves the picture out
+// rather than publish it with its location. Safe to call from several
+// threads at once.
 std::vector<std::uint8_t> CopyWithoutLocation(const std::string& path);
 
 // Whether the file holds any of the location that CopyWithoutLocation

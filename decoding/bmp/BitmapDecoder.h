@@ -18,4 +18,12 @@ PictureSize ReadBitmapSize(Bytes bytes, const std::string& path);
 // The same into a sink (see StreamPicture): the pixels that the data reaches.
 void StreamBitmap(Bytes bytes, const std::string& path, PixelSink& sink);
 
+// Whether the file holds its picture and nothing else: every byte outside
+// the headers, the colour table or masks, the pixel data (up to the end of
+// its run lengths) and an embedded colour profile is zero. Bitmaps have no
+// place for metadata, so what stands elsewhere (XMP appended by a tool, say)
+// is nothing that can be cleaned: a copy without location is refused then.
+// False for a bitmap that is refused.
+bool BitmapHoldsOnlyPicture(Bytes bytes);
+
 }  // namespace fotolane::picture::detail

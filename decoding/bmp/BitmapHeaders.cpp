@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "decoding/bmp/BitmapDecoder.h"
 #include "decoding/bmp/BitmapLayout.h"
+#include "decoding/bmp/RunLengths.h"
 #include "platform/core/Fault.h"
 
 namespace fotolane::picture::detail {
@@ -160,7 +163,71 @@ bool ReadPixelFormat(Bytes bytes, const BitmapLayout& layout, BitmapPixels& pixe
     return true;
 }
 
+namespace {
+
+// Takes the runs and keeps nothing: the walk only finds their end.
+struct RunEndFinder {
+    template <typename ValueAt>
+    void Put(std::int64_t, std::int64_t, std::int64_t, ValueAt&&) {}
+};
+
+}  // namespace
+
 }  // namespace bmp
+
+bool BitmapHoldsOnlyPicture(Bytes bytes) {
+    using namespace bmp;
+    BitmapLayout layout;
+    BitmapPixels pixels;
+    try {
+        layout = ReadLayout(bytes, {});
+    } catch (const Fault&) {
+        return false;
+    }
+    if (!ReadPixelFormat(bytes, layout, pixels)) return false;
+    // The parts of the file that are the picture's, [from, to) each.
+    std::vector<std::pair<std::size_t, std::size_t>> parts;
+    std::size_t tableEnd = pixels.start;
+    if (layout.bitsAPixel <= 8) {
+        const std::size_t entries =
+            layout.coloursUsed != 0 ? layout.coloursUsed : std::size_t{1} << layout.bitsAPixel;
+        tableEnd = kFileHeader + layout.header + entries * (layout.header == kCoreHeader ? 3 : 4);
+    } else if (layout.compression == kBitFields &&
+               (layout.header == kInfoHeader || layout.header == kOs2Header)) {
+        tableEnd = kFileHeader + layout.header + 12;
+    } else {
+        tableEnd = kFileHeader + layout.header;
+    }
+    parts.emplace_back(0, tableEnd);
+    std::size_t pixelsEnd = bytes.size();
+    if (IsRunLengths(layout)) {
+        RunEndFinder finder;
+        if (!WalkRunLengths(bytes, pixels, finder, &pixelsEnd)) return false;
+    } else {
+        pixelsEnd = pixels.start + pixels.rowBytes * static_cast<std::size_t>(layout.size.height);
+    }
+    parts.emplace_back(pixels.start, pixelsEnd);
+    // A V5 header's embedded profile (its colour space "MBED"), placed from
+    // the header's start.
+    constexpr std::uint32_t kEmbedded = 0x4D424544;
+    if (layout.header == kV5Header && LittleEndian32(bytes, kFileHeader + 56) == kEmbedded) {
+        const std::size_t from = kFileHeader + LittleEndian32(bytes, kFileHeader + 112);
+        parts.emplace_back(from, from + LittleEndian32(bytes, kFileHeader + 116));
+    }
+    std::sort(parts.begin(), parts.end());
+    const auto zeros = [bytes](std::size_t from, std::size_t to) {
+        to = std::min(to, bytes.size());
+        return from >= to || std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                                         bytes.begin() + static_cast<std::ptrdiff_t>(to),
+                                         [](std::uint8_t b) { return b == 0; });
+    };
+    std::size_t covered = 0;
+    for (const auto& [from, to] : parts) {
+        if (!zeros(covered, from)) return false;
+        covered = std::max(covered, to);
+    }
+    return zeros(covered, bytes.size());
+}
 
 PictureSize ReadBitmapSize(Bytes bytes, const std::string& path) {
     return bmp::ReadLayout(bytes, path).size;

@@ -44,9 +44,11 @@ inline std::int64_t RunLineBytes(std::int32_t width) {
 // the writers of BitmapStream.cpp) with where the block line of the data's
 // line ends: the part of a run past that end goes into lines given before.
 // False when an absolute run of 8-bit values is cut short by the end of the
-// file: such a file is refused.
+// file: such a file is refused. `stoppedAt`, when given, is where the walk
+// ended in the file: the end of the run lengths.
 template <typename Writer>
-bool WalkRunLengths(Bytes bytes, const BitmapPixels& pixels, Writer& writer) {
+bool WalkRunLengths(Bytes bytes, const BitmapPixels& pixels, Writer& writer,
+                    std::size_t* stoppedAt = nullptr) {
     const bool nibbles = pixels.layout->compression == kRle4;
     ByteReader in(bytes, pixels.start);
     const std::int64_t width = pixels.layout->size.width;
@@ -119,6 +121,7 @@ bool WalkRunLengths(Bytes bytes, const BitmapPixels& pixels, Writer& writer) {
             at += count;
         }
     }
+    if (stoppedAt != nullptr) *stoppedAt = bytes.size() - in.Left();
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
 
 #include "decoding/gif/GifDecoder.h"
 #include "platform/core/Fault.h"
@@ -382,7 +383,69 @@ void DecodeFrame(Bytes bytes, const GifLayout& layout, Writer& writer) {
     }
 }
 
+// The application extensions a copy keeps: how often an animation loops
+// (Netscape's and its older twin), and the colour profile.
+bool KeepsApplication(Bytes identifier) {
+    static constexpr std::array<std::string_view, 3> kKept = {"NETSCAPE2.0", "ANIMEXTS1.0",
+                                                              "ICCRGBG1012"};
+    const std::string_view name(reinterpret_cast<const char*>(identifier.data()),
+                                identifier.size());
+    return std::find(kKept.begin(), kKept.end(), name) != kKept.end();
+}
+
 }  // namespace
+
+std::vector<std::uint8_t> GifWithoutMetadata(Bytes bytes, const std::string& path) {
+    const Fault unknown("Cannot remove the location", path);
+    constexpr std::size_t kScreen = 13;
+    if (bytes.size() < kScreen) throw unknown;
+    std::size_t at = kScreen;
+    if ((bytes[10] & 0x80) != 0) at += 3 * (std::size_t{2} << (bytes[10] & 0x07));
+    std::vector<std::uint8_t> out(
+        bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(at, bytes.size())));
+    // Each block whole, or the fault: a block that the file ends within.
+    const auto blockEnd = [&](std::size_t subBlocks) {
+        const std::size_t end = SkipSubBlocks(bytes, subBlocks);
+        if (end > bytes.size() || bytes[end - 1] != 0) throw unknown;
+        return end;
+    };
+    const auto keep = [&](std::size_t from, std::size_t to) {
+        out.insert(out.end(), bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                   bytes.begin() + static_cast<std::ptrdiff_t>(to));
+    };
+    for (;;) {
+        if (at >= bytes.size()) throw unknown;
+        const std::uint8_t kind = bytes[at];
+        if (kind == ';') {
+            out.push_back(kind);
+            return out;
+        }
+        if (kind == ',') {
+            // The descriptor, its colour table, the code size, the data.
+            if (bytes.size() - at < 11) throw unknown;
+            std::size_t data = at + 10;
+            if ((bytes[at + 9] & 0x80) != 0) data += 3 * (std::size_t{2} << (bytes[at + 9] & 0x07));
+            if (data >= bytes.size()) throw unknown;
+            const std::size_t end = blockEnd(data + 1);
+            keep(at, end);
+            at = end;
+            continue;
+        }
+        if (kind != '!' || at + 2 >= bytes.size()) throw unknown;
+        const std::uint8_t label = bytes[at + 1];
+        const std::size_t end = blockEnd(at + 2);
+        constexpr std::uint8_t kPlainText = 0x01, kGraphicControl = 0xF9, kApplication = 0xFF;
+        constexpr std::size_t kIdentifier = 11;
+        // Comments, other applications' blocks and extensions of no known
+        // kind (which may hold anything) go.
+        bool kept = label == kPlainText || label == kGraphicControl;
+        if (label == kApplication && bytes[at + 2] == kIdentifier && at + 3 + kIdentifier <= end) {
+            kept = KeepsApplication(bytes.subspan(at + 3, kIdentifier));
+        }
+        if (kept) keep(at, end);
+        at = end;
+    }
+}
 
 bool ReadGifSize(Bytes bytes, PictureSize& size) {
     GifLayout layout;

@@ -2,7 +2,9 @@
 
 // GIF, by a decoder of our own (see GifDecoder.cpp).
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "decoding/PictureDecoder.h"
 #include "decoding/PictureDecoding.h"
@@ -21,5 +23,14 @@ void DecodeGifInto(Bytes bytes, const std::string& path, const WantedPixels& wan
 bool ReadGifSize(Bytes bytes, PictureSize& size);
 // The same into a sink (see StreamPicture): the frame's opaque pixels.
 void StreamGif(Bytes bytes, const std::string& path, PixelSink& sink);
+
+// The file without its metadata, every other block byte for byte: the
+// comment extensions and the application extensions go (XMP among them),
+// except those that shape how the picture is shown (the NETSCAPE and
+// ANIMEXTS loop counts, an ICC profile); the frames, their graphic controls
+// and plain text stay, and nothing after the trailer. A file that ends
+// before its trailer or holds a block of no known kind is the fault
+// "Cannot remove the location" naming `path`: what it hides is not known.
+std::vector<std::uint8_t> GifWithoutMetadata(Bytes bytes, const std::string& path);
 
 }  // namespace fotolane::picture::detail

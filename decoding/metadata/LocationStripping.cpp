@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "decoding/PictureDecoding.h"
+#include "decoding/bmp/BitmapDecoder.h"
+#include "decoding/gif/GifDecoder.h"
 #include "decoding/metadata/Exif.h"
 #include "decoding/metadata/Exiv2Session.h"
 #include "decoding/metadata/Metadata.h"
@@ -127,7 +129,7 @@ bool JpegCarriesLocation(Bytes jpeg) {
 bool CarriesLocationIn(Bytes bytes) {
     switch (FormatOfContent(bytes)) {
         case PictureFormat::Bitmap:
-            return false;
+            return !BitmapHoldsOnlyPicture(bytes);
         case PictureFormat::Gif: {
             // exiv2 reads no GIF metadata; XMP stands in an application
             // extension of this name.
@@ -232,7 +234,10 @@ void EraseLocation(Exiv2::ExifData& exif, Exiv2::IptcData& iptc, Exiv2::XmpData&
 
 std::vector<std::uint8_t> CopyWithoutLocation(Bytes bytes, const std::string& path) {
     const PictureFormat format = FormatOfContent(bytes);
-    if (format == PictureFormat::Bitmap) return {bytes.begin(), bytes.end()};
+    if (format == PictureFormat::Bitmap) {
+        if (!BitmapHoldsOnlyPicture(bytes)) throw CannotRemoveLocation(path);
+        return {bytes.begin(), bytes.end()};
+    }
     // Read (under a session of its own) before this one's session begins.
     const Orientation orientation =
         format == PictureFormat::Jpeg ? ReadExifOrientation(bytes) : Orientation::Upright;
@@ -266,7 +271,7 @@ std::vector<std::uint8_t> CopyWithoutLocation(Bytes bytes, const std::string& pa
             throw CannotRemoveLocation(path);
         }
     } else if (format == PictureFormat::Gif) {
-        copy.assign(bytes.begin(), bytes.end());
+        copy = GifWithoutMetadata(bytes, path);
     } else {
         // exiv2 tells the format (its type checks may throw on odd data).
         bool known = false;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decoding/PictureDecoder.h"
@@ -317,14 +318,60 @@ TEST(CopyWithoutLocation, CopiesBitmapsAndRefusesWhatItCannotClean) {
     const std::vector<std::uint8_t> copy = CopyWithoutLocation(bitmap);
     EXPECT_EQ(std::string(copy.begin(), copy.end()), ReadFile(bitmap));
     const TempFolder folder;
-    folder.Write("xmp.gif", ReadFile(TestData("image-gif/samples/2x2.gif")) +
-                                "!\xFF\x0BXMP DataXMP<x:xmpmeta/>");
+    // XMP cut short: what the rest of the file holds is not known.
+    std::string cut = ReadFile(TestData("image-gif/samples/2x2.gif"));
+    cut.pop_back();  // the trailer
+    folder.Write("xmp.gif", cut + "!\xFF\x0BXMP DataXMP<x:xmpmeta/>");
     EXPECT_TRUE(CarriesLocation(folder / "xmp.gif"));
     EXPECT_EQ(testing::FaultOf([&] { CopyWithoutLocation(folder / "xmp.gif"); }),
               "Cannot remove the location: " + folder / "xmp.gif");
+    // Bitmaps have no place for metadata: bytes beyond the picture, after
+    // it or between the colour table and the pixels, refuse the copy.
+    const std::string hopper = ReadFile(bitmap);
+    std::string gap = hopper;
+    gap.insert(54, "<x:xmpmeta>GPS</x:xmpmeta>");
+    gap[10] = static_cast<char>(gap[10] + 26);  // the pixels' offset, past the gap
+    for (const auto& [name, bytes] : {std::pair{"after.bmp", hopper + "<x:xmpmeta>GPS</x:xmpmeta>"},
+                                      std::pair{"gap.bmp", gap}}) {
+        folder.Write(name, bytes);
+        EXPECT_TRUE(CarriesLocation(folder / name)) << name;
+        EXPECT_EQ(testing::FaultOf([&] { CopyWithoutLocation(folder / name); }),
+                  "Cannot remove the location: " + folder / name);
+    }
+    folder.Write("padded.bmp", hopper + std::string(16, '\0'));
+    EXPECT_FALSE(CarriesLocation(folder / "padded.bmp"));
     folder.Write("text.jpg", "not a picture");
     EXPECT_EQ(testing::FaultOf([&] { CopyWithoutLocation(folder / "text.jpg"); }),
               "Invalid picture: " + folder / "text.jpg");
+}
+
+// A GIF keeps its frames, loop and graphic controls byte for byte; its XMP
+// (with a place) and comments go.
+TEST(CopyWithoutLocation, LeavesAGifsMetadataOutAndItsAnimationIn) {
+    const std::string animation = ReadFile(TestData("image-gif/samples/anim-gr.gif"));
+    // XMP's packet stands raw in the sub-blocks, followed by the "magic
+    // trailer" that makes any length byte land on the terminator.
+    std::string xmp =
+        "!\xFF\x0BXMP DataXMP<x:xmpmeta><exif:GPSLatitude>48,51.4N"
+        "</exif:GPSLatitude></x:xmpmeta>\x01";
+    for (int b = 0xFF; b >= 0; --b) xmp += static_cast<char>(b);
+    xmp += '\0';
+    const std::string comment = std::string("!\xFE\x0BNear Paris!") + '\0';
+    const std::size_t afterTable = 13 + 6;  // the screen and two colours
+    std::string located = animation;
+    located.insert(afterTable, xmp + comment);
+    located.insert(located.size() - 1, comment);
+    const TempFolder folder;
+    folder.Write("located.gif", located);
+    EXPECT_TRUE(CarriesLocation(folder / "located.gif"));
+    const std::vector<std::uint8_t> copy = CopyWithoutLocation(folder / "located.gif");
+    EXPECT_EQ(std::string(copy.begin(), copy.end()), animation);
+    // A file from another writer: its XMP goes, its two frames stay.
+    const std::string beacon = TestData("image-gif/samples/beacon_xmp.gif");
+    const std::vector<std::uint8_t> cleaned = CopyWithoutLocation(beacon);
+    const std::string text(cleaned.begin(), cleaned.end());
+    EXPECT_EQ(text.find("XMP DataXMP"), std::string::npos);
+    EXPECT_EQ(text, ReadFile(TestData("image-gif/samples/beacon.gif")));
 }
 
 }  // namespace
