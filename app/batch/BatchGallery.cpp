@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -515,15 +516,23 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
             total += count;
         }
     }
+    // Albums are made deepest first, so that a folder's album links only the
+    // albums below it that were made (with --keep-going one may fail).
+    std::vector<std::size_t> order(folders.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = albumLinks.empty() ? i : order.size() - 1 - i;
+    }
+    std::set<std::string> failedAlbums;
     ScopedInterruptToStop interrupt;
     Tally tally;
     int status = kExitDone;
     std::int64_t picturesBefore = 0;
-    for (std::size_t index = 0; index < folders.size(); ++index) {
+    for (std::size_t step = 0; step < order.size(); ++step) {
+        const std::size_t index = order[step];
         const std::string& folder = folders[index];
         std::optional<BatchView::WholeRun> whole;
         if (!counts.empty()) {
-            whole = BatchView::WholeRun{index + 1, folders.size(), picturesBefore, total, start};
+            whole = BatchView::WholeRun{step + 1, folders.size(), picturesBefore, total, start};
             picturesBefore += counts[index];
         }
         if (InterruptRequested()) {
@@ -531,11 +540,17 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
             break;
         }
         BatchThumbnails counted(makers.thumbnails, settings.update);
-        const auto links = albumLinks.find(folder);
+        gallery::AlbumLinks links;
+        if (const auto found = albumLinks.find(folder); found != albumLinks.end()) {
+            links = found->second;
+            std::erase_if(links.children, [&](const std::string& child) {
+                return failedAlbums.contains(gallery::PathInFolder(folder, child));
+            });
+        }
         const FolderOutcome done =
-            RunOneFolder(settings, folder, counted, album,
-                         links != albumLinks.end() ? links->second : gallery::AlbumLinks{}, err,
-                         showProgress, FolderLabel(folderPath, folder), whole);
+            RunOneFolder(settings, folder, counted, album, links, err, showProgress,
+                         FolderLabel(folderPath, folder), whole);
+        if (done.outcome.end == gallery::RunEnd::Failed) failedAlbums.insert(folder);
         // "First write a Title!" refuses every folder alike.
         if (done.outcome.end == gallery::RunEnd::NotStarted) return kExitUsage;
         tally.Add(done, counted);
