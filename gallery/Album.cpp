@@ -184,6 +184,7 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
                     break;
                 }
             }
+            SortAlbumPictures(pictures, inputs.AlbumOrder());
             const std::string page = AlbumHtml(title, pictures, links);
             ReplaceFileWhole(paths.indexPath, BytesOf(page));
             // Only now: until the new album is in place, the earlier one may

@@ -9,6 +9,7 @@
 #include "gallery/ModThumbnails.h"
 #include "platform/core/Sha256.h"
 #include "platform/core/Utf8.h"
+#include "platform/files/FileSystem.h"
 
 namespace fotolane::gallery {
 namespace {
@@ -63,7 +64,64 @@ std::string Navigation(const AlbumLinks& links) {
     return nav + "</ul></nav>\n";
 }
 
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+std::int64_t DaysFromCivil(std::int64_t year, std::int64_t month, std::int64_t day) {
+    year -= month <= 2 ? 1 : 0;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const std::int64_t yearOfEra = year - era * 400;
+    const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+// The digits of text[at, at + count), or -1 when any is no digit.
+std::int64_t Digits(std::string_view text, std::size_t at, std::size_t count) {
+    if (at + count > text.size()) return -1;
+    std::int64_t value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
 }  // namespace
+
+std::int64_t AlbumSortKey(const AlbumPicture& picture) {
+    const std::string_view date = picture.dateTaken;
+    const std::int64_t year = Digits(date, 0, 4), month = Digits(date, 5, 2),
+                       day = Digits(date, 8, 2), hour = Digits(date, 11, 2),
+                       minute = Digits(date, 14, 2), second = Digits(date, 17, 2);
+    if (year < 0 || month < 0 || day < 0 || hour < 0 || minute < 0 || second < 0) {
+        return picture.modifiedNs / 1000000000;
+    }
+    std::int64_t key = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    // "+02:00": two hours ahead of UTC.
+    const std::string_view offset = picture.dateOffset;
+    const std::int64_t offsetHours = Digits(offset, 1, 2), offsetMinutes = Digits(offset, 4, 2);
+    if (offset.size() == 6 && (offset[0] == '+' || offset[0] == '-') && offsetHours >= 0 &&
+        offsetMinutes >= 0) {
+        const std::int64_t seconds = offsetHours * 3600 + offsetMinutes * 60;
+        key += offset[0] == '+' ? -seconds : seconds;
+    }
+    return key;
+}
+
+void SortAlbumPictures(std::vector<AlbumPicture>& pictures, AlbumSort sort) {
+    std::vector<std::pair<std::int64_t, std::size_t>> order;
+    order.reserve(pictures.size());
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        order.emplace_back(sort == AlbumSort::Date ? AlbumSortKey(pictures[i]) : 0, i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&pictures](const auto& a, const auto& b) {
+        if (a.first != b.first) return a.first < b.first;
+        return NameComesBefore(pictures[a.second].name, pictures[b.second].name);
+    });
+    std::vector<AlbumPicture> sorted;
+    sorted.reserve(pictures.size());
+    for (const auto& [key, index] : order) sorted.push_back(std::move(pictures[index]));
+    pictures = std::move(sorted);
+}
 
 std::string AlbumImageName(std::string_view pictureName) {
     if (pictureName.size() + kImageExtension.size() <= kLongestFileName) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "gallery/GalleryInterfaces.h"
 #include "gallery/GalleryPaths.h"
 
 namespace fotolane::gallery {
@@ -36,7 +37,11 @@ struct AlbumPicture {
     // Previews/ + AlbumImageName(name); none for a small picture, or when it
     // could not be written: the lightbox then shows the picture itself.
     std::optional<PixelSize> preview;
-    std::string dateTaken;  // "YYYY-MM-DDTHH:MM:SS" or empty
+    std::string dateTaken;   // "YYYY-MM-DDTHH:MM:SS" or empty
+    std::string dateOffset;  // of dateTaken from UTC, "+02:00", or empty
+    // The picture file's modification time in nanoseconds since 1970 (UTC):
+    // the date order's stand-in for a photo without a date taken.
+    std::int64_t modifiedNs = 0;
     // A published site's page (gallery/Site.h) rather than an album beside
     // the pictures: the thumbnail is the site's own, Thumbnails/ +
     // AlbumImageName(name), and the picture is offered only when
@@ -51,6 +56,14 @@ struct AlbumLinks {
     bool parent = false;                // ../index.html is an album
     std::vector<std::string> children;  // folder names whose index.html is an album
 };
+
+// A picture's key in the date order: its date taken in seconds since 1970,
+// moved to UTC by its offset when it has one (a date without one is taken
+// as UTC), else its file's modification time. Seconds are what both share.
+std::int64_t AlbumSortKey(const AlbumPicture& picture);
+// Sorts the pictures: by name (NameComesBefore), or by AlbumSortKey with
+// ties by name.
+void SortAlbumPictures(std::vector<AlbumPicture>& pictures, AlbumSort sort);
 
 // The longest file name the file systems take (NAME_MAX).
 inline constexpr std::size_t kLongestFileName = 255;

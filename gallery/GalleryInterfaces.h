@@ -18,6 +18,10 @@ enum class CheckValue : std::int32_t { Unchecked = 0, Checked = 1, Grey = 2 };
 inline constexpr std::int32_t kDefaultPerRow = 3;
 inline constexpr std::int32_t kDefaultThumbnailSize = 70;
 
+// The album's order (--sort): its pictures and the albums below it by name,
+// as the gallery page has them, or by date taken.
+enum class AlbumSort { Name, Date };
+
 // What the gallery run reads of the main window's controls. Each value is
 // read at the moment the run needs it, so a front end answers with the
 // control's current state.
@@ -41,6 +45,8 @@ class IGalleryInputs {
     // image folders are then held to the thumbnail folder's rule before the
     // run writes anything.
     virtual bool WritesAlbum() const { return false; }
+    // The album's order; the gallery page keeps the name order.
+    virtual AlbumSort AlbumOrder() const { return AlbumSort::Name; }
 };
 
 // The controls that the run drives.

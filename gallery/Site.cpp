@@ -401,6 +401,7 @@ std::optional<AlbumPicture> SiteRun::PagePicture(const PlannedPicture& picture) 
     shown.name = picture.name;
     shown.siteFiles = true;
     shown.dateTaken = picture.dateTaken;
+    shown.modifiedNs = picture.stamp.modifiedNs;
     shown.hasThumbnail = false;
     shown.hasOriginal = false;
     for (const Target& target : picture.targets) {
@@ -470,6 +471,7 @@ void SiteRun::WritePages() {
                 pictures.push_back(std::move(*shown));
             }
         }
+        SortAlbumPictures(pictures, options_.sort);
         std::vector<std::string>& below = children[folder->relative];
         SortByName(below);
         const bool top = folder + 1 == folders_.rend();

@@ -122,6 +122,9 @@ struct SiteOptions {
     bool keepGoing = false;
     bool keepLocation = false;
     bool originals = true;
+    // The pages' order; the record keeps no date offset, so a site's date
+    // order takes every date taken as UTC.
+    AlbumSort sort = AlbumSort::Name;
 };
 
 struct SiteOutcome {

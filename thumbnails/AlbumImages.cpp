@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "decoding/PictureDecoder.h"
+#include "decoding/PictureMetadata.h"
 #include "imaging/AreaResize.h"
 #include "imaging/JpegEncoder.h"
 #include "platform/core/Fault.h"
@@ -47,7 +48,12 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     if (std::max(size.width, size.height) > gallery::kPreviewSide) {
         album.preview = AlbumImageSize(size, gallery::kPreviewSide);
     }
-    album.dateTaken = picture::ReadDateTaken(strFileName);
+    const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
+    album.dateTaken = metadata.dateTaken;
+    album.dateOffset = metadata.dateOffset;
+    if (const std::optional<FileStamp> stamp = StampOf(strFileName)) {
+        album.modifiedNs = stamp->modifiedNs;
+    }
 
     const std::string largePath = paths.largeThumbnailFolder + gallery::AlbumImageName(strName);
     const std::string previewPath = paths.previewFolder + gallery::AlbumImageName(strName);

@@ -80,12 +80,13 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
     const QCommandLineOption index({"i", "index"}, {});
     const QCommandLineOption jobs({"j", "jobs"}, {}, "N");
     const QCommandLineOption output({"o", "output"}, {}, "DIR");
+    const QCommandLineOption sort("sort", {}, "ORDER");
     const QCommandLineOption keepLocation("keep-location");
     const QCommandLineOption noOriginals("no-originals");
 
     QCommandLineParser parser;
     parser.addOptions({help, version, perRow, size, newOnly, update, noViewer, title, keepGoing,
-                       recursive, quiet, index, jobs, output, keepLocation, noOriginals});
+                       recursive, quiet, index, jobs, output, keepLocation, noOriginals, sort});
     QStringList list{"fotolane-gallery"};  // parse() skips the program's name
     for (const std::string& argument : arguments) list << FromBytes(argument);
     // Help and version win over everything else, wrong usage included.
@@ -130,6 +131,14 @@ ParsedArguments ParseArguments(std::span<const std::string> arguments) {
         if (settings.jobs == 0) {
             return UsageError("option '--jobs' takes a whole number from 1 to " +
                               std::to_string(kLargestNumber) + ", not '" + text + "'");
+        }
+    }
+    if (parser.isSet(sort)) {
+        const std::string text = ToBytes(parser.value(sort));
+        if (text == "date") {
+            settings.sort = gallery::AlbumSort::Date;
+        } else if (text != "name") {
+            return UsageError("option '--sort' takes 'name' or 'date', not '" + text + "'");
         }
     }
 
@@ -205,6 +214,9 @@ std::string UsageText() {
            "                    FOLDER is only read, and a run remakes only what changed\n"
            "                    and removes what it published of pictures now gone;\n"
            "                    --index is implied, --new and --update have no use\n"
+           "      --sort ORDER  the album's order, name (default, the page's) or date:\n"
+           "                    by the date taken (EXIF, moved to UTC by its offset when\n"
+           "                    the file gives one), else the file's modification time\n"
            "      --keep-location  with --output: originals keep their locations\n"
            "      --no-originals   with --output: previews only, no originals\n"
            "  -q, --quiet       no progress line and no closing line\n"

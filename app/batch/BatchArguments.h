@@ -24,6 +24,7 @@ struct BatchSettings {
     bool quiet = false;      // no progress, no closing line
     bool index = false;      // also the album, index.html
     int jobs = 0;            // thumbnails made at once; 0: one per core
+    gallery::AlbumSort sort = gallery::AlbumSort::Name;  // the album's order (--sort)
 
     // A published site (gallery/Site.h) in this folder instead of the
     // gallery and album beside the pictures; empty: none.

@@ -429,6 +429,7 @@ int RunSite(const BatchSettings& settings, const std::string& folderPath,
     options.keepGoing = settings.keepGoing;
     options.keepLocation = settings.keepLocation;
     options.originals = settings.originals;
+    options.sort = settings.sort;
 
     SiteView view(err, showProgress);
     ui::ScopedHost host(view);

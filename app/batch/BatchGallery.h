@@ -42,6 +42,7 @@ class BatchInputs final : public gallery::IGalleryInputs {
     bool AllSelected() const override { return settings_.all; }
     bool KeepGoing() const override { return settings_.keepGoing; }
     bool WritesAlbum() const override { return settings_.index; }
+    gallery::AlbumSort AlbumOrder() const override { return settings_.sort; }
 
   private:
     static gallery::CheckValue CheckOf(bool checked) {
