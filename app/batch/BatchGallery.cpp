@@ -10,6 +10,7 @@
 
 #include "app/batch/BatchThumbnails.h"
 #include "gallery/GalleryPaths.h"
+#include "gallery/PictureNames.h"
 #include "platform/core/Interrupt.h"
 #include "platform/core/Utf8.h"
 #include "platform/files/FileSystem.h"
@@ -145,6 +146,35 @@ struct FolderOutcome {
 };
 
 // What the closing line tells, over every folder of the run.
+bool IsLeftOutName(const std::string& name) {
+    return !gallery::LeftOutExtension(name).empty();
+}
+
+// The files of a folder whose name says picture or video but that the album
+// cannot take, by extension (".mov" -> 3); a folder that cannot be listed
+// adds none (the run itself tells).
+void CountLeftOut(const std::string& folder, std::map<std::string, std::int64_t>& leftOut) {
+    try {
+        FolderListing listing;
+        for (std::string name = listing.First(folder, IsLeftOutName); !name.empty();
+             name = listing.Next()) {
+            ++leftOut[gallery::LeftOutExtension(name)];
+        }
+    } catch (const Fault&) {
+    }
+}
+
+// "; left out: 3 .mov, 1 .cr2": the most first, ties by extension; nothing
+// when there are none.
+void WriteLeftOut(std::ostream& err, const std::map<std::string, std::int64_t>& leftOut) {
+    std::vector<std::pair<std::string, std::int64_t>> kinds(leftOut.begin(), leftOut.end());
+    std::stable_sort(kinds.begin(), kinds.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        err << (i == 0 ? "; left out: " : ", ") << kinds[i].second << ' ' << kinds[i].first;
+    }
+}
+
 struct Tally {
     std::size_t folders = 0;
     std::int64_t pictures = 0;
@@ -155,6 +185,7 @@ struct Tally {
     std::int64_t albumMade = 0;
     std::int64_t albumKept = 0;
     std::int64_t albumFailed = 0;
+    std::map<std::string, std::int64_t> leftOut;  // counted only with an album
 
     void Add(const FolderOutcome& folder, const BatchThumbnails& thumbnails) {
         const gallery::RunOutcome& outcome = folder.outcome;
@@ -186,6 +217,7 @@ void WriteClosingLine(std::ostream& err, const Tally& tally, bool recursive, boo
     if (album) {
         err << "; album: " << tally.albumMade << " images made, " << tally.albumKept << " kept, "
             << tally.albumFailed << " failed";
+        WriteLeftOut(err, tally.leftOut);
     }
     err << ", " << seconds << " s\n" << std::flush;
 }
@@ -458,7 +490,11 @@ int RunSite(const BatchSettings& settings, const std::string& folderPath,
         }
         err << ": " << outcome.skipped.size() << " skipped; site: " << outcome.images.made
             << " files made, " << outcome.images.kept << " kept, " << outcome.images.failed
-            << " failed, " << outcome.removed << " removed, " << seconds << " s\n";
+            << " failed, " << outcome.removed << " removed";
+        std::map<std::string, std::int64_t> leftOut;
+        for (const std::string& folder : folders) CountLeftOut(folder, leftOut);
+        WriteLeftOut(err, leftOut);
+        err << ", " << seconds << " s\n";
     }
     switch (outcome.end) {
         case gallery::RunEnd::Failed:
@@ -555,6 +591,7 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
         // "First write a Title!" refuses every folder alike.
         if (done.outcome.end == gallery::RunEnd::NotStarted) return kExitUsage;
         tally.Add(done, counted);
+        if (album != nullptr && showProgress) CountLeftOut(folder, tally.leftOut);
         status = WorseExitStatus(status, ExitStatusOf(done.outcome));
         if (status == kExitStopped || (status == kExitError && !settings.keepGoing)) break;
     }

@@ -5,6 +5,8 @@
 #include <limits>
 #include <string_view>
 
+#include "decoding/PictureDecoding.h"
+
 namespace fotolane::picture::detail {
 
 namespace {
@@ -69,6 +71,31 @@ bool DecodeExif(std::span<const std::uint8_t> tiff, Exiv2::ExifData& data,
         data.clear();
         return false;
     }
+}
+
+Exiv2::Image::AutoPtr OpenExiv2Image(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<long>::max())) {
+        return Exiv2::Image::AutoPtr();
+    }
+    // exiv2 0.27's images own their input as a std::auto_ptr.
+    Exiv2::BasicIo::AutoPtr io(new Exiv2::MemIo(bytes.data(), static_cast<long>(bytes.size())));
+    switch (FormatOfContent(bytes)) {
+        case PictureFormat::Jpeg:
+            return Exiv2::Image::AutoPtr(new Exiv2::JpegImage(io, false));
+        case PictureFormat::Png:
+            return Exiv2::Image::AutoPtr(new Exiv2::PngImage(io, false));
+        case PictureFormat::WebP:
+            return Exiv2::Image::AutoPtr(new Exiv2::WebPImage(io));
+        case PictureFormat::Heif:
+            return Exiv2::Image::AutoPtr(new Exiv2::BmffImage(io, false));
+        case PictureFormat::Gif:
+            return Exiv2::Image::AutoPtr(new Exiv2::GifImage(io));
+        case PictureFormat::Bitmap:
+            return Exiv2::Image::AutoPtr(new Exiv2::BmpImage(io));
+        case PictureFormat::Unknown:
+            break;
+    }
+    return Exiv2::Image::AutoPtr();
 }
 
 }  // namespace fotolane::picture::detail

@@ -4,6 +4,13 @@
 // folder; nothing outside decoding/ includes this header.
 
 #include <exiv2/exiv2.hpp>
+// The image classes OpenExiv2Image picks from, after exiv2.hpp's settings.
+#include <exiv2/bmffimage.hpp>
+#include <exiv2/bmpimage.hpp>
+#include <exiv2/gifimage.hpp>
+#include <exiv2/jpgimage.hpp>
+#include <exiv2/pngimage.hpp>
+#include <exiv2/webpimage.hpp>
 
 #include <cstdint>
 #include <mutex>
@@ -41,5 +48,12 @@ class Exiv2Session {
 // false, with `data` as far as it came or empty, for a block exiv2 refuses.
 // A bad block is never a fault: exiv2's exceptions end here.
 bool DecodeExif(std::span<const std::uint8_t> tiff, Exiv2::ExifData& data, Exiv2::ByteOrder& order);
+
+// exiv2's image of a picture in memory, of the class for the format that our
+// own first-bytes rule gives (FormatOfContent), never of exiv2's guess: the
+// guess tries its type checks in turn, so that a small PNG whose bytes 4 to
+// 7 read "ftyp" goes to its QuickTime parser, which then works for minutes.
+// Null for a file of no format we know. exiv2's exceptions pass on.
+Exiv2::Image::AutoPtr OpenExiv2Image(std::span<const std::uint8_t> bytes);
 
 }  // namespace fotolane::picture::detail

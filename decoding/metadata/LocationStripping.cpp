@@ -79,7 +79,7 @@ std::vector<std::uint8_t> JpegForRewriting(Bytes jpeg, const JpegLayout& layout,
 // cannot read, write or tell, an exception. `orientation` (when not
 // Upright) is written into EXIF, for a JPEG whose EXIF block was left out.
 std::vector<std::uint8_t> RewrittenWithoutLocation(Bytes bytes, Orientation orientation) {
-    const auto image = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+    const auto image = OpenExiv2Image(bytes);
     if (image.get() == nullptr) throw Exiv2::Error(Exiv2::kerFileContainsUnknownImageType);
     image->readMetadata();
     EraseLocation(image->exifData(), image->iptcData(), image->xmpData());
@@ -145,7 +145,7 @@ bool CarriesLocationIn(Bytes bytes) {
             break;
     }
     try {
-        const auto image = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+        const auto image = OpenExiv2Image(bytes);
         if (image.get() == nullptr) return true;
         image->readMetadata();
         Exiv2Metadata metadata;
@@ -273,15 +273,9 @@ std::vector<std::uint8_t> CopyWithoutLocation(Bytes bytes, const std::string& pa
     } else if (format == PictureFormat::Gif) {
         copy = GifWithoutMetadata(bytes, path);
     } else {
-        // exiv2 tells the format (its type checks may throw on odd data).
-        bool known = false;
-        try {
-            known =
-                Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size())).get() !=
-                nullptr;
-        } catch (const std::exception&) {
-        }
-        if (!known) throw Fault::InvalidPicture(path);
+        // PNG, WebP and HEIF by exiv2's class for each; anything else is no
+        // picture of ours.
+        if (format == PictureFormat::Unknown) throw Fault::InvalidPicture(path);
         try {
             copy = RewrittenWithoutLocation(bytes, Orientation::Upright);
         } catch (const std::exception&) {

@@ -388,10 +388,11 @@ PictureMetadata FieldsOfMetadata(const Exiv2Metadata& metadata) {
     return fields;
 }
 
-// exiv2's own reading of a picture in memory: its format told by exiv2.
+// exiv2's own reading of a picture in memory, of the format its first bytes
+// give (OpenExiv2Image).
 void ReadWithExiv2(Bytes bytes, Exiv2Metadata& metadata) {
     try {
-        const auto image = Exiv2::ImageFactory::open(bytes.data(), static_cast<long>(bytes.size()));
+        const auto image = OpenExiv2Image(bytes);
         if (image.get() == nullptr) return;
         image->readMetadata();
         metadata.exif = image->exifData();

@@ -120,12 +120,19 @@ TEST(BatchGallery, ReportsMessagesAndProgressOnTheErrorStream) {
     index.index = true;
     FakeThumbnailMaker made;
     FakeAlbumImages album;
+    // Files the album cannot take are counted by kind, with the album only.
+    for (const char* name : {"x.MOV", "y.mov", "z.mov", "r.cr2"}) folder.Write(name, "");
     const Outcome albumFailed = RunBatch(index, {made, &album}, /*progress=*/true);
     EXPECT_EQ(albumFailed.status, kExitIncomplete);
     EXPECT_NE(albumFailed.err.find("\n3 pictures: 3 thumbnails made, 0 kept, 0 skipped, 0 failed; "
-                                   "album: 3 images made, 0 kept, 3 failed, "),
+                                   "album: 3 images made, 0 kept, 3 failed; "
+                                   "left out: 3 .mov, 1 .cr2, "),
               std::string::npos)
         << albumFailed.err;
+    FakeThumbnailMaker plain;
+    EXPECT_NE(RunBatch(SettingsFor(folder), plain, /*progress=*/true)
+                  .err.find("\n3 pictures: 3 thumbnails made, 0 kept, 0 skipped, 0 failed, "),
+              std::string::npos);
 
     FakeThumbnailMaker failing;
     failing.faultAtPicture = 2;
