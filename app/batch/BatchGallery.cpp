@@ -222,6 +222,16 @@ void WriteClosingLine(std::ostream& err, const Tally& tally, bool recursive, boo
     err << ", " << seconds << " s\n" << std::flush;
 }
 
+// Whether the folder holds a site's record, a plain file and no link.
+bool HoldsSiteRecord(const std::string& folder) {
+    try {
+        return KindAt(gallery::PathInFolder(folder, std::string(gallery::kSiteRecordName))) ==
+               EntryKind::PlainFile;
+    } catch (const Fault&) {
+        return false;
+    }
+}
+
 void AddFoldersBelow(const std::string& folder, std::vector<std::string>& folders) {
     std::vector<FolderEntry> entries;
     try {
@@ -239,6 +249,9 @@ void AddFoldersBelow(const std::string& folder, std::vector<std::string>& folder
             continue;
         }
         const std::string path = gallery::PathInFolder(folder, name);
+        // A site made by -o is published pictures, not a picture folder:
+        // its pages and images are left to the site's own runs.
+        if (HoldsSiteRecord(path)) continue;
         folders.push_back(path);
         AddFoldersBelow(path, folders);
     }
@@ -401,16 +414,6 @@ bool IsWithin(const std::filesystem::path& inner, const std::filesystem::path& o
 
 // What is wrong with `output` as the site of `source`, before anything is
 // written; empty when it can be one.
-// Whether the folder holds a site's record, a plain file and no link.
-bool HoldsSiteRecord(const std::string& folder) {
-    try {
-        return KindAt(gallery::PathInFolder(folder, std::string(gallery::kSiteRecordName))) ==
-               EntryKind::PlainFile;
-    } catch (const Fault&) {
-        return false;
-    }
-}
-
 std::string SiteFolderProblem(const std::string& source, const std::string& output) {
     EntryKind kind = EntryKind::None;
     try {

@@ -115,8 +115,9 @@ int WorseExitStatus(int a, int b);
 // The folders of a recursive run: `top` first, then every folder below it,
 // each after its parent, brothers in the order of their names. Folders named
 // "Thumbnails", "Thumbnails@2x" or "Previews" (the galleries' and albums'
-// own images), hidden folders (".name") and links to folders are not
-// entered; nor are folders that cannot be read.
+// own images), hidden folders (".name"), links to folders and the sites
+// that -o makes (a folder holding a site's record) are not entered; nor are
+// folders that cannot be read.
 std::vector<std::string> GalleryFolders(const std::string& top);
 
 // The albums' links of a recursive run over `folders` (as GalleryFolders

@@ -111,6 +111,45 @@ TEST(AlbumImageName, IsTheNamePlusJpgAndFitsLongNamesWithoutCollisions) {
     }
 }
 
+// The date order: the date taken moved to UTC by its offset, else the file's
+// time; ties, and dates that lie, still give one order by name.
+TEST(SortAlbumPictures, OrdersByTheTimeTakenInUtcThenByName) {
+    struct Case {
+        const char* name;
+        const char* dateTaken;
+        const char* dateOffset;
+        std::int64_t modifiedSeconds;
+    };
+    const std::vector<Case> cases = {
+        {"a.jpg", "2026-07-14T09:00:00", "", 0},
+        {"b.jpg", "2026-07-14T10:00:00", "+02:00", 0},  // 08:00 UTC
+        {"c.jpg", "", "", 1784019600},                  // 2026-07-14 09:00 UTC, the file's time
+        {"d.jpg", "2026-07-13T23:30:00", "-01:00", 0},  // 00:30 UTC on the 14th
+        {"e.jpg", "0000-01-01T00:00:00", "", 0},
+        {"f.jpg", "9999-12-31T23:59:59", "+99:99", 0},
+        {"g.jpg", "2026:07:14 garbage", "bad", 5},
+    };
+    std::vector<AlbumPicture> pictures;
+    for (const Case& c : cases) {
+        AlbumPicture picture = Picture(c.name);
+        picture.dateTaken = c.dateTaken;
+        picture.dateOffset = c.dateOffset;
+        picture.modifiedNs = c.modifiedSeconds * 1000000000;
+        pictures.push_back(picture);
+    }
+    const auto names = [&pictures] {
+        std::vector<std::string> names;
+        for (const AlbumPicture& picture : pictures) names.push_back(picture.name);
+        return names;
+    };
+    std::vector<AlbumPicture> byName(pictures.rbegin(), pictures.rend());
+    SortAlbumPictures(byName, AlbumSort::Name);
+    EXPECT_EQ(byName.front().name, "a.jpg");
+    SortAlbumPictures(pictures, AlbumSort::Date);
+    EXPECT_EQ(names(), (std::vector<std::string>{"e.jpg", "g.jpg", "d.jpg", "b.jpg", "a.jpg",
+                                                 "c.jpg", "f.jpg"}));
+}
+
 TEST(AlbumHtml, FillsTheTemplateOnceWithEscapedTitleAndAlbumLinks) {
     const std::vector<AlbumPicture> pictures = {Picture("b.jpg"), Picture("a.jpg")};
     AlbumLinks links;

@@ -205,12 +205,14 @@ TEST(BatchGallery, AnInterruptStopsAfterThePictureUnderWay) {
 
 // A recursive run walks folders in the product's one name order (that of
 // the pictures), each after its parent, and leaves out the image folders,
-// hidden folders and links to folders.
+// hidden folders, links to folders and sites made by -o.
 TEST(BatchGallery, RecursiveRunWalksFoldersInNameOrder) {
     TempFolder top;
-    for (const char* folder : {"b/Inner", "A", "a2", "_x", "Thumbnails/t", "Previews", ".h"}) {
+    for (const char* folder : {"b/Inner", "A", "a2", "_x", "Thumbnails/t", "Thumbnails@2x",
+                               "Previews", ".h", "Site/Inner"}) {
         std::filesystem::create_directories(top.path() / folder);
     }
+    top.Write("Site/.fotolane-site", "fotolane-site 1\n");
     std::filesystem::create_directory_symlink(top.path() / "A", top.path() / "Link");
     EXPECT_EQ(GalleryFolders(top.str()),
               (std::vector<std::string>{top.str(), top / "A", top / "a2", top / "b",
