@@ -21,6 +21,8 @@
 #include "decoding/PictureDecoding.h"
 #include "decoding/PictureMetadata.h"
 #include "decoding/SamplingDecoder.h"
+#include "decoding/metadata/Exif.h"
+#include "platform/files/FileSystem.h"
 
 namespace fotolane::picture {
 namespace {
@@ -48,7 +50,7 @@ std::vector<BenchPicture> Pictures() {
 }
 
 void ReadOrientation(benchmark::State& state, const std::string& path) {
-    const std::vector<std::uint8_t> bytes = detail::ReadPictureFile(path, 256 * 1024);
+    const std::vector<std::uint8_t> bytes = ReadFileStart(path, 256 * 1024);
     for (auto _ : state) benchmark::DoNotOptimize(detail::ReadExifOrientation(bytes));
 }
 
