@@ -24,7 +24,12 @@ struct PictureMetadata {
     // The photographer's title or description, at most 2,000 bytes (cut at a
     // character), line breaks and runs of blanks made single spaces; the
     // texts that cameras write by themselves ("OLYMPUS DIGITAL CAMERA", the
-    // camera's name) are none.
+    // camera's name) are none. The first of XMP dc:title, XMP dc:description
+    // (of a language alternative the default, else the first language), IPTC
+    // Caption-Abstract, IPTC Headline, EXIF ImageDescription, then IPTC
+    // Object Name and EXIF UserComment. IPTC text is UTF-8 when its
+    // CodedCharacterSet says so; text of no declared encoding is UTF-8 when
+    // it is valid UTF-8, else Windows-1252 or Latin-1.
     std::string caption;
     // "Canon PowerShot S40" (EXIF Make and Model, the make once), the lens
     // ("EF 24-70mm f/2.8L USM": EXIF LensModel, else the makers' lens fields

@@ -185,6 +185,21 @@ std::string AlbumText(std::string_view utf8) {
     return out;
 }
 
+std::string AlbumCaption(std::string_view text) {
+    return OneLine(text, kAlbumCaptionBytes);
+}
+
+std::string ShortCaption(std::string_view caption) {
+    std::size_t at = 0;
+    for (std::size_t count = 0; at < caption.size() && count < kShortCaptionCharacters; ++count) {
+        NextCharacter(caption, at);
+    }
+    if (at >= caption.size()) return std::string(caption);
+    std::string_view kept = caption.substr(0, at);
+    while (kept.ends_with(' ')) kept.remove_suffix(1);
+    return std::string(kept) + "\xE2\x80\xA6";  // U+2026 HORIZONTAL ELLIPSIS
+}
+
 std::string ShownDate(std::string_view dateTaken) {
     // "YYYY-MM-DDTHH:MM:SS": the date, a blank, the hour and minute.
     if (dateTaken.size() < 16) return std::string(dateTaken);
@@ -230,6 +245,11 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
     if (!picture.dateTaken.empty()) {
         item += " <time datetime=\"" + AlbumText(picture.dateTaken) + "\">" +
                 AlbumText(ShownDate(picture.dateTaken)) + "</time>";
+    }
+    const std::string caption = AlbumCaption(picture.caption);
+    if (!caption.empty()) {
+        item += " <span class=\"caption\" data-caption=\"" + AlbumText(caption) + "\">" +
+                AlbumText(ShortCaption(caption)) + "</span>";
     }
     item += "</figcaption>\n</figure></li>\n";
     return item;

@@ -39,6 +39,9 @@ struct AlbumPicture {
     std::optional<PixelSize> preview;
     std::string dateTaken;   // "YYYY-MM-DDTHH:MM:SS" or empty
     std::string dateOffset;  // of dateTaken from UTC, "+02:00", or empty
+    // The photographer's title or description (PictureMetadata's caption),
+    // as AlbumCaption makes it; empty when the picture has none.
+    std::string caption;
     // The picture file's modification time in nanoseconds since 1970 (UTC):
     // the date order's stand-in for a photo without a date taken.
     std::int64_t modifiedNs = 0;
@@ -92,12 +95,29 @@ inline constexpr std::size_t kEagerThumbnails = 12;
 // page stays valid UTF-8.
 std::string AlbumText(std::string_view utf8);
 
+// The most of a caption that the album keeps, in bytes.
+inline constexpr std::size_t kAlbumCaptionBytes = 2000;
+// Characters (code points) of a caption shown under a thumbnail.
+inline constexpr std::size_t kShortCaptionCharacters = 80;
+
+// Any text as an album caption: valid UTF-8 (U+FFFD for what is not), no
+// control characters (tabs and line breaks become blanks), runs of blanks
+// one space, none at the ends, at most kAlbumCaptionBytes cut at a
+// character.
+std::string AlbumCaption(std::string_view text);
+
+// A caption as shown under a thumbnail: whole up to kShortCaptionCharacters
+// characters, else its first ones (without a blank at the end) and "…".
+std::string ShortCaption(std::string_view caption);
+
 // "2004-06-12T14:03:05" as shown under a picture: "2004-06-12 14:03".
 std::string ShownDate(std::string_view dateTaken);
 
 // One picture's list item: a link to the picture itself around its
 // thumbnail (with the larger set in srcset), the preview the lightbox shows,
-// and a caption of the name and the date taken. `index` counts from 0.
+// and a caption of the name, the date taken and the picture's own caption
+// (ShortCaption of it, the whole one in data-caption for the lightbox).
+// `index` counts from 0.
 std::string AlbumItem(const AlbumPicture& picture, std::size_t index);
 
 // The whole page. `title` is plain text (escaped here).

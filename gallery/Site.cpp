@@ -16,7 +16,10 @@
 namespace fotolane::gallery {
 namespace {
 
-constexpr std::string_view kRecordHeader = "fotolane-site 1";
+constexpr std::string_view kRecordHeader = "fotolane-site 2";
+// The first version's record, of one field less: no caption.
+constexpr std::string_view kFirstRecordHeader = "fotolane-site 1";
+constexpr std::size_t kRecordFields = 9;
 constexpr std::string_view kPageName = "index.html";
 // Pictures made between two records written on the way, so that a long
 // first run that is killed keeps most of its work.
@@ -146,6 +149,7 @@ struct PlannedPicture {
     bool pictureKnown = false;  // from the record: no need to read it
     PixelSize pictureSize;
     std::string dateTaken;
+    std::string caption;
 };
 
 struct PlannedFolder {
@@ -239,11 +243,14 @@ void SiteRun::PlanPicture(PlannedFolder& folder, const std::string& name) {
     // Whether a preview is wanted depends on the picture's size: known from
     // the record while the picture is unchanged, else read when it is made.
     const auto known = record_.find(thumbnail);
+    // A record of the first version kept no caption: the picture is read
+    // again, once, for it.
     if (known != record_.end() && known->second.stamp == picture.stamp &&
-        !known->second.key.empty()) {
+        !known->second.key.empty() && known->second.caption) {
         picture.pictureKnown = true;
         picture.pictureSize = known->second.pictureSize;
         picture.dateTaken = known->second.dateTaken;
+        picture.caption = *known->second.caption;
     }
     const bool previewWanted =
         !options_.originals || !picture.pictureKnown ||
@@ -259,6 +266,7 @@ void SiteRun::PlanPicture(PlannedFolder& folder, const std::string& name) {
             picture.needsWork = true;
         }
     }
+    if (!picture.pictureKnown) picture.needsWork = true;
     folder.pictures.push_back(std::move(picture));
 }
 
@@ -350,11 +358,19 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
                                       !options_.originals, outcome_.images);
         picture.pictureSize = made.picture;
         picture.dateTaken = made.dateTaken;
+        picture.caption = made.caption;
         picture.pictureKnown = true;
+        // The files kept as they are record what was read as well.
+        for (const Target& target : picture.targets) {
+            if (!target.current) continue;
+            SiteEntry& kept = record_.at(target.file);
+            kept.dateTaken = picture.dateTaken;
+            kept.caption = picture.caption;
+        }
     }
     const auto entryOf = [&](PixelSize size, const std::string& key) {
-        return SiteEntry{picture.source, picture.stamp,       key,
-                         size,           picture.pictureSize, picture.dateTaken};
+        return SiteEntry{picture.source,    picture.stamp,  key, size, picture.pictureSize,
+                         picture.dateTaken, picture.caption};
     };
     for (Target& target : picture.targets) {
         if (target.current) continue;
@@ -401,6 +417,7 @@ std::optional<AlbumPicture> SiteRun::PagePicture(const PlannedPicture& picture) 
     shown.name = picture.name;
     shown.siteFiles = true;
     shown.dateTaken = picture.dateTaken;
+    shown.caption = picture.caption;
     shown.modifiedNs = picture.stamp.modifiedNs;
     shown.hasThumbnail = false;
     shown.hasOriginal = false;
@@ -454,7 +471,7 @@ void SiteRun::WritePage(const std::string& folder, const std::string& file,
     if (!record_.contains(file) && KindAt(path) != EntryKind::None) {
         throw Fault("Not the site's own file, left as it is", path);
     }
-    record_[file] = SiteEntry{folder, {}, "page", {}, {}, {}};
+    record_[file] = SiteEntry{folder, {}, "page", {}, {}, {}, std::string()};
     WriteRecord();
     ReplaceFileWhole(path, BytesOf(page));
 }
@@ -635,29 +652,36 @@ std::string FormatSiteRecord(const SiteRecord& record) {
         text += Escaped(file) + '\t' + Escaped(entry.source) + '\t' +
                 std::to_string(entry.stamp.bytes) + '\t' + std::to_string(entry.stamp.modifiedNs) +
                 '\t' + Escaped(entry.key) + '\t' + SizeText(entry.size) + '\t' +
-                SizeText(entry.pictureSize) + '\t' + Escaped(entry.dateTaken) + '\n';
+                SizeText(entry.pictureSize) + '\t' + Escaped(entry.dateTaken) + '\t' +
+                Escaped(entry.caption.value_or(std::string())) + '\n';
     }
     return text;
 }
 
 std::optional<SiteRecord> ParseSiteRecord(std::string_view text) {
-    if (!text.starts_with(kRecordHeader) || text.size() == kRecordHeader.size() ||
-        text[kRecordHeader.size()] != '\n') {
+    const bool first = text.starts_with(kFirstRecordHeader);
+    const std::string_view header = first ? kFirstRecordHeader : kRecordHeader;
+    if (!text.starts_with(header) || text.size() == header.size() || text[header.size()] != '\n') {
         return std::nullopt;
     }
+    const std::size_t fieldCount = first ? kRecordFields - 1 : kRecordFields;
     SiteRecord record;
-    std::size_t start = kRecordHeader.size() + 1;
+    std::size_t start = header.size() + 1;
     while (start < text.size()) {
         const std::size_t end = text.find('\n', start);
         if (end == std::string_view::npos) return std::nullopt;  // cut short
         const std::vector<std::string_view> fields = Fields(text.substr(start, end - start));
         start = end + 1;
-        if (fields.size() != 8) return std::nullopt;
+        if (fields.size() != fieldCount) return std::nullopt;
         std::optional<std::string> file = Unescaped(fields[0]);
         std::optional<std::string> source = Unescaped(fields[1]);
         std::optional<std::string> key = Unescaped(fields[4]);
         std::optional<std::string> date = Unescaped(fields[7]);
         SiteEntry entry;
+        if (!first) {
+            entry.caption = Unescaped(fields[8]);
+            if (!entry.caption) return std::nullopt;
+        }
         if (!file || !source || !key || !date || file->empty() ||
             !ReadNumber(fields[2], entry.stamp.bytes) ||
             !ReadNumber(fields[3], entry.stamp.modifiedNs) || !ReadSize(fields[5], entry.size) ||

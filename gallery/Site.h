@@ -35,18 +35,24 @@ struct SiteEntry {
     PixelSize size;         // the file's own size in pixels (a page: 0 x 0)
     PixelSize pictureSize;  // the picture's
     std::string dateTaken;  // the picture's, "YYYY-MM-DDTHH:MM:SS" or empty
+    // The picture's caption (AlbumCaption's form); none in a record of the
+    // first version, which kept no captions: the picture's metadata is then
+    // read again.
+    std::optional<std::string> caption;
     bool operator==(const SiteEntry&) const = default;
 };
 
 // Every file the site published, by its path relative to the site's top.
 using SiteRecord = std::map<std::string, SiteEntry>;
 
-// The record as a text of lines: "fotolane-site 1", then one line per file
+// The record as a text of lines: "fotolane-site 2", then one line per file
 // of tab-separated fields (file, source, bytes, modification time in
-// nanoseconds, key, WxH, picture WxH, date taken), with "\\", tab, line feed
-// and carriage return in names written "\\\\", "\\t", "\\n", "\\r".
+// nanoseconds, key, WxH, picture WxH, date taken, caption), with "\\", tab,
+// line feed and carriage return in texts written "\\\\", "\\t", "\\n", "\\r".
 std::string FormatSiteRecord(const SiteRecord& record);
-// None when the text is not such a record.
+// None when the text is not such a record. A record of the first version
+// ("fotolane-site 1", without the caption field) is read too, its entries
+// without a caption.
 std::optional<SiteRecord> ParseSiteRecord(std::string_view text);
 
 // The site's own images of one picture, with their full paths; an empty
@@ -64,6 +70,7 @@ struct SitePictureImages {
     PixelSize large;
     std::optional<PixelSize> preview;  // none: the picture needs none
     std::string dateTaken;
+    std::string caption;  // AlbumCaption's form
     // Of the targets asked for, those written.
     bool thumbnailWritten = false;
     bool largeWritten = false;
@@ -74,7 +81,8 @@ struct SitePictureImages {
 class ISiteImages {
   public:
     virtual ~ISiteImages() = default;
-    // Reads the picture's size and date and writes the targets asked for:
+    // Reads the picture's size, date and caption (one reading of its
+    // metadata) and writes the targets asked for:
     // the thumbnail lThumbSize on its longer side, the high-density one
     // twice that, and a preview kPreviewSide long when the picture is longer
     // (with `previewAlways`, of every picture, at most kPreviewSide long).

@@ -51,6 +51,7 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
     album.dateTaken = metadata.dateTaken;
     album.dateOffset = metadata.dateOffset;
+    album.caption = gallery::AlbumCaption(metadata.caption);
     if (const std::optional<FileStamp> stamp = StampOf(strFileName)) {
         album.modifiedNs = stamp->modifiedNs;
     }

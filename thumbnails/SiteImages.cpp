@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "decoding/PictureDecoder.h"
+#include "decoding/PictureMetadata.h"
 #include "imaging/AreaResize.h"
 #include "imaging/JpegEncoder.h"
 #include "platform/core/Fault.h"
@@ -30,7 +31,9 @@ gallery::SitePictureImages SiteImages::MakeSiteImages(const std::string& strFile
     if (longer > gallery::kPreviewSide || previewAlways) {
         made.preview = AlbumImageSize(size, std::min(longer, gallery::kPreviewSide));
     }
-    made.dateTaken = picture::ReadDateTaken(strFileName);
+    const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
+    made.dateTaken = metadata.dateTaken;
+    made.caption = gallery::AlbumCaption(metadata.caption);
     const bool makePreview = made.preview && !targets.preview.empty();
     if (targets.thumbnail.empty() && targets.large.empty() && !makePreview) return made;
 

@@ -35,6 +35,10 @@ bool PayloadStartsWith(const JpegSegment& segment, std::string_view start) {
 
 constexpr std::size_t kCaptionBytes = 2000;
 constexpr std::size_t kNameBytes = 200;
+// IPTC IIM 4.2 application record datasets (2:NN).
+constexpr std::uint16_t kIptcObjectName = 5;
+constexpr std::uint16_t kIptcHeadline = 105;
+constexpr std::uint16_t kIptcCaption = 120;
 
 // Text of no declared encoding (EXIF's "ASCII", IPTC without a character
 // set): UTF-8 when it is valid UTF-8, as most programs write today, else the
@@ -44,34 +48,10 @@ std::string FromUnknownEncoding(std::string text) {
     if (IsWellFormedUtf8(text)) return text;
     std::string converted = text;
     if (Exiv2::convertStringCharset(converted, "CP1252", "UTF-8")) return converted;
-    converted = text;
-    if (Exiv2::convertStringCharset(converted, "ISO-8859-1", "UTF-8")) return converted;
-    return {};
-}
-
-// The text as one line: control characters gone (line breaks, tabs and the
-// Unicode line and paragraph separators become blanks), runs of blanks one
-// space, none at the ends, cut at a character to at most `most` bytes.
-// Malformed UTF-8 shows as U+FFFD.
-std::string OneLine(std::string_view text, std::size_t most) {
-    std::string line;
-    bool blank = false;
-    for (std::size_t at = 0; at < text.size();) {
-        const char32_t c = NextCharacter(text, at);
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0x0B || c == 0x0C ||
-            c == 0x85 || c == 0xA0 || c == 0x2028 || c == 0x2029) {
-            blank = !line.empty();
-            continue;
-        }
-        if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xFEFF) continue;
-        std::string character;
-        AppendUtf8(character, c);
-        if (line.size() + (blank ? 1 : 0) + character.size() > most) break;
-        if (blank) line += ' ';
-        blank = false;
-        line += character;
-    }
-    return line;
+    // Latin-1: each byte is the code point of its value.
+    converted.clear();
+    for (const char c : text) AppendUtf8(converted, static_cast<unsigned char>(c));
+    return converted;
 }
 
 bool SameLetters(std::string_view a, std::string_view b) {
@@ -182,7 +162,9 @@ std::string IptcText(const Exiv2::IptcData& iptc, std::uint16_t dataset) {
 // Titles before descriptions (an album shows the one line a photographer
 // gave the picture), XMP before IPTC before EXIF (programs that write
 // several keep XMP the newest, and EXIF's fields are those that cameras
-// fill by themselves).
+// fill by themselves): XMP dc:title, dc:description, IPTC Caption-Abstract,
+// Headline, EXIF ImageDescription; then, as a last resort, IPTC Object Name
+// (often a file or job name) and EXIF UserComment.
 std::string CaptionOf(const Exiv2Metadata& metadata, std::string_view make, std::string_view model,
                       std::string_view camera) {
     const auto fitting = [&](const std::string& text) {
@@ -193,13 +175,14 @@ std::string CaptionOf(const Exiv2Metadata& metadata, std::string_view make, std:
         std::string text = XmpText(metadata.xmp, key);
         if (fitting(text)) return text;
     }
-    // Caption-Abstract, Headline, Object Name.
-    for (const std::uint16_t dataset : {std::uint16_t{120}, std::uint16_t{105}, std::uint16_t{5}}) {
+    for (const std::uint16_t dataset : {kIptcCaption, kIptcHeadline}) {
         std::string text = IptcText(metadata.iptc, dataset);
         if (fitting(text)) return text;
     }
     std::string description = ExifText(metadata.exif, 0x010E, "Image", kCaptionBytes);
     if (fitting(description)) return description;
+    std::string name = IptcText(metadata.iptc, kIptcObjectName);
+    if (fitting(name)) return name;
     std::string comment = UserComment(metadata.exif, metadata.order);
     if (fitting(comment)) return comment;
     return {};

@@ -1,4 +1,5 @@
-// The lightbox: shows a picture's preview large with its caption; the arrow
+// The lightbox: shows a picture's preview large with its caption (the
+// name, the date taken and the photographer's whole caption); the arrow
 // keys, the buttons and a swipe go through the album; Escape, the close
 // button or a click beside the picture close it and give focus back to the
 // picture's thumbnail. index.html#NAME opens the picture NAME directly.
@@ -43,6 +44,10 @@
     image.alt = link.querySelector('img').alt;
     caption.replaceChildren(...Array.from(link.parentElement.querySelector('figcaption').childNodes,
                                           (node) => node.cloneNode(true)));
+    // The grid shows a long caption shortened; the lightbox shows it whole,
+    // as text.
+    const whole = caption.querySelector('.caption');
+    if (whole) whole.textContent = whole.dataset.caption;
     original.href = link.href;
     history.replaceState(null, '', '#' + link.dataset.key);
     // The neighbours' previews load while this one is looked at.

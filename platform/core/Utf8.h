@@ -99,4 +99,30 @@ inline void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
+// Text as one line fit to show: control characters gone (C0, DEL, C1 and the
+// byte order mark; line breaks, tabs, no-break spaces and the Unicode line
+// and paragraph separators become blanks), runs of blanks one space, none at
+// the ends, cut at a character to at most `most` bytes. A sequence that is
+// not well-formed shows as U+FFFD, so the result is valid UTF-8.
+inline std::string OneLine(std::string_view text, std::size_t most) {
+    std::string line;
+    bool blank = false;
+    for (std::size_t at = 0; at < text.size();) {
+        const char32_t c = NextCharacter(text, at);
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0x0B || c == 0x0C ||
+            c == 0x85 || c == 0xA0 || c == 0x2028 || c == 0x2029) {
+            blank = !line.empty();
+            continue;
+        }
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xFEFF) continue;
+        std::string character;
+        AppendUtf8(character, c);
+        if (line.size() + (blank ? 1 : 0) + character.size() > most) break;
+        if (blank) line += ' ';
+        blank = false;
+        line += character;
+    }
+    return line;
+}
+
 }  // namespace fotolane

@@ -54,8 +54,26 @@ const kByteName = Buffer.concat([Buffer.from('photo99'), Buffer.from([0xE2]), Bu
 const urlBytes = (url) => Buffer.from(url.replace(/%([0-9A-Fa-f]{2})/g,
   (_, hex) => String.fromCharCode(parseInt(hex, 16))), 'latin1').toString('latin1');
 
-// A caption without the date that may follow the name.
-const nameIn = (caption) => caption.replace(/ \d{4}-\d\d-\d\d \d\d:\d\d$/, '');
+// The title given to "Tom's party.jpg" in its XMP: markup that must show as
+// text, longer than the 80 characters that the grid shows of it.
+const kCaption = '<b>Tom</b> & friends by the lake \u2014 a long summer evening that no grid cell has room for';
+const kShort = `${[...kCaption].slice(0, 80).join('').trimEnd()}\u2026`;
+
+// A caption without the picture's own caption and the date that may follow the name.
+const nameIn = (caption) => [kCaption, kShort]
+  .reduce((text, own) => (text.endsWith(` ${own}`) ? text.slice(0, -own.length - 1) : text), caption)
+  .replace(/ \d{4}-\d\d-\d\d \d\d:\d\d$/, '');
+
+// A JPEG with an XMP packet (an APP1 segment after its start) whose dc:title is `title`.
+function withTitle(jpeg, title) {
+  const text = title.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
+  const packet = Buffer.from('http://ns.adobe.com/xap/1.0/\0<x:xmpmeta xmlns:x="adobe:ns:meta/">' +
+    '<rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#"><rdf:Description rdf:about="" ' +
+    'xmlns:dc="http://purl.org/dc/elements/1.1/"><dc:title><rdf:Alt><rdf:li xml:lang="x-default">' +
+    `${text}</rdf:li></rdf:Alt></dc:title></rdf:Description></rdf:RDF></x:xmpmeta>`);
+  const head = Buffer.from([0xFF, 0xE1, (packet.length + 2) >> 8, (packet.length + 2) & 0xFF]);
+  return Buffer.concat([jpeg.subarray(0, 2), head, packet, jpeg.subarray(2)]);
+}
 
 
 // A 24-bit bitmap of width x height in soft horizontal bands.
@@ -85,6 +103,7 @@ const work = fs.mkdtempSync(path.join(os.tmpdir(), 'fotolane-album-'));
 const folder = path.join(work, kFolderName);
 fs.mkdirSync(folder);
 for (const [name, source] of kPictures) fs.copyFileSync(path.join(testdata, source), path.join(folder, name));
+fs.writeFileSync(path.join(folder, "Tom's party.jpg"), withTitle(fs.readFileSync(path.join(folder, "Tom's party.jpg")), kCaption));
 writeBmp(path.join(folder, kWide), 2400, 600);
 for (const name of [kPercentName, kByteName]) {
   fs.copyFileSync(path.join(testdata, 'pillow/jpeg/hopper.jpg'), Buffer.concat([Buffer.from(`${folder}/`), Buffer.from(name)]));
@@ -127,6 +146,7 @@ try {
     return {
       open: dialog.open,
       caption: document.getElementById('lightbox-caption').textContent.trim(),
+      markup: document.querySelector('#lightbox-caption b') !== null,
       src: decodeURIComponent(image.src),
       width: image.naturalWidth,
       original: decodeURIComponent(document.getElementById('lightbox-original').href),
@@ -171,6 +191,11 @@ try {
         items.slice(-3).join('|') === "Tom's party.jpg|été.gif|Ελλάδα 東京.jpeg",
         `the album shows the ${pictureCount} pictures in the gallery's order, names exact`);
   check(captions[0] === `${kDated} 2003-12-14 12:01`, 'a caption shows the date the photo was taken');
+  const own = await desktop.locator('.album .caption').evaluateAll((spans) => spans.map((span) =>
+    ({ text: span.textContent, whole: span.dataset.caption, markup: span.children.length })));
+  check(own.length === 1 && own[0].text === kShort && own[0].whole === kCaption && own[0].markup === 0 &&
+        captions.at(-3) === `Tom's party.jpg ${kShort}`,
+        `the picture's own title shows under it as text, shortened to 80 characters: "${own[0]?.text}"`);
   const desk = await layout(desktop);
   check(desk.columns >= 6 && desk.viewport - desk.right < 40 && desk.scrollWidth <= desk.viewport,
         `on a desktop the grid fills the window: ${desk.columns} columns to ${desk.right} of ${desk.viewport} px, no sideways scrolling`);
@@ -214,6 +239,8 @@ try {
   await desktop.goto(`${albumUrl}#Tom's party.jpg`);
   shown = await lightbox(desktop);
   check(shown.open && nameIn(shown.caption) === "Tom's party.jpg", 'a deep link typed with plain characters opens its picture');
+  check(shown.caption === `Tom's party.jpg ${kCaption}` && !shown.markup,
+        'the lightbox shows the whole title, as text');
   const deepLinks = [];
   for (const caption of [kPercentName, 'photo99\uFFFD.jpg']) {
     await desktop.goto(albumUrl);

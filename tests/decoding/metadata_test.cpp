@@ -57,9 +57,10 @@ Exiv2::DataValue Comment(const std::string& bytes) {
     return value;
 }
 
-void LangAlt(Exiv2::XmpData& xmp, const char* key, const std::string& text) {
+void LangAlt(Exiv2::XmpData& xmp, const char* key, const std::string& text,
+             const std::string& language = "x-default") {
     Exiv2::LangAltValue value;
-    value.read("lang=x-default " + text);
+    value.read("lang=" + language + " " + text);
     xmp.add(Exiv2::XmpKey(key), &value);
 }
 
@@ -72,6 +73,10 @@ TEST(ReadPictureMetadata, GivesWhatTheFileHoldsInShowableForm) {
     const std::string longName(30000, 'x');
     std::string longCaption;
     for (int i = 0; i < 3000; ++i) longCaption += "\xC3\xA9";  // é, two bytes
+    // 64 KiB of Latin-1 text with controls in it, of which 2,000 bytes stay.
+    std::string hugeCaption, hugeShown;
+    while (hugeCaption.size() < 65536) hugeCaption += "ab\x01\xE9\t";
+    for (int i = 0; i < 400; ++i) hugeShown += i == 0 ? "ab\xC3\xA9" : " ab\xC3\xA9";  // 1,999
     const std::vector<Case> cases = {
         {"everything",
          [](Tags& t) {
@@ -123,6 +128,9 @@ TEST(ReadPictureMetadata, GivesWhatTheFileHoldsInShowableForm) {
              t.exif["Exif.Photo.LensModel"] = "(65535)";
              t.exif["Exif.Image.ImageDescription"] = "OLYMPUS DIGITAL CAMERA    ";
              t.exif["Exif.Photo.UserComment"] = Comment(std::string("UNICODE\0\x41\0\0\xD8", 12));
+             // Windows' titles in UTF-16, of an odd length and a lone surrogate.
+             t.exif["Exif.Image.XPTitle"].setValue("65 0 0 216 66");
+             t.exif["Exif.Image.XPComment"].setValue("0 220");
          },
          {"", "", "", std::string(200, 'x'), "", "", "", "", ""}},
         {"dates that are none",
@@ -135,6 +143,37 @@ TEST(ReadPictureMetadata, GivesWhatTheFileHoldsInShowableForm) {
              t.exif["Exif.Photo.DateTimeOriginal"] = "2000:02:29 23:59:59";
          },
          {"2000-02-29T23:59:59", "", "Caf\xC3\xA9 at night", "", "", "", "", "", ""}},
+        {"the caption's precedence: XMP's description before IPTC and EXIF",
+         [](Tags& t) {
+             LangAlt(t.xmp, "Xmp.dc.description", "Description");
+             t.iptc["Iptc.Application2.Caption"] = "Caption-Abstract";
+             t.iptc["Iptc.Application2.Headline"] = "Headline";
+             t.exif["Exif.Image.ImageDescription"] = "ImageDescription";
+         },
+         {"", "", "Description", "", "", "", "", "", ""}},
+        {"IPTC's Caption-Abstract before its Headline",
+         [](Tags& t) {
+             t.iptc["Iptc.Application2.Headline"] = "Headline";
+             t.iptc["Iptc.Application2.Caption"] = "Caption-Abstract";
+             t.exif["Exif.Image.ImageDescription"] = "ImageDescription";
+         },
+         {"", "", "Caption-Abstract", "", "", "", "", "", ""}},
+        {"EXIF's ImageDescription before IPTC's Object Name and the UserComment",
+         [](Tags& t) {
+             t.iptc["Iptc.Application2.ObjectName"] = "IMG_0001";
+             t.exif["Exif.Image.ImageDescription"] = "ImageDescription";
+             t.exif["Exif.Photo.UserComment"] = Comment(std::string("ASCII\0\0\0Comment", 15));
+         },
+         {"", "", "ImageDescription", "", "", "", "", "", ""}},
+        {"a language alternative without a default: its first language; blank titles are none",
+         [](Tags& t) {
+             LangAlt(t.xmp, "Xmp.dc.title", " \t ");
+             LangAlt(t.xmp, "Xmp.dc.description", "Hafen", "de-DE");
+         },
+         {"", "", "Hafen", "", "", "", "", "", ""}},
+        {"64 KiB of IPTC text without a character set",
+         [hugeCaption](Tags& t) { t.iptc["Iptc.Application2.Caption"] = hugeCaption; },
+         {"", "", hugeShown, "", "", "", "", "", ""}},
         {"IPTC of no character set, in Latin-1",
          [](Tags& t) { t.iptc["Iptc.Application2.ObjectName"] = "Caf\xE9"; },
          {"", "", "Caf\xC3\xA9", "", "", "", "", "", ""}},

@@ -83,6 +83,49 @@ TEST(AlbumItem, LinksOnlyTheThumbnailsThatAreThere) {
               std::string::npos);
 }
 
+// The picture's caption: escaped, cleaned and capped, shortened under the
+// thumbnail to 80 characters (not bytes) with the whole one in data-caption.
+TEST(AlbumItem, ShowsTheCaptionAsTextShortenedWithTheWholeOneBeside) {
+    const auto repeat = [](const std::string& part, int times) {
+        std::string text;
+        for (int i = 0; i < times; ++i) text += part;
+        return text;
+    };
+    const std::string e = "\xC3\xA9";         // é, two bytes
+    const std::string euro = "\xE2\x82\xAC";  // €, three bytes
+    const std::string ellipsis = "\xE2\x80\xA6";
+    struct Case {
+        std::string caption;
+        std::string whole;  // data-caption's value; empty: no caption at all
+        std::string shown;
+    };
+    const std::vector<Case> cases = {
+        {"<b>Bold</b> & \"Tom's\"", "&lt;b&gt;Bold&lt;/b&gt; &amp; &quot;Tom&#39;s&quot;",
+         "&lt;b&gt;Bold&lt;/b&gt; &amp; &quot;Tom&#39;s&quot;"},
+        {repeat(e, 80), repeat(e, 80), repeat(e, 80)},
+        {repeat(e, 81), repeat(e, 81), repeat(e, 80) + ellipsis},
+        {repeat("x", 79) + " yz", repeat("x", 79) + " yz", repeat("x", 79) + ellipsis},
+        {"\t a\x01\r\nb \x7F\xFF  ", "a b \xEF\xBF\xBD", "a b \xEF\xBF\xBD"},
+        // 3,000 bytes: 666 whole characters are the most of 2,000 bytes.
+        {repeat(euro, 1000), repeat(euro, 666), repeat(euro, 80) + ellipsis},
+        {" \t\n", "", ""},
+    };
+    for (const Case& c : cases) {
+        AlbumPicture picture = Picture("p.jpg");
+        picture.caption = c.caption;
+        const std::string item = AlbumItem(picture, 0);
+        if (c.whole.empty()) {
+            EXPECT_EQ(item.find("caption\""), std::string::npos) << item;
+            continue;
+        }
+        EXPECT_NE(item.find("p.jpg <span class=\"caption\" data-caption=\"" + c.whole + "\">" +
+                            c.shown + "</span></figcaption>"),
+                  std::string::npos)
+            << item;
+    }
+    EXPECT_EQ(AlbumCaption(repeat(e, 1500)), repeat(e, 1000));
+}
+
 TEST(AlbumImageName, IsTheNamePlusJpgAndFitsLongNamesWithoutCollisions) {
     EXPECT_EQ(AlbumImageName("a.gif"), "a.gif.jpg");
     const std::string longest = std::string(247, 'x') + ".jpg";
@@ -343,14 +386,30 @@ TEST_F(BuildAlbumTest, NoAlbumAfterARunThatDidNotEndNormally) {
 
 TEST(SiteRecord, NamesOfAnyBytesComeBackAndOnlyARecordOfTheSiteIsRead) {
     SiteRecord record;
-    record["a\tb/Thumbnails/x\ny\\z.jpg.jpg"] = {
-        "a\tb/x\ny\\z.jpg", {12, -3}, "thumbnail 70", {70, 52}, {200, 150}, "2003-12-14T12:01:44"};
-    record["index.html"] = {"", {}, "page", {}, {}, {}};
+    record["a\tb/Thumbnails/x\ny\\z.jpg.jpg"] = {"a\tb/x\ny\\z.jpg",
+                                                 {12, -3},
+                                                 "thumbnail 70",
+                                                 {70, 52},
+                                                 {200, 150},
+                                                 "2003-12-14T12:01:44",
+                                                 "<b>Caf\xC3\xA9</b>\t\\n"};
+    record["index.html"] = {"", {}, "page", {}, {}, {}, std::string()};
     const std::string text = FormatSiteRecord(record);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
     EXPECT_EQ(ParseSiteRecord(text), record);
+    // A record of the first version: its entries have no caption, so that
+    // their pictures are read again.
+    const std::optional<SiteRecord> first =
+        ParseSiteRecord("fotolane-site 1\nx.jpg\tx.jpg\t1\t2\tk\t1x1\t3x3\t2003-12-14T12:01:44\n");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(
+        first->at("x.jpg"),
+        (SiteEntry{"x.jpg", {1, 2}, "k", {1, 1}, {3, 3}, "2003-12-14T12:01:44", std::nullopt}));
     for (const std::string& broken : std::vector<std::string>{
-             std::string(), "fotolane-site 2\n", text.substr(0, text.size() - 1),
+             std::string(), "fotolane-site 3\n", text.substr(0, text.size() - 1),
+             "fotolane-site 2\nx\ts\t1\t1\tk\t1x1\t1x1\t\n",
+             "fotolane-site 1\nx\ts\t1\t1\tk\t1x1\t1x1\t\t\n",
+             "fotolane-site 2\nx\ts\t1\t1\tk\t1x1\t1x1\t\tbad\\\n",
              "fotolane-site 1\n../x\ts\t1\t1\tk\t1x1\t1x1\t\n",
              "fotolane-site 1\nx\ts\t1\tone\tk\t1x1\t1x1\t\n",
              "fotolane-site 1\nx\\q\ts\t1\t1\tk\t1x1\t1x1\t\n"}) {

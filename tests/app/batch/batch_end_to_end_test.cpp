@@ -732,6 +732,24 @@ std::string PhotoWithLocation() {
            photo.substr(2);
 }
 
+// hopper.jpg with an XMP packet whose dc:title is `title` (XML-escaped).
+std::string PhotoWithTitle(const std::string& title) {
+    const std::string photo = ReadFile(kTestData + "/pillow/jpeg/hopper.jpg");
+    const std::string xmp =
+        std::string("http://ns.adobe.com/xap/1.0/\0", 29) +
+        "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+        "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+        "rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:title><rdf:Alt>"
+        "<rdf:li xml:lang=\"x-default\">" +
+        title +
+        "</rdf:li></rdf:Alt></dc:title></rdf:Description></rdf:RDF></x:xmpmeta>"
+        "<?xpacket end=\"w\"?>";
+    const auto length = static_cast<std::uint16_t>(xmp.size() + 2);
+    return photo.substr(0, 2) + "\xFF\xE1" + char(length >> 8) + char(length & 0xFF) + xmp +
+           photo.substr(2);
+}
+
 // The compressed picture data: from the first scan to the end of the picture.
 std::string ScanData(const std::string& jpeg) {
     const std::size_t start = jpeg.find("\xFF\xDA");
@@ -781,6 +799,43 @@ TEST(BatchEndToEnd, Sites) {
              EXPECT_EQ(tree.ThumbSide("S/Thumbnails/a.jpg.jpg"), 70);
          }},
         {"unchanged: nothing is written again", SiteMade, kSite, 0, {}, {}, nullptr},
+        {"a record of the first version, without captions: they are read, the images kept",
+         [](Tree& tree) {
+             SiteTree(tree);
+             tree.root.Write("P/t.jpg", PhotoWithTitle("&lt;b&gt;Harbour&lt;/b&gt; &amp; boats"));
+             ASSERT_EQ(tree.Run({"-r", "--keep-location", "-o", "@S", "@P"}), 0);
+             // The record as the first version wrote it: no caption field,
+             // and a page without captions.
+             std::string record = ReadFile(tree.Path("S/.fotolane-site"));
+             ASSERT_TRUE(record.starts_with("fotolane-site 2\n"));
+             std::string first = "fotolane-site 1\n";
+             for (std::size_t at = record.find('\n') + 1; at < record.size();) {
+                 const std::size_t end = record.find('\n', at);
+                 const std::string line = record.substr(at, end - at);
+                 first += line.substr(0, line.rfind('\t')) + "\n";
+                 at = end + 1;
+             }
+             tree.root.Write("S/.fotolane-site", first);
+             tree.root.Write("S/index.html", "a page of the first version");
+             std::filesystem::last_write_time(tree.Path("S/Thumbnails/t.jpg.jpg"),
+                                              std::filesystem::file_time_type());
+         },
+         kSite,
+         0,
+         {},
+         {},
+         [](const Tree& tree, const Finished&) {
+             const std::string caption = "&lt;b&gt;Harbour&lt;/b&gt; &amp; boats";
+             EXPECT_NE(ReadFile(tree.Path("S/index.html"))
+                           .find("<span class=\"caption\" data-caption=\"" + caption + "\">" +
+                                 caption + "</span>"),
+                       std::string::npos);
+             const std::string record = ReadFile(tree.Path("S/.fotolane-site"));
+             EXPECT_TRUE(record.starts_with("fotolane-site 2\n"));
+             EXPECT_NE(record.find("\t<b>Harbour</b> & boats\n"), std::string::npos) << record;
+             EXPECT_EQ(std::filesystem::last_write_time(tree.Path("S/Thumbnails/t.jpg.jpg")),
+                       std::filesystem::file_time_type());
+         }},
         {"a changed picture and a changed size are made again, the rest kept",
          [](Tree& tree) {
              SiteMade(tree);
