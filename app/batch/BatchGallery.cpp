@@ -235,7 +235,8 @@ void AddFoldersBelow(const std::string& folder, std::vector<std::string>& folder
         // runs: a gallery of them would be thumbnails of thumbnails, with or
         // without --index this time. Links to folders are not followed.
         if (entry.kind != EntryKind::Folder || name == gallery::kThumbnailFolder ||
-            name == gallery::kLargeThumbnailFolder || name == gallery::kPreviewFolder) {
+            name == gallery::kSmallThumbnailFolder || name == gallery::kLargeThumbnailFolder ||
+            name == gallery::kPreviewFolder) {
             continue;
         }
         const std::string path = gallery::PathInFolder(folder, name);
@@ -273,9 +274,11 @@ FolderOutcome RunOneFolder(const BatchSettings& settings, const std::string& fol
     return {gallery::BuildAlbum(run, inputs, view, images, links), thumbnailWarnings};
 }
 
+// Whether the folder holds a picture that its album shows (the gallery's or
+// the album's own).
 bool HoldsPicture(const std::string& folder) {
     try {
-        return !FolderListing().First(folder, gallery::IsPictureName).empty();
+        return !FolderListing().First(folder, gallery::IsAlbumPictureName).empty();
     } catch (const Fault&) {
         // A folder that cannot be listed makes no gallery either.
     }

@@ -114,13 +114,14 @@ int WorseExitStatus(int a, int b);
 
 // The folders of a recursive run: `top` first, then every folder below it,
 // each after its parent, brothers in the order of their names. Folders named
-// "Thumbnails", "Thumbnails@2x" or "Previews" (the galleries' and albums'
-// own images), hidden folders (".name") and links to folders are not
+// "Thumbnails", "Thumbnails@1x", "Thumbnails@2x" or "Previews" (the
+// galleries' and albums' own images), hidden folders (".name") and links to folders are not
 // entered; nor are folders that cannot be read.
 std::vector<std::string> GalleryFolders(const std::string& top);
 
 // The albums' links of a recursive run over `folders` (as GalleryFolders
-// gives them): a folder has an album when it holds a picture or a folder
+// gives them): a folder has an album when it holds a picture that the album
+// takes (IsAlbumPictureName) or a folder
 // below it has one; each album leads up to its parent's (but the first
 // folder's) and down to those of the folders right below it.
 std::map<std::string, gallery::AlbumLinks> AlbumLinksOf(const std::vector<std::string>& folders);

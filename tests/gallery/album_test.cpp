@@ -99,14 +99,17 @@ TEST(AlbumImageName, IsTheNamePlusJpgAndFitsLongNamesWithoutCollisions) {
     EXPECT_TRUE(AlbumImageName(std::string(217, 'x') + "\xC3\xA9" + std::string(32, 'z') + ".jpg")
                     .starts_with(std::string(217, 'x') + "~"));
 
-    for (const std::string& name : {std::string("a.gif.jpg"), std::string("IMG.JPEG.jpg"), one}) {
+    // The album's own formats have images too.
+    for (const std::string& name :
+         {std::string("a.gif.jpg"), std::string("IMG.JPEG.jpg"), std::string("cover.png.jpg"),
+          std::string("IMG_1.HEIC.jpg"), one}) {
         EXPECT_TRUE(IsAlbumImageName(name)) << name;
     }
     std::string upper = one;
     upper[upper.size() - 5] = 'A';
     for (const std::string& name :
          {std::string("notes.jpg"), std::string("a.gif"), std::string("a.gif.JPG"),
-          std::string("cover.png.jpg"), upper, one.substr(10)}) {
+          std::string("clip.mov.jpg"), upper, one.substr(10)}) {
         EXPECT_FALSE(IsAlbumImageName(name)) << name;
     }
 }
