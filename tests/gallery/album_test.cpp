@@ -83,6 +83,33 @@ TEST(AlbumItem, LinksOnlyTheThumbnailsThatAreThere) {
               std::string::npos);
 }
 
+TEST(AlbumItem, APictureOfTheAlbumsOwnHasItsThumbnailInThumbnails1xAndNeverShowsAHeic) {
+    // "a.png.jpg" is the gallery's thumbnail name of a JPEG "a.png.jpg" too:
+    // the PNG's lies in a folder of its own.
+    AlbumPicture png = Picture("a.png");
+    png.ownThumbnail = true;
+    EXPECT_NE(AlbumItem(png, 0).find("<a href=\"a.png\" data-preview=\"a.png\" data-key=\"a.png\">"
+                                     "<img src=\"Thumbnails@1x/a.png.jpg\" srcset=\"Thumbnails@1x/"
+                                     "a.png.jpg 70w, Thumbnails@2x/a.png.jpg 140w\""),
+              std::string::npos);
+    // A HEIC's lightbox shows its preview, else its largest image; the
+    // plain link stays the file.
+    AlbumPicture heic = Picture("b.heic");
+    heic.ownThumbnail = true;
+    heic.browsersShow = false;
+    heic.preview = PixelSize{1200, 800};
+    EXPECT_NE(AlbumItem(heic, 0).find("<a href=\"b.heic\" data-preview=\"Previews/b.heic.jpg\""),
+              std::string::npos);
+    heic.preview.reset();
+    EXPECT_NE(
+        AlbumItem(heic, 0).find("<a href=\"b.heic\" data-preview=\"Thumbnails@2x/b.heic.jpg\""),
+        std::string::npos);
+    heic.largeThumbnail.reset();
+    heic.hasThumbnail = true;
+    EXPECT_NE(AlbumItem(heic, 0).find("data-preview=\"Thumbnails@1x/b.heic.jpg\""),
+              std::string::npos);
+}
+
 TEST(AlbumImageName, IsTheNamePlusJpgAndFitsLongNamesWithoutCollisions) {
     EXPECT_EQ(AlbumImageName("a.gif"), "a.gif.jpg");
     const std::string longest = std::string(247, 'x') + ".jpg";
