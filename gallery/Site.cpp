@@ -247,12 +247,13 @@ void SiteRun::PlanPicture(PlannedFolder& folder, const std::string& name) {
         picture.pictureSize = known->second.pictureSize;
         picture.dateTaken = known->second.dateTaken;
     }
-    // A preview made for a picture that needs one whatever its size (one
-    // that browsers do not show, one whose original cannot be published)
-    // is wanted while it is current.
+    // A picture needs one whatever its size when browsers do not show it (a
+    // HEIC), or when its original cannot be published: a preview made for
+    // that is wanted while it is current.
     const bool previewWanted =
         !options_.originals || !picture.pictureKnown ||
         std::max(picture.pictureSize.width, picture.pictureSize.height) > kPreviewSide ||
+        AlbumOnlyFormatOfName(name) == AlbumOnlyFormat::Heic ||
         IsCurrent(preview, KeyOf(Kind::Preview), picture.stamp);
     if (previewWanted) picture.targets.push_back({Kind::Preview, preview});
     if (options_.originals)
