@@ -485,13 +485,15 @@ TEST(BatchEndToEnd, CommandLines) {
         {"recursive, after an album: the album's image folders are no galleries",
          [](Tree& tree) {
              tree.Picture("R/big.jpg", kLarge);
+             tree.root.Write("R/p.png", AlbumOnlyPicture(".png", 20, 20));
              ASSERT_EQ(tree.Run({"-ri", "@R"}), 0);
          },
          {"-ru", "@R"},
          0,
-         {"R/R.htm", "R/Previews/big.jpg.jpg"},
+         {"R/R.htm", "R/Previews/big.jpg.jpg", "R/Thumbnails@1x/p.png.jpg"},
          {"R/Previews/Previews.htm", "R/Previews/Thumbnails", "R/Thumbnails@2x/Thumbnails@2x.htm",
-          "R/Thumbnails@2x/Thumbnails"},
+          "R/Thumbnails@2x/Thumbnails", "R/Thumbnails@1x/Thumbnails@1x.htm",
+          "R/Thumbnails@1x/Thumbnails"},
          nullptr},
         {"recursive: a failing folder stops the rest",
          [](Tree& tree) {
