@@ -202,7 +202,8 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
             RemoveLeftoverTemporaries(paths.largeThumbnailFolder);
             RemoveLeftoverTemporaries(paths.previewFolder);
             view.SetProgressValue(0);
-            view.SetProgressMax(static_cast<std::int32_t>(run.strPictures.size()));
+            view.SetProgressMax(
+                static_cast<std::int32_t>(run.strPictures.size() + ownPictures.size()));
             std::size_t withCells = 0;
             for (std::size_t i = 0; i < run.strPictures.size() && withCells < count; ++i) {
                 const std::string& name = run.strPictures[i];
@@ -225,6 +226,8 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
             }
             for (std::size_t i = 0; i < ownPictures.size() && !run.bStop; ++i) {
                 const std::string& name = ownPictures[i];
+                view.SetProgressName(name);
+                view.SetProgressValue(static_cast<std::int32_t>(run.strPictures.size() + i + 1));
                 std::optional<AlbumPicture> picture =
                     MakeImages(images, PathInFolder(folder, name), name, paths, inputs, thumbSize,
                                view, outcome);

@@ -61,8 +61,10 @@ void BatchView::YieldToEvents() {
 
 void BatchView::SetProgressValue(std::int32_t value) {
     if (!showProgress_) return;
-    if (value <= 0 || run_ == nullptr ||
-        static_cast<std::size_t>(value) > run_->strPictures.size()) {
+    // Past the run's pictures, the album's own ones are named as they come.
+    const bool own =
+        run_ != nullptr && value > 0 && static_cast<std::size_t>(value) > run_->strPictures.size();
+    if (value <= 0 || run_ == nullptr || (own && progressName_.empty())) {
         EndProgressLine();
         return;
     }
@@ -84,8 +86,9 @@ void BatchView::SetProgressValue(std::int32_t value) {
         err_ << "\rpicture " << value << " of " << progressMax_ << ": ";
     }
     err_ << TerminalText(folderLabel_)
-         << TerminalText(run_->strPictures[static_cast<std::size_t>(value) - 1]) << "\x1b[K"
-         << std::flush;
+         << TerminalText(own ? progressName_
+                             : run_->strPictures[static_cast<std::size_t>(value) - 1])
+         << "\x1b[K" << std::flush;
     progressLineOpen_ = true;
 }
 
@@ -545,7 +548,10 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
             std::int64_t count = 0;
             try {
                 FolderListing listing;
-                for (std::string name = listing.First(folder, gallery::IsPictureName);
+                // With albums, the pictures they add are counted too.
+                for (std::string name =
+                         listing.First(folder, album != nullptr ? gallery::IsAlbumPictureName
+                                                                : gallery::IsPictureName);
                      !name.empty(); name = listing.Next()) {
                     ++count;
                 }

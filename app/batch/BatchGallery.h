@@ -83,6 +83,7 @@ class BatchView final : public gallery::IGalleryView {
     void SetEnabled(gallery::Control, bool) override {}
     void SetProgressMax(std::int32_t maximum) override { progressMax_ = maximum; }
     void SetProgressValue(std::int32_t value) override;
+    void SetProgressName(const std::string& name) override { progressName_ = name; }
     void SetBusyPointer(bool) override {}
     // "fotolane-gallery: Failed to save to JPG: <the thumbnail's path>".
     void ShowWarning(const std::string& text, const std::string& path) override;
@@ -96,6 +97,7 @@ class BatchView final : public gallery::IGalleryView {
     std::string folderLabel_;
     gallery::GalleryRun* run_ = nullptr;
     std::int32_t progressMax_ = 0;
+    std::string progressName_;  // of a value past the run's pictures
     bool progressLineOpen_ = false;
     std::optional<WholeRun> whole_;
 };
