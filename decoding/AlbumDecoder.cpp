@@ -123,6 +123,19 @@ PixelRows DecodeAlbumPicture(const std::string& path) {
     }
 }
 
+bool BrowsersShowPicture(const std::string& path) {
+    // The file-type box, and with it every brand, lies in the first bytes.
+    constexpr std::size_t kFileTypeBytes = 4096;
+    try {
+        const std::vector<std::uint8_t> bytes = ReadFileStart(path, kFileTypeBytes);
+        const PictureFormat format = detail::FormatOfContent(bytes);
+        if (format == PictureFormat::Heif) return detail::IsAvifFileType(bytes);
+        return format != PictureFormat::Unknown;
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    }
+}
+
 PictureSize ReadAlbumPictureSize(const std::string& path) {
     try {
         return ReadSize(path);

@@ -50,4 +50,9 @@ PixelRows DecodeAlbumPicture(const std::string& path);
 // cannot be read.
 PictureSize ReadAlbumPictureSize(const std::string& path);
 
+// Whether Chromium shows the file itself, by its content: JPEG, bitmaps,
+// GIF, PNG, WebP, and HEIF whose file type names AVIF; not HEIC or other
+// HEIF, nor what is no picture. The faults of reading the file's start.
+bool BrowsersShowPicture(const std::string& path);
+
 }  // namespace fotolane::picture

@@ -82,7 +82,10 @@ PictureMetadata ReadPictureMetadata(const MetadataBlocks& blocks);
 // byte for byte; its comments, XMP and other applications' blocks go. A
 // bitmap is copied as it is when it holds nothing but its picture (it has no
 // place for metadata); one with further bytes (XMP appended, say) is
-// refused. Other formats are rewritten by exiv2 (PNG, WebP, ...).
+// refused. PNG and WebP are rewritten by exiv2. A HEIF file (HEIC, AVIF),
+// which exiv2 reads but does not write, is copied as it is when it holds no
+// location (by exiv2's reading and by libheif's list of its metadata items),
+// and refused when it does.
 //
 // Faults, naming the file: those of reading it, "Invalid picture" for a file
 // exiv2 does not know, "Cannot remove the location" for one it cannot

@@ -10,8 +10,10 @@
 
 #include "gallery/GalleryPaths.h"
 #include "gallery/ModThumbnails.h"
+#include "gallery/PictureNames.h"
 #include "gallery/WarningRecorder.h"
 #include "platform/core/Fault.h"
+#include "platform/core/Numbers.h"
 #include "platform/core/Paths.h"
 #include "platform/files/FileSystem.h"
 #include "platform/files/WholeFile.h"
@@ -104,9 +106,25 @@ void RemoveImagesNotKept(const std::string& strFolder, const std::set<std::strin
     }
 }
 
+// The folder's pictures that the gallery does not take, in the name order.
+std::vector<std::string> AlbumOnlyPictures(const std::string& folder) {
+    std::vector<std::string> names;
+    FolderListing listing;
+    for (std::string name = listing.First(folder, IsAlbumOnlyPictureName); !name.empty();
+         name = listing.Next()) {
+        names.push_back(std::move(name));
+    }
+    SortByName(names);
+    return names;
+}
+
 }  // namespace
 
 std::optional<Fault> AlbumFolderFault(const AlbumPaths& paths) {
+    if (std::optional<Fault> fault =
+            NotOwnFolderFault(paths.smallThumbnailFolder, "album's thumbnail folder")) {
+        return fault;
+    }
     if (std::optional<Fault> fault =
             NotOwnFolderFault(paths.largeThumbnailFolder, "high-density thumbnail folder")) {
         return fault;
@@ -117,6 +135,8 @@ std::optional<Fault> AlbumFolderFault(const AlbumPaths& paths) {
 AlbumPaths MakeAlbumPaths(const std::string& strPictureFolder) {
     AlbumPaths paths;
     paths.indexPath = PathInFolder(strPictureFolder, "index.html");
+    paths.smallThumbnailFolder =
+        PathInFolder(strPictureFolder, std::string(kSmallThumbnailFolder)) + kPathSeparator;
     paths.largeThumbnailFolder =
         PathInFolder(strPictureFolder, std::string(kLargeThumbnailFolder)) + kPathSeparator;
     paths.previewFolder =
@@ -127,26 +147,43 @@ AlbumPaths MakeAlbumPaths(const std::string& strPictureFolder) {
 RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryView& view,
                       IAlbumImages& images, const AlbumLinks& links) {
     RunOutcome outcome = run.Outcome();
+    if (outcome.end != RunEnd::Done && outcome.end != RunEnd::NoPictures) return outcome;
+    const std::string folder = inputs.FolderPath();
+    // Beside the run's pictures, those of the album alone, which the run's
+    // list and page leave as they are.
+    std::vector<std::string> ownPictures;
+    try {
+        ownPictures = AlbumOnlyPictures(folder);
+    } catch (const Fault&) {
+        // Listed as the run listed the folder: a folder that cannot be read
+        // gives the album none of them.
+    }
     // A folder without pictures gets an album only to lead to the albums
     // below it.
     const bool leads = links.parent || !links.children.empty();
-    if (outcome.end != RunEnd::Done && !(outcome.end == RunEnd::NoPictures && leads)) {
-        return outcome;
-    }
+    if (outcome.end == RunEnd::NoPictures && !leads && ownPictures.empty()) return outcome;
 
-    const std::string folder = inputs.FolderPath();
     const AlbumPaths paths = MakeAlbumPaths(folder);
     // The gallery page's title, as text: the album has no use for markup.
     const std::string title = inputs.TitleCheck() == CheckValue::Checked
                                   ? inputs.TitleText()
                                   : MakeGalleryPaths(folder).folderName + " Gallery";
     const std::string thumbnailFolder = MakeGalleryPaths(folder).thumbnailFolder;
+    // The run's thumbnail size; a run without pictures of its own read none.
+    std::int32_t thumbSize = run.lThumbSize;
+    if (outcome.end == RunEnd::NoPictures) {
+        thumbSize = ReadNumber(inputs.SizeText());
+        if (thumbSize <= 0) thumbSize = kDefaultThumbnailSize;
+    }
     const auto count = static_cast<std::size_t>(outcome.cells);
     std::vector<AlbumPicture> pictures;
     // The images each folder keeps: those of every picture still in the
     // folder, but for the ones this album shows without them.
     std::set<std::string> keptLarge;
     for (const std::string& name : run.strPictures) keptLarge.insert(AlbumImageName(name));
+    std::set<std::string> keptSmall;
+    for (const std::string& name : ownPictures) keptSmall.insert(AlbumImageName(name));
+    keptLarge.insert(keptSmall.begin(), keptSmall.end());
     std::set<std::string> keptPreviews = keptLarge;
     std::optional<Fault> failure;
     {
@@ -154,16 +191,19 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
         try {
             // Making a folder never goes through a link in its place; what
             // stands there is looked at next, before anything is written.
-            if (count > 0) {
+            if (!ownPictures.empty()) MakeFolder(paths.smallThumbnailFolder);
+            if (count > 0 || !ownPictures.empty()) {
                 MakeFolder(paths.largeThumbnailFolder);
                 MakeFolder(paths.previewFolder);
             }
             if (std::optional<Fault> fault = AlbumFolderFault(paths)) throw *fault;
             RemoveLeftoverTemporaries(folder, "index.html");
+            RemoveLeftoverTemporaries(paths.smallThumbnailFolder);
             RemoveLeftoverTemporaries(paths.largeThumbnailFolder);
             RemoveLeftoverTemporaries(paths.previewFolder);
             view.SetProgressValue(0);
-            view.SetProgressMax(static_cast<std::int32_t>(run.strPictures.size()));
+            view.SetProgressMax(
+                static_cast<std::int32_t>(run.strPictures.size() + ownPictures.size()));
             std::size_t withCells = 0;
             for (std::size_t i = 0; i < run.strPictures.size() && withCells < count; ++i) {
                 const std::string& name = run.strPictures[i];
@@ -184,11 +224,30 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
                     break;
                 }
             }
+            for (std::size_t i = 0; i < ownPictures.size() && !run.bStop; ++i) {
+                const std::string& name = ownPictures[i];
+                view.SetProgressName(name);
+                view.SetProgressValue(static_cast<std::int32_t>(run.strPictures.size() + i + 1));
+                std::optional<AlbumPicture> picture =
+                    MakeImages(images, PathInFolder(folder, name), name, paths, inputs, thumbSize,
+                               view, outcome);
+                if (picture && !picture->hasThumbnail) keptSmall.erase(AlbumImageName(name));
+                if (picture && !picture->largeThumbnail) keptLarge.erase(AlbumImageName(name));
+                if (picture && !picture->preview) keptPreviews.erase(AlbumImageName(name));
+                // A picture that browsers do not show needs an image of its own.
+                if (picture && (picture->browsersShow || picture->hasThumbnail ||
+                                picture->largeThumbnail || picture->preview)) {
+                    pictures.push_back(std::move(*picture));
+                }
+                view.YieldToEvents();
+                if (run.bStop) outcome.end = RunEnd::Stopped;
+            }
             SortAlbumPictures(pictures, inputs.AlbumOrder());
             const std::string page = AlbumHtml(title, pictures, links);
             ReplaceFileWhole(paths.indexPath, BytesOf(page));
             // Only now: until the new album is in place, the earlier one may
             // link them.
+            RemoveImagesNotKept(paths.smallThumbnailFolder, keptSmall);
             RemoveImagesNotKept(paths.largeThumbnailFolder, keptLarge);
             RemoveImagesNotKept(paths.previewFolder, keptPreviews);
         } catch (const std::exception&) {

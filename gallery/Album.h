@@ -15,6 +15,7 @@ namespace fotolane::gallery {
 // The paths of a folder's album.
 struct AlbumPaths {
     std::string indexPath;             // P / "index.html"
+    std::string smallThumbnailFolder;  // P / "Thumbnails@1x" with a trailing separator
     std::string largeThumbnailFolder;  // P / "Thumbnails@2x" with a trailing separator
     std::string previewFolder;         // P / "Previews" with a trailing separator
 };
@@ -32,11 +33,12 @@ enum class AlbumRemake {
 
 // The fault when something else than a real folder stands where one of the
 // album's image folders belongs (NotOwnFolderFault): the album would write
-// through it. None while both are folders or not there yet.
+// through it. None while all three are folders or not there yet.
 std::optional<Fault> AlbumFolderFault(const AlbumPaths& paths);
 
 // Makes the album's own images of a picture: the high-density thumbnail and
-// the preview.
+// the preview, and for a picture the gallery page does not take its
+// thumbnail too.
 class IAlbumImages {
   public:
     virtual ~IAlbumImages() = default;
@@ -44,9 +46,13 @@ class IAlbumImages {
     // largeThumbnailFolder + AlbumImageName(strName), twice lThumbSize on its
     // longer side, and, when the picture is longer than kPreviewSide,
     // previewFolder + AlbumImageName(strName) at kPreviewSide; of those that
-    // are there already only the ones `remake` says. Both are made with a
-    // smoothing filter from the upright picture. Returns what the album shows
-    // of the picture, the sizes of the run's own thumbnail (lThumbSize)
+    // are there already only the ones `remake` says. For a name the gallery
+    // does not take (IsAlbumOnlyPictureName) also the thumbnail,
+    // smallThumbnailFolder + AlbumImageName(strName) at lThumbSize
+    // (ownThumbnail), and a preview of a picture that browsers do not show
+    // (browsersShow false) however small, at most kPreviewSide. All are made
+    // with a smoothing filter from the upright picture. Returns what the
+    // album shows of the picture, the sizes of the thumbnail (lThumbSize)
     // included, and adds to `counts` what became of its images. Faults as the
     // thumbnail maker's; a file that cannot be written is a warning, and left
     // out of what the album shows.
@@ -56,14 +62,17 @@ class IAlbumImages {
 };
 
 // Makes the album of the run that just ended, when it ended normally: for
-// every picture that got a cell, in the run's order, its album images, then
-// index.html, written whole. Returns the run's outcome with the album's part
+// every picture that got a cell, in the run's order, then for the folder's
+// pictures the gallery does not take (IsAlbumOnlyPictureName, in the name
+// order), their album images, then index.html, written whole, the pictures
+// in the album's order (SortAlbumPictures). Returns the run's outcome with the album's part
 // added: its images' counts, its warnings, pictures left out (keeping going), a fault
 // (RunEnd::Failed, with the "Errore : " message shown as the run shows it)
 // or a stop between two pictures (RunEnd::Stopped; the album then holds the
 // pictures done so far). The gallery page and the run's thumbnails are not
-// touched. A folder without pictures gets an album when `links` lead
-// somewhere; any other end of the run is returned as it is, with no album.
+// touched. A folder without gallery pictures gets an album when it holds
+// pictures of the album's alone or `links` lead somewhere; any other end of
+// the run is returned as it is, with no album.
 //
 // Before anything is written an image folder that is no real folder
 // (AlbumFolderFault) is a fault, and temporary files a killed run left of

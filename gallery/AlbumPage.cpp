@@ -7,6 +7,7 @@
 #include "gallery/GalleryPage.h"
 #include "gallery/GalleryRun.h"
 #include "gallery/ModThumbnails.h"
+#include "gallery/PictureNames.h"
 #include "platform/core/Sha256.h"
 #include "platform/core/Utf8.h"
 #include "platform/files/FileSystem.h"
@@ -148,7 +149,7 @@ std::string AlbumImageName(std::string_view pictureName) {
 bool IsAlbumImageName(std::string_view fileName) {
     if (!fileName.ends_with(kImageExtension)) return false;
     const std::string_view stem = fileName.substr(0, fileName.size() - kImageExtension.size());
-    if (IsPictureName(std::string(stem))) return true;
+    if (IsAlbumPictureName(std::string(stem))) return true;
     // A long name's form, exactly as long as AlbumImageName makes it.
     if (fileName.size() > kLongestFileName || fileName.size() + kLongestCut < kLongestFileName) {
         return false;
@@ -211,16 +212,22 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
     const std::string key = UrlPart(picture.name);
     const std::string image = UrlPart(AlbumImageName(picture.name));
     const std::string thumbnail =
-        std::string(kThumbnailFolder) + "/" + (picture.siteFiles ? image : UrlPart(base) + ".jpg");
+        picture.siteFiles      ? std::string(kThumbnailFolder) + "/" + image
+        : picture.ownThumbnail ? std::string(kSmallThumbnailFolder) + "/" + image
+                               : std::string(kThumbnailFolder) + "/" + UrlPart(base) + ".jpg";
     const std::string large = std::string(kLargeThumbnailFolder) + "/" + image;
     const std::string previewFile = std::string(kPreviewFolder) + "/" + image;
+    // The largest image of the picture that is there.
+    const std::string largest = picture.preview          ? previewFile
+                                : picture.largeThumbnail ? large
+                                                         : thumbnail;
     // What a plain click opens: the picture, or in a site without it the
-    // largest image of it that is there.
-    const std::string name = picture.hasOriginal      ? key
-                             : picture.preview        ? previewFile
-                             : picture.largeThumbnail ? large
-                                                      : thumbnail;
-    const std::string preview = picture.preview ? previewFile : name;
+    // largest image of it. What the lightbox shows: the preview, else the
+    // picture where browsers show it.
+    const std::string name = picture.hasOriginal ? key : largest;
+    const std::string preview = picture.preview        ? previewFile
+                                : picture.browsersShow ? name
+                                                       : largest;
 
     std::string item = "<li><figure>\n";
     item += "<a href=\"" + name + "\" data-preview=\"" + preview + "\" data-key=\"" + key + "\">";
@@ -235,7 +242,8 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
     } else {
         const std::string& source = picture.hasThumbnail     ? thumbnail
                                     : picture.largeThumbnail ? large
-                                                             : name;
+                                    : picture.browsersShow   ? name
+                                                             : preview;
         item += "<img src=\"" + source + "\"";
     }
     item += SizeAttributes(picture.thumbnail);

@@ -29,9 +29,15 @@ struct PixelSize {
 // What the album shows of one picture. The page links only files that are
 // there: an image that could not be written is left out of it.
 struct AlbumPicture {
-    std::string name;          // the file name as listed (UTF-8 bytes)
-    PixelSize thumbnail;       // Thumbnails/<base>.jpg, the gallery's own
+    std::string name;     // the file name as listed (UTF-8 bytes)
+    PixelSize thumbnail;  // Thumbnails/<base>.jpg, the gallery's own
+    // The album's own thumbnail instead, Thumbnails@1x/ + AlbumImageName(name):
+    // for a picture the gallery page does not take.
+    bool ownThumbnail = false;
     bool hasThumbnail = true;  // that file is there
+    // Browsers show the picture file itself (not a HEIC): else the lightbox
+    // shows its preview, or a thumbnail, never the file.
+    bool browsersShow = true;
     // Thumbnails@2x/ + AlbumImageName(name); none when it could not be written.
     std::optional<PixelSize> largeThumbnail;
     // Previews/ + AlbumImageName(name); none for a small picture, or when it
@@ -71,7 +77,8 @@ void SortAlbumPictures(std::vector<AlbumPicture>& pictures, AlbumSort sort);
 // The longest file name the file systems take (NAME_MAX).
 inline constexpr std::size_t kLongestFileName = 255;
 
-// The name of a picture's album images in Thumbnails@2x/ and Previews/: the
+// The name of a picture's album images in Thumbnails@1x/, Thumbnails@2x/
+// and Previews/: the
 // picture's whole name + ".jpg" (so that "a.jpg" and "a.gif" do not collide),
 // or, where that would be longer than kLongestFileName, the name's first
 // bytes (whole UTF-8 characters), "~", 32 hexadecimal digits of the SHA-256
@@ -80,8 +87,9 @@ inline constexpr std::size_t kLongestFileName = 255;
 // names get the same one.
 std::string AlbumImageName(std::string_view pictureName);
 
-// Whether a file name is of the form AlbumImageName gives some picture name:
-// the album's own, which it may remove when its picture is gone.
+// Whether a file name is of the form AlbumImageName gives some name the
+// album takes (IsAlbumPictureName): the album's own, which it may remove when
+// its picture is gone.
 bool IsAlbumImageName(std::string_view fileName);
 
 // A preview's longer side; pictures no longer than this are shown themselves.

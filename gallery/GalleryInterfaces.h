@@ -59,6 +59,9 @@ class IGalleryView : public ui::Host {
     virtual void SetEnabled(Control control, bool enabled) = 0;
     virtual void SetProgressMax(std::int32_t maximum) = 0;
     virtual void SetProgressValue(std::int32_t value) = 0;
+    // The picture that the next value past the run's own pictures stands
+    // for: one the album takes beside them (a PNG, a HEIC, ...).
+    virtual void SetProgressName(const std::string& /*name*/) {}
     virtual void SetBusyPointer(bool busy) = 0;
     // With KeepGoing: a picture left out of the page, and the fault that
     // kept it from having a thumbnail (naming the picture).

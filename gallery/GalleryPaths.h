@@ -6,8 +6,11 @@
 namespace fotolane::gallery {
 
 // The folder beside the pictures that holds the gallery's thumbnails, and
-// the two where the album's own images lie.
+// the three where the album's own images lie: the thumbnails of the pictures
+// the gallery page does not take (PNG, WebP, HEIC, AVIF), which have none in
+// Thumbnails, the high-density thumbnails and the previews.
 inline constexpr std::string_view kThumbnailFolder = "Thumbnails";
+inline constexpr std::string_view kSmallThumbnailFolder = "Thumbnails@1x";
 inline constexpr std::string_view kLargeThumbnailFolder = "Thumbnails@2x";
 inline constexpr std::string_view kPreviewFolder = "Previews";
 

@@ -45,6 +45,10 @@ bool IsAlbumPictureName(const std::string& strName) {
     return IsPictureName(strName) || AlbumOnlyFormatOfName(strName) != AlbumOnlyFormat::None;
 }
 
+bool IsAlbumOnlyPictureName(const std::string& strName) {
+    return AlbumOnlyFormatOfName(strName) != AlbumOnlyFormat::None;
+}
+
 std::string LeftOutExtension(const std::string& strName) {
     const std::string extension = LowerExtension(strName);
     if (std::find(std::begin(kLeftOut), std::end(kLeftOut), extension) == std::end(kLeftOut)) {

@@ -20,6 +20,9 @@ AlbumOnlyFormat AlbumOnlyFormatOfName(const std::string& strName);
 // Whether the album takes a file of this name: a gallery picture or one of
 // the formats above.
 bool IsAlbumPictureName(const std::string& strName);
+// Whether it is one of the formats above: a picture the album lists beside
+// the gallery's.
+bool IsAlbumOnlyPictureName(const std::string& strName);
 
 // For a picture or video that neither the gallery nor the album can show
 // (camera raw files, TIFF, films of phones and cameras), its extension as

@@ -9,6 +9,7 @@
 
 #include "gallery/GalleryPaths.h"
 #include "gallery/GalleryRun.h"
+#include "gallery/PictureNames.h"
 #include "gallery/WarningRecorder.h"
 #include "platform/core/Paths.h"
 #include "platform/files/WholeFile.h"
@@ -177,6 +178,7 @@ class SiteRun {
     void Plan();
     void PlanPicture(PlannedFolder& folder, const std::string& name);
     void MarkToBeMade(PlannedPicture& picture);
+    void MarkToBeMade(const PlannedPicture& picture, Target& target);
     void MakePicture(PlannedPicture& picture);
     void MakeFolders(const std::string& relative);
     void WriteRecord();
@@ -252,9 +254,14 @@ void SiteRun::PlanPicture(PlannedFolder& folder, const std::string& name) {
         picture.dateTaken = known->second.dateTaken;
         picture.caption = *known->second.caption;
     }
+    // A picture needs one whatever its size when browsers do not show it (a
+    // HEIC), or when its original cannot be published: a preview made for
+    // that is wanted while it is current.
     const bool previewWanted =
         !options_.originals || !picture.pictureKnown ||
-        std::max(picture.pictureSize.width, picture.pictureSize.height) > kPreviewSide;
+        std::max(picture.pictureSize.width, picture.pictureSize.height) > kPreviewSide ||
+        AlbumOnlyFormatOfName(name) == AlbumOnlyFormat::Heic ||
+        IsCurrent(preview, KeyOf(Kind::Preview), picture.stamp);
     if (previewWanted) picture.targets.push_back({Kind::Preview, preview});
     if (options_.originals)
         picture.targets.push_back({Kind::Original, Join(folder.relative, name)});
@@ -279,7 +286,7 @@ void SiteRun::Plan() {
                               : std::string();
         try {
             FolderListing listing;
-            for (std::string name = listing.First(path, IsPictureName); !name.empty();
+            for (std::string name = listing.First(path, IsAlbumPictureName); !name.empty();
                  name = listing.Next()) {
                 PlanPicture(folder, name);
             }
@@ -312,19 +319,22 @@ void SiteRun::MakeFolders(const std::string& relative) {
     madeFolders_.insert(relative);
 }
 
+void SiteRun::MarkToBeMade(const PlannedPicture& picture, Target& target) {
+    const auto entry = record_.find(target.file);
+    if (entry == record_.end() && KindAt(SitePath(target.file)) != EntryKind::None) {
+        // Never over a file of the site's owner.
+        target.foreign = true;
+        ui::Warn("Not the site's own file, left as it is", SitePath(target.file));
+        return;
+    }
+    SiteEntry& marked = record_[target.file];
+    marked.source = picture.source;
+    marked.key.clear();
+}
+
 void SiteRun::MarkToBeMade(PlannedPicture& picture) {
     for (Target& target : picture.targets) {
-        if (target.current) continue;
-        const auto entry = record_.find(target.file);
-        if (entry == record_.end() && KindAt(SitePath(target.file)) != EntryKind::None) {
-            // Never over a file of the site's owner.
-            target.foreign = true;
-            ui::Warn("Not the site's own file, left as it is", SitePath(target.file));
-            continue;
-        }
-        SiteEntry& marked = record_[target.file];
-        marked.source = picture.source;
-        marked.key.clear();
+        if (!target.current) MarkToBeMade(picture, target);
     }
 }
 
@@ -368,6 +378,39 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
             kept.caption = picture.caption;
         }
     }
+    // An original that cannot be published (a location that cannot be
+    // removed) is offered as its preview instead, made however small the
+    // picture is.
+    std::optional<Fault> refused;
+    if (original) {
+        try {
+            images_.PublishOriginal(picture.fullPath, *original, options_.keepLocation);
+        } catch (const Fault& fault) {
+            refused = fault;
+        }
+    }
+    if (refused) {
+        auto preview =
+            std::find_if(picture.targets.begin(), picture.targets.end(),
+                         [](const Target& target) { return target.kind == Kind::Preview; });
+        if (preview == picture.targets.end()) {
+            picture.targets.push_back(
+                {Kind::Preview, Join(ParentOf(picture.source), std::string(kPreviewFolder) + "/" +
+                                                                   AlbumImageName(picture.name))});
+            preview = std::prev(picture.targets.end());
+            MarkToBeMade(picture, *preview);
+            WriteRecord();
+        }
+        if (!preview->current && !preview->foreign && !made.previewWritten) {
+            MakeFolders(ParentOf(preview->file));
+            SiteImageTargets previewOnly;
+            previewOnly.preview = SitePath(preview->file);
+            const SitePictureImages previewMade = images_.MakeSiteImages(
+                picture.fullPath, previewOnly, options_.thumbSize, true, outcome_.images);
+            made.preview = previewMade.preview;
+            made.previewWritten = previewMade.previewWritten;
+        }
+    }
     const auto entryOf = [&](PixelSize size, const std::string& key) {
         return SiteEntry{picture.source,    picture.stamp,  key, size, picture.pictureSize,
                          picture.dateTaken, picture.caption};
@@ -390,22 +433,22 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
                 break;
             case Kind::Original:
                 if (!original) break;
-                try {
-                    images_.PublishOriginal(picture.fullPath, *original, options_.keepLocation);
+                if (!refused) {
                     ++outcome_.images.made;
                     target.current = true;
                     record_[target.file] = entryOf(picture.pictureSize, key);
-                } catch (const Fault& fault) {
+                } else {
                     // Never the photo as it is when its location was to go:
                     // the page offers the preview instead.
                     ++outcome_.images.failed;
-                    ui::Warn(fault.Message(), fault.Path().empty() ? *original : fault.Path());
+                    ui::Warn(refused->Message(),
+                             refused->Path().empty() ? *original : refused->Path());
                 }
                 break;
         }
     }
     // A small picture needs no preview after all.
-    if (imagesToMake && !made.preview && options_.originals) {
+    if (imagesToMake && !made.preview && options_.originals && !refused) {
         std::erase_if(picture.targets, [](const Target& target) {
             return target.kind == Kind::Preview && !target.current;
         });
@@ -416,6 +459,8 @@ std::optional<AlbumPicture> SiteRun::PagePicture(const PlannedPicture& picture) 
     AlbumPicture shown;
     shown.name = picture.name;
     shown.siteFiles = true;
+    // Without its preview a HEIC is shown by its high-density thumbnail.
+    shown.browsersShow = AlbumOnlyFormatOfName(picture.name) != AlbumOnlyFormat::Heic;
     shown.dateTaken = picture.dateTaken;
     shown.caption = picture.caption;
     shown.modifiedNs = picture.stamp.modifiedNs;

@@ -85,7 +85,9 @@ class ISiteImages {
     // metadata) and writes the targets asked for:
     // the thumbnail lThumbSize on its longer side, the high-density one
     // twice that, and a preview kPreviewSide long when the picture is longer
-    // (with `previewAlways`, of every picture, at most kPreviewSide long).
+    // (with `previewAlways`, and of a picture that browsers do not show, a
+    // HEIC, of every picture, at most kPreviewSide long). The pictures of the
+    // album's own formats (IsAlbumOnlyPictureName) are decoded as the album's.
     // Faults as the album's images do; an image that cannot be written is a
     // warning naming it, and counted in `counts`.
     virtual SitePictureImages MakeSiteImages(const std::string& strFileName,
@@ -94,8 +96,10 @@ class ISiteImages {
                                              AlbumImageCounts& counts) = 0;
     // Writes the copy of the picture offered for download at `destination`,
     // whole or not at all: without `keepLocation` with every location the
-    // picture's metadata holds removed, its picture data as it is. A copy
-    // that cannot be made is a fault naming the file; none is written.
+    // picture's metadata holds removed, its picture data as it is (a HEIC or
+    // an AVIF, which cannot be rewritten, only when it holds no location). A
+    // copy that cannot be made is a fault naming the file; none is written,
+    // and the site offers the picture's preview instead.
     virtual void PublishOriginal(const std::string& strFileName, const std::string& destination,
                                  bool keepLocation) = 0;
 };

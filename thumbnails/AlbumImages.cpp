@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <optional>
 
+#include "decoding/AlbumDecoder.h"
 #include "decoding/PictureDecoder.h"
 #include "decoding/PictureMetadata.h"
+#include "gallery/PictureNames.h"
 #include "imaging/AreaResize.h"
 #include "imaging/JpegEncoder.h"
 #include "platform/core/Fault.h"
@@ -35,11 +37,80 @@ bool MustMake(gallery::AlbumRemake remake, const std::string& strImage,
     return true;
 }
 
+// What the album shows of a picture beside its images: its date taken, its
+// caption and its file's time, from one read of its metadata.
+void AddMetadata(const std::string& strFileName, gallery::AlbumPicture& album) {
+    const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
+    album.dateTaken = metadata.dateTaken;
+    album.dateOffset = metadata.dateOffset;
+    album.caption = gallery::AlbumCaption(metadata.caption);
+    if (const std::optional<FileStamp> stamp = StampOf(strFileName)) {
+        album.modifiedNs = stamp->modifiedNs;
+    }
+}
+
+// A picture of the album's own formats (PNG, WebP, HEIC, AVIF): its
+// thumbnail, high-density thumbnail and preview, all from one whole decode
+// (DecodeAlbumPicture), shrunk by area averaging to the preview first when
+// it needs one, the thumbnails from that. A picture that browsers do not
+// show gets a preview of its own size when it is not larger.
+gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::string& strName,
+                                    const gallery::AlbumPaths& paths, gallery::AlbumRemake remake,
+                                    std::int32_t lThumbSize, gallery::AlbumImageCounts& counts) {
+    const picture::PictureSize size = picture::ReadAlbumPictureSize(strFileName);
+    gallery::AlbumPicture album;
+    album.name = strName;
+    album.ownThumbnail = true;
+    album.browsersShow = picture::BrowsersShowPicture(strFileName);
+    album.thumbnail = AlbumImageSize(size, lThumbSize);
+    album.largeThumbnail = AlbumImageSize(size, CheckedMul(lThumbSize, 2));
+    const std::int32_t longer = std::max(size.width, size.height);
+    if (longer > gallery::kPreviewSide || !album.browsersShow) {
+        album.preview = AlbumImageSize(size, std::min(longer, gallery::kPreviewSide));
+    }
+    AddMetadata(strFileName, album);
+
+    const std::string image = gallery::AlbumImageName(strName);
+    const std::string smallPath = paths.smallThumbnailFolder + image;
+    const std::string largePath = paths.largeThumbnailFolder + image;
+    const std::string previewPath = paths.previewFolder + image;
+    const bool makeSmall = MustMake(remake, smallPath, strFileName, album.thumbnail);
+    const bool makeLarge = MustMake(remake, largePath, strFileName, *album.largeThumbnail);
+    const bool makePreview =
+        album.preview && MustMake(remake, previewPath, strFileName, *album.preview);
+    counts.kept +=
+        (makeSmall ? 0 : 1) + (makeLarge ? 0 : 1) + (album.preview && !makePreview ? 1 : 0);
+    if (!makeSmall && !makeLarge && !makePreview) return album;
+
+    PixelRows rows = picture::DecodeAlbumPicture(strFileName);
+    if (album.preview &&
+        (album.preview->width != rows.width || album.preview->height != rows.height)) {
+        rows = imaging::ResizeByArea(rows, album.preview->width, album.preview->height);
+    }
+    if (makePreview && !WriteAlbumJpeg(rows, previewPath, kAlbumPreviewQuality, counts)) {
+        album.preview.reset();
+    }
+    if (makeLarge && !WriteAlbumJpeg(imaging::ResizeByArea(rows, album.largeThumbnail->width,
+                                                           album.largeThumbnail->height),
+                                     largePath, kAlbumThumbnailQuality, counts)) {
+        album.largeThumbnail.reset();
+    }
+    if (makeSmall &&
+        !WriteAlbumJpeg(imaging::ResizeByArea(rows, album.thumbnail.width, album.thumbnail.height),
+                        smallPath, kAlbumThumbnailQuality, counts)) {
+        album.hasThumbnail = false;
+    }
+    return album;
+}
+
 }  // namespace
 
 gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     const std::string& strFileName, const std::string& strName, const gallery::AlbumPaths& paths,
     gallery::AlbumRemake remake, std::int32_t lThumbSize, gallery::AlbumImageCounts& counts) {
+    if (gallery::IsAlbumOnlyPictureName(strName)) {
+        return MakeOwnImages(strFileName, strName, paths, remake, lThumbSize, counts);
+    }
     const picture::PictureSize size = picture::ReadPictureSize(strFileName);
     gallery::AlbumPicture album;
     album.name = strName;
@@ -48,13 +119,7 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     if (std::max(size.width, size.height) > gallery::kPreviewSide) {
         album.preview = AlbumImageSize(size, gallery::kPreviewSide);
     }
-    const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
-    album.dateTaken = metadata.dateTaken;
-    album.dateOffset = metadata.dateOffset;
-    album.caption = gallery::AlbumCaption(metadata.caption);
-    if (const std::optional<FileStamp> stamp = StampOf(strFileName)) {
-        album.modifiedNs = stamp->modifiedNs;
-    }
+    AddMetadata(strFileName, album);
 
     const std::string largePath = paths.largeThumbnailFolder + gallery::AlbumImageName(strName);
     const std::string previewPath = paths.previewFolder + gallery::AlbumImageName(strName);

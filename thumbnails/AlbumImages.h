@@ -15,6 +15,9 @@ namespace fotolane::thumbnails {
 // or not at all. The sizes
 // follow the thumbnail maker's rule (ThumbnailSizeFor), so the run's own
 // thumbnail, the larger one and the preview all keep the picture's shape.
+// PNG, WebP, HEIC and AVIF (by name, IsAlbumOnlyPictureName) are decoded
+// whole by picture::DecodeAlbumPicture, told apart by their content, and get
+// the album's own thumbnail too.
 class AlbumImages final : public gallery::IAlbumImages {
   public:
     gallery::AlbumPicture MakeAlbumImages(const std::string& strFileName,

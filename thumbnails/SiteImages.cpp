@@ -4,8 +4,10 @@
 #include <span>
 #include <vector>
 
+#include "decoding/AlbumDecoder.h"
 #include "decoding/PictureDecoder.h"
 #include "decoding/PictureMetadata.h"
+#include "gallery/PictureNames.h"
 #include "imaging/AreaResize.h"
 #include "imaging/JpegEncoder.h"
 #include "platform/core/Fault.h"
@@ -22,13 +24,18 @@ gallery::SitePictureImages SiteImages::MakeSiteImages(const std::string& strFile
                                                       const gallery::SiteImageTargets& targets,
                                                       std::int32_t lThumbSize, bool previewAlways,
                                                       gallery::AlbumImageCounts& counts) {
-    const picture::PictureSize size = picture::ReadPictureSize(strFileName);
+    // The album's own formats by its decoder, the gallery's as the gallery
+    // decodes them.
+    const bool albumOnly = gallery::IsAlbumOnlyPictureName(strFileName);
+    const picture::PictureSize size = albumOnly ? picture::ReadAlbumPictureSize(strFileName)
+                                                : picture::ReadPictureSize(strFileName);
     gallery::SitePictureImages made;
     made.picture = {size.width, size.height};
     made.thumbnail = AlbumImageSize(size, lThumbSize);
     made.large = AlbumImageSize(size, CheckedMul(lThumbSize, 2));
     const std::int32_t longer = std::max(size.width, size.height);
-    if (longer > gallery::kPreviewSide || previewAlways) {
+    if (longer > gallery::kPreviewSide || previewAlways ||
+        (albumOnly && !picture::BrowsersShowPicture(strFileName))) {
         made.preview = AlbumImageSize(size, std::min(longer, gallery::kPreviewSide));
     }
     const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
@@ -37,7 +44,8 @@ gallery::SitePictureImages SiteImages::MakeSiteImages(const std::string& strFile
     const bool makePreview = made.preview && !targets.preview.empty();
     if (targets.thumbnail.empty() && targets.large.empty() && !makePreview) return made;
 
-    PixelRows rows = picture::DecodePicture(strFileName);
+    PixelRows rows =
+        albumOnly ? picture::DecodeAlbumPicture(strFileName) : picture::DecodePicture(strFileName);
     if (made.preview && longer > gallery::kPreviewSide) {
         // The thumbnails are shrunk from the preview, as the album's are.
         rows = imaging::ResizeByArea(rows, made.preview->width, made.preview->height);

@@ -61,8 +61,10 @@ void BatchView::YieldToEvents() {
 
 void BatchView::SetProgressValue(std::int32_t value) {
     if (!showProgress_) return;
-    if (value <= 0 || run_ == nullptr ||
-        static_cast<std::size_t>(value) > run_->strPictures.size()) {
+    // Past the run's pictures, the album's own ones are named as they come.
+    const bool own =
+        run_ != nullptr && value > 0 && static_cast<std::size_t>(value) > run_->strPictures.size();
+    if (value <= 0 || run_ == nullptr || (own && progressName_.empty())) {
         EndProgressLine();
         return;
     }
@@ -84,8 +86,9 @@ void BatchView::SetProgressValue(std::int32_t value) {
         err_ << "\rpicture " << value << " of " << progressMax_ << ": ";
     }
     err_ << TerminalText(folderLabel_)
-         << TerminalText(run_->strPictures[static_cast<std::size_t>(value) - 1]) << "\x1b[K"
-         << std::flush;
+         << TerminalText(own ? progressName_
+                             : run_->strPictures[static_cast<std::size_t>(value) - 1])
+         << "\x1b[K" << std::flush;
     progressLineOpen_ = true;
 }
 
@@ -245,7 +248,8 @@ void AddFoldersBelow(const std::string& folder, std::vector<std::string>& folder
         // runs: a gallery of them would be thumbnails of thumbnails, with or
         // without --index this time. Links to folders are not followed.
         if (entry.kind != EntryKind::Folder || name == gallery::kThumbnailFolder ||
-            name == gallery::kLargeThumbnailFolder || name == gallery::kPreviewFolder) {
+            name == gallery::kSmallThumbnailFolder || name == gallery::kLargeThumbnailFolder ||
+            name == gallery::kPreviewFolder) {
             continue;
         }
         const std::string path = gallery::PathInFolder(folder, name);
@@ -286,9 +290,11 @@ FolderOutcome RunOneFolder(const BatchSettings& settings, const std::string& fol
     return {gallery::BuildAlbum(run, inputs, view, images, links), thumbnailWarnings};
 }
 
+// Whether the folder holds a picture that its album shows (the gallery's or
+// the album's own).
 bool HoldsPicture(const std::string& folder) {
     try {
-        return !FolderListing().First(folder, gallery::IsPictureName).empty();
+        return !FolderListing().First(folder, gallery::IsAlbumPictureName).empty();
     } catch (const Fault&) {
         // A folder that cannot be listed makes no gallery either.
     }
@@ -545,7 +551,10 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
             std::int64_t count = 0;
             try {
                 FolderListing listing;
-                for (std::string name = listing.First(folder, gallery::IsPictureName);
+                // With albums, the pictures they add are counted too.
+                for (std::string name =
+                         listing.First(folder, album != nullptr ? gallery::IsAlbumPictureName
+                                                                : gallery::IsPictureName);
                      !name.empty(); name = listing.Next()) {
                     ++count;
                 }

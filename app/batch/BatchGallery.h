@@ -83,6 +83,7 @@ class BatchView final : public gallery::IGalleryView {
     void SetEnabled(gallery::Control, bool) override {}
     void SetProgressMax(std::int32_t maximum) override { progressMax_ = maximum; }
     void SetProgressValue(std::int32_t value) override;
+    void SetProgressName(const std::string& name) override { progressName_ = name; }
     void SetBusyPointer(bool) override {}
     // "fotolane-gallery: Failed to save to JPG: <the thumbnail's path>".
     void ShowWarning(const std::string& text, const std::string& path) override;
@@ -96,6 +97,7 @@ class BatchView final : public gallery::IGalleryView {
     std::string folderLabel_;
     gallery::GalleryRun* run_ = nullptr;
     std::int32_t progressMax_ = 0;
+    std::string progressName_;  // of a value past the run's pictures
     bool progressLineOpen_ = false;
     std::optional<WholeRun> whole_;
 };
@@ -114,14 +116,15 @@ int WorseExitStatus(int a, int b);
 
 // The folders of a recursive run: `top` first, then every folder below it,
 // each after its parent, brothers in the order of their names. Folders named
-// "Thumbnails", "Thumbnails@2x" or "Previews" (the galleries' and albums'
-// own images), hidden folders (".name"), links to folders and the sites
-// that -o makes (a folder holding a site's record) are not entered; nor are
-// folders that cannot be read.
+// "Thumbnails", "Thumbnails@1x", "Thumbnails@2x" or "Previews" (the
+// galleries' and albums' own images), hidden folders (".name"), links to
+// folders and the sites that -o makes (a folder holding a site's record)
+// are not entered; nor are folders that cannot be read.
 std::vector<std::string> GalleryFolders(const std::string& top);
 
 // The albums' links of a recursive run over `folders` (as GalleryFolders
-// gives them): a folder has an album when it holds a picture or a folder
+// gives them): a folder has an album when it holds a picture that the album
+// takes (IsAlbumPictureName) or a folder
 // below it has one; each album leads up to its parent's (but the first
 // folder's) and down to those of the folders right below it.
 std::map<std::string, gallery::AlbumLinks> AlbumLinksOf(const std::vector<std::string>& folders);

@@ -83,6 +83,20 @@ Opened Open(Bytes bytes, const std::string& path) {
     return opened;
 }
 
+// The brands of the file-type box, the major one first; none when the
+// bytes do not start with one.
+std::vector<Bytes> Brands(Bytes bytes) {
+    std::vector<Bytes> brands;
+    if (bytes.size() < 16 || std::memcmp(bytes.data() + 4, "ftyp", 4) != 0) return brands;
+    const std::size_t boxSize = std::size_t{bytes[0]} << 24 | std::size_t{bytes[1]} << 16 |
+                                std::size_t{bytes[2]} << 8 | bytes[3];
+    if (boxSize < 16 || boxSize > 4096) return brands;
+    brands.push_back(bytes.subspan(8, 4));
+    const std::size_t end = std::min(boxSize, bytes.size());
+    for (std::size_t at = 16; at + 4 <= end; at += 4) brands.push_back(bytes.subspan(at, 4));
+    return brands;
+}
+
 bool HasBrand(Bytes brand) {
     static constexpr const char* kBrands[] = {"heic", "heix", "heim", "heis", "hevc",
                                               "hevx", "mif1", "msf1", "avif", "avis"};
@@ -95,16 +109,76 @@ bool HasBrand(Bytes brand) {
 bool IsHeifFileType(Bytes bytes) {
     // The file-type box: its size, "ftyp", the major brand, a version, and
     // the compatible brands to the box's end.
-    if (bytes.size() < 16 || std::memcmp(bytes.data() + 4, "ftyp", 4) != 0) return false;
-    const std::size_t boxSize = std::size_t{bytes[0]} << 24 | std::size_t{bytes[1]} << 16 |
-                                std::size_t{bytes[2]} << 8 | bytes[3];
-    if (boxSize < 16 || boxSize > 4096) return false;
-    if (HasBrand(bytes.subspan(8, 4))) return true;
-    const std::size_t end = std::min(boxSize, bytes.size());
-    for (std::size_t at = 16; at + 4 <= end; at += 4) {
-        if (HasBrand(bytes.subspan(at, 4))) return true;
+    const std::vector<Bytes> brands = Brands(bytes);
+    return std::any_of(brands.begin(), brands.end(), HasBrand);
+}
+
+bool IsAvifFileType(Bytes bytes) {
+    const std::vector<Bytes> brands = Brands(bytes);
+    return std::any_of(brands.begin(), brands.end(), [](Bytes brand) {
+        return std::memcmp(brand.data(), "avif", 4) == 0 ||
+               std::memcmp(brand.data(), "avis", 4) == 0;
+    });
+}
+
+HeifMetadata ReadHeifMetadata(Bytes bytes) {
+    HeifMetadata metadata;
+    const std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+    if (!context) throw Fault::OutOfMemory();
+    heif_context_set_maximum_image_size_limit(context.get(), kLargestSide);
+    if (heif_context_read_from_memory_without_copy(context.get(), bytes.data(), bytes.size(),
+                                                   nullptr)
+            .code != heif_error_Ok) {
+        metadata.readable = false;
+        return metadata;
     }
-    return false;
+    const int count = heif_context_get_number_of_top_level_images(context.get());
+    std::vector<heif_item_id> images(static_cast<std::size_t>(std::max(0, count)));
+    heif_context_get_list_of_top_level_image_IDs(context.get(), images.data(), count);
+    for (const heif_item_id id : images) {
+        heif_image_handle* opened = nullptr;
+        if (heif_context_get_image_handle(context.get(), id, &opened).code != heif_error_Ok) {
+            metadata.readable = false;
+            continue;
+        }
+        const std::unique_ptr<heif_image_handle, HandleDeleter> handle(opened);
+        const int blocks = heif_image_handle_get_number_of_metadata_blocks(handle.get(), nullptr);
+        std::vector<heif_item_id> ids(static_cast<std::size_t>(std::max(0, blocks)));
+        heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), nullptr, ids.data(), blocks);
+        for (const heif_item_id block : ids) {
+            const char* type = heif_image_handle_get_metadata_type(handle.get(), block);
+            const char* content = heif_image_handle_get_metadata_content_type(handle.get(), block);
+            const bool exif = type != nullptr && std::strcmp(type, "Exif") == 0;
+            const bool xmp = content != nullptr && std::strcmp(content, "application/rdf+xml") == 0;
+            if (!exif && !xmp) continue;
+            std::vector<std::uint8_t> data(
+                heif_image_handle_get_metadata_size(handle.get(), block));
+            if (heif_image_handle_get_metadata(handle.get(), block, data.data()).code !=
+                heif_error_Ok) {
+                metadata.readable = false;
+                continue;
+            }
+            if (xmp) {
+                metadata.xmp.push_back(std::move(data));
+                continue;
+            }
+            // ISO/IEC 23008-12 A.2.1: a 32-bit offset from after it to the
+            // TIFF header.
+            if (data.size() < 4) {
+                metadata.readable = false;
+                continue;
+            }
+            const std::size_t offset = std::size_t{data[0]} << 24 | std::size_t{data[1]} << 16 |
+                                       std::size_t{data[2]} << 8 | data[3];
+            if (offset > data.size() - 4) {
+                metadata.readable = false;
+                continue;
+            }
+            metadata.exif.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(4 + offset),
+                                       data.end());
+        }
+    }
+    return metadata;
 }
 
 PictureSize ReadHeifSize(Bytes bytes, const std::string& path) {

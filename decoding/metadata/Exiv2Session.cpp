@@ -37,6 +37,8 @@ void SetUp() {
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
     Exiv2::LogMsg::setHandler(NoteMessage);
     Exiv2::XmpParser::initialize();
+    // exiv2 0.27 reads HEIF and AVIF (its BMFF class) only once asked to.
+    Exiv2::enableBMFF(true);
 }
 
 }  // namespace

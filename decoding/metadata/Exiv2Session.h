@@ -20,14 +20,13 @@ namespace fotolane::picture::detail {
 
 // Every call into exiv2 is made while one of these is alive. The first one
 // sets exiv2 up: its log silenced (a damaged file must not print anything)
-// and the XMP toolkit initialised, which exiv2 asks to be done once before
-// threads use it. It then serialises the calls: exiv2's EXIF and IPTC code is
-// reentrant, but its XMP code keeps process-wide state (the namespace
-// registry, the toolkit itself), and an EXIF block may hold an XMP packet
-// that its decoding hands on to the toolkit. The thumbnail workers hold it
-// for some microseconds per picture (the orientation), so it costs them
-// nothing measurable. Not reentrant: nothing called while one is alive may
-// make another (ReadExifOrientation, ReadDateTaken, the public functions).
+// the XMP toolkit initialised, which exiv2 asks to be done once before
+// threads use it, and its reading of HEIF and AVIF (BMFF) switched on. It then serialises the
+// calls: exiv2's EXIF and IPTC code is reentrant, but its XMP code keeps process-wide state (the
+// namespace registry, the toolkit itself), and an EXIF block may hold an XMP packet that its
+// decoding hands on to the toolkit. The thumbnail workers hold it for some microseconds per picture
+// (the orientation), so it costs them nothing measurable. Not reentrant: nothing called while one
+// is alive may make another (ReadExifOrientation, ReadDateTaken, the public functions).
 class Exiv2Session {
   public:
     Exiv2Session();

@@ -12,6 +12,7 @@
 #include "decoding/PictureDecoding.h"
 #include "decoding/bmp/BitmapDecoder.h"
 #include "decoding/gif/GifDecoder.h"
+#include "decoding/heif/HeifDecoder.h"
 #include "decoding/metadata/Exif.h"
 #include "decoding/metadata/Exiv2Session.h"
 #include "decoding/metadata/Metadata.h"
@@ -126,6 +127,35 @@ bool JpegCarriesLocation(Bytes jpeg) {
     return metadata.unreadable || HasLocation(metadata);
 }
 
+// The metadata items of a HEIF file as libheif lists them, beside exiv2's own
+// reading below: exiv2 0.27 misses the items of some files (those with an
+// image held in an idat box), and a location it misses must not be published.
+bool HeifItemsCarryLocation(Bytes bytes) {
+    try {
+        const HeifMetadata items = ReadHeifMetadata(bytes);
+        if (!items.readable) return true;
+        for (const std::vector<std::uint8_t>& block : items.exif) {
+            Exiv2::ExifData exif;
+            Exiv2::ByteOrder order = Exiv2::invalidByteOrder;
+            if (!DecodeExif(block, exif, order)) return true;
+            for (const Exiv2::Exifdatum& datum : exif) {
+                if (IsLocation(datum)) return true;
+            }
+        }
+        for (const std::vector<std::uint8_t>& block : items.xmp) {
+            Exiv2::XmpData xmp;
+            const std::string packet(block.begin(), block.end());
+            if (Exiv2::XmpParser::decode(xmp, packet) != 0) return true;
+            for (const Exiv2::Xmpdatum& datum : xmp) {
+                if (IsLocation(datum)) return true;
+            }
+        }
+        return false;
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
 bool CarriesLocationIn(Bytes bytes) {
     switch (FormatOfContent(bytes)) {
         case PictureFormat::Bitmap:
@@ -138,9 +168,11 @@ bool CarriesLocationIn(Bytes bytes) {
         }
         case PictureFormat::Jpeg:
             return JpegCarriesLocation(bytes);
+        case PictureFormat::Heif:
+            if (HeifItemsCarryLocation(bytes)) return true;
+            break;
         case PictureFormat::Png:
         case PictureFormat::WebP:
-        case PictureFormat::Heif:
         case PictureFormat::Unknown:
             break;
     }
@@ -272,8 +304,13 @@ std::vector<std::uint8_t> CopyWithoutLocation(Bytes bytes, const std::string& pa
         }
     } else if (format == PictureFormat::Gif) {
         copy = GifWithoutMetadata(bytes, path);
+    } else if (format == PictureFormat::Heif) {
+        // exiv2 0.27 does not write HEIF: a file without a location is
+        // copied as it is, one with a location cannot be published.
+        if (CarriesLocationIn(bytes)) throw CannotRemoveLocation(path);
+        return {bytes.begin(), bytes.end()};
     } else {
-        // PNG, WebP and HEIF by exiv2's class for each; anything else is no
+        // PNG and WebP by exiv2's class for each; anything else is no
         // picture of ours.
         if (format == PictureFormat::Unknown) throw Fault::InvalidPicture(path);
         try {

@@ -47,6 +47,10 @@ bool IsHiddenMetadataSegment(const JpegSegment& segment);
 // reader. Damaged metadata is left out.
 void ReadJpegMetadata(std::span<const std::uint8_t> jpeg, Exiv2Metadata& metadata);
 
+// A HEIF file's EXIF and XMP items as libheif finds them, for what exiv2's
+// own reading of the file did not give (it misses the items of some files).
+void AddHeifItems(std::span<const std::uint8_t> bytes, Exiv2Metadata& metadata);
+
 // What ReadPictureMetadata gives of the metadata.
 PictureMetadata FieldsOf(const Exiv2Metadata& metadata);
 

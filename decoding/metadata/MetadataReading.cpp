@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "decoding/PictureDecoding.h"
+#include "decoding/heif/HeifDecoder.h"
 #include "decoding/metadata/Exif.h"
 #include "decoding/metadata/Exiv2Session.h"
 #include "decoding/metadata/Metadata.h"
@@ -396,6 +397,22 @@ void ReadWithExiv2(Bytes bytes, Exiv2Metadata& metadata) {
 
 }  // namespace
 
+void AddHeifItems(Bytes bytes, Exiv2Metadata& metadata) {
+    if (!metadata.exif.empty() && !metadata.xmp.empty()) return;
+    const HeifMetadata items = ReadHeifMetadata(bytes);
+    if (metadata.exif.empty() && !items.exif.empty()) {
+        DecodeExif(items.exif.front(), metadata.exif, metadata.order);
+    }
+    try {
+        if (metadata.xmp.empty() && !items.xmp.empty()) {
+            const std::string packet(items.xmp.front().begin(), items.xmp.front().end());
+            if (Exiv2::XmpParser::decode(metadata.xmp, packet) != 0) metadata.xmp.clear();
+        }
+    } catch (const std::exception&) {
+        metadata.xmp.clear();
+    }
+}
+
 bool IsExifSegment(const JpegSegment& segment) {
     return segment.marker == kApp1 && PayloadStartsWith(segment, std::string_view("Exif\0", 5));
 }
@@ -496,6 +513,7 @@ PictureMetadata ReadPictureMetadata(const std::string& path) {
         } else {
             if (bytes.size() == kJpegPrefix) bytes = ReadFileStart(path, kOtherPrefix);
             detail::ReadWithExiv2(bytes, metadata);
+            if (format == detail::PictureFormat::Heif) detail::AddHeifItems(bytes, metadata);
         }
         return detail::FieldsOf(metadata);
     } catch (const Fault& fault) {

@@ -2,8 +2,11 @@
 // table of generated PNG, WebP and AVIF files with our decodes (PPM), and
 // each file drawn by Chromium on a white canvas must match our pixels
 // (HEIC, which Chromium does not show, is checked against libheif there).
+// Then an album (fotolane-gallery --index) of one file of each format
+// beside a JPEG: every thumbnail loads, and the lightbox of each picture
+// shows an image, the HEIC's through its preview.
 //
-//   node formats_test.mjs PATH/TO/decoder_tests
+//   node formats_test.mjs PATH/TO/decoder_tests PATH/TO/fotolane-gallery
 //
 // Prints one line per check and "N passed, N failed" (77 when playwright-core
 // is missing, outside CI).
@@ -18,7 +21,7 @@ import { check, finish, importOrSkip } from './checks.mjs';
 
 const { chromium } = await importOrSkip('playwright-core is', () => import('playwright-core'));
 
-const [decoderTests] = process.argv.slice(2);
+const [decoderTests, program] = process.argv.slice(2);
 
 // The largest difference of any channel allowed: none where Chromium and we
 // decode the same way (PNG, and WebP through the same libwebp); AVIF goes
@@ -90,6 +93,31 @@ try {
     check(sameSize && most <= allowed,
           `${name}: Chromium shows ${shown.width}x${shown.height}, ours ${ours.width}x${ours.height}, ` +
           `largest difference ${most} (at most ${allowed}), mean ${mean.toFixed(3)}`);
+  }
+
+  // The album of one picture of each format.
+  const album = path.join(work, 'album');
+  fs.mkdirSync(album);
+  const kAlbum = { 'plain.png': 'png-rgba8.png', 'lossy.webp': 'webp-lossy.webp',
+    'phone.HEIC': 'heic-turned.heic', 'web.avif': 'avif-plain.avif' };
+  for (const [name, from] of Object.entries(kAlbum)) fs.copyFileSync(path.join(work, from), path.join(album, name));
+  const albumRun = spawnSync(program, ['--index', album], { encoding: 'utf8' });
+  check(albumRun.status === 0 && albumRun.stderr === '', `the album of PNG, WebP, HEIC and AVIF is made (status ${albumRun.status}${albumRun.stderr ? `: ${albumRun.stderr.trim()}` : ''})`);
+  await page.goto(pathToFileURL(path.join(album, 'index.html')).href);
+  const thumbnails = await page.evaluate(async () => Promise.all(Array.from(document.querySelectorAll('.album img'),
+    async (img) => { await img.decode().catch(() => {}); return img.naturalWidth; })));
+  check(thumbnails.length === 4 && thumbnails.every((width) => width > 0),
+        `the album's ${thumbnails.length} thumbnails load (widths ${thumbnails.join(', ')})`);
+  for (const name of Object.keys(kAlbum)) {
+    await page.goto(`${pathToFileURL(path.join(album, 'index.html')).href}#${encodeURIComponent(name)}`);
+    const shown = await page.evaluate(async () => {
+      const image = document.getElementById('lightbox-image');
+      if (image.getAttribute('src')) await image.decode().catch(() => {});
+      return { open: document.getElementById('lightbox').open, src: decodeURIComponent(image.src),
+        width: image.naturalWidth, original: decodeURIComponent(document.getElementById('lightbox-original').href) };
+    });
+    check(shown.open && shown.width > 0 && !/\.heic$/i.test(shown.src) && shown.original.endsWith(`/${name}`),
+          `the lightbox shows ${name}: ${path.basename(shown.src)}, ${shown.width} pixels wide, original ${path.basename(shown.original)}`);
   }
 } catch (error) {
   check(false, `the browser session: ${error.message.split('\n')[0]}`);

@@ -126,6 +126,33 @@ TEST(AlbumItem, ShowsTheCaptionAsTextShortenedWithTheWholeOneBeside) {
     EXPECT_EQ(AlbumCaption(repeat(e, 1500)), repeat(e, 1000));
 }
 
+TEST(AlbumItem, APictureOfTheAlbumsOwnHasItsThumbnailInThumbnails1xAndNeverShowsAHeic) {
+    // "a.png.jpg" is the gallery's thumbnail name of a JPEG "a.png.jpg" too:
+    // the PNG's lies in a folder of its own.
+    AlbumPicture png = Picture("a.png");
+    png.ownThumbnail = true;
+    EXPECT_NE(AlbumItem(png, 0).find("<a href=\"a.png\" data-preview=\"a.png\" data-key=\"a.png\">"
+                                     "<img src=\"Thumbnails@1x/a.png.jpg\" srcset=\"Thumbnails@1x/"
+                                     "a.png.jpg 70w, Thumbnails@2x/a.png.jpg 140w\""),
+              std::string::npos);
+    // A HEIC's lightbox shows its preview, else its largest image; the
+    // plain link stays the file.
+    AlbumPicture heic = Picture("b.heic");
+    heic.ownThumbnail = true;
+    heic.browsersShow = false;
+    heic.preview = PixelSize{1200, 800};
+    EXPECT_NE(AlbumItem(heic, 0).find("<a href=\"b.heic\" data-preview=\"Previews/b.heic.jpg\""),
+              std::string::npos);
+    heic.preview.reset();
+    EXPECT_NE(
+        AlbumItem(heic, 0).find("<a href=\"b.heic\" data-preview=\"Thumbnails@2x/b.heic.jpg\""),
+        std::string::npos);
+    heic.largeThumbnail.reset();
+    heic.hasThumbnail = true;
+    EXPECT_NE(AlbumItem(heic, 0).find("data-preview=\"Thumbnails@1x/b.heic.jpg\""),
+              std::string::npos);
+}
+
 TEST(AlbumImageName, IsTheNamePlusJpgAndFitsLongNamesWithoutCollisions) {
     EXPECT_EQ(AlbumImageName("a.gif"), "a.gif.jpg");
     const std::string longest = std::string(247, 'x') + ".jpg";
@@ -142,14 +169,17 @@ TEST(AlbumImageName, IsTheNamePlusJpgAndFitsLongNamesWithoutCollisions) {
     EXPECT_TRUE(AlbumImageName(std::string(217, 'x') + "\xC3\xA9" + std::string(32, 'z') + ".jpg")
                     .starts_with(std::string(217, 'x') + "~"));
 
-    for (const std::string& name : {std::string("a.gif.jpg"), std::string("IMG.JPEG.jpg"), one}) {
+    // The album's own formats have images too.
+    for (const std::string& name :
+         {std::string("a.gif.jpg"), std::string("IMG.JPEG.jpg"), std::string("cover.png.jpg"),
+          std::string("IMG_1.HEIC.jpg"), one}) {
         EXPECT_TRUE(IsAlbumImageName(name)) << name;
     }
     std::string upper = one;
     upper[upper.size() - 5] = 'A';
     for (const std::string& name :
          {std::string("notes.jpg"), std::string("a.gif"), std::string("a.gif.JPG"),
-          std::string("cover.png.jpg"), upper, one.substr(10)}) {
+          std::string("clip.mov.jpg"), upper, one.substr(10)}) {
         EXPECT_FALSE(IsAlbumImageName(name)) << name;
     }
 }

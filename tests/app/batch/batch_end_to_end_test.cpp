@@ -13,11 +13,16 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <libheif/heif.h>
+#include <webp/encode.h>
+#include <zlib.h>
 
 #include "decoding/PictureDecoder.h"
 #include "decoding/PictureMetadata.h"
@@ -271,6 +276,97 @@ TEST(BatchEndToEnd, ExitStatusTellsHowTheRunEnded) {
 
 // A tree of pictures for one row of the command-line table; "@" at the start
 // of an argument stands for the tree's root.
+// A small picture of the album's own formats, made by its encoder: a
+// gradient of width x height as PNG (".png", written whole here), WebP
+// (".webp"), HEIC (".heic") or AVIF (".avif"); a HEIF file with `exif` as
+// its EXIF item when it is given.
+std::string AlbumOnlyPicture(const std::string& extension, int width, int height,
+                             const std::string& exif = {}) {
+    std::vector<std::uint8_t> rgb;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            rgb.insert(rgb.end(), {static_cast<std::uint8_t>(x * 255 / width),
+                                   static_cast<std::uint8_t>(y * 255 / height), 128});
+        }
+    }
+    if (extension == ".png") {
+        const auto put32 = [](std::string& out, std::uint32_t v) {
+            for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(v >> shift);
+        };
+        const auto chunk = [&put32](std::string& out, const char* type, const std::string& data) {
+            put32(out, static_cast<std::uint32_t>(data.size()));
+            const std::string body = type + data;
+            out += body;
+            put32(out,
+                  static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                                   static_cast<uInt>(body.size()))));
+        };
+        std::string header;
+        put32(header, static_cast<std::uint32_t>(width));
+        put32(header, static_cast<std::uint32_t>(height));
+        header += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB
+        std::string raw;
+        const auto line = 3 * static_cast<std::size_t>(width);
+        for (int y = 0; y < height; ++y) {
+            raw += '\0';  // filter type 0
+            raw.append(
+                reinterpret_cast<const char*>(rgb.data()) + line * static_cast<std::size_t>(y),
+                line);
+        }
+        uLongf size = compressBound(static_cast<uLong>(raw.size()));
+        std::string data(size, '\0');
+        compress(reinterpret_cast<Bytef*>(data.data()), &size,
+                 reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()));
+        data.resize(size);
+        std::string png("\x89PNG\r\n\x1A\n", 8);
+        chunk(png, "IHDR", header);
+        chunk(png, "IDAT", data);
+        chunk(png, "IEND", "");
+        return png;
+    }
+    if (extension == ".webp") {
+        std::uint8_t* out = nullptr;
+        const std::size_t size = WebPEncodeRGB(rgb.data(), width, height, 3 * width, 80, &out);
+        std::string webp(reinterpret_cast<const char*>(out), size);
+        WebPFree(out);
+        return webp;
+    }
+    const std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(),
+                                                                              heif_context_free);
+    heif_encoder* encoder = nullptr;
+    heif_context_get_encoder_for_format(
+        context.get(), extension == ".avif" ? heif_compression_AV1 : heif_compression_HEVC,
+        &encoder);
+    heif_encoder_set_lossy_quality(encoder, 80);
+    if (extension == ".avif") heif_encoder_set_parameter(encoder, "speed", "8");
+    heif_image* image = nullptr;
+    heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+    heif_image_add_plane(image, heif_channel_interleaved, width, height, 8);
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    const auto line = 3 * static_cast<std::size_t>(width);
+    for (int y = 0; y < height; ++y) {
+        std::copy_n(rgb.data() + line * static_cast<std::size_t>(y), line, plane + y * stride);
+    }
+    heif_image_handle* handle = nullptr;
+    heif_context_encode_image(context.get(), image, encoder, nullptr, &handle);
+    if (!exif.empty()) {
+        heif_context_add_exif_metadata(context.get(), handle, exif.data(),
+                                       static_cast<int>(exif.size()));
+    }
+    heif_image_handle_release(handle);
+    heif_image_release(image);
+    heif_encoder_release(encoder);
+    std::string file;
+    heif_writer writer{1, [](heif_context*, const void* data, std::size_t size, void* out) {
+                           static_cast<std::string*>(out)->append(static_cast<const char*>(data),
+                                                                  size);
+                           return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
+                       }};
+    heif_context_write(context.get(), &writer, &file);
+    return file;
+}
+
 struct Tree {
     TempFolder root;
     std::string Path(const std::string& relative) const { return root / relative; }
@@ -389,13 +485,15 @@ TEST(BatchEndToEnd, CommandLines) {
         {"recursive, after an album: the album's image folders are no galleries",
          [](Tree& tree) {
              tree.Picture("R/big.jpg", kLarge);
+             tree.root.Write("R/p.png", AlbumOnlyPicture(".png", 20, 20));
              ASSERT_EQ(tree.Run({"-ri", "@R"}), 0);
          },
          {"-ru", "@R"},
          0,
-         {"R/R.htm", "R/Previews/big.jpg.jpg"},
+         {"R/R.htm", "R/Previews/big.jpg.jpg", "R/Thumbnails@1x/p.png.jpg"},
          {"R/Previews/Previews.htm", "R/Previews/Thumbnails", "R/Thumbnails@2x/Thumbnails@2x.htm",
-          "R/Thumbnails@2x/Thumbnails"},
+          "R/Thumbnails@2x/Thumbnails", "R/Thumbnails@1x/Thumbnails@1x.htm",
+          "R/Thumbnails@1x/Thumbnails"},
          nullptr},
         {"recursive: a failing folder stops the rest",
          [](Tree& tree) {
@@ -598,6 +696,78 @@ TEST(BatchEndToEnd, CommandLines) {
              EXPECT_EQ(images.size(), 2u);
              EXPECT_EQ(tree.Run({"-i", "-n", "@L"}), 0);
          }},
+        {"index: PNG, WebP, HEIC and AVIF join the album with images of their own; the page "
+         "and its thumbnails stay those of the JPEGs",
+         [](Tree& tree) {
+             tree.Picture("F/a.jpg");
+             // A JPEG named as the PNG's album images are: its images differ.
+             tree.Picture("F/b.png.jpg", "pillow/jpeg/flower.jpg");
+             tree.root.Write("F/b.png", AlbumOnlyPicture(".png", 120, 80));
+             tree.root.Write("F/c.webp", AlbumOnlyPicture(".webp", 90, 60));
+             tree.root.Write("F/d.HEIC", AlbumOnlyPicture(".heic", 64, 96));
+             tree.root.Write("F/e.avif", AlbumOnlyPicture(".avif", 100, 50));
+         },
+         {"-i", "@F"},
+         0,
+         {"F/Thumbnails@1x/b.png.jpg", "F/Thumbnails@1x/c.webp.jpg", "F/Thumbnails@1x/d.HEIC.jpg",
+          "F/Thumbnails@1x/e.avif.jpg", "F/Thumbnails@2x/b.png.jpg",
+          "F/Thumbnails@2x/b.png.jpg.jpg", "F/Thumbnails@2x/e.avif.jpg", "F/Previews/d.HEIC.jpg"},
+         // Browsers show the small PNG, WebP and AVIF themselves.
+         {"F/Previews/b.png.jpg", "F/Previews/c.webp.jpg", "F/Previews/e.avif.jpg",
+          "F/Thumbnails/b.jpg", "F/Thumbnails/d.jpg", "F/Thumbnails@1x/a.jpg.jpg"},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_EQ(run.err, "");
+             const std::string album = ReadFile(tree.Path("F/index.html"));
+             EXPECT_EQ(Count(album, "<li>"), 6u);
+             EXPECT_EQ(testing::MissingAlbumFiles(tree.Path("F")), std::vector<std::string>{});
+             // The lightbox shows the HEIC's preview, never the file; the
+             // download is the file.
+             EXPECT_NE(album.find("<a href=\"d.HEIC\" data-preview=\"Previews/d.HEIC.jpg\""),
+                       std::string::npos);
+             EXPECT_NE(album.find("data-preview=\"e.avif\""), std::string::npos);
+             // Upright and of the album's shape: 64 x 96 to 47 x 70.
+             EXPECT_EQ(tree.ThumbSide("F/Thumbnails@1x/d.HEIC.jpg"), 70);
+             EXPECT_NE(ReadFile(tree.Path("F/Thumbnails@2x/b.png.jpg")),
+                       ReadFile(tree.Path("F/Thumbnails@2x/b.png.jpg.jpg")));
+             // The page and Thumbnails/ are those of a run without --index.
+             std::map<std::string, std::string> gallery;
+             gallery["F.htm"] = ReadFile(tree.Path("F/F.htm"));
+             for (const auto& entry :
+                  std::filesystem::directory_iterator(tree.Path("F/Thumbnails"))) {
+                 gallery[entry.path().filename().string()] = ReadFile(entry.path().string());
+             }
+             EXPECT_EQ(gallery.size(), 3u);  // the page, a.jpg and b.png.jpg
+             std::filesystem::remove_all(tree.Path("F/Thumbnails"));
+             ASSERT_EQ(tree.Run({"@F"}), 0);
+             for (const auto& [name, bytes] : gallery) {
+                 EXPECT_EQ(
+                     ReadFile(tree.Path(name == "F.htm" ? "F/F.htm" : "F/Thumbnails/" + name)),
+                     bytes)
+                     << name;
+             }
+             EXPECT_EQ(Count(ReadFile(tree.Path("F/F.htm")), "<td "), 2u);
+         }},
+        {"index: a folder of the album's own formats alone has its album and no page; the images "
+         "of a removed one go",
+         [](Tree& tree) {
+             std::filesystem::create_directories(tree.Path("H"));
+             tree.root.Write("H/x.heic", AlbumOnlyPicture(".heic", 96, 64));
+             tree.root.Write("H/y.png", AlbumOnlyPicture(".png", 30, 20));
+             ASSERT_EQ(tree.Run({"-i", "@H"}), 0);
+             ASSERT_TRUE(std::filesystem::exists(tree.Path("H/Thumbnails@1x/y.png.jpg")));
+             std::filesystem::remove(tree.Path("H/y.png"));
+         },
+         {"-i", "@H"},
+         0,
+         {"H/index.html", "H/Thumbnails@1x/x.heic.jpg", "H/Thumbnails@2x/x.heic.jpg",
+          "H/Previews/x.heic.jpg"},
+         {"H/H.htm", "H/Thumbnails", "H/Thumbnails@1x/y.png.jpg", "H/Thumbnails@2x/y.png.jpg"},
+         [](const Tree& tree, const Finished&) {
+             EXPECT_EQ(Count(ReadFile(tree.Path("H/index.html")), "<li>"), 1u);
+             // Without --index they are no pictures.
+             EXPECT_EQ(tree.Run({"@H"}), 0);
+             EXPECT_FALSE(std::filesystem::exists(tree.Path("H/H.htm")));
+         }},
         {"numbers that cannot make a gallery are wrong usage, nothing written",
          [](Tree& tree) { tree.Picture("N/a.jpg"); },
          {"--size", "0", "@N"},
@@ -710,9 +880,8 @@ std::vector<std::string> SiteFaults(const std::string& site) {
     return faults;
 }
 
-// hopper.jpg with an EXIF block of orientation 1 and a GPS latitude.
-std::string PhotoWithLocation() {
-    const std::string photo = ReadFile(kTestData + "/pillow/jpeg/hopper.jpg");
+// An EXIF block (a TIFF header on) of orientation 1 and a GPS latitude.
+std::string ExifWithLocation() {
     const auto u16 = [](std::uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; };
     const auto u32 = [&u16](std::uint32_t v) {
         return u16(std::uint16_t(v & 0xFFFF)) + u16(std::uint16_t(v >> 16));
@@ -726,7 +895,13 @@ std::string PhotoWithLocation() {
     tiff += u16(2) + entry(0x0001, 2, 2, std::string("N\0\0\0", 4)) + entry(0x0002, 5, 3, u32(68)) +
             u32(0);
     for (const std::uint32_t part : {48u, 1u, 51u, 1u, 0u, 1u}) tiff += u32(part);
-    const std::string exif = std::string("Exif\0\0", 6) + tiff;
+    return tiff;
+}
+
+// hopper.jpg with that EXIF block.
+std::string PhotoWithLocation() {
+    const std::string photo = ReadFile(kTestData + "/pillow/jpeg/hopper.jpg");
+    const std::string exif = std::string("Exif\0\0", 6) + ExifWithLocation();
     const auto length = static_cast<std::uint16_t>(exif.size() + 2);
     return photo.substr(0, 2) + "\xFF\xE1" + char(length >> 8) + char(length & 0xFF) + exif +
            photo.substr(2);
@@ -905,6 +1080,37 @@ TEST(BatchEndToEnd, Sites) {
              EXPECT_EQ(page.find("sub/index.html"), std::string::npos);
              EXPECT_EQ(page.find("c.jpg"), std::string::npos);
              EXPECT_EQ(ReadFile(tree.Path("S/sub")), "a file of the owner's");
+         }},
+        {"the album's own formats: PNG without its location, a HEIF file as it is without one, "
+         "as its preview with one",
+         [](Tree& tree) {
+             std::filesystem::create_directories(tree.Path("P"));
+             tree.root.Write("P/a.png", AlbumOnlyPicture(".png", 40, 30));
+             tree.root.Write("P/plain.avif", AlbumOnlyPicture(".avif", 40, 30));
+             tree.root.Write("P/here.heic", AlbumOnlyPicture(".heic", 64, 64, ExifWithLocation()));
+             tree.root.Write("P/here.avif", AlbumOnlyPicture(".avif", 64, 64, ExifWithLocation()));
+         },
+         {"-o", "@S", "@P"},
+         3,
+         {"S/a.png", "S/plain.avif", "S/Previews/here.heic.jpg", "S/Previews/here.avif.jpg",
+          "S/Thumbnails/here.heic.jpg"},
+         {"S/here.heic", "S/here.avif", "S/Previews/plain.avif.jpg"},
+         [](const Tree& tree, const Finished& run) {
+             ASSERT_TRUE(picture::CarriesLocation(tree.Path("P/here.heic")));
+             ASSERT_TRUE(picture::CarriesLocation(tree.Path("P/here.avif")));
+             EXPECT_EQ(ReadFile(tree.Path("S/plain.avif")), ReadFile(tree.Path("P/plain.avif")));
+             for (const char* name : {"here.heic", "here.avif"}) {
+                 EXPECT_NE(run.err.find("Cannot remove the location: " + tree.Path("P/") + name),
+                           std::string::npos)
+                     << run.err;
+             }
+             EXPECT_NE(ReadFile(tree.Path("S/index.html"))
+                           .find("<a href=\"Previews/here.heic.jpg\" data-preview=\"Previews/"
+                                 "here.heic.jpg\""),
+                       std::string::npos);
+             // With --keep-location they are published as they are.
+             EXPECT_EQ(tree.Run({"--keep-location", "-o", "@S", "@P"}), 0);
+             EXPECT_EQ(ReadFile(tree.Path("S/here.heic")), ReadFile(tree.Path("P/here.heic")));
          }},
         {"refused: the site inside the photos, the photos inside the site, a folder of other "
          "files, a file, a link",

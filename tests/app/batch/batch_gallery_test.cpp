@@ -129,6 +129,17 @@ TEST(BatchGallery, ReportsMessagesAndProgressOnTheErrorStream) {
                                    "left out: 3 .mov, 1 .cr2, "),
               std::string::npos)
         << albumFailed.err;
+    // A HEIC is the album's: named in its progress, not left out; the
+    // gallery alone does not take it.
+    folder.Write("w.HEIC", "");
+    FakeThumbnailMaker more;
+    const Outcome withHeic = RunBatch(index, {more, &album}, /*progress=*/true);
+    EXPECT_NE(withHeic.err.find("\rpicture 4 of 4: w.HEIC\x1b[K"), std::string::npos)
+        << withHeic.err;
+    EXPECT_NE(
+        withHeic.err.find("album: 4 images made, 0 kept, 4 failed; left out: 3 .mov, 1 .cr2, "),
+        std::string::npos)
+        << withHeic.err;
     FakeThumbnailMaker plain;
     EXPECT_NE(RunBatch(SettingsFor(folder), plain, /*progress=*/true)
                   .err.find("\n3 pictures: 3 thumbnails made, 0 kept, 0 skipped, 0 failed, "),
