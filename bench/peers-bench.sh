@@ -8,10 +8,7 @@
 #   BASELINE=/path/to/fotolane-gallery bench/peers-bench.sh mixed
 #                       # also times an earlier build, as "fotolane-gallery (baseline)"
 #
-# large: every distinct JPEG wallpaper of Debian's plasma-workspace-wallpapers
-#        of 3 megapixels or more (2560x1600 to 5120x2880).
-# mixed: camera-size photos: 11 crops of 1600x1200 from each of those,
-#        quality 90, chroma 4:2:0 and 4:2:2 in turn, made with ImageMagick.
+# large, mixed: the photos of bench/corpus.sh.
 #
 # Thumbnails of 150 pixels. Peers: libjpeg-turbo decoding every file in
 # memory at full size and at 1/8 (the limits of whole-picture and of
@@ -47,45 +44,9 @@ trap 'rm -rf "$work"' EXIT
 photos="$work/photos"
 mkdir "$photos"
 
-# One copy of every distinct large wallpaper (the package links the same
-# file under many names).
-large_photos() {
-    local count=0 real width height
-    declare -A seen=()
-    while IFS= read -r -d '' file; do
-        real="$(readlink -f "$file")"
-        [ -z "${seen[$real]:-}" ] || continue
-        seen[$real]=1
-        read -r width height < <(identify -format '%w %h\n' "$real" 2>/dev/null | head -n 1) || continue
-        [ $((width * height)) -ge 3000000 ] || continue
-        count=$((count + 1))
-        printf '%s\n' "$real"
-    done < <(find -L /usr/share/wallpapers -type f -iname '*.jpg' -print0 | sort -z)
-}
-
-case "$kind" in
-    large)
-        i=0
-        while IFS= read -r file; do i=$((i + 1)); cp "$file" "$photos/photo-$(printf %02d $i).jpg"; done < <(large_photos)
-        ;;
-    mixed)
-        i=0
-        while IFS= read -r file; do
-            read -r width height < <(identify -format '%w %h\n' "$file" | head -n 1)
-            for ((k = 0; k < 11; k++)); do
-                i=$((i + 1))
-                x=$(((width - 1600) * k / 10))
-                y=$(((height - 1200) * ((k * 7) % 11) / 10))
-                sampling=$([ $((i % 2)) -eq 0 ] && echo 2x2 || echo 2x1)
-                convert "$file" -crop "1600x1200+$x+$y" +repage -quality 90 \
-                    -sampling-factor "$sampling" "$photos/crop-$(printf %03d $i).jpg"
-            done
-        done < <(large_photos)
-        ;;
-    *)
-        cp "$kind"/*.[jJ][pP][gG] "$photos/"
-        ;;
-esac
+# shellcheck source=bench/corpus.sh
+. "$here/bench/corpus.sh"
+make_corpus "$kind" "$photos"
 mapfile -t files < <(find "$photos" -maxdepth 1 -type f -name '*.jpg' | sort)
 count=${#files[@]}
 half=$(((count + 1) / 2))
