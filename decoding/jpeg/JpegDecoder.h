@@ -24,7 +24,8 @@ bool ReadJpegSize(Bytes bytes, PictureSize& stored);
 
 // The picture decoded at a scale of N/8 (N of 1 to 8) by libjpeg's inverse
 // DCT at that size: the smallest scale whose shown size is at least `least`
-// in both directions, the whole picture when none below 8/8 reaches it. The
+// in both directions, the whole picture when none below 8/8 reaches it or
+// when libjpeg warns about the data (DecodePictureAtLeast). The
 // orientation, the faults and the memory budget are DecodeJpeg's; the scale
 // spares the upsampling, colour conversion and rows of the pixels left out,
 // not the entropy decoding.
