@@ -112,8 +112,7 @@ PictureHeader ReadHeader(const std::string& path) {
     return header;
 }
 
-PixelRows Decode(const std::string& path) {
-    const std::vector<std::uint8_t> bytes = detail::ReadPictureBytes(path);
+PixelRows Decode(detail::Bytes bytes, const std::string& path) {
     switch (detail::FormatOfContent(bytes)) {
         case PictureFormat::Jpeg:
             return detail::DecodeJpeg(bytes, path);
@@ -159,17 +158,43 @@ detail::OpenedPicture detail::OpenPicture(const std::string& path) {
     return opened;
 }
 
-std::vector<std::uint8_t> detail::ReadPictureBytes(const std::string& path) {
-    PictureHeader header = ReadHeader(path);
+namespace {
+
+// The bytes that decoding needs, from the header read before.
+std::vector<std::uint8_t> ReadPictureBytes(PictureHeader header, const std::string& path) {
     if (!header.whole) {
         header.bytes = ReadFileStart(path, MostBytesNeeded(header.stored));
     }
     return std::move(header.bytes);
 }
 
+}  // namespace
+
+std::vector<std::uint8_t> detail::ReadPictureBytes(const std::string& path) {
+    return ReadPictureBytes(ReadHeader(path), path);
+}
+
 PixelRows DecodePicture(const std::string& path) {
     try {
-        return Decode(path);
+        return Decode(detail::ReadPictureBytes(path), path);
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
+}
+
+ScaledPicture DecodePictureAtLeast(const std::string& path, std::int32_t minWidth,
+                                   std::int32_t minHeight) {
+    try {
+        const std::vector<std::uint8_t> bytes = detail::ReadPictureBytes(path);
+        if (detail::FormatOfContent(bytes) == PictureFormat::Jpeg) {
+            return detail::DecodeJpegAtLeast(bytes, path, {minWidth, minHeight});
+        }
+        ScaledPicture whole;
+        whole.rows = Decode(bytes, path);
+        whole.shown = {whole.rows.width, whole.rows.height};
+        return whole;
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {
@@ -179,7 +204,10 @@ PixelRows DecodePicture(const std::string& path) {
 
 bool StreamPicture(const std::string& path, PixelSink& sink) {
     try {
-        const std::vector<std::uint8_t> bytes = detail::ReadPictureBytes(path);
+        // A JPEG is told by its header, before the rest of it is read.
+        PictureHeader header = ReadHeader(path);
+        if (header.format == PictureFormat::Jpeg) return false;
+        const std::vector<std::uint8_t> bytes = ReadPictureBytes(std::move(header), path);
         switch (detail::FormatOfContent(bytes)) {
             case PictureFormat::Jpeg:
                 return false;

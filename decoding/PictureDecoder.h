@@ -26,6 +26,27 @@ struct PictureSize {
 // A function of the file alone: safe to call from several threads at once.
 PixelRows DecodePicture(const std::string& path);
 
+// A picture decoded at a scale of N/8: `rows` of ceil(shown * N / 8), so
+// that the last column and line of a scaled picture may stand for only part
+// of a pixel (the picture is shown.width * N / 8 of its pixels wide).
+struct ScaledPicture {
+    PixelRows rows;
+    PictureSize shown{0, 0};  // as DecodePicture gives it
+    std::int32_t eighths = 8;
+};
+
+// The picture at least minWidth x minHeight where that costs less than
+// DecodePicture: a JPEG decoded at the smallest scale N/8 (N of 1 to 8,
+// libjpeg's scaled inverse DCT) whose size is at least that in both
+// directions, the whole picture when none smaller is, or when libjpeg warns
+// about its data (a damaged file, whose scaled decode may stray far from
+// the whole one); a bitmap or a GIF as DecodePicture gives it. Its orientation applied, the faults
+// and the memory budget as DecodePicture's; the lines of a JPEG whose data ends early as far as
+// they go. Made to be shrunk further (by area averaging): a scaled picture is close to, not the
+// same as, the whole one shrunk to its size.
+ScaledPicture DecodePictureAtLeast(const std::string& path, std::int32_t minWidth,
+                                   std::int32_t minHeight);
+
 // The size DecodePicture would give, orientation applied, read from the
 // header alone; the same faults for a file whose header cannot be read.
 PictureSize ReadPictureSize(const std::string& path);

@@ -12,7 +12,8 @@
 // columns and rows, gives those pixels exactly as the whole decode; the
 // album's streamed decode of a bitmap or a GIF (picture::StreamPicture)
 // gives every pixel at most once, and those given on the background are the
-// whole decode; once the rows are gone, all memory drawn from the picture
+// whole decode; the album's scaled decode (picture::DecodePictureAtLeast)
+// gives rows of the scale it tells; once the rows are gone, all memory drawn from the picture
 // memory budget has been given back. The picture's metadata
 // (picture::ReadPictureMetadata) raises no fault but one naming the file,
 // and every field is well-formed UTF-8 without control characters, within
@@ -167,6 +168,29 @@ void CheckStreamedDecode(const std::string& path, const PixelRows& whole) {
     }
 }
 
+// The album's scaled decode of a picture that decodes whole, to a quarter
+// of its size or more: the rows of the scale it tells, the whole picture's
+// size as shown, all of their memory there.
+void CheckScaledDecode(const std::string& path, const PixelRows& whole) {
+    picture::ScaledPicture scaled;
+    try {
+        scaled = picture::DecodePictureAtLeast(path, whole.width / 4 + 1, whole.height / 4 + 1);
+    } catch (const Fault& fault) {
+        Broken("the scaled decode refuses a picture that decodes whole", fault.Description(),
+               __FILE__, __LINE__);
+    }
+    const PixelRows& rows = scaled.rows;
+    const auto scale = [&](std::int32_t length) { return (length * scaled.eighths + 7) / 8; };
+    FUZZ_CHECK(scaled.shown.width == whole.width && scaled.shown.height == whole.height &&
+                   rows.width == scale(whole.width) && rows.height == scale(whole.height) &&
+                   rows.stride == StrideOf24BitRow(rows.width),
+               std::to_string(rows.width) + " x " + std::to_string(rows.height) + " at " +
+                   std::to_string(scaled.eighths) + "/8");
+    volatile std::uint8_t sink = rows.ScanLine(0)[0];
+    sink = rows.ScanLine(rows.height - 1)[rows.stride - 1];
+    (void)sink;
+}
+
 void CheckField(const std::string& field, std::size_t most, const char* name) {
     FUZZ_CHECK(field.size() <= most, std::string(name) + " of " + std::to_string(field.size()));
     std::string again;
@@ -258,6 +282,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (std::int64_t{rows.width} * rows.height <= 4'000'000) {
             CheckSampledDecode(path, rows);
             CheckStreamedDecode(path, rows);
+            CheckScaledDecode(path, rows);
         }
     } catch (const Fault& fault) {
         CheckNamed(fault, path, "DecodePicture");

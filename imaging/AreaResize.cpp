@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <new>
 #include <optional>
 #include <vector>
@@ -21,12 +22,15 @@ struct Span {
     std::vector<float> weights;
 };
 
-std::vector<Span> SpansFor(std::int32_t sourceLength, std::int32_t targetLength) {
-    const double scale = static_cast<double>(sourceLength) / targetLength;
+// The picture covers `extent` of the source's pixels from `from` on: all of
+// them, or for a picture decoded at a scale all but a part of its last one.
+std::vector<Span> SpansFor(std::int32_t sourceLength, double from, double extent,
+                           std::int32_t targetLength) {
+    const double scale = extent / targetLength;
     std::vector<Span> spans(static_cast<std::size_t>(targetLength));
     for (std::int32_t t = 0; t < targetLength; ++t) {
-        const double start = t * scale;
-        const double end = std::min((t + 1) * scale, static_cast<double>(sourceLength));
+        const double start = from + t * scale;
+        const double end = std::min(from + (t + 1) * scale, static_cast<double>(sourceLength));
         Span& span = spans[static_cast<std::size_t>(t)];
         span.first = static_cast<std::int32_t>(std::floor(start));
         const auto last = std::min(static_cast<std::int32_t>(std::ceil(end)), sourceLength) - 1;
@@ -224,15 +228,18 @@ class AreaSink final : public picture::PixelSink {
     std::vector<float> line_;  // one source line's part of each target column
 };
 
-}  // namespace
-
-PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t height) {
+// ResizeByArea of a source whose picture is `extentWidth` x `extentHeight`
+// of its pixels from the top left, at most its size. The part of a pixel
+// left over is at the picture's end: in memory order, the rows' start.
+PixelRows ResizeExtentByArea(const PixelRows& source, double extentWidth, double extentHeight,
+                             std::int32_t width, std::int32_t height) {
     if (!source.bits || source.width < 1 || source.height < 1 || width < 1 || height < 1) {
         throw Fault::SubscriptOutOfRange();
     }
     PixelRows target = AllocatePixelRows(width, height);
-    const std::vector<Span> columns = SpansFor(source.width, width);
-    const std::vector<Span> rows = SpansFor(source.height, height);
+    const std::vector<Span> columns = SpansFor(source.width, 0, extentWidth, width);
+    const std::vector<Span> rows =
+        SpansFor(source.height, source.height - extentHeight, extentHeight, height);
     const auto values = static_cast<std::size_t>(width) * 3;
 
     // Consecutive target rows share at most the source rows at their common
@@ -272,12 +279,30 @@ PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t
     return target;
 }
 
+}  // namespace
+
+PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t height) {
+    return ResizeExtentByArea(source, source.width, source.height, width, height);
+}
+
 PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height) {
     if (width < 1 || height < 1) throw Fault::SubscriptOutOfRange();
     try {
         AreaSink area(width, height);
         if (picture::StreamPicture(path, area)) return area.Finish();
-        return ResizeByArea(picture::DecodePicture(path), width, height);
+        const auto least = [](std::int32_t length) {
+            return static_cast<std::int32_t>(
+                std::min<std::int64_t>(std::int64_t{kScaledDecodeMargin} * length,
+                                       std::numeric_limits<std::int32_t>::max()));
+        };
+        // The scaled picture's last column and line stand for only the part
+        // of a pixel that the picture reaches: averaged as whole pixels, they
+        // would shift the target by up to half a scaled pixel.
+        const picture::ScaledPicture scaled =
+            picture::DecodePictureAtLeast(path, least(width), least(height));
+        const double scale = scaled.eighths / 8.0;
+        return ResizeExtentByArea(scaled.rows, scaled.shown.width * scale,
+                                  scaled.shown.height * scale, width, height);
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {

@@ -18,14 +18,22 @@ namespace fotolane::imaging {
 // fault; memory that cannot be had, "Out of memory".
 PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t height);
 
-// The picture file at width x height by area averaging: for a JPEG
-// ResizeByArea of its whole decode; for a bitmap or a GIF the same to within
+// The picture file at width x height by area averaging. A JPEG is decoded
+// at the smallest of libjpeg's scales N/8 that gives at least
+// kScaledDecodeMargin times the target in both directions
+// (picture::DecodePictureAtLeast), whole when the picture is no larger, and
+// averaged from that: close to ResizeByArea of its whole decode (a peak
+// signal-to-noise ratio of at least kScaledDecodeBound over the test
+// pictures at the album's sizes) for a fraction of its work and memory. A
+// bitmap or a GIF is the same as ResizeByArea of its whole decode to within
 // a level (rounding) in any channel, averaged from the pixels as the decoder
 // gives them (picture::StreamPicture), so that neither memory nor time
 // follows the size that the file claims. The target's sums (12 bytes a
 // pixel) and rows are the memory; the data's pixels and the target's the
 // time. Faults as picture::DecodePicture's and ResizeByArea's, each naming
 // the file.
+inline constexpr std::int32_t kScaledDecodeMargin = 3;
+inline constexpr double kScaledDecodeBound = 45.0;  // dB
 PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height);
 
 }  // namespace fotolane::imaging

@@ -10,14 +10,14 @@ namespace fotolane::thumbnails {
 // Makes the album's high-density thumbnails and previews: the picture is
 // decoded upright once and shrunk by area averaging (imaging/AreaResize.h)
 // to the preview when it needs one, the thumbnail then shrunk from that, or
-// else straight to the thumbnail; a bitmap or a GIF is averaged as it is
-// decoded, never held whole (DecodeByArea). Each is written as a JPEG whole
-// or not at all. The sizes
-// follow the thumbnail maker's rule (ThumbnailSizeFor), so the run's own
-// thumbnail, the larger one and the preview all keep the picture's shape.
-// PNG, WebP, HEIC and AVIF (by name, IsAlbumOnlyPictureName) are decoded
-// whole by picture::DecodeAlbumPicture, told apart by their content, and get
-// the album's own thumbnail too.
+// else straight to the thumbnail; a JPEG is decoded at a reduced scale that
+// still gives three times that image's size, a bitmap or a GIF averaged as
+// it is decoded, never held whole (DecodeByArea). Each is written as a JPEG
+// whole or not at all. The sizes follow the thumbnail maker's rule
+// (ThumbnailSizeFor), so the run's own thumbnail, the larger one and the
+// preview all keep the picture's shape. PNG, WebP, HEIC and AVIF (by name,
+// IsAlbumOnlyPictureName) are decoded whole by picture::DecodeAlbumPicture,
+// told apart by their content, and get the album's own thumbnail too.
 class AlbumImages final : public gallery::IAlbumImages {
   public:
     gallery::AlbumPicture MakeAlbumImages(const std::string& strFileName,

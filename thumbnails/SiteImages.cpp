@@ -44,18 +44,29 @@ gallery::SitePictureImages SiteImages::MakeSiteImages(const std::string& strFile
     const bool makePreview = made.preview && !targets.preview.empty();
     if (targets.thumbnail.empty() && targets.large.empty() && !makePreview) return made;
 
-    PixelRows rows =
-        albumOnly ? picture::DecodeAlbumPicture(strFileName) : picture::DecodePicture(strFileName);
-    if (made.preview && longer > gallery::kPreviewSide) {
-        // The thumbnails are shrunk from the preview, as the album's are.
-        rows = imaging::ResizeByArea(rows, made.preview->width, made.preview->height);
+    // The picture is decoded straight to the largest image it gives (as the
+    // album's are): the preview, or else the high-density thumbnail; a
+    // preview of the picture's own size is its whole decode. The thumbnails
+    // are shrunk from that. The album's own formats are decoded whole first.
+    const gallery::PixelSize first = made.preview ? *made.preview : made.large;
+    PixelRows rows;
+    if (albumOnly) {
+        rows = picture::DecodeAlbumPicture(strFileName);
+        if (first != made.picture) rows = imaging::ResizeByArea(rows, first.width, first.height);
+    } else {
+        rows = first == made.picture
+                   ? picture::DecodePicture(strFileName)
+                   : imaging::DecodeByArea(strFileName, first.width, first.height);
     }
     if (makePreview) {
         made.previewWritten = WriteAlbumJpeg(rows, targets.preview, kAlbumPreviewQuality, counts);
     }
     if (!targets.large.empty()) {
-        const PixelRows large = imaging::ResizeByArea(rows, made.large.width, made.large.height);
-        made.largeWritten = WriteAlbumJpeg(large, targets.large, kAlbumThumbnailQuality, counts);
+        made.largeWritten =
+            made.preview
+                ? WriteAlbumJpeg(imaging::ResizeByArea(rows, made.large.width, made.large.height),
+                                 targets.large, kAlbumThumbnailQuality, counts)
+                : WriteAlbumJpeg(rows, targets.large, kAlbumThumbnailQuality, counts);
     }
     if (!targets.thumbnail.empty()) {
         // From the same decode, by area averaging like the larger one.

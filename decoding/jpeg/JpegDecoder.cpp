@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "decoding/jpeg/JpegDecoder.h"
@@ -114,12 +115,14 @@ bool IsLibjpegWarning(std::string_view message) {
 // code tells a warning from an error only when no warning came first: it
 // stays "warning" through an error that follows one. The message is the last
 // one libjpeg gave, so the error's when there was one: decoding ran to its
-// end only when that message is one of libjpeg's warnings.
-void CheckDecodeResult(tjhandle handle, int result, const std::string& path) {
-    if (result == 0) return;
+// end only when that message is one of libjpeg's warnings. True after a
+// warning.
+bool CheckDecodeResult(tjhandle handle, int result, const std::string& path) {
+    if (result == 0) return false;
     if (tjGetErrorCode(handle) != TJERR_WARNING || !IsLibjpegWarning(tjGetErrorStr2(handle))) {
         throw Fault::InvalidPicture(path);
     }
+    return true;
 }
 
 // Refuses a progressive file with an absurd number of scans, which would
@@ -168,8 +171,9 @@ std::uint8_t Scale(unsigned value, unsigned black) {
 // CMYK and YCCK files come from Adobe's programs, which store the inks
 // inverted (0 is full ink); TurboJPEG gives them as stored, and converts to
 // no RGB format itself. Like browsers, take every CMYK file as inverted and
-// ignore its colour profile: red = C * K / 255, and so on.
-void DecodeCmyk(tjhandle handle, Bytes bytes, int flags, PixelRows& rows, const std::string& path) {
+// ignore its colour profile: red = C * K / 255, and so on. True when
+// libjpeg warned.
+bool DecodeCmyk(tjhandle handle, Bytes bytes, int flags, PixelRows& rows, const std::string& path) {
     const std::size_t width = static_cast<std::size_t>(rows.width);
     const std::size_t pitch = width * 4;
     const std::size_t height = static_cast<std::size_t>(rows.height);
@@ -179,7 +183,7 @@ void DecodeCmyk(tjhandle handle, Bytes bytes, int flags, PixelRows& rows, const 
     const int result =
         tjDecompress2(handle, bytes.data(), static_cast<unsigned long>(bytes.size()), inks.get(),
                       rows.width, static_cast<int>(pitch), rows.height, TJPF_CMYK, flags);
-    CheckDecodeResult(handle, result, path);
+    const bool warned = CheckDecodeResult(handle, result, path);
     for (std::int32_t s = 0; s < rows.height; ++s) {
         const std::uint8_t* cmyk = inks.get() + static_cast<std::size_t>(s) * pitch;
         std::uint8_t* bgr = rows.ScanLine(s);
@@ -190,6 +194,7 @@ void DecodeCmyk(tjhandle handle, Bytes bytes, int flags, PixelRows& rows, const 
             bgr[2] = Scale(cmyk[0], black);
         }
     }
+    return warned;
 }
 
 }  // namespace
@@ -235,20 +240,54 @@ JpegCheck CheckJpeg(Bytes bytes, const std::string& path) {
     return check;
 }
 
-void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
-    const JpegCheck check = CheckJpeg(bytes, path);
+namespace {
+
+// libjpeg's inverse DCT gives a block of 8 x 8 coefficients as N x N pixels,
+// N of 1 to 8: TurboJPEG's scales up to 1, as it rounds them (TJSCALED).
+constexpr int kWholeEighths = 8;
+
+PictureSize ScaledSize(PictureSize stored, int eighths) {
+    const tjscalingfactor scale{eighths, kWholeEighths};
+    return {TJSCALED(stored.width, scale), TJSCALED(stored.height, scale)};
+}
+
+// The smallest scale at which the stored picture is at least `least`, both
+// as stored; of scales that give the same size (a picture a few pixels
+// wide), the largest, which tjDecompress2 takes for that size: it takes the
+// largest of its factors whose size fits the size it is given.
+int EighthsFor(PictureSize stored, PictureSize least) {
+    int eighths = 1;
+    while (eighths < kWholeEighths) {
+        const PictureSize scaled = ScaledSize(stored, eighths);
+        if (scaled.width >= least.width && scaled.height >= least.height) break;
+        ++eighths;
+    }
+    const PictureSize size = ScaledSize(stored, eighths);
+    while (eighths < kWholeEighths) {
+        const PictureSize next = ScaledSize(stored, eighths + 1);
+        if (next.width != size.width || next.height != size.height) break;
+        ++eighths;
+    }
+    return eighths;
+}
+
+// Decodes the file that CheckJpeg passed at `eighths` / 8 (EighthsFor's,
+// or whole) into `rows`, upright; true when libjpeg warned.
+bool DecodeChecked(const JpegCheck& check, int eighths, const std::string& path, PixelRows& rows) {
     const Orientation orientation = check.orientation;
-    bytes = check.bytes;
+    Bytes bytes = check.bytes;
+    const PictureSize size = ScaledSize(check.size, eighths);
     const TurboJpegHandle handle = NewDecompressor();
 
     // Besides the rows: libjpeg keeps every coefficient of a file of several
-    // scans (64 of 2 bytes a block), CMYK is decoded into a buffer of its own
-    // (4 bytes a pixel), and a quarter turn makes new rows once those are
-    // gone. All of it is drawn from the budget before any of it exists.
+    // scans (64 of 2 bytes a block, at any scale), CMYK is decoded into a
+    // buffer of its own (4 bytes a pixel), and a quarter turn makes new rows
+    // once those are gone. All of it is drawn from the budget before any of
+    // it exists.
     const bool cmyk = check.cmyk;
     const std::size_t during =
-        (check.buffered ? check.coefficientBytes : 0) + (cmyk ? 4 * RowBytes(check.size) / 3 : 0);
-    const std::size_t after = SwapsWidthAndHeight(orientation) ? RowBytes(check.size) : 0;
+        (check.buffered ? check.coefficientBytes : 0) + (cmyk ? 4 * RowBytes(size) / 3 : 0);
+    const std::size_t after = SwapsWidthAndHeight(orientation) ? RowBytes(size) : 0;
     PictureMemory working(std::max(during, after));
 
     // Rows decoded top-down and read bottom-up show the picture mirrored top
@@ -261,37 +300,69 @@ void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
                                                         : Orientation::Upright;
     }
 
-    const std::int32_t lines = cmyk ? check.size.height : check.linesWithData;
-    if (lines < check.size.height) {
+    // The stored lines that the data can reach are whole rows of MCUs
+    // (multiples of 8 lines), so that they scale to whole lines.
+    const bool shortened = !cmyk && check.linesWithData < check.size.height;
+    if (shortened) {
         // Fresh rows, whose lines below the data stay black and untouched.
         rows = PixelRows();
-        rows = AllocatePixelRows(check.size.width, check.size.height);
+        rows = AllocatePixelRows(size.width, size.height);
     } else {
-        ReshapePixelRows(rows, check.size.width, check.size.height);
+        ReshapePixelRows(rows, size.width, size.height);
     }
+    bool warned = false;
     if (cmyk) {
-        DecodeCmyk(handle.get(), bytes, flags, rows, path);
+        warned = DecodeCmyk(handle.get(), bytes, flags, rows, path);
     } else {
         // A file whose data cannot reach its last lines is decoded as the
         // picture of the lines it can reach (its height changed in a copy),
         // into the rows where those lines stand.
         std::vector<std::uint8_t> shorter;
         std::uint8_t* into = rows.bits.get();
-        if (lines < rows.height) {
+        std::int32_t lines = rows.height;
+        if (shortened) {
+            const std::int32_t stored = check.linesWithData;
+            lines = std::min(ScaledSize({check.size.width, stored}, eighths).height, rows.height);
             shorter.assign(bytes.begin(), bytes.end());
-            shorter[check.heightAt] = static_cast<std::uint8_t>(lines >> 8);
-            shorter[check.heightAt + 1] = static_cast<std::uint8_t>(lines & 0xFF);
+            shorter[check.heightAt] = static_cast<std::uint8_t>(stored >> 8);
+            shorter[check.heightAt + 1] = static_cast<std::uint8_t>(stored & 0xFF);
             bytes = shorter;
             if ((flags & TJFLAG_BOTTOMUP) != 0) into = rows.ScanLine(rows.height - lines);
         }
         // The padded stride as the pitch: rows are padded to 4 bytes.
-        const int result = tjDecompress2(
-            handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()), into, rows.width,
-            rows.stride, std::min(lines, rows.height), TJPF_BGR, flags);
-        CheckDecodeResult(handle.get(), result, path);
+        const int result =
+            tjDecompress2(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()),
+                          into, rows.width, rows.stride, lines, TJPF_BGR, flags);
+        warned = CheckDecodeResult(handle.get(), result, path);
     }
     working = PictureMemory();
     if (leftToDo != Orientation::Upright) rows = ApplyOrientation(std::move(rows), leftToDo);
+    return warned;
+}
+
+}  // namespace
+
+void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
+    DecodeChecked(CheckJpeg(bytes, path), kWholeEighths, path, rows);
+}
+
+ScaledPicture DecodeJpegAtLeast(Bytes bytes, const std::string& path, PictureSize least) {
+    const JpegCheck check = CheckJpeg(bytes, path);
+    if (SwapsWidthAndHeight(check.orientation)) std::swap(least.width, least.height);
+    ScaledPicture scaled;
+    scaled.shown = OrientedSize(check.size, check.orientation);
+    scaled.eighths = EighthsFor(check.size, least);
+    // Damaged data that libjpeg warns about may hold coefficients far out
+    // of range, which the whole decode clips pixel by pixel and a scaled one
+    // only after it has blended them: such a file is decoded whole, the
+    // picture that the whole decode gives.
+    if (DecodeChecked(check, scaled.eighths, path, scaled.rows) &&
+        scaled.eighths != kWholeEighths) {
+        scaled.rows = PixelRows();
+        scaled.eighths = kWholeEighths;
+        DecodeChecked(check, scaled.eighths, path, scaled.rows);
+    }
+    return scaled;
 }
 
 }  // namespace fotolane::picture::detail

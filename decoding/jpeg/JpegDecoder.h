@@ -22,6 +22,15 @@ PixelRows DecodeJpeg(Bytes bytes, const std::string& path);
 void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows);
 bool ReadJpegSize(Bytes bytes, PictureSize& stored);
 
+// The picture decoded at a scale of N/8 (N of 1 to 8) by libjpeg's inverse
+// DCT at that size: the smallest scale whose shown size is at least `least`
+// in both directions, the whole picture when none below 8/8 reaches it or
+// when libjpeg warns about the data (DecodePictureAtLeast). The
+// orientation, the faults and the memory budget are DecodeJpeg's; the scale
+// spares the upsampling, colour conversion and rows of the pixels left out,
+// not the entropy decoding.
+ScaledPicture DecodeJpegAtLeast(Bytes bytes, const std::string& path, PictureSize least);
+
 // The checks DecodeJpeg makes before it decodes, with their faults, and what
 // they found: the bytes to decode (any garbage after the last sound scan cut
 // off), the stored size, the orientation, and the coefficients' memory.

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "decoding/PictureDecoder.h"
 #include "gallery/Album.h"
+#include "gallery/GalleryInterfaces.h"
 #include "imaging/AreaResize.h"
 #include "tests/TempFolder.h"
 #include "tests/thumbnails/ThumbnailTestSupport.h"
@@ -213,6 +216,61 @@ TEST(AlbumImages, AverageBitmapsAndGifsAsTheyDecodeWithinALevelOfTheWholeDecode)
                 << size.width << " x " << size.height;
         }
     }
+}
+
+// The peak signal-to-noise ratio of `a` against `b`, of one size, in dB;
+// infinite when they are equal.
+double Psnr(const PixelRows& a, const PixelRows& b) {
+    double squares = 0;
+    for (std::int32_t s = 0; s < a.height; ++s) {
+        for (std::int32_t i = 0; i < 3 * a.width; ++i) {
+            const double difference = a.ScanLine(s)[i] - b.ScanLine(s)[i];
+            squares += difference * difference;
+        }
+    }
+    const double mean = squares / (3.0 * a.width * a.height);
+    return 10 * std::log10(255.0 * 255.0 / mean);
+}
+
+TEST(AlbumImages, AverageJpegsFromAScaledDecodeCloseToTheWholeDecode) {
+    // Sequential, progressive, grayscale, CMYK, turned, cut short, and
+    // those that are no picture (the same fault as the whole decode).
+    std::vector<std::string> pictures;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(kTestData)) {
+        std::string extension = entry.path().extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(c));
+        if (extension == ".jpg" || extension == ".jpeg") pictures.push_back(entry.path().string());
+    }
+    ASSERT_GT(pictures.size(), 90u);
+    double worst = std::numeric_limits<double>::infinity();
+    for (const std::string& path : pictures) {
+        SCOPED_TRACE(path);
+        PixelRows whole;
+        try {
+            whole = picture::DecodePicture(path);
+        } catch (const Fault& fault) {
+            EXPECT_EQ(testing::FaultOf([&] { imaging::DecodeByArea(path, 9, 9); }),
+                      fault.Description());
+            continue;
+        }
+        // The album's high-density thumbnail and, of a picture longer than
+        // one, its preview.
+        for (const std::int32_t side :
+             {2 * gallery::kDefaultThumbnailSize, gallery::kPreviewSide}) {
+            if (side == gallery::kPreviewSide && std::max(whole.width, whole.height) <= side) {
+                continue;
+            }
+            const ThumbnailSize size = ThumbnailSizeFor(whole.width, whole.height, side);
+            const PixelRows averaged = imaging::DecodeByArea(path, size.width, size.height);
+            ASSERT_EQ(averaged.width, size.width);
+            ASSERT_EQ(averaged.height, size.height);
+            const double psnr =
+                Psnr(averaged, imaging::ResizeByArea(whole, size.width, size.height));
+            EXPECT_GE(psnr, imaging::kScaledDecodeBound) << side;
+            worst = std::min(worst, psnr);
+        }
+    }
+    RecordProperty("WorstPsnr", std::to_string(worst));
 }
 
 }  // namespace
