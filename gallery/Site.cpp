@@ -183,7 +183,8 @@ class SiteRun {
     void MakeFolders(const std::string& relative);
     void WriteRecord();
     void WritePage(const std::string& folder, const std::string& file, const std::string& page);
-    void WritePages();
+    void WritePages(bool missingOnly = false);
+    void WritePagesSoFar();
     void RemoveDeparted();
     std::optional<AlbumPicture> PagePicture(const PlannedPicture& picture) const;
 
@@ -521,7 +522,9 @@ void SiteRun::WritePage(const std::string& folder, const std::string& file,
     ReplaceFileWhole(path, BytesOf(page));
 }
 
-void SiteRun::WritePages() {
+// With `missingOnly`, only the pages that are not there yet are written;
+// the others stand as they are and are linked as they are.
+void SiteRun::WritePages(bool missingOnly) {
     // From the last folder up: a folder's children are known before it.
     std::map<std::string, std::vector<std::string>> children;
     for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder) {
@@ -547,7 +550,10 @@ void SiteRun::WritePages() {
         const std::string page = AlbumHtml(title, pictures, links, options_.originals);
         const std::string file = Join(folder->relative, std::string(kPageName));
         try {
-            WritePage(folder->relative, file, page);
+            if (!missingOnly || !record_.contains(file) ||
+                KindAt(SitePath(file)) != EntryKind::PlainFile) {
+                WritePage(folder->relative, file, page);
+            }
         } catch (const Fault& fault) {
             // Keeping going, a folder whose page cannot be written is left
             // out: its parent does not link it.
@@ -603,6 +609,19 @@ void SiteRun::RemoveDeparted() {
             tried.insert(level);
             if (!RemoveEmptyFolder(SitePath(level))) break;
         }
+    }
+}
+
+// After a stop or a fault: a site made for the first time gets the pages
+// of the pictures whose files are there, so that what was made can be seen
+// at once; pages of an earlier run stay (they link files still there) until
+// a run completes. A page that cannot be written now is left to that run.
+void SiteRun::WritePagesSoFar() {
+    try {
+        WritePages(/*missingOnly=*/true);
+        WriteRecord();
+    } catch (const std::exception&) {
+        // The run's own end is what is told.
     }
 }
 
@@ -670,6 +689,7 @@ SiteOutcome SiteRun::Run() {
         WriteRecord();
         if (stopped) {
             outcome_.end = RunEnd::Stopped;
+            WritePagesSoFar();
             return outcome_;
         }
         WritePages();
@@ -684,6 +704,7 @@ SiteOutcome SiteRun::Run() {
         } catch (const std::exception&) {
             // The earlier record stays; the fault above is the one told.
         }
+        if (!folders_.empty()) WritePagesSoFar();
     }
     return outcome_;
 }

@@ -1192,6 +1192,33 @@ TEST(BatchEndToEnd, ASiteTellsNoLocationAndKeepsThePicturesData) {
     EXPECT_EQ(ReadFile(tree.Path("S/here.jpg")), PhotoWithLocation());
 }
 
+// A first site run stopped early shows what it made, and the next run
+// completes it.
+TEST(BatchEndToEnd, AnInterruptedFirstSiteRunShowsWhatItMade) {
+    Tree tree;
+    constexpr int kPictures = 8;
+    for (int i = 0; i < kPictures; ++i)
+        tree.Picture("P/p" + std::to_string(100 + i) + ".jpg", kLarge);
+    {
+        Program program({"--keep-location", "-o", tree.Path("S"), tree.Path("P")});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!std::filesystem::exists(tree.Path("S/Thumbnails/p101.jpg.jpg")) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        program.Interrupt();
+        EXPECT_EQ(program.Wait(), 130);
+    }
+    EXPECT_EQ(SiteFaults(tree.Path("S")), std::vector<std::string>{});
+    const std::size_t shown = Count(ReadFile(tree.Path("S/index.html")), "data-key=");
+    EXPECT_GE(shown, 1u);
+    EXPECT_LT(shown, static_cast<std::size_t>(kPictures));
+    ASSERT_EQ(tree.Run({"--keep-location", "-o", "@S", "@P"}), 0);
+    EXPECT_EQ(SiteFaults(tree.Path("S")), std::vector<std::string>{});
+    EXPECT_EQ(Count(ReadFile(tree.Path("S/index.html")), "data-key="),
+              static_cast<std::size_t>(kPictures));
+}
+
 TEST(BatchEndToEnd, AKilledSiteRunLeavesPagesLinkingOnlyFilesThatAreThere) {
     Tree tree;
     for (int i = 0; i < 12; ++i) tree.Picture("P/sub/p" + std::to_string(i) + ".jpg", kLarge);
