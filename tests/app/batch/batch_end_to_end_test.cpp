@@ -849,7 +849,7 @@ std::map<std::string, std::pair<std::filesystem::file_time_type, std::uintmax_t>
 std::vector<std::string> SiteFaults(const std::string& site) {
     std::vector<std::string> faults;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(site)) {
-        if (entry.path().filename() != "index.html") continue;
+        if (entry.path().filename() != "index.html" || !entry.is_regular_file()) continue;
         const std::string folder = entry.path().parent_path().string();
         for (const std::string& missing : testing::MissingAlbumFiles(folder)) {
             faults.push_back(folder + "/" + missing);
@@ -1062,12 +1062,15 @@ TEST(BatchEndToEnd, Sites) {
              EXPECT_NE(page.find("id=\"lightbox-original\" href=\"\" hidden>"), std::string::npos);
              EXPECT_NE(page.find("<a href=\"Previews/a.jpg.jpg\""), std::string::npos);
          }},
-        {"keep going: a bad picture is left out, a folder whose page fails is not linked",
+        {"keep going: a bad picture is left out, a folder whose page fails is not linked, "
+         "nor linked up to",
          [](Tree& tree) {
              SiteMade(tree);
              tree.Broken("P/c.jpg");
              std::filesystem::remove_all(tree.Path("S/sub"));
              tree.root.Write("S/sub", "a file of the owner's");
+             tree.Picture("P/x/y/z.jpg");
+             std::filesystem::create_directories(tree.Path("S/x/index.html"));
          },
          {"-rk", "--keep-location", "-o", "@S", "@P"},
          3,
@@ -1080,6 +1083,8 @@ TEST(BatchEndToEnd, Sites) {
              EXPECT_EQ(page.find("sub/index.html"), std::string::npos);
              EXPECT_EQ(page.find("c.jpg"), std::string::npos);
              EXPECT_EQ(ReadFile(tree.Path("S/sub")), "a file of the owner's");
+             EXPECT_EQ(ReadFile(tree.Path("S/x/y/index.html")).find("../index.html"),
+                       std::string::npos);
          }},
         {"the album's own formats: PNG without its location, a HEIF file as it is without one, "
          "as its preview with one",
