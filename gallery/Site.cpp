@@ -183,7 +183,10 @@ class SiteRun {
     void MakeFolders(const std::string& relative);
     void WriteRecord();
     void WritePage(const std::string& folder, const std::string& file, const std::string& page);
-    void WritePages();
+    std::optional<std::string> PageOf(const PlannedFolder& folder,
+                                      const std::vector<std::string>& below, bool parent) const;
+    void WritePages(bool missingOnly = false);
+    void WritePagesSoFar();
     void RemoveDeparted();
     std::optional<AlbumPicture> PagePicture(const PlannedPicture& picture) const;
 
@@ -521,33 +524,47 @@ void SiteRun::WritePage(const std::string& folder, const std::string& file,
     ReplaceFileWhole(path, BytesOf(page));
 }
 
-void SiteRun::WritePages() {
+// The album page of `folder` as it stands now: its pictures whose files
+// are there, the albums `below` it; none when it would show nothing.
+std::optional<std::string> SiteRun::PageOf(const PlannedFolder& folder,
+                                           const std::vector<std::string>& below,
+                                           bool parent) const {
+    std::vector<AlbumPicture> pictures;
+    for (const PlannedPicture& picture : folder.pictures) {
+        if (picture.skipped) continue;
+        if (std::optional<AlbumPicture> shown = PagePicture(picture)) {
+            pictures.push_back(std::move(*shown));
+        }
+    }
+    if (pictures.empty() && below.empty()) return std::nullopt;
+    SortAlbumPictures(pictures, options_.sort);
+    AlbumLinks links;
+    links.parent = parent;
+    links.children = below;
+    const std::string title =
+        options_.title ? *options_.title : MakeGalleryPaths(folder.path).folderName + " Gallery";
+    return AlbumHtml(title, pictures, links, options_.originals);
+}
+
+// With `missingOnly`, only the pages that are not there yet are written;
+// the others stand as they are and are linked as they are.
+void SiteRun::WritePages(bool missingOnly) {
     // From the last folder up: a folder's children are known before it.
     std::map<std::string, std::vector<std::string>> children;
+    std::vector<PlannedFolder*> linkingUp;  // pages written with a link to their parent's
     for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder) {
         if (folder->failed) continue;
-        std::vector<AlbumPicture> pictures;
-        for (const PlannedPicture& picture : folder->pictures) {
-            if (picture.skipped) continue;
-            if (std::optional<AlbumPicture> shown = PagePicture(picture)) {
-                pictures.push_back(std::move(*shown));
-            }
-        }
-        SortAlbumPictures(pictures, options_.sort);
         std::vector<std::string>& below = children[folder->relative];
         SortByName(below);
         const bool top = folder + 1 == folders_.rend();
-        if (pictures.empty() && below.empty()) continue;
-        AlbumLinks links;
-        links.parent = !top;
-        links.children = below;
-        const std::string title = options_.title
-                                      ? *options_.title
-                                      : MakeGalleryPaths(folder->path).folderName + " Gallery";
-        const std::string page = AlbumHtml(title, pictures, links, options_.originals);
+        const std::optional<std::string> page = PageOf(*folder, below, !top);
+        if (!page) continue;
         const std::string file = Join(folder->relative, std::string(kPageName));
         try {
-            WritePage(folder->relative, file, page);
+            if (!missingOnly || !record_.contains(file) ||
+                KindAt(SitePath(file)) != EntryKind::PlainFile) {
+                WritePage(folder->relative, file, *page);
+            }
         } catch (const Fault& fault) {
             // Keeping going, a folder whose page cannot be written is left
             // out: its parent does not link it.
@@ -558,7 +575,17 @@ void SiteRun::WritePages() {
             continue;
         }
         wanted_.insert(file);
-        if (!top) children[ParentOf(folder->relative)].push_back(LastPart(folder->path));
+        if (!top) {
+            children[ParentOf(folder->relative)].push_back(LastPart(folder->path));
+            linkingUp.push_back(&*folder);
+        }
+    }
+    // The pages below a folder whose own page failed lead up to nothing:
+    // they are written again without that link.
+    for (PlannedFolder* folder : linkingUp) {
+        if (wanted_.contains(Join(ParentOf(folder->relative), std::string(kPageName)))) continue;
+        const std::string file = Join(folder->relative, std::string(kPageName));
+        WritePage(folder->relative, file, *PageOf(*folder, children[folder->relative], false));
     }
 }
 
@@ -603,6 +630,19 @@ void SiteRun::RemoveDeparted() {
             tried.insert(level);
             if (!RemoveEmptyFolder(SitePath(level))) break;
         }
+    }
+}
+
+// After a stop or a fault: a site made for the first time gets the pages
+// of the pictures whose files are there, so that what was made can be seen
+// at once; pages of an earlier run stay (they link files still there) until
+// a run completes. A page that cannot be written now is left to that run.
+void SiteRun::WritePagesSoFar() {
+    try {
+        WritePages(/*missingOnly=*/true);
+        WriteRecord();
+    } catch (const std::exception&) {
+        // The run's own end is what is told.
     }
 }
 
@@ -670,6 +710,7 @@ SiteOutcome SiteRun::Run() {
         WriteRecord();
         if (stopped) {
             outcome_.end = RunEnd::Stopped;
+            WritePagesSoFar();
             return outcome_;
         }
         WritePages();
@@ -684,6 +725,7 @@ SiteOutcome SiteRun::Run() {
         } catch (const std::exception&) {
             // The earlier record stays; the fault above is the one told.
         }
+        if (!folders_.empty()) WritePagesSoFar();
     }
     return outcome_;
 }

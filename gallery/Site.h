@@ -161,7 +161,9 @@ struct SiteOutcome {
 // linking only albums that are there), the removal of files published for
 // pictures and folders that are gone (only files the record lists, then the
 // folders left empty), the final record. A stop or a fault ends the run
-// after the record, before the pages. Files the site did not publish stay.
+// after the record; then only the pages not there yet are written, of the
+// pictures whose files are there, and nothing is removed. Files the site
+// did not publish stay.
 SiteOutcome BuildSite(const SiteOptions& options, ISiteImages& images, ISiteView& view);
 
 }  // namespace fotolane::gallery

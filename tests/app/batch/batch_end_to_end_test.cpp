@@ -849,7 +849,7 @@ std::map<std::string, std::pair<std::filesystem::file_time_type, std::uintmax_t>
 std::vector<std::string> SiteFaults(const std::string& site) {
     std::vector<std::string> faults;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(site)) {
-        if (entry.path().filename() != "index.html") continue;
+        if (entry.path().filename() != "index.html" || !entry.is_regular_file()) continue;
         const std::string folder = entry.path().parent_path().string();
         for (const std::string& missing : testing::MissingAlbumFiles(folder)) {
             faults.push_back(folder + "/" + missing);
@@ -1062,12 +1062,15 @@ TEST(BatchEndToEnd, Sites) {
              EXPECT_NE(page.find("id=\"lightbox-original\" href=\"\" hidden>"), std::string::npos);
              EXPECT_NE(page.find("<a href=\"Previews/a.jpg.jpg\""), std::string::npos);
          }},
-        {"keep going: a bad picture is left out, a folder whose page fails is not linked",
+        {"keep going: a bad picture is left out, a folder whose page fails is not linked, "
+         "nor linked up to",
          [](Tree& tree) {
              SiteMade(tree);
              tree.Broken("P/c.jpg");
              std::filesystem::remove_all(tree.Path("S/sub"));
              tree.root.Write("S/sub", "a file of the owner's");
+             tree.Picture("P/x/y/z.jpg");
+             std::filesystem::create_directories(tree.Path("S/x/index.html"));
          },
          {"-rk", "--keep-location", "-o", "@S", "@P"},
          3,
@@ -1080,6 +1083,8 @@ TEST(BatchEndToEnd, Sites) {
              EXPECT_EQ(page.find("sub/index.html"), std::string::npos);
              EXPECT_EQ(page.find("c.jpg"), std::string::npos);
              EXPECT_EQ(ReadFile(tree.Path("S/sub")), "a file of the owner's");
+             EXPECT_EQ(ReadFile(tree.Path("S/x/y/index.html")).find("../index.html"),
+                       std::string::npos);
          }},
         {"the album's own formats: PNG without its location, a HEIF file as it is without one, "
          "as its preview with one",
@@ -1190,6 +1195,33 @@ TEST(BatchEndToEnd, ASiteTellsNoLocationAndKeepsThePicturesData) {
     // With --keep-location the original is the photo itself.
     ASSERT_EQ(RunProgram({"--keep-location", "-o", tree.Path("S"), tree.Path("P")}).status, 0);
     EXPECT_EQ(ReadFile(tree.Path("S/here.jpg")), PhotoWithLocation());
+}
+
+// A first site run stopped early shows what it made, and the next run
+// completes it.
+TEST(BatchEndToEnd, AnInterruptedFirstSiteRunShowsWhatItMade) {
+    Tree tree;
+    constexpr int kPictures = 8;
+    for (int i = 0; i < kPictures; ++i)
+        tree.Picture("P/p" + std::to_string(100 + i) + ".jpg", kLarge);
+    {
+        Program program({"--keep-location", "-o", tree.Path("S"), tree.Path("P")});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!std::filesystem::exists(tree.Path("S/Thumbnails/p101.jpg.jpg")) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        program.Interrupt();
+        EXPECT_EQ(program.Wait(), 130);
+    }
+    EXPECT_EQ(SiteFaults(tree.Path("S")), std::vector<std::string>{});
+    const std::size_t shown = Count(ReadFile(tree.Path("S/index.html")), "data-key=");
+    EXPECT_GE(shown, 1u);
+    EXPECT_LT(shown, static_cast<std::size_t>(kPictures));
+    ASSERT_EQ(tree.Run({"--keep-location", "-o", "@S", "@P"}), 0);
+    EXPECT_EQ(SiteFaults(tree.Path("S")), std::vector<std::string>{});
+    EXPECT_EQ(Count(ReadFile(tree.Path("S/index.html")), "data-key="),
+              static_cast<std::size_t>(kPictures));
 }
 
 TEST(BatchEndToEnd, AKilledSiteRunLeavesPagesLinkingOnlyFilesThatAreThere) {
