@@ -243,6 +243,7 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
                 if (run.bStop) outcome.end = RunEnd::Stopped;
             }
             SortAlbumPictures(pictures, inputs.AlbumOrder());
+            outcome.albumEarliest = EarliestSortKey(pictures);
             const std::string page = AlbumHtml(title, pictures, links);
             ReplaceFileWhole(paths.indexPath, BytesOf(page));
             // Only now: until the new album is in place, the earlier one may

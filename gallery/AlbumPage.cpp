@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 #include "gallery/AlbumTemplate.h"
 #include "gallery/GalleryPage.h"
@@ -122,6 +123,28 @@ void SortAlbumPictures(std::vector<AlbumPicture>& pictures, AlbumSort sort) {
     sorted.reserve(pictures.size());
     for (const auto& [key, index] : order) sorted.push_back(std::move(pictures[index]));
     pictures = std::move(sorted);
+}
+
+std::optional<std::int64_t> EarliestSortKey(const std::vector<AlbumPicture>& pictures) {
+    std::optional<std::int64_t> earliest;
+    for (const AlbumPicture& picture : pictures) {
+        const std::int64_t key = AlbumSortKey(picture);
+        if (!earliest || key < *earliest) earliest = key;
+    }
+    return earliest;
+}
+
+void SortAlbumLinks(std::vector<std::string>& children,
+                    const std::map<std::string, std::int64_t>& earliest, AlbumSort sort) {
+    SortByName(children);
+    if (sort != AlbumSort::Date) return;
+    const auto keyOf = [&earliest](const std::string& name) {
+        const auto found = earliest.find(name);
+        return found == earliest.end() ? std::numeric_limits<std::int64_t>::max() : found->second;
+    };
+    std::stable_sort(
+        children.begin(), children.end(),
+        [&keyOf](const std::string& a, const std::string& b) { return keyOf(a) < keyOf(b); });
 }
 
 std::string AlbumImageName(std::string_view pictureName) {

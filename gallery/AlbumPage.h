@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -73,6 +74,13 @@ std::int64_t AlbumSortKey(const AlbumPicture& picture);
 // Sorts the pictures: by name (NameComesBefore), or by AlbumSortKey with
 // ties by name.
 void SortAlbumPictures(std::vector<AlbumPicture>& pictures, AlbumSort sort);
+// The least AlbumSortKey of the pictures; none when there are none.
+std::optional<std::int64_t> EarliestSortKey(const std::vector<AlbumPicture>& pictures);
+// Sorts the albums below one (folder names): by name, or by the earliest
+// picture of each, `earliest` by name (that of the album and of those below
+// it), ties and albums without a picture by name.
+void SortAlbumLinks(std::vector<std::string>& children,
+                    const std::map<std::string, std::int64_t>& earliest, AlbumSort sort);
 
 // The longest file name the file systems take (NAME_MAX).
 inline constexpr std::size_t kLongestFileName = 255;

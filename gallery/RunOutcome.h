@@ -44,6 +44,9 @@ struct RunOutcome {
     // With an album (BuildAlbum): its images. The warnings above include
     // those of the images that failed.
     AlbumImageCounts albumImages;
+    // With an album: the least AlbumSortKey of its pictures, which orders
+    // it among the albums beside it by date; none without pictures.
+    std::optional<std::int64_t> albumEarliest;
 
     // The gallery is complete, but some thumbnails were not written or some
     // pictures were left out.

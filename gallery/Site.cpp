@@ -184,7 +184,8 @@ class SiteRun {
     void WriteRecord();
     void WritePage(const std::string& folder, const std::string& file, const std::string& page);
     std::optional<std::string> PageOf(const PlannedFolder& folder,
-                                      const std::vector<std::string>& below, bool parent) const;
+                                      const std::vector<std::string>& below, bool parent,
+                                      std::optional<std::int64_t>* earliest = nullptr) const;
     void WritePages(bool missingOnly = false);
     void WritePagesSoFar();
     void RemoveDeparted();
@@ -527,8 +528,8 @@ void SiteRun::WritePage(const std::string& folder, const std::string& file,
 // The album page of `folder` as it stands now: its pictures whose files
 // are there, the albums `below` it; none when it would show nothing.
 std::optional<std::string> SiteRun::PageOf(const PlannedFolder& folder,
-                                           const std::vector<std::string>& below,
-                                           bool parent) const {
+                                           const std::vector<std::string>& below, bool parent,
+                                           std::optional<std::int64_t>* earliest) const {
     std::vector<AlbumPicture> pictures;
     for (const PlannedPicture& picture : folder.pictures) {
         if (picture.skipped) continue;
@@ -536,6 +537,7 @@ std::optional<std::string> SiteRun::PageOf(const PlannedFolder& folder,
             pictures.push_back(std::move(*shown));
         }
     }
+    if (earliest != nullptr) *earliest = EarliestSortKey(pictures);
     if (pictures.empty() && below.empty()) return std::nullopt;
     SortAlbumPictures(pictures, options_.sort);
     AlbumLinks links;
@@ -551,13 +553,17 @@ std::optional<std::string> SiteRun::PageOf(const PlannedFolder& folder,
 void SiteRun::WritePages(bool missingOnly) {
     // From the last folder up: a folder's children are known before it.
     std::map<std::string, std::vector<std::string>> children;
+    // The earliest picture of each album below a folder, by folder and name.
+    std::map<std::string, std::map<std::string, std::int64_t>> earliestBelow;
     std::vector<PlannedFolder*> linkingUp;  // pages written with a link to their parent's
     for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder) {
         if (folder->failed) continue;
         std::vector<std::string>& below = children[folder->relative];
-        SortByName(below);
+        const std::map<std::string, std::int64_t>& belowEarliest = earliestBelow[folder->relative];
+        SortAlbumLinks(below, belowEarliest, options_.sort);
         const bool top = folder + 1 == folders_.rend();
-        const std::optional<std::string> page = PageOf(*folder, below, !top);
+        std::optional<std::int64_t> earliest;
+        const std::optional<std::string> page = PageOf(*folder, below, !top, &earliest);
         if (!page) continue;
         const std::string file = Join(folder->relative, std::string(kPageName));
         try {
@@ -578,6 +584,11 @@ void SiteRun::WritePages(bool missingOnly) {
         if (!top) {
             children[ParentOf(folder->relative)].push_back(LastPart(folder->path));
             linkingUp.push_back(&*folder);
+            for (const auto& [name, key] : belowEarliest) {
+                if (!earliest || key < *earliest) earliest = key;
+            }
+            if (earliest)
+                earliestBelow[ParentOf(folder->relative)][LastPart(folder->path)] = *earliest;
         }
     }
     // The pages below a folder whose own page failed lead up to nothing:

@@ -576,6 +576,7 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
     Tally tally;
     int status = kExitDone;
     std::int64_t picturesBefore = 0;
+    std::map<std::string, std::int64_t> earliest;  // of the albums made, by folder
     for (std::size_t step = 0; step < order.size(); ++step) {
         const std::size_t index = order[step];
         const std::string& folder = folders[index];
@@ -595,11 +596,27 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
             std::erase_if(links.children, [&](const std::string& child) {
                 return failedAlbums.contains(gallery::PathInFolder(folder, child));
             });
+            std::map<std::string, std::int64_t> childEarliest;
+            for (const std::string& child : links.children) {
+                const auto found = earliest.find(gallery::PathInFolder(folder, child));
+                if (found != earliest.end()) childEarliest[child] = found->second;
+            }
+            gallery::SortAlbumLinks(links.children, childEarliest, settings.sort);
         }
         const FolderOutcome done =
             RunOneFolder(settings, folder, counted, album, links, err, showProgress,
                          FolderLabel(folderPath, folder), whole);
         if (done.outcome.end == gallery::RunEnd::Failed) failedAlbums.insert(folder);
+        // An album's place among its brothers in the date order: its
+        // earliest picture, or that of the albums below it.
+        std::optional<std::int64_t> first = done.outcome.albumEarliest;
+        for (const std::string& child : links.children) {
+            const auto found = earliest.find(gallery::PathInFolder(folder, child));
+            if (found != earliest.end() && (!first || found->second < *first)) {
+                first = found->second;
+            }
+        }
+        if (first) earliest[folder] = *first;
         // "First write a Title!" refuses every folder alike.
         if (done.outcome.end == gallery::RunEnd::NotStarted) return kExitUsage;
         tally.Add(done, counted);

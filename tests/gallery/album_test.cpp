@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -221,6 +222,15 @@ TEST(SortAlbumPictures, OrdersByTheTimeTakenInUtcThenByName) {
     SortAlbumPictures(pictures, AlbumSort::Date);
     EXPECT_EQ(names(), (std::vector<std::string>{"e.jpg", "g.jpg", "d.jpg", "b.jpg", "a.jpg",
                                                  "c.jpg", "f.jpg"}));
+}
+
+TEST(SortAlbumLinks, OrdersAlbumsByTheirEarliestPictureInTheDateOrder) {
+    const std::map<std::string, std::int64_t> earliest = {{"b", 10}, {"c", 5}, {"a", 10}};
+    std::vector<std::string> children = {"d", "b", "a", "c"};
+    SortAlbumLinks(children, earliest, AlbumSort::Date);
+    EXPECT_EQ(children, (std::vector<std::string>{"c", "a", "b", "d"}));
+    SortAlbumLinks(children, earliest, AlbumSort::Name);
+    EXPECT_EQ(children, (std::vector<std::string>{"a", "b", "c", "d"}));
 }
 
 TEST(AlbumHtml, FillsTheTemplateOnceWithEscapedTitleAndAlbumLinks) {

@@ -1197,6 +1197,39 @@ TEST(BatchEndToEnd, ASiteTellsNoLocationAndKeepsThePicturesData) {
     EXPECT_EQ(ReadFile(tree.Path("S/here.jpg")), PhotoWithLocation());
 }
 
+// In the date order, albums below one come by their earliest picture, or
+// that of the albums below them; by name otherwise. Beside the pictures and
+// in a site alike.
+TEST(BatchEndToEnd, SubAlbumsFollowTheirEarliestPictureInTheDateOrder) {
+    for (const bool site : {false, true}) {
+        SCOPED_TRACE(site ? "site" : "album");
+        Tree tree;
+        tree.Picture("P/top.jpg");
+        tree.Picture("P/a/x.jpg");
+        tree.Picture("P/b/deep/y.jpg");
+        const auto year = [](int years) {
+            return std::filesystem::file_time_type::clock::now() -
+                   std::chrono::hours(24 * 365 * years);
+        };
+        std::filesystem::last_write_time(tree.Path("P/a/x.jpg"), year(1));
+        std::filesystem::last_write_time(tree.Path("P/b/deep/y.jpg"), year(5));
+        const std::string page = site ? "S/index.html" : "P/index.html";
+        const auto order = [&](const std::string& sort) {
+            std::vector<std::string> arguments = {"-r", "--sort", sort};
+            if (site) {
+                arguments.insert(arguments.end(), {"--keep-location", "-o", "@S", "@P"});
+            } else {
+                arguments.insert(arguments.end(), {"-i", "@P"});
+            }
+            EXPECT_EQ(tree.Run(arguments), 0);
+            const std::string html = ReadFile(tree.Path(page));
+            return html.find("\"a/index.html\"") < html.find("\"b/index.html\"") ? "a b" : "b a";
+        };
+        EXPECT_EQ(order("name"), std::string("a b"));
+        EXPECT_EQ(order("date"), std::string("b a"));
+    }
+}
+
 // A first site run stopped early shows what it made, and the next run
 // completes it.
 TEST(BatchEndToEnd, AnInterruptedFirstSiteRunShowsWhatItMade) {
