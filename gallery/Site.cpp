@@ -405,7 +405,9 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
             MarkToBeMade(picture, *preview);
             WriteRecord();
         }
-        if (!preview->current && !preview->foreign && !made.previewWritten) {
+        // Not again when it was made above and its write failed.
+        const bool previewFailed = made.preview && !targets.preview.empty();
+        if (!preview->current && !preview->foreign && !made.previewWritten && !previewFailed) {
             MakeFolders(ParentOf(preview->file));
             SiteImageTargets previewOnly;
             previewOnly.preview = SitePath(preview->file);

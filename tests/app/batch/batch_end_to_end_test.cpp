@@ -942,6 +942,7 @@ struct SiteCase {
     std::vector<std::string> written;     // there afterwards
     std::vector<std::string> notWritten;  // not there
     std::function<void(const Tree&, const Finished&)> check;
+    rlim_t fileSizeLimit = 0;  // of the files the run writes, when not 0
 };
 
 // P: two pictures at the top, one large below; S: the site made of it.
@@ -1086,6 +1087,23 @@ TEST(BatchEndToEnd, Sites) {
              EXPECT_EQ(ReadFile(tree.Path("S/x/y/index.html")).find("../index.html"),
                        std::string::npos);
          }},
+        {"a disk that fills: each file not written told once, the pages link what was made, "
+         "the next run completes the site",
+         SiteTree,
+         kSite,
+         3,
+         {"S/index.html", "S/Thumbnails/a.jpg.jpg"},
+         {"S/sub/big.jpg"},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_EQ(run.err, "fotolane-gallery: Failed to save to JPG: " +
+                                    tree.Path("S/sub/Previews/big.jpg.jpg") + "\n" +
+                                    "fotolane-gallery: File too large: " +
+                                    tree.Path("S/sub/big.jpg") + "\n");
+             ASSERT_EQ(tree.Run({"-r", "--keep-location", "-o", "@S", "@P"}), 0);
+             EXPECT_EQ(SiteFaults(tree.Path("S")), std::vector<std::string>{});
+             EXPECT_TRUE(std::filesystem::exists(tree.Path("S/sub/index.html")));
+         },
+         40000},
         {"the album's own formats: PNG without its location, a HEIF file as it is without one, "
          "as its preview with one",
          [](Tree& tree) {
@@ -1152,7 +1170,7 @@ TEST(BatchEndToEnd, Sites) {
         for (std::string& argument : arguments) {
             if (argument.starts_with('@')) argument = tree.root / argument.substr(1);
         }
-        const Finished run = RunProgram(arguments);
+        const Finished run = RunProgram(arguments, row.fileSizeLimit);
         EXPECT_EQ(run.status, row.status) << run.err;
         for (const std::string& file : row.written) {
             EXPECT_TRUE(std::filesystem::exists(tree.Path(file))) << file;
