@@ -40,7 +40,8 @@ struct ScaledPicture {
 // libjpeg's scaled inverse DCT) whose size is at least that in both
 // directions, the whole picture when none smaller is, or when libjpeg warns
 // about its data (a damaged file, whose scaled decode may stray far from
-// the whole one); a bitmap or a GIF as DecodePicture gives it. Its orientation applied, the faults
+// the whole one) and the whole picture fits the memory budget; a bitmap or
+// a GIF as DecodePicture gives it. Its orientation applied, the faults
 // and the memory budget as DecodePicture's; the lines of a JPEG whose data ends early as far as
 // they go. Made to be shrunk further (by area averaging): a scaled picture is close to, not the
 // same as, the whole one shrunk to its size.

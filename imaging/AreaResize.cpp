@@ -290,16 +290,24 @@ PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t
     try {
         AreaSink area(width, height);
         if (picture::StreamPicture(path, area)) return area.Finish();
-        const auto least = [](std::int32_t length) {
-            return static_cast<std::int32_t>(
-                std::min<std::int64_t>(std::int64_t{kScaledDecodeMargin} * length,
-                                       std::numeric_limits<std::int32_t>::max()));
+        const auto least = [](std::int32_t length, std::int32_t margin) {
+            return static_cast<std::int32_t>(std::min<std::int64_t>(
+                std::int64_t{margin} * length, std::numeric_limits<std::int32_t>::max()));
         };
+        // A picture whose decode at the margin is beyond the memory budget
+        // (a huge one, or a header that claims one) is decoded at the
+        // smallest scale that still gives the target: coarser, but bounded.
+        picture::ScaledPicture scaled;
+        try {
+            scaled = picture::DecodePictureAtLeast(path, least(width, kScaledDecodeMargin),
+                                                   least(height, kScaledDecodeMargin));
+        } catch (const Fault& fault) {
+            if (fault.Message() != Fault::OutOfMemory().Message()) throw;
+            scaled = picture::DecodePictureAtLeast(path, width, height);
+        }
         // The scaled picture's last column and line stand for only the part
         // of a pixel that the picture reaches: averaged as whole pixels, they
         // would shift the target by up to half a scaled pixel.
-        const picture::ScaledPicture scaled =
-            picture::DecodePictureAtLeast(path, least(width), least(height));
         const double scale = scaled.eighths / 8.0;
         return ResizeExtentByArea(scaled.rows, scaled.shown.width * scale,
                                   scaled.shown.height * scale, width, height);

@@ -21,8 +21,9 @@ PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t
 // The picture file at width x height by area averaging. A JPEG is decoded
 // at the smallest of libjpeg's scales N/8 that gives at least
 // kScaledDecodeMargin times the target in both directions
-// (picture::DecodePictureAtLeast), whole when the picture is no larger, and
-// averaged from that: close to ResizeByArea of its whole decode (a peak
+// (picture::DecodePictureAtLeast), whole when the picture is no larger (at
+// the smallest scale that gives the target when that would be beyond the
+// memory budget), and averaged from that: close to ResizeByArea of its whole decode (a peak
 // signal-to-noise ratio of at least kScaledDecodeBound over the test
 // pictures at the album's sizes) for a fraction of its work and memory. A
 // bitmap or a GIF is the same as ResizeByArea of its whole decode to within

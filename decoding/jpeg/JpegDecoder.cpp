@@ -355,12 +355,21 @@ ScaledPicture DecodeJpegAtLeast(Bytes bytes, const std::string& path, PictureSiz
     // Damaged data that libjpeg warns about may hold coefficients far out
     // of range, which the whole decode clips pixel by pixel and a scaled one
     // only after it has blended them: such a file is decoded whole, the
-    // picture that the whole decode gives.
+    // picture that the whole decode gives. But for a whole picture beyond
+    // the memory budget (a header that claims a huge picture, with no data
+    // to match): the scaled one stands, as bounded as the thumbnail's decode.
     if (DecodeChecked(check, scaled.eighths, path, scaled.rows) &&
         scaled.eighths != kWholeEighths) {
+        const std::int32_t eighths = scaled.eighths;
         scaled.rows = PixelRows();
-        scaled.eighths = kWholeEighths;
-        DecodeChecked(check, scaled.eighths, path, scaled.rows);
+        try {
+            DecodeChecked(check, kWholeEighths, path, scaled.rows);
+            scaled.eighths = kWholeEighths;
+        } catch (const Fault& fault) {
+            if (fault.Message() != Fault::OutOfMemory().Message()) throw;
+            scaled.rows = PixelRows();
+            DecodeChecked(check, eighths, path, scaled.rows);
+        }
     }
     return scaled;
 }
