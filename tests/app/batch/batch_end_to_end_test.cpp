@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -979,15 +980,16 @@ TEST(BatchEndToEnd, Sites) {
              SiteTree(tree);
              tree.root.Write("P/t.jpg", PhotoWithTitle("&lt;b&gt;Harbour&lt;/b&gt; &amp; boats"));
              ASSERT_EQ(tree.Run({"-r", "--keep-location", "-o", "@S", "@P"}), 0);
-             // The record as the first version wrote it: no caption field,
-             // and a page without captions.
+             // The record as the first version wrote it: its lines end at
+             // the date taken (the eighth field), and a page without captions.
              std::string record = ReadFile(tree.Path("S/.fotolane-site"));
-             ASSERT_TRUE(record.starts_with("fotolane-site 2\n"));
+             ASSERT_TRUE(record.starts_with("fotolane-site 3\n"));
              std::string first = "fotolane-site 1\n";
              for (std::size_t at = record.find('\n') + 1; at < record.size();) {
                  const std::size_t end = record.find('\n', at);
-                 const std::string line = record.substr(at, end - at);
-                 first += line.substr(0, line.rfind('\t')) + "\n";
+                 std::size_t cut = at;
+                 for (int field = 0; field < 8; ++field) cut = record.find('\t', cut) + 1;
+                 first += record.substr(at, cut - 1 - at) + "\n";
                  at = end + 1;
              }
              tree.root.Write("S/.fotolane-site", first);
@@ -1006,8 +1008,8 @@ TEST(BatchEndToEnd, Sites) {
                                  caption + "</span>"),
                        std::string::npos);
              const std::string record = ReadFile(tree.Path("S/.fotolane-site"));
-             EXPECT_TRUE(record.starts_with("fotolane-site 2\n"));
-             EXPECT_NE(record.find("\t<b>Harbour</b> & boats\n"), std::string::npos) << record;
+             EXPECT_TRUE(record.starts_with("fotolane-site 3\n"));
+             EXPECT_NE(record.find("\t<b>Harbour</b> & boats\t"), std::string::npos) << record;
              EXPECT_EQ(std::filesystem::last_write_time(tree.Path("S/Thumbnails/t.jpg.jpg")),
                        std::filesystem::file_time_type());
          }},
@@ -1271,9 +1273,10 @@ TEST(BatchEndToEnd, AKilledSiteRunLeavesPagesLinkingOnlyFilesThatAreThere) {
     {
         Program program({"-r", "--keep-location", "-o", tree.Path("S"), tree.Path("P")});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        // Once the record marks the files to be made, with no key, a few
-        // of them are made; then the kill.
-        while (ReadFile(tree.Path("S/.fotolane-site")).find("\t\t") == std::string::npos &&
+        // Once the record marks the files to be made, with no key (the
+        // fifth field), a few of them are made; then the kill.
+        const std::regex marked("\n([^\t\n]*\t){4}\t");
+        while (!std::regex_search(ReadFile(tree.Path("S/.fotolane-site")), marked) &&
                std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
