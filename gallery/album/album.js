@@ -53,8 +53,8 @@
     return bytes;
   };
 
-  // The details of links[current], as text only: they come from the
-  // picture's file.
+  // The camera details of a picture's link, as text only: they come from
+  // the picture's file. They stay open or hidden from picture to picture.
   function fillDetails(link) {
     const rows = kDetails.filter(([key]) => link.dataset[key]).map(([key, label]) => [label, link.dataset[key]]);
     const taken = link.parentElement.querySelector('figcaption time');
@@ -139,8 +139,8 @@
   });
 
   dialog.addEventListener('close', () => {
-    // Closed by Back the address is the album's already; else the picture's
-    // entry goes.
+    // Closed by Back or Forward, the address is the album's already; else
+    // the picture's entry goes.
     if (pictureOfFragment() >= 0) {
       if (history.state?.[kOwnEntry]) history.back();
       else history.replaceState(null, '', location.pathname + location.search);
