@@ -945,6 +945,21 @@ struct SiteCase {
     std::function<void(const Tree&, const Finished&)> check;
 };
 
+// A site's record of the current version as an earlier one wrote it:
+// `header`, then of each line its first `fields` fields.
+std::string EarlierRecord(const std::string& record, const std::string& header, int fields) {
+    EXPECT_TRUE(record.starts_with("fotolane-site 3\n")) << record;
+    std::string earlier = header + "\n";
+    for (std::size_t at = record.find('\n') + 1; at < record.size();) {
+        const std::size_t end = record.find('\n', at);
+        std::size_t cut = at;
+        for (int field = 0; field < fields; ++field) cut = record.find('\t', cut) + 1;
+        earlier += record.substr(at, cut - 1 - at) + "\n";
+        at = end + 1;
+    }
+    return earlier;
+}
+
 // P: two pictures at the top, one large below; S: the site made of it.
 void SiteTree(Tree& tree) {
     tree.Picture("P/a.jpg");
@@ -982,17 +997,9 @@ TEST(BatchEndToEnd, Sites) {
              ASSERT_EQ(tree.Run({"-r", "--keep-location", "-o", "@S", "@P"}), 0);
              // The record as the first version wrote it: its lines end at
              // the date taken (the eighth field), and a page without captions.
-             std::string record = ReadFile(tree.Path("S/.fotolane-site"));
-             ASSERT_TRUE(record.starts_with("fotolane-site 3\n"));
-             std::string first = "fotolane-site 1\n";
-             for (std::size_t at = record.find('\n') + 1; at < record.size();) {
-                 const std::size_t end = record.find('\n', at);
-                 std::size_t cut = at;
-                 for (int field = 0; field < 8; ++field) cut = record.find('\t', cut) + 1;
-                 first += record.substr(at, cut - 1 - at) + "\n";
-                 at = end + 1;
-             }
-             tree.root.Write("S/.fotolane-site", first);
+             tree.root.Write(
+                 "S/.fotolane-site",
+                 EarlierRecord(ReadFile(tree.Path("S/.fotolane-site")), "fotolane-site 1", 8));
              tree.root.Write("S/index.html", "a page of the first version");
              std::filesystem::last_write_time(tree.Path("S/Thumbnails/t.jpg.jpg"),
                                               std::filesystem::file_time_type());
@@ -1011,6 +1018,42 @@ TEST(BatchEndToEnd, Sites) {
              EXPECT_TRUE(record.starts_with("fotolane-site 3\n"));
              EXPECT_NE(record.find("\t<b>Harbour</b> & boats\t"), std::string::npos) << record;
              EXPECT_EQ(std::filesystem::last_write_time(tree.Path("S/Thumbnails/t.jpg.jpg")),
+                       std::filesystem::file_time_type());
+         }},
+        {"a record of the second version, without camera details: they are read, the images kept",
+         [](Tree& tree) {
+             SiteTree(tree);
+             tree.Picture("P/c.jpg", "pillow/jpeg/flower.jpg");  // a Canon's EXIF
+             ASSERT_EQ(tree.Run({"-r", "--keep-location", "-o", "@S", "@P"}), 0);
+             // Its lines end at the caption (the ninth field).
+             tree.root.Write(
+                 "S/.fotolane-site",
+                 EarlierRecord(ReadFile(tree.Path("S/.fotolane-site")), "fotolane-site 2", 9));
+             tree.root.Write("S/index.html", "a page of the second version");
+             std::filesystem::last_write_time(tree.Path("S/Thumbnails/c.jpg.jpg"),
+                                              std::filesystem::file_time_type());
+         },
+         kSite,
+         0,
+         {},
+         {},
+         [](const Tree& tree, const Finished&) {
+             EXPECT_NE(
+                 ReadFile(tree.Path("S/index.html"))
+                     .find(" data-camera=\"Canon PowerShot S40\" data-focal-length=\"21.3 mm\" "
+                           "data-aperture=\"f/4.9\" data-exposure=\"1/500 s\">"),
+                 std::string::npos);
+             // Every file of the picture, the kept thumbnail's too, records them.
+             const std::string record = ReadFile(tree.Path("S/.fotolane-site"));
+             for (const std::string file :
+                  {"Thumbnails/c.jpg.jpg", "Thumbnails@2x/c.jpg.jpg", "c.jpg"}) {
+                 const std::size_t at = record.find("\n" + file + "\t");
+                 ASSERT_NE(at, std::string::npos) << record;
+                 const std::string line = record.substr(at, record.find('\n', at + 1) - at);
+                 EXPECT_TRUE(line.ends_with("\tCanon PowerShot S40\t\t21.3 mm\tf/4.9\t1/500 s\t"))
+                     << line;
+             }
+             EXPECT_EQ(std::filesystem::last_write_time(tree.Path("S/Thumbnails/c.jpg.jpg")),
                        std::filesystem::file_time_type());
          }},
         {"a changed picture and a changed size are made again, the rest kept",
