@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <utility>
 
 #include "gallery/AlbumTemplate.h"
 #include "gallery/GalleryPage.h"
@@ -253,7 +254,21 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
                                                        : largest;
 
     std::string item = "<li><figure>\n";
-    item += "<a href=\"" + name + "\" data-preview=\"" + preview + "\" data-key=\"" + key + "\">";
+    item += "<a href=\"" + name + "\" data-preview=\"" + preview + "\" data-key=\"" + key + "\"";
+    const CameraDetails& details = picture.details;
+    const std::array<std::pair<std::string_view, const std::string*>, 6> detailAttributes = {{
+        {"camera", &details.camera},
+        {"lens", &details.lens},
+        {"focal-length", &details.focalLength},
+        {"aperture", &details.aperture},
+        {"exposure", &details.exposure},
+        {"iso", &details.iso},
+    }};
+    for (const auto& [attribute, value] : detailAttributes) {
+        if (value->empty()) continue;
+        item += " data-" + std::string(attribute) + "=\"" + AlbumText(*value) + "\"";
+    }
+    item += ">";
     // Only files that are there: without the gallery's thumbnail the larger
     // one stands in, and without either the picture itself.
     if (picture.hasThumbnail && picture.largeThumbnail) {

@@ -27,6 +27,19 @@ struct PixelSize {
     bool operator==(const PixelSize&) const = default;
 };
 
+// The camera details the lightbox shows of a photo, in PictureMetadata's
+// forms (valid UTF-8, no control characters), each empty when the picture's
+// file has none.
+struct CameraDetails {
+    std::string camera;       // "Canon PowerShot S40"
+    std::string lens;         // "EF 24-70mm f/2.8L USM"
+    std::string focalLength;  // "35 mm"
+    std::string aperture;     // "f/2.8"
+    std::string exposure;     // "1/250 s"
+    std::string iso;          // "ISO 400"
+    bool operator==(const CameraDetails&) const = default;
+};
+
 // What the album shows of one picture. The page links only files that are
 // there: an image that could not be written is left out of it.
 struct AlbumPicture {
@@ -49,6 +62,7 @@ struct AlbumPicture {
     // The photographer's title or description (PictureMetadata's caption),
     // as AlbumCaption makes it; empty when the picture has none.
     std::string caption;
+    CameraDetails details;
     // The picture file's modification time in nanoseconds since 1970 (UTC):
     // the date order's stand-in for a photo without a date taken.
     std::int64_t modifiedNs = 0;
@@ -133,6 +147,9 @@ std::string ShownDate(std::string_view dateTaken);
 // thumbnail (with the larger set in srcset), the preview the lightbox shows,
 // and a caption of the name, the date taken and the picture's own caption
 // (ShortCaption of it, the whole one in data-caption for the lightbox).
+// The link carries the camera details the lightbox shows, each present in
+// it only when not empty: data-camera, data-lens, data-focal-length,
+// data-aperture, data-exposure, data-iso.
 // `index` counts from 0.
 std::string AlbumItem(const AlbumPicture& picture, std::size_t index);
 

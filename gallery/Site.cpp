@@ -17,10 +17,14 @@
 namespace fotolane::gallery {
 namespace {
 
-constexpr std::string_view kRecordHeader = "fotolane-site 2";
-// The first version's record, of one field less: no caption.
+constexpr std::string_view kRecordHeader = "fotolane-site 3";
+// The earlier versions' records, of fewer fields: the first without the
+// caption and the details, the second without the details.
 constexpr std::string_view kFirstRecordHeader = "fotolane-site 1";
-constexpr std::size_t kRecordFields = 9;
+constexpr std::string_view kSecondRecordHeader = "fotolane-site 2";
+constexpr std::size_t kRecordFields = 15;
+constexpr std::size_t kFirstRecordFields = 8;
+constexpr std::size_t kSecondRecordFields = 9;
 constexpr std::string_view kPageName = "index.html";
 // Pictures made between two records written on the way, so that a long
 // first run that is killed keeps most of its work.
@@ -151,6 +155,7 @@ struct PlannedPicture {
     PixelSize pictureSize;
     std::string dateTaken;
     std::string caption;
+    CameraDetails details;
 };
 
 struct PlannedFolder {
@@ -249,14 +254,15 @@ void SiteRun::PlanPicture(PlannedFolder& folder, const std::string& name) {
     // Whether a preview is wanted depends on the picture's size: known from
     // the record while the picture is unchanged, else read when it is made.
     const auto known = record_.find(thumbnail);
-    // A record of the first version kept no caption: the picture is read
-    // again, once, for it.
+    // A record of an earlier version kept no caption or no details: the
+    // picture is read again, once, for them.
     if (known != record_.end() && known->second.stamp == picture.stamp &&
-        !known->second.key.empty() && known->second.caption) {
+        !known->second.key.empty() && known->second.caption && known->second.details) {
         picture.pictureKnown = true;
         picture.pictureSize = known->second.pictureSize;
         picture.dateTaken = known->second.dateTaken;
         picture.caption = *known->second.caption;
+        picture.details = *known->second.details;
     }
     // A picture needs one whatever its size when browsers do not show it (a
     // HEIC), or when its original cannot be published: a preview made for
@@ -373,6 +379,7 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
         picture.pictureSize = made.picture;
         picture.dateTaken = made.dateTaken;
         picture.caption = made.caption;
+        picture.details = made.details;
         picture.pictureKnown = true;
         // The files kept as they are record what was read as well.
         for (const Target& target : picture.targets) {
@@ -380,6 +387,7 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
             SiteEntry& kept = record_.at(target.file);
             kept.dateTaken = picture.dateTaken;
             kept.caption = picture.caption;
+            kept.details = picture.details;
         }
     }
     // An original that cannot be published (a location that cannot be
@@ -418,8 +426,9 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
         }
     }
     const auto entryOf = [&](PixelSize size, const std::string& key) {
-        return SiteEntry{picture.source,    picture.stamp,  key, size, picture.pictureSize,
-                         picture.dateTaken, picture.caption};
+        return SiteEntry{
+            picture.source,  picture.stamp,  key, size, picture.pictureSize, picture.dateTaken,
+            picture.caption, picture.details};
     };
     for (Target& target : picture.targets) {
         if (target.current) continue;
@@ -469,6 +478,7 @@ std::optional<AlbumPicture> SiteRun::PagePicture(const PlannedPicture& picture) 
     shown.browsersShow = AlbumOnlyFormatOfName(picture.name) != AlbumOnlyFormat::Heic;
     shown.dateTaken = picture.dateTaken;
     shown.caption = picture.caption;
+    shown.details = picture.details;
     shown.modifiedNs = picture.stamp.modifiedNs;
     shown.hasThumbnail = false;
     shown.hasOriginal = false;
@@ -522,7 +532,7 @@ void SiteRun::WritePage(const std::string& folder, const std::string& file,
     if (!record_.contains(file) && KindAt(path) != EntryKind::None) {
         throw Fault("Not the site's own file, left as it is", path);
     }
-    record_[file] = SiteEntry{folder, {}, "page", {}, {}, {}, std::string()};
+    record_[file] = SiteEntry{folder, {}, "page", {}, {}, {}, std::string(), CameraDetails()};
     WriteRecord();
     ReplaceFileWhole(path, BytesOf(page));
 }
@@ -753,18 +763,30 @@ std::string FormatSiteRecord(const SiteRecord& record) {
                 std::to_string(entry.stamp.bytes) + '\t' + std::to_string(entry.stamp.modifiedNs) +
                 '\t' + Escaped(entry.key) + '\t' + SizeText(entry.size) + '\t' +
                 SizeText(entry.pictureSize) + '\t' + Escaped(entry.dateTaken) + '\t' +
-                Escaped(entry.caption.value_or(std::string())) + '\n';
+                Escaped(entry.caption.value_or(std::string()));
+        const CameraDetails details = entry.details.value_or(CameraDetails());
+        for (const std::string* field : {&details.camera, &details.lens, &details.focalLength,
+                                         &details.aperture, &details.exposure, &details.iso}) {
+            text += '\t' + Escaped(*field);
+        }
+        text += '\n';
     }
     return text;
 }
 
 std::optional<SiteRecord> ParseSiteRecord(std::string_view text) {
-    const bool first = text.starts_with(kFirstRecordHeader);
-    const std::string_view header = first ? kFirstRecordHeader : kRecordHeader;
+    std::string_view header = kRecordHeader;
+    std::size_t fieldCount = kRecordFields;
+    if (text.starts_with(kFirstRecordHeader)) {
+        header = kFirstRecordHeader;
+        fieldCount = kFirstRecordFields;
+    } else if (text.starts_with(kSecondRecordHeader)) {
+        header = kSecondRecordHeader;
+        fieldCount = kSecondRecordFields;
+    }
     if (!text.starts_with(header) || text.size() == header.size() || text[header.size()] != '\n') {
         return std::nullopt;
     }
-    const std::size_t fieldCount = first ? kRecordFields - 1 : kRecordFields;
     SiteRecord record;
     std::size_t start = header.size() + 1;
     while (start < text.size()) {
@@ -778,9 +800,20 @@ std::optional<SiteRecord> ParseSiteRecord(std::string_view text) {
         std::optional<std::string> key = Unescaped(fields[4]);
         std::optional<std::string> date = Unescaped(fields[7]);
         SiteEntry entry;
-        if (!first) {
+        if (fieldCount > kFirstRecordFields) {
             entry.caption = Unescaped(fields[8]);
             if (!entry.caption) return std::nullopt;
+        }
+        if (fieldCount > kSecondRecordFields) {
+            CameraDetails details;
+            std::size_t at = kSecondRecordFields;
+            for (std::string* field : {&details.camera, &details.lens, &details.focalLength,
+                                       &details.aperture, &details.exposure, &details.iso}) {
+                std::optional<std::string> value = Unescaped(fields[at++]);
+                if (!value) return std::nullopt;
+                *field = std::move(*value);
+            }
+            entry.details = std::move(details);
         }
         if (!file || !source || !key || !date || file->empty() ||
             !ReadNumber(fields[2], entry.stamp.bytes) ||

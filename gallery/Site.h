@@ -35,24 +35,28 @@ struct SiteEntry {
     PixelSize size;         // the file's own size in pixels (a page: 0 x 0)
     PixelSize pictureSize;  // the picture's
     std::string dateTaken;  // the picture's, "YYYY-MM-DDTHH:MM:SS" or empty
-    // The picture's caption (AlbumCaption's form); none in a record of the
-    // first version, which kept no captions: the picture's metadata is then
-    // read again.
+    // The picture's caption (AlbumCaption's form) and camera details; none
+    // in a record of a version that kept none of them (the first kept no
+    // caption, the second no details): the picture's metadata is then read
+    // again.
     std::optional<std::string> caption;
+    std::optional<CameraDetails> details;
     bool operator==(const SiteEntry&) const = default;
 };
 
 // Every file the site published, by its path relative to the site's top.
 using SiteRecord = std::map<std::string, SiteEntry>;
 
-// The record as a text of lines: "fotolane-site 2", then one line per file
+// The record as a text of lines: "fotolane-site 3", then one line per file
 // of tab-separated fields (file, source, bytes, modification time in
-// nanoseconds, key, WxH, picture WxH, date taken, caption), with "\\", tab,
-// line feed and carriage return in texts written "\\\\", "\\t", "\\n", "\\r".
+// nanoseconds, key, WxH, picture WxH, date taken, caption, camera, lens,
+// focal length, aperture, exposure, ISO), with "\\", tab, line feed and
+// carriage return in texts written "\\\\", "\\t", "\\n", "\\r".
 std::string FormatSiteRecord(const SiteRecord& record);
-// None when the text is not such a record. A record of the first version
-// ("fotolane-site 1", without the caption field) is read too, its entries
-// without a caption.
+// None when the text is not such a record. Records of the earlier versions
+// are read too: "fotolane-site 1", whose lines end at the date taken, its
+// entries without a caption and details, and "fotolane-site 2", whose lines
+// end at the caption, its entries without details.
 std::optional<SiteRecord> ParseSiteRecord(std::string_view text);
 
 // The site's own images of one picture, with their full paths; an empty
@@ -71,6 +75,7 @@ struct SitePictureImages {
     std::optional<PixelSize> preview;  // none: the picture needs none
     std::string dateTaken;
     std::string caption;  // AlbumCaption's form
+    CameraDetails details;
     // Of the targets asked for, those written.
     bool thumbnailWritten = false;
     bool largeWritten = false;
@@ -81,8 +86,8 @@ struct SitePictureImages {
 class ISiteImages {
   public:
     virtual ~ISiteImages() = default;
-    // Reads the picture's size, date and caption (one reading of its
-    // metadata) and writes the targets asked for:
+    // Reads the picture's size, date, caption and camera details (one
+    // reading of its metadata) and writes the targets asked for:
     // the thumbnail lThumbSize on its longer side, the high-density one
     // twice that, and a preview kPreviewSide long when the picture is longer
     // (with `previewAlways`, and of a picture that browsers do not show, a

@@ -38,12 +38,14 @@ bool MustMake(gallery::AlbumRemake remake, const std::string& strImage,
 }
 
 // What the album shows of a picture beside its images: its date taken, its
-// caption and its file's time, from one read of its metadata.
+// caption, its camera details and its file's time, from one read of its
+// metadata.
 void AddMetadata(const std::string& strFileName, gallery::AlbumPicture& album) {
     const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
     album.dateTaken = metadata.dateTaken;
     album.dateOffset = metadata.dateOffset;
     album.caption = gallery::AlbumCaption(metadata.caption);
+    album.details = CameraDetailsOf(metadata);
     if (const std::optional<FileStamp> stamp = StampOf(strFileName)) {
         album.modifiedNs = stamp->modifiedNs;
     }

@@ -31,4 +31,9 @@ bool WriteAlbumJpeg(const PixelRows& rows, const std::string& strPath, std::int3
     }
 }
 
+gallery::CameraDetails CameraDetailsOf(const picture::PictureMetadata& metadata) {
+    return {metadata.camera,   metadata.lens,     metadata.focalLength,
+            metadata.aperture, metadata.exposure, metadata.iso};
+}
+
 }  // namespace fotolane::thumbnails

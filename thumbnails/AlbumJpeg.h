@@ -4,6 +4,7 @@
 #include <string>
 
 #include "decoding/PictureDecoder.h"
+#include "decoding/PictureMetadata.h"
 #include "gallery/AlbumPage.h"
 #include "gallery/RunOutcome.h"
 #include "platform/core/PixelRows.h"
@@ -12,7 +13,8 @@ namespace fotolane::thumbnails {
 
 // What the album's and the site's own images share: their JPEG qualities
 // (thumbnails at the gallery's, previews finer), their sizes by the
-// thumbnail maker's rule, and how one is written.
+// thumbnail maker's rule, how one is written, and what the pages show of
+// a picture's metadata.
 inline constexpr std::int32_t kAlbumThumbnailQuality = 80;
 inline constexpr std::int32_t kAlbumPreviewQuality = 85;
 
@@ -24,5 +26,9 @@ gallery::PixelSize AlbumImageSize(const picture::PictureSize& picture, std::int3
 // thumbnails' are ("Failed to save to JPG"), and counted in `counts`.
 bool WriteAlbumJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality,
                     gallery::AlbumImageCounts& counts);
+
+// The camera details the album and the site show of a picture, as its
+// metadata gives them.
+gallery::CameraDetails CameraDetailsOf(const picture::PictureMetadata& metadata);
 
 }  // namespace fotolane::thumbnails

@@ -59,6 +59,16 @@ const urlBytes = (url) => Buffer.from(url.replace(/%([0-9A-Fa-f]{2})/g,
 const kCaption = '<b>Tom</b> & friends by the lake \u2014 a long summer evening that no grid cell has room for';
 const kShort = `${[...kCaption].slice(0, 80).join('').trimEnd()}\u2026`;
 
+// The camera details written into "photo 02.jpg" by exiftool, markup in
+// them to show as text, and what the lightbox shows of them.
+const kDetailed = 'photo 02.jpg';
+const kCameraTags = ['-Make=<b>Fotolane</b> & Co', '-Model=X-1 "Pro"', '-LensModel=35mm F1.4',
+  '-FocalLength=35', '-FNumber=2.8', '-ExposureTime=1/250', '-ISO=400',
+  '-DateTimeOriginal=2021:07:04 18:30:00'];
+const kDetails = [['Camera', '<b>Fotolane</b> & Co X-1 "Pro"'], ['Lens', '35mm F1.4'],
+  ['Focal length', '35 mm'], ['Aperture', 'f/2.8'], ['Exposure', '1/250 s'], ['Sensitivity', 'ISO 400'],
+  ['Taken', '2021-07-04 18:30']];
+
 // A caption without the picture's own caption and the date that may follow the name.
 const nameIn = (caption) => [kCaption, kShort]
   .reduce((text, own) => (text.endsWith(` ${own}`) ? text.slice(0, -own.length - 1) : text), caption)
@@ -105,6 +115,8 @@ fs.mkdirSync(folder);
 for (const [name, source] of kPictures) fs.copyFileSync(path.join(testdata, source), path.join(folder, name));
 fs.writeFileSync(path.join(folder, "Tom's party.jpg"), withTitle(fs.readFileSync(path.join(folder, "Tom's party.jpg")), kCaption));
 writeBmp(path.join(folder, kWide), 2400, 600);
+const tagged = spawnSync('exiftool', ['-q', '-overwrite_original', ...kCameraTags, path.join(folder, kDetailed)],
+  { encoding: 'utf8' });
 for (const name of [kPercentName, kByteName]) {
   fs.copyFileSync(path.join(testdata, 'pillow/jpeg/hopper.jpg'), Buffer.concat([Buffer.from(`${folder}/`), Buffer.from(name)]));
 }
@@ -172,6 +184,22 @@ try {
   const afterClosing = (page) => page.waitForFunction(() => !document.getElementById('lightbox').open &&
     location.hash === '' && document.activeElement.matches('.album a'), null, { timeout: 10000 })
     .catch(() => {});
+  const detailsShown = (page) => page.evaluate(() => {
+    const panel = document.getElementById('lightbox-details');
+    return {
+      hidden: panel.hidden,
+      expanded: document.getElementById('lightbox-details-button').getAttribute('aria-expanded'),
+      rows: Array.from(panel.querySelectorAll('dt'), (dt) => [dt.textContent, dt.nextElementSibling.textContent]),
+      markup: panel.querySelector('b') !== null,
+    };
+  });
+  // The browser's Back (-1) or Forward (1) between the album's own entries,
+  // then the lightbox settled: closed and the focus back, or open.
+  const travel = async (page, step) => {
+    await page.evaluate((by) => history.go(by), step);
+    if (step < 0) await afterClosing(page);
+    else await page.waitForFunction(() => document.getElementById('lightbox').open, null, { timeout: 10000 }).catch(() => {});
+  };
   async function axeFindings(page, when) {
     await page.addScriptTag({ path: axePath });
     const result = await page.evaluate(() => window.axe.run(document));
@@ -229,6 +257,67 @@ try {
   shown = await lightbox(desktop);
   check(!shown.open && nameIn(shown.focused) === 'Ελλάδα 東京.jpeg' && shown.hash === '',
         'Escape closes it and the focus is on the thumbnail of the picture last shown');
+
+  // The browser's Back and Forward: the lightbox has one history entry.
+  // (From another page, so that no entry lies ahead of the album's.)
+  await desktop.goto('about:blank');
+  await desktop.goto(albumUrl);
+  const historyLength = () => desktop.evaluate(() => history.length);
+  const before = await historyLength();
+  await desktop.locator('.album a').nth(2).click();
+  await travel(desktop, -1);
+  shown = await lightbox(desktop);
+  check(!shown.open && desktop.url() === albumUrl && nameIn(shown.focused) === items[2],
+        'Back closes the lightbox and stays on the album, the focus on the thumbnail');
+  await travel(desktop, 1);
+  shown = await lightbox(desktop);
+  check(shown.open && nameIn(shown.caption) === items[2] && shown.hash === `#${encodeURIComponent(items[2])}`,
+        'Forward opens it again on the same picture');
+  await desktop.keyboard.press('ArrowRight');
+  await desktop.keyboard.press('ArrowRight');
+  await travel(desktop, -1);
+  shown = await lightbox(desktop);
+  check(!shown.open && desktop.url() === albumUrl && await historyLength() === before + 1,
+        'after going to the next pictures one Back still closes it: they replaced its one entry');
+  await travel(desktop, 1);
+  await desktop.keyboard.press('Escape');
+  await afterClosing(desktop);
+  check(desktop.url() === albumUrl && !(await desktop.evaluate(() => history.state)),
+        'Escape goes back over the entry that opening the picture added');
+  await desktop.goto(`${albumUrl}#${encodeURIComponent(kWide)}`);
+  const deepLength = await historyLength();
+  await desktop.getByRole('button', { name: 'Close' }).click();
+  await afterClosing(desktop);
+  shown = await lightbox(desktop);
+  check(!shown.open && desktop.url() === albumUrl && await historyLength() === deepLength,
+        'a picture opened by its deep link closes to the album, which stays in place of its entry');
+
+  // The camera details, by the i key and the button.
+  check(tagged.status === 0, `exiftool writes camera details into ${kDetailed}${tagged.status === 0 ? '' : `: ${tagged.stderr}`}`);
+  await desktop.locator('.album a').nth(items.indexOf(kDetailed)).click();
+  await desktop.keyboard.press('i');
+  let panel = await detailsShown(desktop);
+  check(!panel.hidden && panel.expanded === 'true' && JSON.stringify(panel.rows) === JSON.stringify(kDetails) &&
+        !panel.markup, `i shows the picture's camera details, as text: ${JSON.stringify(panel.rows)}`);
+  await desktop.keyboard.press('ArrowRight');
+  panel = await detailsShown(desktop);
+  check(!panel.hidden && panel.rows.length === 0, 'they stay open for the next picture, which has none');
+  await desktop.keyboard.press('i');
+  panel = await detailsShown(desktop);
+  check(panel.hidden && panel.expanded === 'false', 'i again hides them');
+  await desktop.getByRole('button', { name: 'Camera details' }).click();
+  check(!(await detailsShown(desktop)).hidden, 'the details button shows them too');
+
+  // The dark scheme, where the system asks for it.
+  await desktop.emulateMedia({ colorScheme: 'dark' });
+  await axeFindings(desktop, 'in the dark scheme with the lightbox and its details open');
+  await desktop.keyboard.press('Escape');
+  await afterClosing(desktop);
+  const background = await desktop.evaluate(() => getComputedStyle(document.body).backgroundColor);
+  check(/^rgb\((\d|[1-3]\d), (\d|[1-3]\d), (\d|[1-3]\d)\)$/.test(background),
+        `in the dark scheme the album is dark: ${background}`);
+  await axeFindings(desktop, 'on the album in the dark scheme');
+  await desktop.emulateMedia({ colorScheme: 'light' });
 
   // Deep links, as the album writes them and as typed.
   await desktop.goto(`${albumUrl}#${encodeURIComponent(kWide)}`);

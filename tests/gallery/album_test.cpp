@@ -125,6 +125,17 @@ TEST(AlbumItem, ShowsTheCaptionAsTextShortenedWithTheWholeOneBeside) {
             << item;
     }
     EXPECT_EQ(AlbumCaption(repeat(e, 1500)), repeat(e, 1000));
+    // The camera details ride on the link, escaped as the caption is; an
+    // empty one is left out.
+    AlbumPicture detailed = Picture("p.jpg");
+    detailed.details = {"Tom's <Cam> & \"Co\"", "\xFF", "35 mm", "f/2.8", "", "ISO 400"};
+    const std::string item = AlbumItem(detailed, 0);
+    EXPECT_NE(item.find("data-key=\"p.jpg\" data-camera=\"Tom&#39;s &lt;Cam&gt; &amp; "
+                        "&quot;Co&quot;\" data-lens=\"\xEF\xBF\xBD\" data-focal-length=\"35 mm\" "
+                        "data-aperture=\"f/2.8\" data-iso=\"ISO 400\"><img "),
+              std::string::npos)
+        << item;
+    EXPECT_EQ(item.find("data-exposure"), std::string::npos) << item;
 }
 
 TEST(AlbumItem, APictureOfTheAlbumsOwnHasItsThumbnailInThumbnails1xAndNeverShowsAHeic) {
@@ -426,27 +437,41 @@ TEST_F(BuildAlbumTest, NoAlbumAfterARunThatDidNotEndNormally) {
 
 TEST(SiteRecord, NamesOfAnyBytesComeBackAndOnlyARecordOfTheSiteIsRead) {
     SiteRecord record;
-    record["a\tb/Thumbnails/x\ny\\z.jpg.jpg"] = {"a\tb/x\ny\\z.jpg",
-                                                 {12, -3},
-                                                 "thumbnail 70",
-                                                 {70, 52},
-                                                 {200, 150},
-                                                 "2003-12-14T12:01:44",
-                                                 "<b>Caf\xC3\xA9</b>\t\\n"};
-    record["index.html"] = {"", {}, "page", {}, {}, {}, std::string()};
+    record["a\tb/Thumbnails/x\ny\\z.jpg.jpg"] = {
+        "a\tb/x\ny\\z.jpg",
+        {12, -3},
+        "thumbnail 70",
+        {70, 52},
+        {200, 150},
+        "2003-12-14T12:01:44",
+        "<b>Caf\xC3\xA9</b>\t\\n",
+        CameraDetails{"Canon\tEOS\n", "EF \\ 50mm", "50 mm", "f/1.8", "1/250 s", "ISO 400"}};
+    record["index.html"] = {"", {}, "page", {}, {}, {}, std::string(), CameraDetails()};
     const std::string text = FormatSiteRecord(record);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
     EXPECT_EQ(ParseSiteRecord(text), record);
-    // A record of the first version: its entries have no caption, so that
-    // their pictures are read again.
+    // Records of the earlier versions: their entries have no caption, or no
+    // details, so that their pictures are read again.
     const std::optional<SiteRecord> first =
         ParseSiteRecord("fotolane-site 1\nx.jpg\tx.jpg\t1\t2\tk\t1x1\t3x3\t2003-12-14T12:01:44\n");
     ASSERT_TRUE(first);
-    EXPECT_EQ(
-        first->at("x.jpg"),
-        (SiteEntry{"x.jpg", {1, 2}, "k", {1, 1}, {3, 3}, "2003-12-14T12:01:44", std::nullopt}));
+    EXPECT_EQ(first->at("x.jpg"), (SiteEntry{"x.jpg",
+                                             {1, 2},
+                                             "k",
+                                             {1, 1},
+                                             {3, 3},
+                                             "2003-12-14T12:01:44",
+                                             std::nullopt,
+                                             std::nullopt}));
+    const std::optional<SiteRecord> second =
+        ParseSiteRecord("fotolane-site 2\nx.jpg\tx.jpg\t1\t2\tk\t1x1\t3x3\t\tBoats\n");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->at("x.jpg"),
+              (SiteEntry{"x.jpg", {1, 2}, "k", {1, 1}, {3, 3}, "", "Boats", std::nullopt}));
     for (const std::string& broken : std::vector<std::string>{
-             std::string(), "fotolane-site 3\n", text.substr(0, text.size() - 1),
+             std::string(), "fotolane-site 4\n", text.substr(0, text.size() - 1),
+             "fotolane-site 3\nx\ts\t1\t1\tk\t1x1\t1x1\t\tcaption\n",
+             "fotolane-site 3\nx\ts\t1\t1\tk\t1x1\t1x1\t\t\t\t\t\t\t\tbad\\\n",
              "fotolane-site 2\nx\ts\t1\t1\tk\t1x1\t1x1\t\n",
              "fotolane-site 1\nx\ts\t1\t1\tk\t1x1\t1x1\t\t\n",
              "fotolane-site 2\nx\ts\t1\t1\tk\t1x1\t1x1\t\tbad\\\n",

@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -945,6 +946,21 @@ struct SiteCase {
     rlim_t fileSizeLimit = 0;  // of the files the run writes, when not 0
 };
 
+// A site's record of the current version as an earlier one wrote it:
+// `header`, then of each line its first `fields` fields.
+std::string EarlierRecord(const std::string& record, const std::string& header, int fields) {
+    EXPECT_TRUE(record.starts_with("fotolane-site 3\n")) << record;
+    std::string earlier = header + "\n";
+    for (std::size_t at = record.find('\n') + 1; at < record.size();) {
+        const std::size_t end = record.find('\n', at);
+        std::size_t cut = at;
+        for (int field = 0; field < fields; ++field) cut = record.find('\t', cut) + 1;
+        earlier += record.substr(at, cut - 1 - at) + "\n";
+        at = end + 1;
+    }
+    return earlier;
+}
+
 // P: two pictures at the top, one large below; S: the site made of it.
 void SiteTree(Tree& tree) {
     tree.Picture("P/a.jpg");
@@ -980,18 +996,11 @@ TEST(BatchEndToEnd, Sites) {
              SiteTree(tree);
              tree.root.Write("P/t.jpg", PhotoWithTitle("&lt;b&gt;Harbour&lt;/b&gt; &amp; boats"));
              ASSERT_EQ(tree.Run({"-r", "--keep-location", "-o", "@S", "@P"}), 0);
-             // The record as the first version wrote it: no caption field,
-             // and a page without captions.
-             std::string record = ReadFile(tree.Path("S/.fotolane-site"));
-             ASSERT_TRUE(record.starts_with("fotolane-site 2\n"));
-             std::string first = "fotolane-site 1\n";
-             for (std::size_t at = record.find('\n') + 1; at < record.size();) {
-                 const std::size_t end = record.find('\n', at);
-                 const std::string line = record.substr(at, end - at);
-                 first += line.substr(0, line.rfind('\t')) + "\n";
-                 at = end + 1;
-             }
-             tree.root.Write("S/.fotolane-site", first);
+             // The record as the first version wrote it: its lines end at
+             // the date taken (the eighth field), and a page without captions.
+             tree.root.Write(
+                 "S/.fotolane-site",
+                 EarlierRecord(ReadFile(tree.Path("S/.fotolane-site")), "fotolane-site 1", 8));
              tree.root.Write("S/index.html", "a page of the first version");
              std::filesystem::last_write_time(tree.Path("S/Thumbnails/t.jpg.jpg"),
                                               std::filesystem::file_time_type());
@@ -1007,9 +1016,45 @@ TEST(BatchEndToEnd, Sites) {
                                  caption + "</span>"),
                        std::string::npos);
              const std::string record = ReadFile(tree.Path("S/.fotolane-site"));
-             EXPECT_TRUE(record.starts_with("fotolane-site 2\n"));
-             EXPECT_NE(record.find("\t<b>Harbour</b> & boats\n"), std::string::npos) << record;
+             EXPECT_TRUE(record.starts_with("fotolane-site 3\n"));
+             EXPECT_NE(record.find("\t<b>Harbour</b> & boats\t"), std::string::npos) << record;
              EXPECT_EQ(std::filesystem::last_write_time(tree.Path("S/Thumbnails/t.jpg.jpg")),
+                       std::filesystem::file_time_type());
+         }},
+        {"a record of the second version, without camera details: they are read, the images kept",
+         [](Tree& tree) {
+             SiteTree(tree);
+             tree.Picture("P/c.jpg", "pillow/jpeg/flower.jpg");  // a Canon's EXIF
+             ASSERT_EQ(tree.Run({"-r", "--keep-location", "-o", "@S", "@P"}), 0);
+             // Its lines end at the caption (the ninth field).
+             tree.root.Write(
+                 "S/.fotolane-site",
+                 EarlierRecord(ReadFile(tree.Path("S/.fotolane-site")), "fotolane-site 2", 9));
+             tree.root.Write("S/index.html", "a page of the second version");
+             std::filesystem::last_write_time(tree.Path("S/Thumbnails/c.jpg.jpg"),
+                                              std::filesystem::file_time_type());
+         },
+         kSite,
+         0,
+         {},
+         {},
+         [](const Tree& tree, const Finished&) {
+             EXPECT_NE(
+                 ReadFile(tree.Path("S/index.html"))
+                     .find(" data-camera=\"Canon PowerShot S40\" data-focal-length=\"21.3 mm\" "
+                           "data-aperture=\"f/4.9\" data-exposure=\"1/500 s\">"),
+                 std::string::npos);
+             // Every file of the picture, the kept thumbnail's too, records them.
+             const std::string record = ReadFile(tree.Path("S/.fotolane-site"));
+             for (const std::string file :
+                  {"Thumbnails/c.jpg.jpg", "Thumbnails@2x/c.jpg.jpg", "c.jpg"}) {
+                 const std::size_t at = record.find("\n" + file + "\t");
+                 ASSERT_NE(at, std::string::npos) << record;
+                 const std::string line = record.substr(at, record.find('\n', at + 1) - at);
+                 EXPECT_TRUE(line.ends_with("\tCanon PowerShot S40\t\t21.3 mm\tf/4.9\t1/500 s\t"))
+                     << line;
+             }
+             EXPECT_EQ(std::filesystem::last_write_time(tree.Path("S/Thumbnails/c.jpg.jpg")),
                        std::filesystem::file_time_type());
          }},
         {"a changed picture and a changed size are made again, the rest kept",
@@ -1289,9 +1334,10 @@ TEST(BatchEndToEnd, AKilledSiteRunLeavesPagesLinkingOnlyFilesThatAreThere) {
     {
         Program program({"-r", "--keep-location", "-o", tree.Path("S"), tree.Path("P")});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        // Once the record marks the files to be made, with no key, a few
-        // of them are made; then the kill.
-        while (ReadFile(tree.Path("S/.fotolane-site")).find("\t\t") == std::string::npos &&
+        // Once the record marks the files to be made, with no key (the
+        // fifth field), a few of them are made; then the kill.
+        const std::regex marked("\n([^\t\n]*\t){4}\t");
+        while (!std::regex_search(ReadFile(tree.Path("S/.fotolane-site")), marked) &&
                std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
