@@ -154,6 +154,7 @@ struct PlannedPicture {
     bool pictureKnown = false;  // from the record: no need to read it
     PixelSize pictureSize;
     std::string dateTaken;
+    std::string dateOffset;
     std::string caption;
     CameraDetails details;
 };
@@ -261,6 +262,7 @@ void SiteRun::PlanPicture(PlannedFolder& folder, const std::string& name) {
         picture.pictureKnown = true;
         picture.pictureSize = known->second.pictureSize;
         picture.dateTaken = known->second.dateTaken;
+        picture.dateOffset = known->second.dateOffset;
         picture.caption = *known->second.caption;
         picture.details = *known->second.details;
     }
@@ -378,6 +380,7 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
                                       !options_.originals, outcome_.images);
         picture.pictureSize = made.picture;
         picture.dateTaken = made.dateTaken;
+        picture.dateOffset = made.dateOffset;
         picture.caption = made.caption;
         picture.details = made.details;
         picture.pictureKnown = true;
@@ -386,6 +389,7 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
             if (!target.current) continue;
             SiteEntry& kept = record_.at(target.file);
             kept.dateTaken = picture.dateTaken;
+            kept.dateOffset = picture.dateOffset;
             kept.caption = picture.caption;
             kept.details = picture.details;
         }
@@ -426,9 +430,15 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
         }
     }
     const auto entryOf = [&](PixelSize size, const std::string& key) {
-        return SiteEntry{
-            picture.source,  picture.stamp,  key, size, picture.pictureSize, picture.dateTaken,
-            picture.caption, picture.details};
+        return SiteEntry{picture.source,
+                         picture.stamp,
+                         key,
+                         size,
+                         picture.pictureSize,
+                         picture.dateTaken,
+                         picture.caption,
+                         picture.details,
+                         picture.dateOffset};
     };
     for (Target& target : picture.targets) {
         if (target.current) continue;
@@ -477,6 +487,7 @@ std::optional<AlbumPicture> SiteRun::PagePicture(const PlannedPicture& picture) 
     // Without its preview a HEIC is shown by its high-density thumbnail.
     shown.browsersShow = AlbumOnlyFormatOfName(picture.name) != AlbumOnlyFormat::Heic;
     shown.dateTaken = picture.dateTaken;
+    shown.dateOffset = picture.dateOffset;
     shown.caption = picture.caption;
     shown.details = picture.details;
     shown.modifiedNs = picture.stamp.modifiedNs;
@@ -532,7 +543,7 @@ void SiteRun::WritePage(const std::string& folder, const std::string& file,
     if (!record_.contains(file) && KindAt(path) != EntryKind::None) {
         throw Fault("Not the site's own file, left as it is", path);
     }
-    record_[file] = SiteEntry{folder, {}, "page", {}, {}, {}, std::string(), CameraDetails()};
+    record_[file] = SiteEntry{folder, {}, "page", {}, {}, {}, std::string(), CameraDetails(), {}};
     WriteRecord();
     ReplaceFileWhole(path, BytesOf(page));
 }
@@ -762,8 +773,8 @@ std::string FormatSiteRecord(const SiteRecord& record) {
         text += Escaped(file) + '\t' + Escaped(entry.source) + '\t' +
                 std::to_string(entry.stamp.bytes) + '\t' + std::to_string(entry.stamp.modifiedNs) +
                 '\t' + Escaped(entry.key) + '\t' + SizeText(entry.size) + '\t' +
-                SizeText(entry.pictureSize) + '\t' + Escaped(entry.dateTaken) + '\t' +
-                Escaped(entry.caption.value_or(std::string()));
+                SizeText(entry.pictureSize) + '\t' + Escaped(entry.dateTaken + entry.dateOffset) +
+                '\t' + Escaped(entry.caption.value_or(std::string()));
         const CameraDetails details = entry.details.value_or(CameraDetails());
         for (const std::string* field : {&details.camera, &details.lens, &details.focalLength,
                                          &details.aperture, &details.exposure, &details.iso}) {
@@ -829,6 +840,12 @@ std::optional<SiteRecord> ParseSiteRecord(std::string_view text) {
         }
         entry.source = std::move(*source);
         entry.key = std::move(*key);
+        // "YYYY-MM-DDTHH:MM:SS" and, in the third version, its offset.
+        constexpr std::size_t kDateLength = 19;
+        if (fieldCount == kRecordFields && date->size() > kDateLength) {
+            entry.dateOffset = date->substr(kDateLength);
+            date->resize(kDateLength);
+        }
         entry.dateTaken = std::move(*date);
         record.emplace(std::move(*file), std::move(entry));
     }

@@ -41,6 +41,7 @@ struct SiteEntry {
     // again.
     std::optional<std::string> caption;
     std::optional<CameraDetails> details;
+    std::string dateOffset;  // of dateTaken from UTC, "+02:00", or empty
     bool operator==(const SiteEntry&) const = default;
 };
 
@@ -49,7 +50,8 @@ using SiteRecord = std::map<std::string, SiteEntry>;
 
 // The record as a text of lines: "fotolane-site 3", then one line per file
 // of tab-separated fields (file, source, bytes, modification time in
-// nanoseconds, key, WxH, picture WxH, date taken, caption, camera, lens,
+// nanoseconds, key, WxH, picture WxH, date taken with its offset from UTC
+// when there is one ("2026-07-14T10:00:00+02:00"), caption, camera, lens,
 // focal length, aperture, exposure, ISO), with "\\", tab, line feed and
 // carriage return in texts written "\\\\", "\\t", "\\n", "\\r".
 std::string FormatSiteRecord(const SiteRecord& record);
@@ -74,7 +76,8 @@ struct SitePictureImages {
     PixelSize large;
     std::optional<PixelSize> preview;  // none: the picture needs none
     std::string dateTaken;
-    std::string caption;  // AlbumCaption's form
+    std::string dateOffset;  // of dateTaken from UTC, or empty
+    std::string caption;     // AlbumCaption's form
     CameraDetails details;
     // Of the targets asked for, those written.
     bool thumbnailWritten = false;
@@ -139,8 +142,7 @@ struct SiteOptions {
     bool keepGoing = false;
     bool keepLocation = false;
     bool originals = true;
-    // The pages' order; the record keeps no date offset, so a site's date
-    // order takes every date taken as UTC.
+    // The pages' order.
     AlbumSort sort = AlbumSort::Name;
 };
 

@@ -40,6 +40,7 @@ gallery::SitePictureImages SiteImages::MakeSiteImages(const std::string& strFile
     }
     const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
     made.dateTaken = metadata.dateTaken;
+    made.dateOffset = metadata.dateOffset;
     made.caption = gallery::AlbumCaption(metadata.caption);
     made.details = CameraDetailsOf(metadata);
     const bool makePreview = made.preview && !targets.preview.empty();

@@ -445,8 +445,9 @@ TEST(SiteRecord, NamesOfAnyBytesComeBackAndOnlyARecordOfTheSiteIsRead) {
         {200, 150},
         "2003-12-14T12:01:44",
         "<b>Caf\xC3\xA9</b>\t\\n",
-        CameraDetails{"Canon\tEOS\n", "EF \\ 50mm", "50 mm", "f/1.8", "1/250 s", "ISO 400"}};
-    record["index.html"] = {"", {}, "page", {}, {}, {}, std::string(), CameraDetails()};
+        CameraDetails{"Canon\tEOS\n", "EF \\ 50mm", "50 mm", "f/1.8", "1/250 s", "ISO 400"},
+        "-03:30"};
+    record["index.html"] = {"", {}, "page", {}, {}, {}, std::string(), CameraDetails(), {}};
     const std::string text = FormatSiteRecord(record);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
     EXPECT_EQ(ParseSiteRecord(text), record);
@@ -462,12 +463,13 @@ TEST(SiteRecord, NamesOfAnyBytesComeBackAndOnlyARecordOfTheSiteIsRead) {
                                              {3, 3},
                                              "2003-12-14T12:01:44",
                                              std::nullopt,
-                                             std::nullopt}));
+                                             std::nullopt,
+                                             {}}));
     const std::optional<SiteRecord> second =
         ParseSiteRecord("fotolane-site 2\nx.jpg\tx.jpg\t1\t2\tk\t1x1\t3x3\t\tBoats\n");
     ASSERT_TRUE(second);
     EXPECT_EQ(second->at("x.jpg"),
-              (SiteEntry{"x.jpg", {1, 2}, "k", {1, 1}, {3, 3}, "", "Boats", std::nullopt}));
+              (SiteEntry{"x.jpg", {1, 2}, "k", {1, 1}, {3, 3}, "", "Boats", std::nullopt, {}}));
     for (const std::string& broken : std::vector<std::string>{
              std::string(), "fotolane-site 4\n", text.substr(0, text.size() - 1),
              "fotolane-site 3\nx\ts\t1\t1\tk\t1x1\t1x1\t\tcaption\n",
