@@ -8,6 +8,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools
     libturbojpeg0-dev libjpeg62-turbo-dev libjpeg-turbo-progs libexiv2-dev
+    exiv2  # its command writes the browser test's camera details
     libspng-dev libwebp-dev libheif-dev zlib1g-dev  # the album's PNG, WebP, HEIC and AVIF
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth chromium
