@@ -27,6 +27,8 @@
 
 #include "decoding/PictureDecoder.h"
 #include "decoding/PictureMetadata.h"
+#include "decoding/metadata/Exiv2Session.h"
+#include "platform/core/Utf8.h"
 #include "tests/TempFolder.h"
 
 extern char** environ;
@@ -1258,6 +1260,81 @@ TEST(BatchEndToEnd, ASiteTellsNoLocationAndKeepsThePicturesData) {
     // With --keep-location the original is the photo itself.
     ASSERT_EQ(RunProgram({"--keep-location", "-o", tree.Path("S"), tree.Path("P")}).status, 0);
     EXPECT_EQ(ReadFile(tree.Path("S/here.jpg")), PhotoWithLocation());
+}
+
+// A copy of the small test photo whose metadata is what `fill` sets,
+// written by exiv2.
+void LyingPhoto(const Tree& tree, const std::string& file,
+                const std::function<void(Exiv2::ExifData&, Exiv2::XmpData&)>& fill) {
+    tree.Picture(file);
+    picture::detail::Exiv2Session session;
+    const auto image = Exiv2::ImageFactory::open(tree.Path(file));
+    image->readMetadata();
+    Exiv2::ExifData exif;
+    Exiv2::XmpData xmp;
+    fill(exif, xmp);
+    image->setExifData(exif);
+    image->setXmpData(xmp);
+    image->writeMetadata();
+}
+
+// Metadata that lies (dates of the years 0 and 9999, texts of 64 KB full of
+// control characters, markup, UTF-16 broken in the middle) breaks neither
+// the run, nor the page, nor the date order, beside the pictures or in a site.
+TEST(BatchEndToEnd, MetadataThatLiesBreaksNeitherTheRunNorThePageNorTheOrder) {
+    Tree tree;
+    LyingPhoto(tree, "P/a.jpg", [](Exiv2::ExifData& exif, Exiv2::XmpData&) {
+        exif["Exif.Photo.DateTimeOriginal"] = "9999:12:31 23:59:59";
+        exif["Exif.Photo.OffsetTimeOriginal"] = "+99:99";
+    });
+    LyingPhoto(tree, "P/b.jpg", [](Exiv2::ExifData& exif, Exiv2::XmpData&) {
+        exif["Exif.Photo.DateTimeOriginal"] = "0000:00:00 00:00:00";
+        std::string text;
+        for (int i = 0; i < 65536; ++i) text += static_cast<char>(1 + i % 127);
+        exif["Exif.Image.ImageDescription"] = text;
+    });
+    LyingPhoto(tree, "P/c.jpg", [](Exiv2::ExifData& exif, Exiv2::XmpData& xmp) {
+        exif["Exif.Photo.DateTimeOriginal"] = "2020:02:30 25:61:61";
+        // "UNICODE\0" then UTF-16 cut by a lone high surrogate and an odd byte.
+        const std::string comment = std::string(
+            "UNICODE\0A\0\x00\xD8"
+            "B\0C",
+            15);
+        Exiv2::DataValue value(Exiv2::undefined);
+        value.read(reinterpret_cast<const Exiv2::byte*>(comment.data()),
+                   static_cast<long>(comment.size()));
+        exif.add(Exiv2::ExifKey("Exif.Photo.UserComment"), &value);
+        xmp["Xmp.dc.title"] = "<script>alert(1)</script>\x1b[2J\xFF\xFE";
+    });
+    LyingPhoto(tree, "P/d.jpg", [](Exiv2::ExifData& exif, Exiv2::XmpData&) {
+        exif["Exif.Photo.DateTimeOriginal"] = "2021:07:04 18:30:00";
+    });
+    for (const std::string page : {"P/index.html", "S/index.html"}) {
+        SCOPED_TRACE(page);
+        const std::vector<std::string> arguments =
+            page.starts_with("P")
+                ? std::vector<std::string>{"-i", "--sort", "date", "@P"}
+                : std::vector<std::string>{"--sort", "date", "--keep-location", "-o", "@S", "@P"};
+        ASSERT_EQ(tree.Run(arguments), 0);
+        const std::string html = ReadFile(tree.Path(page));
+        EXPECT_EQ(Count(html, "data-key="), 4u);
+        EXPECT_EQ(html.find("<script>alert"), std::string::npos);
+        EXPECT_EQ(std::count_if(html.begin(), html.end(),
+                                [](char c) {
+                                    return static_cast<unsigned char>(c) < 0x20 && c != '\n' &&
+                                           c != '\t';
+                                }),
+                  0);
+        EXPECT_TRUE(IsWellFormedUtf8(html));
+        // The dates that are no dates (the year 0, 30 February) stand in by
+        // the files' times, now: after 2021, before the year 9999.
+        const auto at = [&html](const char* name) {
+            return html.find(std::string("data-key=\"") + name + "\"");
+        };
+        EXPECT_LT(at("d.jpg"), at("b.jpg"));
+        EXPECT_LT(at("b.jpg"), at("c.jpg"));
+        EXPECT_LT(at("c.jpg"), at("a.jpg"));
+    }
 }
 
 // In the date order, albums below one come by their earliest picture, or
