@@ -244,6 +244,8 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
             }
             SortAlbumPictures(pictures, inputs.AlbumOrder());
             outcome.albumEarliest = EarliestSortKey(pictures);
+            outcome.albumPictures = static_cast<std::int32_t>(pictures.size());
+            outcome.albumCover = AlbumCoverOf(pictures, links);
             const std::string page = AlbumHtml(title, pictures, links);
             ReplaceFileWhole(paths.indexPath, BytesOf(page));
             // Only now: until the new album is in place, the earlier one may

@@ -56,15 +56,40 @@ std::string SizeAttributes(PixelSize size) {
     return " width=\"" + Number(size.width) + "\" height=\"" + Number(size.height) + "\"";
 }
 
+// A picture's thumbnail in the grid, relative to the page, URL-escaped.
+std::string ThumbnailUrl(const AlbumPicture& picture) {
+    const std::string image = UrlPart(AlbumImageName(picture.name));
+    if (picture.siteFiles) return std::string(kThumbnailFolder) + "/" + image;
+    if (picture.ownThumbnail) return std::string(kSmallThumbnailFolder) + "/" + image;
+    return std::string(kThumbnailFolder) + "/" + UrlPart(BaseName(picture.name)) + ".jpg";
+}
+
 std::string Navigation(const AlbumLinks& links) {
-    if (!links.parent && links.children.empty()) return {};
-    std::string nav = "<nav aria-label=\"Albums\"><ul>\n";
-    if (links.parent) nav += "<li><a href=\"../index.html\" rel=\"up\">Up</a></li>\n";
-    for (const std::string& child : links.children) {
-        nav +=
-            "<li><a href=\"" + UrlPart(child) + "/index.html\">" + AlbumText(child) + "</a></li>\n";
+    if (!links.parent) return {};
+    return "<nav aria-label=\"Albums\"><ul>\n<li><a href=\"../index.html\" rel=\"up\">Up</a></li>\n"
+           "</ul></nav>\n";
+}
+
+// The albums below as tiles: each a plain link to its page around its cover,
+// its name and how many pictures it holds (none said when it holds only
+// albums). The cover is decorative: the link's name is its text.
+std::string AlbumTiles(const AlbumLinks& links) {
+    if (links.children.empty()) return {};
+    std::string tiles = "<ul class=\"albums\" aria-label=\"Albums below\">\n";
+    for (const AlbumChild& child : links.children) {
+        tiles += "<li><a href=\"" + UrlPart(child.name) + "/index.html\">";
+        if (child.cover) {
+            tiles += "<img src=\"" + child.cover->url + "\"" + SizeAttributes(child.cover->size) +
+                     " alt=\"\">";
+        }
+        tiles += "<span class=\"album-name\">" + AlbumText(child.name) + "</span>";
+        if (child.pictures > 0) {
+            tiles += "<span class=\"album-count\">" + std::to_string(child.pictures) +
+                     (child.pictures == 1 ? " picture" : " pictures") + "</span>";
+        }
+        tiles += "</a></li>\n";
     }
-    return nav + "</ul></nav>\n";
+    return tiles + "</ul>\n";
 }
 
 // Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
@@ -135,17 +160,42 @@ std::optional<std::int64_t> EarliestSortKey(const std::vector<AlbumPicture>& pic
     return earliest;
 }
 
-void SortAlbumLinks(std::vector<std::string>& children,
+void SortAlbumLinks(std::vector<AlbumChild>& children,
                     const std::map<std::string, std::int64_t>& earliest, AlbumSort sort) {
-    SortByName(children);
+    std::stable_sort(
+        children.begin(), children.end(),
+        [](const AlbumChild& a, const AlbumChild& b) { return NameComesBefore(a.name, b.name); });
     if (sort != AlbumSort::Date) return;
-    const auto keyOf = [&earliest](const std::string& name) {
-        const auto found = earliest.find(name);
+    const auto keyOf = [&earliest](const AlbumChild& child) {
+        const auto found = earliest.find(child.name);
         return found == earliest.end() ? std::numeric_limits<std::int64_t>::max() : found->second;
     };
     std::stable_sort(
         children.begin(), children.end(),
-        [&keyOf](const std::string& a, const std::string& b) { return keyOf(a) < keyOf(b); });
+        [&keyOf](const AlbumChild& a, const AlbumChild& b) { return keyOf(a) < keyOf(b); });
+}
+
+std::optional<AlbumCover> AlbumCoverOf(std::span<const AlbumPicture> pictures,
+                                       const AlbumLinks& links) {
+    if (pictures.empty()) {
+        if (links.children.empty()) return std::nullopt;
+        return links.children.front().cover;
+    }
+    const AlbumPicture& first = pictures.front();
+    if (first.largeThumbnail) {
+        return AlbumCover{
+            std::string(kLargeThumbnailFolder) + "/" + UrlPart(AlbumImageName(first.name)),
+            *first.largeThumbnail};
+    }
+    if (first.hasThumbnail) return AlbumCover{ThumbnailUrl(first), first.thumbnail};
+    return std::nullopt;
+}
+
+AlbumChild AlbumChildOf(std::string name, const std::optional<AlbumCover>& cover,
+                        std::int32_t pictures) {
+    AlbumChild child{std::move(name), cover, pictures};
+    if (child.cover) child.cover->url = UrlPart(child.name) + "/" + child.cover->url;
+    return child;
 }
 
 std::string AlbumImageName(std::string_view pictureName) {
@@ -235,10 +285,7 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
     const std::string base = BaseName(picture.name);
     const std::string key = UrlPart(picture.name);
     const std::string image = UrlPart(AlbumImageName(picture.name));
-    const std::string thumbnail =
-        picture.siteFiles      ? std::string(kThumbnailFolder) + "/" + image
-        : picture.ownThumbnail ? std::string(kSmallThumbnailFolder) + "/" + image
-                               : std::string(kThumbnailFolder) + "/" + UrlPart(base) + ".jpg";
+    const std::string thumbnail = ThumbnailUrl(picture);
     const std::string large = std::string(kLargeThumbnailFolder) + "/" + image;
     const std::string previewFile = std::string(kPreviewFolder) + "/" + image;
     // The largest image of the picture that is there.
@@ -307,10 +354,12 @@ std::string AlbumHtml(std::string_view title, std::span<const AlbumPicture> pict
     for (std::size_t i = 0; i < pictures.size(); ++i) items += AlbumItem(pictures[i], i);
     const std::string text = AlbumText(title);
     const std::string navigation = Navigation(links);
-    const std::array<TemplateValue, 6> values = {{
+    const std::string tiles = AlbumTiles(links);
+    const std::array<TemplateValue, 7> values = {{
         {"ORIGINAL", originals ? "" : " hidden"},
         {"TITLE", text},
         {"NAVIGATION", navigation},
+        {"ALBUMS", tiles},
         {"PICTURES", items},
         {"STYLE", AlbumStyle()},
         {"SCRIPT", AlbumScript()},

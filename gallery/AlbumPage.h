@@ -75,11 +75,37 @@ struct AlbumPicture {
     bool hasOriginal = true;
 };
 
+// The image that stands for an album in the tile its parent's page shows.
+struct AlbumCover {
+    std::string url;  // relative to the page that shows it, URL-escaped
+    PixelSize size;   // the image's own
+    bool operator==(const AlbumCover&) const = default;
+};
+
+// An album below this one, as its tile shows it.
+struct AlbumChild {
+    std::string name;                 // its folder's name (UTF-8 bytes)
+    std::optional<AlbumCover> cover;  // relative to this page; none: the name alone
+    std::int32_t pictures = 0;        // its own pictures, not those below it
+    bool operator==(const AlbumChild&) const = default;
+};
+
 // The albums next to this one, for galleries made folder by folder.
 struct AlbumLinks {
-    bool parent = false;                // ../index.html is an album
-    std::vector<std::string> children;  // folder names whose index.html is an album
+    bool parent = false;               // ../index.html is an album
+    std::vector<AlbumChild> children;  // folders whose index.html is an album
 };
+
+// An album's cover, relative to its own page: the largest thumbnail that is
+// there of its first picture (`pictures` in the album's order), else the
+// cover of its first album below (`links` in their order); none when
+// neither has one.
+std::optional<AlbumCover> AlbumCoverOf(std::span<const AlbumPicture> pictures,
+                                       const AlbumLinks& links);
+// The album of the folder `name` as the page above it shows it: its cover
+// (relative to its own page) moved below that folder, and its pictures.
+AlbumChild AlbumChildOf(std::string name, const std::optional<AlbumCover>& cover,
+                        std::int32_t pictures);
 
 // A picture's key in the date order: its date taken in seconds since 1970,
 // moved to UTC by its offset when it has one (a date without one is taken
@@ -90,10 +116,10 @@ std::int64_t AlbumSortKey(const AlbumPicture& picture);
 void SortAlbumPictures(std::vector<AlbumPicture>& pictures, AlbumSort sort);
 // The least AlbumSortKey of the pictures; none when there are none.
 std::optional<std::int64_t> EarliestSortKey(const std::vector<AlbumPicture>& pictures);
-// Sorts the albums below one (folder names): by name, or by the earliest
+// Sorts the albums below one: by their folders' names, or by the earliest
 // picture of each, `earliest` by name (that of the album and of those below
 // it), ties and albums without a picture by name.
-void SortAlbumLinks(std::vector<std::string>& children,
+void SortAlbumLinks(std::vector<AlbumChild>& children,
                     const std::map<std::string, std::int64_t>& earliest, AlbumSort sort);
 
 // The longest file name the file systems take (NAME_MAX).

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "gallery/AlbumPage.h"
 #include "platform/core/Fault.h"
 
 namespace fotolane::gallery {
@@ -47,6 +48,10 @@ struct RunOutcome {
     // With an album: the least AlbumSortKey of its pictures, which orders
     // it among the albums beside it by date; none without pictures.
     std::optional<std::int64_t> albumEarliest;
+    // With an album: how many pictures it shows, and its cover (AlbumCoverOf,
+    // relative to its page), which the album above shows in its tile.
+    std::int32_t albumPictures = 0;
+    std::optional<AlbumCover> albumCover;
 
     // The gallery is complete, but some thumbnails were not written or some
     // pictures were left out.

@@ -189,9 +189,15 @@ class SiteRun {
     void MakeFolders(const std::string& relative);
     void WriteRecord();
     void WritePage(const std::string& folder, const std::string& file, const std::string& page);
+    // What a page shows of its album, for the page above it.
+    struct ShownAlbum {
+        std::optional<std::int64_t> earliest;
+        std::optional<AlbumCover> cover;
+        std::int32_t pictures = 0;
+    };
     std::optional<std::string> PageOf(const PlannedFolder& folder,
-                                      const std::vector<std::string>& below, bool parent,
-                                      std::optional<std::int64_t>* earliest = nullptr) const;
+                                      const std::vector<AlbumChild>& below, bool parent,
+                                      ShownAlbum* shown = nullptr) const;
     void WritePages(bool missingOnly = false);
     void WritePagesSoFar();
     void RemoveDeparted();
@@ -551,21 +557,24 @@ void SiteRun::WritePage(const std::string& folder, const std::string& file,
 // The album page of `folder` as it stands now: its pictures whose files
 // are there, the albums `below` it; none when it would show nothing.
 std::optional<std::string> SiteRun::PageOf(const PlannedFolder& folder,
-                                           const std::vector<std::string>& below, bool parent,
-                                           std::optional<std::int64_t>* earliest) const {
+                                           const std::vector<AlbumChild>& below, bool parent,
+                                           ShownAlbum* shown) const {
     std::vector<AlbumPicture> pictures;
     for (const PlannedPicture& picture : folder.pictures) {
         if (picture.skipped) continue;
-        if (std::optional<AlbumPicture> shown = PagePicture(picture)) {
-            pictures.push_back(std::move(*shown));
+        if (std::optional<AlbumPicture> onPage = PagePicture(picture)) {
+            pictures.push_back(std::move(*onPage));
         }
     }
-    if (earliest != nullptr) *earliest = EarliestSortKey(pictures);
     if (pictures.empty() && below.empty()) return std::nullopt;
     SortAlbumPictures(pictures, options_.sort);
     AlbumLinks links;
     links.parent = parent;
     links.children = below;
+    if (shown != nullptr) {
+        *shown = {EarliestSortKey(pictures), AlbumCoverOf(pictures, links),
+                  static_cast<std::int32_t>(pictures.size())};
+    }
     const std::string title =
         options_.title ? *options_.title : MakeGalleryPaths(folder.path).folderName + " Gallery";
     return AlbumHtml(title, pictures, links, options_.originals);
@@ -575,18 +584,18 @@ std::optional<std::string> SiteRun::PageOf(const PlannedFolder& folder,
 // the others stand as they are and are linked as they are.
 void SiteRun::WritePages(bool missingOnly) {
     // From the last folder up: a folder's children are known before it.
-    std::map<std::string, std::vector<std::string>> children;
+    std::map<std::string, std::vector<AlbumChild>> children;
     // The earliest picture of each album below a folder, by folder and name.
     std::map<std::string, std::map<std::string, std::int64_t>> earliestBelow;
     std::vector<PlannedFolder*> linkingUp;  // pages written with a link to their parent's
     for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder) {
         if (folder->failed) continue;
-        std::vector<std::string>& below = children[folder->relative];
+        std::vector<AlbumChild>& below = children[folder->relative];
         const std::map<std::string, std::int64_t>& belowEarliest = earliestBelow[folder->relative];
         SortAlbumLinks(below, belowEarliest, options_.sort);
         const bool top = folder + 1 == folders_.rend();
-        std::optional<std::int64_t> earliest;
-        const std::optional<std::string> page = PageOf(*folder, below, !top, &earliest);
+        ShownAlbum shown;
+        const std::optional<std::string> page = PageOf(*folder, below, !top, &shown);
         if (!page) continue;
         const std::string file = Join(folder->relative, std::string(kPageName));
         try {
@@ -605,8 +614,10 @@ void SiteRun::WritePages(bool missingOnly) {
         }
         wanted_.insert(file);
         if (!top) {
-            children[ParentOf(folder->relative)].push_back(LastPart(folder->path));
+            children[ParentOf(folder->relative)].push_back(
+                AlbumChildOf(LastPart(folder->path), shown.cover, shown.pictures));
             linkingUp.push_back(&*folder);
+            std::optional<std::int64_t>& earliest = shown.earliest;
             for (const auto& [name, key] : belowEarliest) {
                 if (!earliest || key < *earliest) earliest = key;
             }

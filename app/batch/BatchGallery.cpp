@@ -311,13 +311,14 @@ std::map<std::string, gallery::AlbumLinks> AlbumLinksOf(const std::vector<std::s
     // albums below are known before the folder itself.
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
         gallery::AlbumLinks& own = links[*folder];
-        SortByName(own.children);
+        gallery::SortAlbumLinks(own.children, {}, gallery::AlbumSort::Name);
         bool& album = hasAlbum[*folder];
         album = album || !own.children.empty() || HoldsPicture(*folder);
         const fs::path path(*folder);
         const std::string parent = path.parent_path().string();
         if (album && folder + 1 != folders.rend()) {
-            links[parent].children.push_back(path.filename().string());
+            links[parent].children.push_back(
+                gallery::AlbumChildOf(path.filename().string(), std::nullopt, 0));
             hasAlbum[parent] = true;
             own.parent = true;
         }
@@ -577,6 +578,8 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
     int status = kExitDone;
     std::int64_t picturesBefore = 0;
     std::map<std::string, std::int64_t> earliest;  // of the albums made, by folder
+    // The albums made, by folder, as the album above each shows it.
+    std::map<std::string, gallery::AlbumChild> tiles;
     for (std::size_t step = 0; step < order.size(); ++step) {
         const std::size_t index = order[step];
         const std::string& folder = folders[index];
@@ -593,13 +596,15 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
         gallery::AlbumLinks links;
         if (const auto found = albumLinks.find(folder); found != albumLinks.end()) {
             links = found->second;
-            std::erase_if(links.children, [&](const std::string& child) {
-                return failedAlbums.contains(gallery::PathInFolder(folder, child));
+            std::erase_if(links.children, [&](const gallery::AlbumChild& child) {
+                return failedAlbums.contains(gallery::PathInFolder(folder, child.name));
             });
             std::map<std::string, std::int64_t> childEarliest;
-            for (const std::string& child : links.children) {
-                const auto found = earliest.find(gallery::PathInFolder(folder, child));
-                if (found != earliest.end()) childEarliest[child] = found->second;
+            for (gallery::AlbumChild& child : links.children) {
+                const std::string path = gallery::PathInFolder(folder, child.name);
+                const auto found = earliest.find(path);
+                if (found != earliest.end()) childEarliest[child.name] = found->second;
+                if (const auto tile = tiles.find(path); tile != tiles.end()) child = tile->second;
             }
             gallery::SortAlbumLinks(links.children, childEarliest, settings.sort);
         }
@@ -610,13 +615,15 @@ int RunBatchGallery(const BatchSettings& settings, const BatchImageMakers& maker
         // An album's place among its brothers in the date order: its
         // earliest picture, or that of the albums below it.
         std::optional<std::int64_t> first = done.outcome.albumEarliest;
-        for (const std::string& child : links.children) {
-            const auto found = earliest.find(gallery::PathInFolder(folder, child));
+        for (const gallery::AlbumChild& child : links.children) {
+            const auto found = earliest.find(gallery::PathInFolder(folder, child.name));
             if (found != earliest.end() && (!first || found->second < *first)) {
                 first = found->second;
             }
         }
         if (first) earliest[folder] = *first;
+        tiles[folder] = gallery::AlbumChildOf(std::filesystem::path(folder).filename().string(),
+                                              done.outcome.albumCover, done.outcome.albumPictures);
         // "First write a Title!" refuses every folder alike.
         if (done.outcome.end == gallery::RunEnd::NotStarted) return kExitUsage;
         tally.Add(done, counted);

@@ -420,6 +420,47 @@ try {
         "the site's Original link is the copy inside the site");
   check(siteOutside.size === 0, `nothing is requested outside the site${[...siteOutside].map((u) => ` ${u}`).join('')}`);
 
+  // Albums of albums (-r): the album below is a tile with its cover, name and count.
+  const trips = path.join(work, 'Trips');
+  const kBelow = "Tom's #2 & <b>";
+  fs.mkdirSync(path.join(trips, kBelow), { recursive: true });
+  fs.copyFileSync(path.join(testdata, 'pillow/jpeg/hopper.jpg'), path.join(trips, 'top.jpg'));
+  for (const name of ['b.jpg', 'a.jpg']) {
+    fs.copyFileSync(path.join(testdata, 'pillow/jpeg/flower.jpg'), path.join(trips, kBelow, name));
+  }
+  const tripsRun = spawnSync(program, ['-r', '--index', trips], { encoding: 'utf8' });
+  check(tripsRun.status === 0 && tripsRun.stderr === '', 'fotolane-gallery -r --index FOLDER ends with status 0 and no message');
+  const tripsUrl = `${pathToFileURL(trips).href}/`;
+  const tripsOutside = new Set();
+  const tripsContext = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  tripsContext.setDefaultTimeout(15000);
+  await tripsContext.route('**/*', (route) => {
+    const url = route.request().url();
+    if (!url.startsWith(tripsUrl) && url !== 'data:,') tripsOutside.add(url);
+    return url.startsWith('file:') ? route.continue() : route.abort();
+  });
+  const tripsPage = await tripsContext.newPage();
+  await tripsPage.goto(`${tripsUrl}index.html`);
+  const tiles = await tripsPage.locator('.albums a').evaluateAll((anchors) => Promise.all(anchors.map(async (a) => {
+    const img = a.querySelector('img');
+    await img?.decode().catch(() => {});
+    return { name: a.querySelector('.album-name')?.textContent, count: a.querySelector('.album-count')?.textContent,
+             src: decodeURIComponent(img?.currentSrc ?? ''), width: img?.naturalWidth ?? 0,
+             above: a.getBoundingClientRect().bottom <= document.querySelector('.album img').getBoundingClientRect().top };
+  })));
+  check(tiles.length === 1 && tiles[0].name === kBelow && tiles[0].count === '2 pictures' && tiles[0].above,
+        `the album below shows above the pictures as a tile, name as text and "2 pictures": ${JSON.stringify(tiles)}`);
+  check(tiles[0]?.width > 0 && tiles[0].src.endsWith(`/${kBelow}/Thumbnails@2x/a.jpg.jpg`),
+        "the tile's cover is the high-density thumbnail of the album's first picture, and it loads");
+  await axeFindings(tripsPage, 'on an album with a tile');
+  await tripsPage.emulateMedia({ colorScheme: 'dark' });
+  await axeFindings(tripsPage, 'on an album with a tile in the dark scheme');
+  await tripsPage.locator('.albums a').first().click();
+  await tripsPage.waitForLoadState();
+  check(decodeURIComponent(tripsPage.url()) === `${decodeURIComponent(tripsUrl)}${kBelow}/index.html` &&
+        await tripsPage.title() === `${kBelow} Gallery`, 'a click on the tile opens the album below');
+  check(tripsOutside.size === 0, `nothing is requested outside the albums${[...tripsOutside].map((u) => ` ${u}`).join('')}`);
+
   check(outside.size === 0, `nothing is requested outside the album's folder${[...outside].map((u) => ` ${u}`).join('')}`);
 } catch (error) {
   check(false, `the browser session: ${error.message.split('\n')[0]}`);

@@ -237,18 +237,63 @@ TEST(SortAlbumPictures, OrdersByTheTimeTakenInUtcThenByName) {
 
 TEST(SortAlbumLinks, OrdersAlbumsByTheirEarliestPictureInTheDateOrder) {
     const std::map<std::string, std::int64_t> earliest = {{"b", 10}, {"c", 5}, {"a", 10}};
-    std::vector<std::string> children = {"d", "b", "a", "c"};
+    std::vector<AlbumChild> children;
+    for (const char* name : {"d", "b", "a", "c"}) {
+        children.push_back(AlbumChildOf(name, std::nullopt, 0));
+    }
+    const auto names = [&children] {
+        std::string out;
+        for (const AlbumChild& child : children) out += child.name;
+        return out;
+    };
     SortAlbumLinks(children, earliest, AlbumSort::Date);
-    EXPECT_EQ(children, (std::vector<std::string>{"c", "a", "b", "d"}));
+    EXPECT_EQ(names(), "cabd");
     SortAlbumLinks(children, earliest, AlbumSort::Name);
-    EXPECT_EQ(children, (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(names(), "abcd");
+}
+
+// The cover is the first picture's largest image that is there, else that
+// of the first album below, moved down a folder for each page above.
+TEST(AlbumCoverOf, TakesTheFirstPicturesLargestImageElseTheFirstAlbumsBelow) {
+    AlbumPicture small = Picture("b c.jpg");
+    small.largeThumbnail.reset();
+    AlbumPicture site = small;
+    site.siteFiles = true;
+    AlbumPicture none = small;
+    none.hasThumbnail = false;
+    AlbumLinks below;
+    below.children = {AlbumChildOf("x y", AlbumCover{"Thumbnails@2x/z.jpg.jpg", {140, 93}}, 3),
+                      AlbumChildOf("w", std::nullopt, 0)};
+    const struct {
+        std::vector<AlbumPicture> pictures;
+        AlbumLinks links;
+        std::optional<AlbumCover> cover;
+    } cases[] = {
+        {{Picture("a #1.jpg"), small},
+         below,
+         AlbumCover{"Thumbnails@2x/a%20%231.jpg.jpg", {140, 93}}},
+        {{small}, {}, AlbumCover{"Thumbnails/b%20c.jpg", {70, 47}}},
+        {{site}, {}, AlbumCover{"Thumbnails/b%20c.jpg.jpg", {70, 47}}},
+        {{none, Picture("a.jpg")}, below, std::nullopt},
+        {{}, below, AlbumCover{"x%20y/Thumbnails@2x/z.jpg.jpg", {140, 93}}},
+        {{}, {}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AlbumCoverOf(c.pictures, c.links), c.cover) << (c.cover ? c.cover->url : "none");
+    }
+    EXPECT_EQ(AlbumChildOf("up", AlbumCoverOf({}, below), 0).cover->url,
+              "up/x%20y/Thumbnails@2x/z.jpg.jpg");
 }
 
 TEST(AlbumHtml, FillsTheTemplateOnceWithEscapedTitleAndAlbumLinks) {
     const std::vector<AlbumPicture> pictures = {Picture("b.jpg"), Picture("a.jpg")};
     AlbumLinks links;
     links.parent = true;
-    links.children = {"Day 1", "@PICTURES@"};
+    links.children = {
+        AlbumChildOf("Day 1", AlbumCover{"Thumbnails@2x/a.jpg.jpg", {140, 93}}, 12),
+        AlbumChildOf("@PICTURES@", std::nullopt, 1),
+        AlbumChildOf("Tom's \"<b>\" & #2", AlbumCover{"Thumbnails@2x/b.jpg.jpg", {93, 140}}, 0),
+    };
     const std::string page = AlbumHtml("<i>Trip</i> @TITLE@", pictures, links);
     EXPECT_EQ(
         page.rfind("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">", 0), 0u);
@@ -256,16 +301,32 @@ TEST(AlbumHtml, FillsTheTemplateOnceWithEscapedTitleAndAlbumLinks) {
     // In the run's order, not sorted.
     EXPECT_LT(page.find("href=\"b.jpg\""), page.find("href=\"a.jpg\""));
     EXPECT_NE(page.find("<a href=\"../index.html\" rel=\"up\">Up</a>"), std::string::npos);
-    EXPECT_NE(page.find("<a href=\"Day%201/index.html\">Day 1</a>"), std::string::npos);
-    EXPECT_NE(page.find("<a href=\"@PICTURES@/index.html\">@PICTURES@</a>"), std::string::npos);
+    // Each album below is a tile above the pictures: a plain link around its
+    // cover, its name and its count; without a cover the name alone, and no
+    // count for an album of albums.
+    EXPECT_NE(page.find("<li><a href=\"Day%201/index.html\"><img src=\"Day%201/Thumbnails@2x/"
+                        "a.jpg.jpg\" width=\"140\" height=\"93\" alt=\"\"><span "
+                        "class=\"album-name\">Day 1</span><span class=\"album-count\">12 "
+                        "pictures</span></a></li>"),
+              std::string::npos);
+    EXPECT_NE(page.find("<li><a href=\"@PICTURES@/index.html\"><span class=\"album-name\">"
+                        "@PICTURES@</span><span class=\"album-count\">1 picture</span></a></li>"),
+              std::string::npos);
+    const std::string hostile = "Tom%27s%20%22%3Cb%3E%22%20%26%20%232";
+    EXPECT_NE(page.find("<li><a href=\"" + hostile + "/index.html\"><img src=\"" + hostile +
+                        "/Thumbnails@2x/b.jpg.jpg\" width=\"93\" height=\"140\" alt=\"\"><span "
+                        "class=\"album-name\">Tom&#39;s &quot;&lt;b&gt;&quot; &amp; #2</span></a>"),
+              std::string::npos);
+    EXPECT_LT(page.find("class=\"albums\""), page.find("class=\"album\""));
     EXPECT_NE(page.find("<dialog id=\"lightbox\" aria-labelledby=\"lightbox-caption\">"),
               std::string::npos);
     EXPECT_NE(page.find("grid-template-columns"), std::string::npos);
     EXPECT_NE(page.find("showModal"), std::string::npos);
-    for (const char* marker : {"@STYLE@", "@SCRIPT@", "@NAVIGATION@"}) {
+    for (const char* marker : {"@STYLE@", "@SCRIPT@", "@NAVIGATION@", "@ALBUMS@"}) {
         EXPECT_EQ(page.find(marker), std::string::npos) << marker;
     }
     EXPECT_EQ(AlbumHtml("x", {}, AlbumLinks{}).find("<nav"), std::string::npos);
+    EXPECT_EQ(AlbumHtml("x", {}, AlbumLinks{}).find("class=\"albums\""), std::string::npos);
 }
 
 TEST(FillTemplate, LeavesUnknownMarkersAndStrayAtSignsAlone) {

@@ -848,7 +848,8 @@ std::map<std::string, std::pair<std::filesystem::file_time_type, std::uintmax_t>
     return files;
 }
 
-// What the site's pages link that is not there, or lies outside the site.
+// What the site's pages link or show that is not there, or lies outside the
+// site.
 std::vector<std::string> SiteFaults(const std::string& site) {
     std::vector<std::string> faults;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(site)) {
@@ -858,25 +859,28 @@ std::vector<std::string> SiteFaults(const std::string& site) {
             faults.push_back(folder + "/" + missing);
         }
         const std::string page = ReadFile(entry.path().string());
-        for (std::size_t at = page.find(" href=\""); at != std::string::npos;
-             at = page.find(" href=\"", at + 1)) {
-            const std::size_t start = at + 7;
-            const std::string url = page.substr(start, page.find('"', start) - start);
-            if (url.empty() || url == "data:,") continue;
-            std::string path;
-            for (std::size_t i = 0; i < url.size(); ++i) {
-                if (url[i] == '%' && i + 2 < url.size()) {
-                    path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
-                    i += 2;
-                } else {
-                    path += url[i];
+        for (const std::string attribute : {" href=\"", " src=\""}) {
+            for (std::size_t at = page.find(attribute); at != std::string::npos;
+                 at = page.find(attribute, at + 1)) {
+                const std::size_t start = at + attribute.size();
+                const std::string url = page.substr(start, page.find('"', start) - start);
+                if (url.empty() || url == "data:,") continue;
+                std::string path;
+                for (std::size_t i = 0; i < url.size(); ++i) {
+                    if (url[i] == '%' && i + 2 < url.size()) {
+                        path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+                        i += 2;
+                    } else {
+                        path += url[i];
+                    }
                 }
-            }
-            const std::filesystem::path target =
-                std::filesystem::weakly_canonical(std::filesystem::path(folder) / path);
-            const std::string inside = std::filesystem::canonical(site).string() + "/";
-            if (!target.string().starts_with(inside) || !std::filesystem::is_regular_file(target)) {
-                faults.push_back(folder + ": " + url);
+                const std::filesystem::path target =
+                    std::filesystem::weakly_canonical(std::filesystem::path(folder) / path);
+                const std::string inside = std::filesystem::canonical(site).string() + "/";
+                if (!target.string().starts_with(inside) ||
+                    !std::filesystem::is_regular_file(target)) {
+                    faults.push_back(folder + ": " + url);
+                }
             }
         }
     }
@@ -1367,6 +1371,45 @@ TEST(BatchEndToEnd, SubAlbumsFollowTheirEarliestPictureInTheDateOrder) {
         };
         EXPECT_EQ(order("name"), std::string("a b"));
         EXPECT_EQ(order("date"), std::string("b a"));
+    }
+}
+
+// An album's tile of each album below: the cover is the first picture's
+// high-density thumbnail, or for a folder of folders that of its first album,
+// and the count is of the album's own pictures.
+TEST(BatchEndToEnd, AlbumsBelowShowTheirCoverAndCount) {
+    const std::string hostile = "Tom's \"<b>\" #1";
+    const std::string url = "Tom%27s%20%22%3Cb%3E%22%20%231";
+    for (const bool site : {false, true}) {
+        SCOPED_TRACE(site ? "site" : "album");
+        Tree tree;
+        tree.Picture("P/top.jpg");
+        tree.Picture("P/" + hostile + "/b.jpg");
+        tree.Picture("P/" + hostile + "/a.jpg");
+        tree.Picture("P/deep/only/x.jpg");
+        const std::string top = site ? "S" : "P";
+        EXPECT_EQ(
+            tree.Run(site ? std::vector<std::string>{"-r", "--keep-location", "-o", "@S", "@P"}
+                          : std::vector<std::string>{"-r", "-i", "@P"}),
+            0);
+        const std::string page = ReadFile(tree.Path(top + "/index.html"));
+        EXPECT_NE(page.find("<a href=\"" + url + "/index.html\"><img src=\"" + url +
+                            "/Thumbnails@2x/a.jpg.jpg\" width=\"140\" height=\"140\" alt=\"\">"),
+                  std::string::npos);
+        EXPECT_NE(page.find("&quot;&lt;b&gt;&quot; #1</span><span class=\"album-count\">2 "
+                            "pictures</span>"),
+                  std::string::npos);
+        EXPECT_NE(page.find("<a href=\"deep/index.html\"><img src=\"deep/only/Thumbnails@2x/"
+                            "x.jpg.jpg\" width=\"140\" height=\"140\" alt=\"\"><span "
+                            "class=\"album-name\">deep</span></a>"),
+                  std::string::npos);
+        EXPECT_NE(ReadFile(tree.Path(top + "/deep/index.html")).find(">1 picture<"),
+                  std::string::npos);
+        // Every image the pages show is there (and in the site, inside it).
+        EXPECT_EQ(testing::MissingAlbumFiles(tree.Path(top)), std::vector<std::string>{});
+        if (site) {
+            EXPECT_EQ(SiteFaults(tree.Path("S")), std::vector<std::string>{});
+        }
     }
 }
 
