@@ -16,9 +16,9 @@ namespace fotolane::gallery {
 
 // The album: index.html beside the gallery page, a page for today's
 // browsers (rows of thumbnails in their pictures' shapes that fit any
-// screen, sharp on high-density screens, a lightbox with keys, swipes and deep links, light previews).
-// It is UTF-8 and written whole from its own template (album/album.html,
-// album.css, album.js, built into the program).
+// screen, sharp on high-density screens, a lightbox with keys, swipes and
+// deep links, light previews). It is UTF-8 and written whole from its own
+// template (album/album.html, album.css, album.js, built into the program).
 
 // Width and height in pixels.
 struct PixelSize {

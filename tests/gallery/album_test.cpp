@@ -49,7 +49,8 @@ TEST(AlbumItem, CarriesTheNameExactlyIntoUrlsAttributesAndText) {
         << item;
     // The high-density thumbnail on every screen, its shape on the item.
     EXPECT_TRUE(item.starts_with("<li style=\"--ar:1.5000\"><figure>")) << item;
-    EXPECT_NE(item.find("<img src=\"Thumbnails@2x/" + url + ".jpg\" width=\"900\" height=\"600\" "
+    EXPECT_NE(item.find("<img src=\"Thumbnails@2x/" + url +
+                        ".jpg\" width=\"900\" height=\"600\" "
                         "alt=\"Tom&#39;s #1 &amp; &lt;b&gt;,\xC3\xA9\xEF\xBF\xBD.x\">"),
               std::string::npos)
         << item;

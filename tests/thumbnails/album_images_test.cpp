@@ -16,6 +16,7 @@
 #include "tests/TempFolder.h"
 #include "tests/thumbnails/ThumbnailTestSupport.h"
 #include "thumbnails/AlbumImages.h"
+#include "thumbnails/AlbumJpeg.h"
 #include "thumbnails/Sampling.h"
 
 namespace fotolane::thumbnails {
@@ -84,6 +85,27 @@ TEST(AlbumImages, MakesAPreviewOfALargePictureAndASmoothLargeThumbnail) {
         EXPECT_TRUE(Near(large.At(x, 300), Bgr{128, 0, 128}, 12)) << x;
     }
     EXPECT_TRUE(album.host.messages.empty());
+}
+
+// The album's thumbnail is as high as its rows need, whatever its shape,
+// within the longest side and never larger than the picture.
+TEST(AlbumTileSize, IsTheRowsHeightCappedAndNeverEnlarged) {
+    struct Case {
+        picture::PictureSize picture;
+        gallery::PixelSize tile;
+    };
+    const std::vector<Case> cases = {
+        {{1200, 1800}, {400, 600}},   // portrait
+        {{3000, 2000}, {900, 600}},   // landscape
+        {{601, 601}, {600, 600}},     // square
+        {{8000, 1000}, {2048, 256}},  // a panorama: its longer side capped
+        {{2100, 300}, {2048, 293}},   // capped below its own height
+        {{128, 128}, {128, 128}},     // small: its own size
+        {{1000, 500}, {1000, 500}},   // lower than a row's image: its own size
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(AlbumTileSize(c.picture), c.tile) << c.picture.width << "x" << c.picture.height;
+    }
 }
 
 TEST(AlbumImages, MakesTheUprightThumbnailOfASmallPhotoWithItsDateAndNoPreview) {
