@@ -43,8 +43,8 @@ class IAlbumImages {
   public:
     virtual ~IAlbumImages() = default;
     // For the picture strFileName (named strName in its folder): writes
-    // largeThumbnailFolder + AlbumImageName(strName), twice lThumbSize on its
-    // longer side, and, when the picture is longer than kPreviewSide,
+    // largeThumbnailFolder + AlbumImageName(strName), kAlbumThumbnailHeight
+    // high (AlbumTileSize), and, when the picture is longer than kPreviewSide,
     // previewFolder + AlbumImageName(strName) at kPreviewSide; of those that
     // are there already only the ones `remake` says. For a name the gallery
     // does not take (IsAlbumOnlyPictureName) also the thumbnail,

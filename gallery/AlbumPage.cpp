@@ -35,19 +35,6 @@ std::string BaseName(const std::string& strName) {
     return ModThumbnails::SplitFileName(path, bExtensionFound);
 }
 
-// A URL inside srcset, where a comma next to a blank would split the list.
-std::string SrcsetUrl(std::string_view url) {
-    std::string out;
-    for (const char c : url) {
-        if (c == ',') {
-            out += "%2C";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string Number(std::int32_t value) {
     return std::to_string(value);
 }
@@ -62,6 +49,16 @@ std::string ThumbnailUrl(const AlbumPicture& picture) {
     if (picture.siteFiles) return std::string(kThumbnailFolder) + "/" + image;
     if (picture.ownThumbnail) return std::string(kSmallThumbnailFolder) + "/" + image;
     return std::string(kThumbnailFolder) + "/" + UrlPart(BaseName(picture.name)) + ".jpg";
+}
+
+// A tile's shape for the rows of album.css: width / height to four places.
+std::string AspectRatio(PixelSize size) {
+    if (size.width <= 0 || size.height <= 0) return "1";
+    const std::int64_t tenThousandths =
+        (static_cast<std::int64_t>(size.width) * 10000 + size.height / 2) / size.height;
+    std::string fraction = std::to_string(tenThousandths % 10000);
+    fraction.insert(0, 4 - fraction.size(), '0');
+    return std::to_string(tenThousandths / 10000) + "." + fraction;
 }
 
 std::string Navigation(const AlbumLinks& links) {
@@ -300,7 +297,11 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
                                 : picture.browsersShow ? name
                                                        : largest;
 
-    std::string item = "<li><figure>\n";
+    // The high-density thumbnail is the tile's image on every screen: the
+    // gallery's own is far smaller than a row. Its size gives the tile its
+    // shape (the rows of album.css) and the page its layout before it loads.
+    const PixelSize shown = picture.largeThumbnail ? *picture.largeThumbnail : picture.thumbnail;
+    std::string item = "<li style=\"--ar:" + AspectRatio(shown) + "\"><figure>\n";
     item += "<a href=\"" + name + "\" data-preview=\"" + preview + "\" data-key=\"" + key + "\"";
     const CameraDetails& details = picture.details;
     const std::array<std::pair<std::string_view, const std::string*>, 6> detailAttributes = {{
@@ -316,22 +317,13 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
         item += " data-" + std::string(attribute) + "=\"" + AlbumText(*value) + "\"";
     }
     item += ">";
-    // Only files that are there: without the gallery's thumbnail the larger
-    // one stands in, and without either the picture itself.
-    if (picture.hasThumbnail && picture.largeThumbnail) {
-        item += "<img src=\"" + thumbnail + "\" srcset=\"" + SrcsetUrl(thumbnail) + " " +
-                Number(picture.thumbnail.width) + "w, " + SrcsetUrl(large) + " " +
-                Number(picture.largeThumbnail->width) + "w\"";
-        // The slot is a grid column: 7rem and up on a phone, 10rem and up wider.
-        item += " sizes=\"(min-width: 40rem) 11rem, 8rem\"";
-    } else {
-        const std::string& source = picture.hasThumbnail     ? thumbnail
-                                    : picture.largeThumbnail ? large
-                                    : picture.browsersShow   ? name
-                                                             : preview;
-        item += "<img src=\"" + source + "\"";
-    }
-    item += SizeAttributes(picture.thumbnail);
+    // Only files that are there: without the high-density thumbnail the
+    // gallery's one stands in, and without either the picture itself.
+    const std::string& source = picture.largeThumbnail ? large
+                                : picture.hasThumbnail ? thumbnail
+                                : picture.browsersShow ? name
+                                                       : preview;
+    item += "<img src=\"" + source + "\"" + SizeAttributes(shown);
     if (index >= kEagerThumbnails) item += " loading=\"lazy\"";
     item += " alt=\"" + AlbumText(base) + "\"></a>\n";
     item += "<figcaption>" + AlbumText(picture.name);

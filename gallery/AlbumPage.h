@@ -15,10 +15,10 @@
 namespace fotolane::gallery {
 
 // The album: index.html beside the gallery page, a page for today's
-// browsers (a grid that fits any screen, thumbnails sharp on high-density
-// screens, a lightbox with keys, swipes and deep links, light previews).
-// It is UTF-8 and written whole from its own template (album/album.html,
-// album.css, album.js, built into the program).
+// browsers (rows of thumbnails in their pictures' shapes that fit any
+// screen, sharp on high-density screens, a lightbox with keys, swipes and
+// deep links, light previews). It is UTF-8 and written whole from its own
+// template (album/album.html, album.css, album.js, built into the program).
 
 // Width and height in pixels.
 struct PixelSize {
@@ -142,6 +142,20 @@ bool IsAlbumImageName(std::string_view fileName);
 
 // A preview's longer side; pictures no longer than this are shown themselves.
 inline constexpr std::int32_t kPreviewSide = 2048;
+// The album's rows of thumbnails (album.css): each picture as wide as its
+// shape at the row's height, kAlbumRowHeight CSS pixels on a wide screen
+// (less on a phone), a row grown to fill the width by at most
+// kAlbumRowStretch. The high-density thumbnails (Thumbnails@2x/) are
+// kAlbumThumbnailHeight pixels high, whatever the gallery's thumbnail size:
+// the highest tile, 200 x 1.5 = 300 CSS pixels, then has 2 image pixels a
+// CSS pixel on a screen of two device pixels a CSS pixel. A picture that is
+// lower keeps its own size; a very wide one's longer side is at most
+// kAlbumThumbnailLongest.
+inline constexpr std::int32_t kAlbumRowHeight = 200;
+inline constexpr double kAlbumRowStretch = 1.5;
+inline constexpr std::int32_t kAlbumThumbnailHeight = 600;
+inline constexpr std::int32_t kAlbumThumbnailLongest = kPreviewSide;
+static_assert(kAlbumThumbnailHeight >= kAlbumRowHeight * kAlbumRowStretch * 2);
 // Thumbnails that load at once; those after them load as they come near the
 // screen.
 inline constexpr std::size_t kEagerThumbnails = 12;
@@ -169,8 +183,9 @@ std::string ShortCaption(std::string_view caption);
 // "2004-06-12T14:03:05" as shown under a picture: "2004-06-12 14:03".
 std::string ShownDate(std::string_view dateTaken);
 
-// One picture's list item: a link to the picture itself around its
-// thumbnail (with the larger set in srcset), the preview the lightbox shows,
+// One picture's list item, its shape (width / height) in its --ar for the
+// rows: a link to the picture itself around its high-density thumbnail
+// (Thumbnails@2x/, else the gallery's thumbnail), the preview the lightbox shows,
 // and a caption of the name, the date taken and the picture's own caption
 // (ShortCaption of it, the whole one in data-caption for the lightbox).
 // The link carries the camera details the lightbox shows, each present in

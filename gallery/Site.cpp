@@ -220,7 +220,8 @@ std::string SiteRun::KeyOf(Kind kind) const {
         case Kind::Thumbnail:
             return "thumbnail " + size;
         case Kind::Large:
-            return "large " + size;
+            // The album's own height, whatever the gallery's size.
+            return "large " + std::to_string(kAlbumThumbnailHeight) + " high";
         case Kind::Preview:
             return options_.originals ? "preview" : "preview always";
         case Kind::Original:

@@ -91,13 +91,14 @@ class ISiteImages {
     virtual ~ISiteImages() = default;
     // Reads the picture's size, date, caption and camera details (one
     // reading of its metadata) and writes the targets asked for:
-    // the thumbnail lThumbSize on its longer side, the high-density one
-    // twice that, and a preview kPreviewSide long when the picture is longer
-    // (with `previewAlways`, and of a picture that browsers do not show, a
-    // HEIC, of every picture, at most kPreviewSide long). The pictures of the
-    // album's own formats (IsAlbumOnlyPictureName) are decoded as the album's.
-    // Faults as the album's images do; an image that cannot be written is a
-    // warning naming it, and counted in `counts`.
+    // the thumbnail lThumbSize on its longer side, the high-density one the
+    // album's (kAlbumThumbnailHeight high, whatever lThumbSize), and a
+    // preview kPreviewSide long when the picture is longer (with
+    // `previewAlways`, and of a picture that browsers do not show, a HEIC,
+    // of every picture, at most kPreviewSide long). The pictures of the
+    // album's own formats (IsAlbumOnlyPictureName) are decoded as the
+    // album's. Faults as the album's images do; an image that cannot be
+    // written is a warning naming it, and counted in `counts`.
     virtual SitePictureImages MakeSiteImages(const std::string& strFileName,
                                              const SiteImageTargets& targets,
                                              std::int32_t lThumbSize, bool previewAlways,

@@ -65,7 +65,7 @@ gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::s
     album.ownThumbnail = true;
     album.browsersShow = picture::BrowsersShowPicture(strFileName);
     album.thumbnail = AlbumImageSize(size, lThumbSize);
-    album.largeThumbnail = AlbumImageSize(size, CheckedMul(lThumbSize, 2));
+    album.largeThumbnail = AlbumTileSize(size);
     const std::int32_t longer = std::max(size.width, size.height);
     if (longer > gallery::kPreviewSide || !album.browsersShow) {
         album.preview = AlbumImageSize(size, std::min(longer, gallery::kPreviewSide));
@@ -117,7 +117,7 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     gallery::AlbumPicture album;
     album.name = strName;
     album.thumbnail = AlbumImageSize(size, lThumbSize);
-    album.largeThumbnail = AlbumImageSize(size, CheckedMul(lThumbSize, 2));
+    album.largeThumbnail = AlbumTileSize(size);
     if (std::max(size.width, size.height) > gallery::kPreviewSide) {
         album.preview = AlbumImageSize(size, gallery::kPreviewSide);
     }

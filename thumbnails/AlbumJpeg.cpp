@@ -1,5 +1,7 @@
 #include "thumbnails/AlbumJpeg.h"
 
+#include <algorithm>
+
 #include "imaging/JpegEncoder.h"
 #include "platform/core/Fault.h"
 #include "platform/files/FileSystem.h"
@@ -12,6 +14,24 @@ namespace fotolane::thumbnails {
 gallery::PixelSize AlbumImageSize(const picture::PictureSize& picture, std::int32_t longerSide) {
     const ThumbnailSize size = ThumbnailSizeFor(picture.width, picture.height, longerSide);
     return {size.width, size.height};
+}
+
+gallery::PixelSize AlbumTileSize(const picture::PictureSize& picture) {
+    const std::int32_t longest = std::max(picture.width, picture.height);
+    if (picture.width <= 0 || picture.height <= 0) {
+        return AlbumImageSize(picture, gallery::kAlbumThumbnailHeight);
+    }
+    // The longer side that gives the height, in the width's direction for a
+    // landscape picture.
+    std::int64_t longer = gallery::kAlbumThumbnailHeight;
+    if (picture.width > picture.height) {
+        longer = (static_cast<std::int64_t>(picture.width) * gallery::kAlbumThumbnailHeight +
+                  picture.height / 2) /
+                 picture.height;
+    }
+    longer = std::min<std::int64_t>(longer, gallery::kAlbumThumbnailLongest);
+    if (longer >= longest) return {picture.width, picture.height};
+    return AlbumImageSize(picture, static_cast<std::int32_t>(longer));
 }
 
 bool WriteAlbumJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality,

@@ -21,6 +21,11 @@ inline constexpr std::int32_t kAlbumPreviewQuality = 85;
 // The size of an image of the picture whose longer side is `longerSide`.
 gallery::PixelSize AlbumImageSize(const picture::PictureSize& picture, std::int32_t longerSide);
 
+// The size of the album's high-density thumbnail of the picture:
+// gallery::kAlbumThumbnailHeight high, its longer side at most
+// gallery::kAlbumThumbnailLongest, never larger than the picture.
+gallery::PixelSize AlbumTileSize(const picture::PictureSize& picture);
+
 // Writes the rows as a JPEG, whole or not at all, and tells whether it was
 // written; a file that cannot be written is told to the user as the
 // thumbnails' are ("Failed to save to JPG"), and counted in `counts`.

@@ -32,7 +32,7 @@ gallery::SitePictureImages SiteImages::MakeSiteImages(const std::string& strFile
     gallery::SitePictureImages made;
     made.picture = {size.width, size.height};
     made.thumbnail = AlbumImageSize(size, lThumbSize);
-    made.large = AlbumImageSize(size, CheckedMul(lThumbSize, 2));
+    made.large = AlbumTileSize(size);
     const std::int32_t longer = std::max(size.width, size.height);
     if (longer > gallery::kPreviewSide || previewAlways ||
         (albumOnly && !picture::BrowsersShowPicture(strFileName))) {

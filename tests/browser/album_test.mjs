@@ -5,8 +5,9 @@
 //
 //   node album_test.mjs PATH/TO/fotolane-gallery PATH/TO/testdata [--screenshots DIR]
 //
-// With --screenshots it also writes DIR/album-desktop.png and
-// DIR/album-phone.png. Prints one line per check and "N passed, N failed";
+// With --screenshots it also writes DIR/album-desktop.png,
+// DIR/album-phone.png and their dark variants (album-desktop-dark.png,
+// album-phone-dark.png). Prints one line per check and "N passed, N failed";
 // exit status as gallery_test.mjs (77: the npm packages are missing).
 
 import { spawnSync } from 'node:child_process';
@@ -168,18 +169,73 @@ try {
       hash: location.hash,
     };
   });
-  const layout = (page) => page.evaluate(() => {
-    const boxes = Array.from(document.querySelectorAll('.album img'), (img) => img.parentElement.getBoundingClientRect());
-    const top = boxes[0].top;
-    const firstRow = boxes.filter((box) => box.top === top);
+  // The tiles on the first screen, once their images are in: each keeps its
+  // picture's shape, each row but the album's last fills the width, and on
+  // a screen of two device pixels a CSS pixel each image has at least 1.9
+  // pixels a CSS pixel of its height, unless it is the picture itself
+  // (a small picture is not enlarged). A row whose tiles have grown to their
+  // most (1.5 times the row's height: a lone tile before a wide one) may
+  // stay short of the width: the album's thumbnails are made for that most.
+  const tiles = (page) => page.evaluate(async () => {
+    const dpr = window.devicePixelRatio;
+    const album = document.querySelector('.album');
+    const most = 1.5 * parseFloat(getComputedStyle(album).getPropertyValue('--row'));
+    const all = Array.from(album.querySelectorAll('img'));
+    const shown = all.filter((img) => img.getBoundingClientRect().top < window.innerHeight);
+    await Promise.all(shown.map((img) => img.decode().catch(() => {})));
+    const ownSize = (url) => new Promise((resolve) => {
+      const picture = new Image();
+      picture.onload = () => resolve([picture.naturalWidth, picture.naturalHeight]);
+      picture.onerror = () => resolve([0, 0]);
+      picture.src = url;
+    });
+    const measured = await Promise.all(shown.map(async (img) => {
+      const box = img.getBoundingClientRect();
+      const density = img.naturalHeight / box.height * dpr;
+      const itself = density < 1.9 && (await ownSize(img.closest('a').href))
+        .join('x') === `${img.naturalWidth}x${img.naturalHeight}`;
+      return {
+        top: Math.round(img.closest('li').getBoundingClientRect().top),
+        right: box.right,
+        held: Math.abs(box.height - most) < 1,
+        shape: (box.width / box.height) / (img.naturalWidth / img.naturalHeight),
+        density, itself,
+        src: img.currentSrc,
+      };
+    }));
+    const rows = new Map();
+    for (const tile of measured) {
+      const row = rows.get(tile.top) ?? { right: 0, held: true };
+      rows.set(tile.top, { right: Math.max(row.right, tile.right), held: row.held && tile.held });
+    }
+    const lastTop = Math.round(all.at(-1).closest('li').getBoundingClientRect().top);
+    const filling = [...rows].filter(([top, row]) => top !== lastTop && !row.held);
+    const rights = filling.map(([, row]) => row.right);
     return {
-      columns: firstRow.length,
-      narrowest: Math.min(...boxes.map((box) => box.width)),
-      right: Math.max(...firstRow.map((box) => box.right)),
+      dpr,
+      count: measured.length,
+      rows: rows.size,
+      held: rows.size - filling.length,
+      worstShape: Math.max(...measured.map((tile) => Math.abs(tile.shape - 1))),
+      leastDensity: Math.min(...measured.filter((tile) => !tile.itself).map((tile) => tile.density)),
+      small: measured.filter((tile) => tile.itself).length,
+      worstRow: Math.max(...rights.map((right) => Math.abs(album.getBoundingClientRect().right - right))),
+      fromLarge: measured.every((tile) => tile.src.includes('/Thumbnails@2x/')),
       viewport: window.innerWidth,
       scrollWidth: document.documentElement.scrollWidth,
     };
   });
+  const checkTiles = async (page, where) => {
+    const t = await tiles(page);
+    check(t.count > 3 && t.worstShape <= 0.02 && t.worstRow <= 3 && t.scrollWidth <= t.viewport && t.fromLarge,
+          `${where}: ${t.count} tiles from the high-density set in ${t.rows} rows, each in its picture's shape ` +
+          `(within ${(t.worstShape * 100).toFixed(2)} %), the rows to ${t.worstRow.toFixed(1)} px of the width ` +
+          `(${t.held} at their most height), no sideways scrolling`);
+    if (t.dpr >= 2) {
+      check(t.leastDensity >= 1.9, `${where}: at least ${t.leastDensity.toFixed(2)} image pixels a CSS pixel ` +
+            `(${t.small} small pictures shown whole)`);
+    }
+  };
   // The dialog's close event, which clears the address's fragment and gives
   // the focus back, comes a moment after the dialog has closed; until then
   // the browser may have put the focus back on the thumbnail that opened it.
@@ -226,16 +282,24 @@ try {
   check(own.length === 1 && own[0].text === kShort && own[0].whole === kCaption && own[0].markup === 0 &&
         captions.at(-3) === `Tom's party.jpg ${kShort}`,
         `the picture's own title shows under it as text, shortened to 80 characters: "${own[0]?.text}"`);
-  const desk = await layout(desktop);
-  check(desk.columns >= 6 && desk.viewport - desk.right < 40 && desk.scrollWidth <= desk.viewport,
-        `on a desktop the grid fills the window: ${desk.columns} columns to ${desk.right} of ${desk.viewport} px, no sideways scrolling`);
+  await checkTiles(desktop, 'on a 1280-pixel desktop');
   const firstThumbnail = await desktop.locator('.album img').first().evaluate(async (img) => {
     await img.decode().catch(() => {});
     return { src: decodeURIComponent(img.currentSrc), width: img.naturalWidth };
   });
   check(firstThumbnail.src.endsWith(`/Thumbnails@2x/${kDated}.jpg`) && firstThumbnail.width > 0,
-        'a thumbnail wider on screen than its 70 pixels comes from the high-density set');
-  if (screenshots) await desktop.screenshot({ path: path.join(screenshots, 'album-desktop.png') });
+        'a thumbnail comes from the high-density set');
+  if (screenshots) {
+    await desktop.screenshot({ path: path.join(screenshots, 'album-desktop.png') });
+    await desktop.emulateMedia({ colorScheme: 'dark' });
+    await desktop.screenshot({ path: path.join(screenshots, 'album-desktop-dark.png') });
+    await desktop.emulateMedia({ colorScheme: 'light' });
+  }
+  // The same window on a high-density screen.
+  const sharp = await newPage({ viewport: { width: 1280, height: 800 }, deviceScaleFactor: 2 });
+  await sharp.goto(albumUrl);
+  await checkTiles(sharp, 'on a 1280-pixel desktop at 2 device pixels a CSS pixel');
+  await sharp.close();
   await axeFindings(desktop, 'on the album');
 
   // The keyboard path: Tab to the first thumbnail, Enter, arrows, Escape.
@@ -344,12 +408,10 @@ try {
   }
   check(deepLinks.every(Boolean), `the deep links of "${kPercentName}" and of a name with the byte E2 each open their own picture`);
 
-  // A phone: three columns of at least 100 CSS pixels, taps and swipes.
-  const phone = await newPage({ viewport: { width: 390, height: 844 }, deviceScaleFactor: 3, isMobile: true, hasTouch: true });
+  // A phone of two device pixels a CSS pixel: taps and swipes.
+  const phone = await newPage({ viewport: { width: 390, height: 844 }, deviceScaleFactor: 2, isMobile: true, hasTouch: true });
   await phone.goto(albumUrl);
-  const small = await layout(phone);
-  check(small.columns >= 3 && small.narrowest >= 100 && small.scrollWidth <= 390,
-        `on a 390-pixel phone: ${small.columns} columns, thumbnails ${Math.round(small.narrowest)} CSS px wide, no sideways scrolling`);
+  await checkTiles(phone, 'on a 390-pixel phone');
   const loadedAtFirst = await phone.evaluate(() => performance.getEntriesByType('resource')
     .filter((entry) => entry.name.includes('/Thumbnails')).length);
   const last = phone.locator('.album img').last();
@@ -358,7 +420,12 @@ try {
   check(loadedAtFirst < pictureCount && lastLoaded,
         `thumbnails far below the first screen load as they come near it (${loadedAtFirst} of ${pictureCount} at first)`);
   await phone.evaluate(() => window.scrollTo(0, 0));
-  if (screenshots) await phone.screenshot({ path: path.join(screenshots, 'album-phone.png'), scale: 'css' });
+  if (screenshots) {
+    await phone.screenshot({ path: path.join(screenshots, 'album-phone.png'), scale: 'css' });
+    await phone.emulateMedia({ colorScheme: 'dark' });
+    await phone.screenshot({ path: path.join(screenshots, 'album-phone-dark.png'), scale: 'css' });
+    await phone.emulateMedia({ colorScheme: 'light' });
+  }
   await phone.locator('.album a').nth(1).tap();
   shown = await lightbox(phone);
   check(shown.open && nameIn(shown.caption) === kWide, 'a tap opens the lightbox');

@@ -30,12 +30,12 @@ AlbumPicture Picture(std::string name) {
     AlbumPicture picture;
     picture.name = std::move(name);
     picture.thumbnail = {70, 47};
-    picture.largeThumbnail = {140, 93};
+    picture.largeThumbnail = {900, 600};
     return picture;
 }
 
 TEST(AlbumItem, CarriesTheNameExactlyIntoUrlsAttributesAndText) {
-    // An apostrophe, '&', '<', '#', a comma (which would split srcset), 'é'
+    // An apostrophe, '&', '<', '#', a comma, 'é'
     // and a byte that is no UTF-8.
     AlbumPicture picture = Picture("Tom's #1 & <b>,\xC3\xA9\xFF.x.JPG");
     picture.preview = PixelSize{2048, 1365};
@@ -47,13 +47,11 @@ TEST(AlbumItem, CarriesTheNameExactlyIntoUrlsAttributesAndText) {
                         ".jpg\" data-key=\"" + url + "\">"),
               std::string::npos)
         << item;
-    EXPECT_NE(item.find("<img src=\"Thumbnails/" + base + ".jpg\" srcset=\"Thumbnails/" +
-                        "Tom%27s%20%231%20%26%20%3Cb%3E%2C%C3%A9%FF.x.jpg 70w, Thumbnails@2x/" +
-                        "Tom%27s%20%231%20%26%20%3Cb%3E%2C%C3%A9%FF.x.JPG.jpg 140w\""),
-              std::string::npos)
-        << item;
-    EXPECT_NE(item.find(" width=\"70\" height=\"47\" alt=\"Tom&#39;s #1 &amp; &lt;b&gt;,"
-                        "\xC3\xA9\xEF\xBF\xBD.x\">"),
+    // The high-density thumbnail on every screen, its shape on the item.
+    EXPECT_TRUE(item.starts_with("<li style=\"--ar:1.5000\"><figure>")) << item;
+    EXPECT_NE(item.find("<img src=\"Thumbnails@2x/" + url +
+                        ".jpg\" width=\"900\" height=\"600\" "
+                        "alt=\"Tom&#39;s #1 &amp; &lt;b&gt;,\xC3\xA9\xEF\xBF\xBD.x\">"),
               std::string::npos)
         << item;
     EXPECT_NE(item.find("<figcaption>Tom&#39;s #1 &amp; &lt;b&gt;,\xC3\xA9\xEF\xBF\xBD.x.JPG "
@@ -75,12 +73,13 @@ TEST(AlbumItem, LinksOnlyTheThumbnailsThatAreThere) {
     AlbumPicture picture = Picture("b.jpg");
     picture.largeThumbnail.reset();
     const std::string alone = AlbumItem(picture, 0);
-    EXPECT_NE(alone.find("<img src=\"Thumbnails/b.jpg\" width="), std::string::npos) << alone;
+    EXPECT_NE(alone.find("<li style=\"--ar:1.4894\"><figure>"), std::string::npos) << alone;
+    EXPECT_NE(alone.find("<img src=\"Thumbnails/b.jpg\" width=\"70\""), std::string::npos) << alone;
     EXPECT_EQ(alone.find("srcset"), std::string::npos) << alone;
     picture.hasThumbnail = false;
     EXPECT_NE(AlbumItem(picture, 0).find("<img src=\"b.jpg\" width="), std::string::npos);
-    picture.largeThumbnail = PixelSize{140, 93};
-    EXPECT_NE(AlbumItem(picture, 0).find("<img src=\"Thumbnails@2x/b.jpg.jpg\" width="),
+    picture.largeThumbnail = PixelSize{400, 600};
+    EXPECT_NE(AlbumItem(picture, 0).find("<img src=\"Thumbnails@2x/b.jpg.jpg\" width=\"400\""),
               std::string::npos);
 }
 
@@ -144,9 +143,10 @@ TEST(AlbumItem, APictureOfTheAlbumsOwnHasItsThumbnailInThumbnails1xAndNeverShows
     AlbumPicture png = Picture("a.png");
     png.ownThumbnail = true;
     EXPECT_NE(AlbumItem(png, 0).find("<a href=\"a.png\" data-preview=\"a.png\" data-key=\"a.png\">"
-                                     "<img src=\"Thumbnails@1x/a.png.jpg\" srcset=\"Thumbnails@1x/"
-                                     "a.png.jpg 70w, Thumbnails@2x/a.png.jpg 140w\""),
+                                     "<img src=\"Thumbnails@2x/a.png.jpg\""),
               std::string::npos);
+    png.largeThumbnail.reset();
+    EXPECT_NE(AlbumItem(png, 0).find("<img src=\"Thumbnails@1x/a.png.jpg\""), std::string::npos);
     // A HEIC's lightbox shows its preview, else its largest image; the
     // plain link stays the file.
     AlbumPicture heic = Picture("b.heic");

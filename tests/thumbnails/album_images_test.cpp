@@ -16,6 +16,7 @@
 #include "tests/TempFolder.h"
 #include "tests/thumbnails/ThumbnailTestSupport.h"
 #include "thumbnails/AlbumImages.h"
+#include "thumbnails/AlbumJpeg.h"
 #include "thumbnails/Sampling.h"
 
 namespace fotolane::thumbnails {
@@ -52,37 +53,59 @@ struct Album {
 
 TEST(AlbumImages, MakesAPreviewOfALargePictureAndASmoothLargeThumbnail) {
     Album album;
-    // 2100 x 300: longer than a preview. Vertical stripes one pixel wide,
+    // 1200 x 2400: higher than a preview. Vertical stripes one pixel wide,
     // red and blue, which only a smoothing filter turns into purple.
-    WriteBmp(album.folder / "wide.bmp", 2100, 300, [](std::int32_t x, std::int32_t) {
+    WriteBmp(album.folder / "wide.bmp", 1200, 2400, [](std::int32_t x, std::int32_t) {
         return x % 2 == 0 ? Bgr{0, 0, 255} : Bgr{255, 0, 0};
     });
     const gallery::AlbumPicture picture =
         album.maker.MakeAlbumImages(album.folder / "wide.bmp", "wide.bmp", album.paths,
                                     gallery::AlbumRemake::All, 70, album.counts);
     EXPECT_EQ(picture.name, "wide.bmp");
-    // The thumbnail maker's rule: 300 / (2100 / 70) = 10, 300 / (2100 / 140) = 20,
-    // 300 / (2100 / 2048) = 292.57.
+    // The thumbnail maker's rule: 1200 / (2400 / 70) = 35, the album's
+    // thumbnail kAlbumThumbnailHeight high whatever the size, and
+    // 1200 / (2400 / 2048) = 1024.
     EXPECT_EQ((std::array{picture.thumbnail.width, picture.thumbnail.height}),
-              (std::array{70, 10}));
+              (std::array{35, 70}));
     ASSERT_TRUE(picture.largeThumbnail);
     EXPECT_EQ((std::array{picture.largeThumbnail->width, picture.largeThumbnail->height}),
-              (std::array{140, 20}));
+              (std::array{300, 600}));
     ASSERT_TRUE(picture.preview);
     EXPECT_EQ((std::array{picture.preview->width, picture.preview->height}),
-              (std::array{2048, 293}));
+              (std::array{1024, 2048}));
     EXPECT_EQ(picture.dateTaken, "");
 
     const TopDown preview = Decode(album.folder / "Previews/wide.bmp.jpg");
-    EXPECT_EQ(preview.Width(), 2048);
-    EXPECT_EQ(preview.Height(), 293);
+    EXPECT_EQ(preview.Width(), 1024);
+    EXPECT_EQ(preview.Height(), 2048);
     const TopDown large = Decode(album.folder / "Thumbnails@2x/wide.bmp.jpg");
-    ASSERT_EQ(large.Width(), 140);
-    ASSERT_EQ(large.Height(), 20);
-    for (const std::int32_t x : {3, 70, 136}) {
-        EXPECT_TRUE(Near(large.At(x, 10), Bgr{128, 0, 128}, 12)) << x;
+    ASSERT_EQ(large.Width(), 300);
+    ASSERT_EQ(large.Height(), 600);
+    for (const std::int32_t x : {3, 150, 296}) {
+        EXPECT_TRUE(Near(large.At(x, 300), Bgr{128, 0, 128}, 12)) << x;
     }
     EXPECT_TRUE(album.host.messages.empty());
+}
+
+// The album's thumbnail is as high as its rows need, whatever its shape,
+// within the longest side and never larger than the picture.
+TEST(AlbumTileSize, IsTheRowsHeightCappedAndNeverEnlarged) {
+    struct Case {
+        picture::PictureSize picture;
+        gallery::PixelSize tile;
+    };
+    const std::vector<Case> cases = {
+        {{1200, 1800}, {400, 600}},   // portrait
+        {{3000, 2000}, {900, 600}},   // landscape
+        {{601, 601}, {600, 600}},     // square
+        {{8000, 1000}, {2048, 256}},  // a panorama: its longer side capped
+        {{2100, 300}, {2048, 293}},   // capped below its own height
+        {{128, 128}, {128, 128}},     // small: its own size
+        {{1000, 500}, {1000, 500}},   // lower than a row's image: its own size
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(AlbumTileSize(c.picture), c.tile) << c.picture.width << "x" << c.picture.height;
+    }
 }
 
 TEST(AlbumImages, MakesTheUprightThumbnailOfASmallPhotoWithItsDateAndNoPreview) {
@@ -95,7 +118,7 @@ TEST(AlbumImages, MakesTheUprightThumbnailOfASmallPhotoWithItsDateAndNoPreview) 
     EXPECT_FALSE(std::filesystem::exists(album.folder / "Previews/p.jpg.jpg"));
     const picture::PictureSize large =
         picture::ReadPictureSize(album.folder / "Thumbnails@2x/p.jpg.jpg");
-    EXPECT_EQ((std::array{large.width, large.height}), (std::array{93, 140}));
+    EXPECT_EQ((std::array{large.width, large.height}), (std::array{400, 600}));
 
     const gallery::AlbumPicture flower =
         album.maker.MakeAlbumImages(kTestData + "/pillow/jpeg/flower.jpg", "flower.jpg",
@@ -112,17 +135,18 @@ TEST(AlbumImages, NewKeepsCurrentImagesAndAFailedWriteIsAWarning) {
     EXPECT_EQ(ReadFile(album.folder / "Thumbnails@2x/a.bmp.jpg"), "kept");
     EXPECT_EQ(album.counts.kept, 1);
     EXPECT_TRUE(album.host.messages.empty());
-    // --update judges it as it judges a thumbnail: unreadable, so made again.
+    // --update judges it as it judges a thumbnail: unreadable, so made again
+    // (at the picture's own size: the album's height would enlarge it).
     album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths,
                                 gallery::AlbumRemake::Stale, 70, album.counts);
-    EXPECT_EQ(picture::ReadPictureSize(album.folder / "Thumbnails@2x/a.bmp.jpg").width, 140);
+    EXPECT_EQ(picture::ReadPictureSize(album.folder / "Thumbnails@2x/a.bmp.jpg").width, 40);
     // A picture changed since: its image is made again.
     std::filesystem::last_write_time(
         album.folder / "a.bmp",
         std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
     album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths,
                                 gallery::AlbumRemake::Outdated, 70, album.counts);
-    EXPECT_EQ(picture::ReadPictureSize(album.folder / "Thumbnails@2x/a.bmp.jpg").width, 140);
+    EXPECT_EQ(picture::ReadPictureSize(album.folder / "Thumbnails@2x/a.bmp.jpg").width, 40);
 
     // An image that could not be written is not shown.
     gallery::AlbumPaths missing = album.paths;

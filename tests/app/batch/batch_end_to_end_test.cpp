@@ -210,7 +210,7 @@ TEST(BatchEndToEnd, IndexAddsTheAlbumAndLeavesThePageAndThumbnailsAsTheyAre) {
     EXPECT_NE(album.find("flower.jpeg <time datetime=\"2003-12-14T12:01:44\">"), std::string::npos);
     const picture::PictureSize tower =
         picture::ReadPictureSize(trip.folder + "/Thumbnails@2x/Tower.JPG.jpg");
-    EXPECT_EQ(std::pair(tower.width, tower.height), std::pair(93, 140));
+    EXPECT_EQ(std::pair(tower.width, tower.height), std::pair(400, 600));
     EXPECT_TRUE(std::filesystem::is_directory(trip.folder + "/Previews"));
 }
 
@@ -559,7 +559,7 @@ TEST(BatchEndToEnd, CommandLines) {
              // Newer than its picture but unreadable: not of the size asked for.
              EXPECT_EQ(tree.ThumbSide("U/Thumbnails/b.jpg"), 70);
          }},
-        {"update makes the album's images again by the thumbnails' rule: the size asked for",
+        {"update makes the thumbnails again at the size asked for, the album's at their own",
          [](Tree& tree) {
              tree.Picture("U/a.jpg");
              tree.Picture("U/big.jpg", kLarge);
@@ -572,9 +572,10 @@ TEST(BatchEndToEnd, CommandLines) {
          {},
          [](const Tree& tree, const Finished&) {
              EXPECT_EQ(tree.ThumbSide("U/Thumbnails/a.jpg"), 150);
-             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/a.jpg.jpg"), 300);
-             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/big.jpg.jpg"), 300);
-             EXPECT_NE(ReadFile(tree.Path("U/index.html")).find(" 300w"), std::string::npos);
+             // The album's thumbnails do not follow --size: a small picture's
+             // is of its own size, a larger one's kAlbumThumbnailHeight high.
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/a.jpg.jpg"), 128);
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/big.jpg.jpg"), 600);
              // The preview is of its size still: kept.
              EXPECT_GT(std::filesystem::last_write_time(tree.Path("U/Previews/big.jpg.jpg")),
                        Later() - std::chrono::minutes(30));
@@ -602,8 +603,8 @@ TEST(BatchEndToEnd, CommandLines) {
          {},
          {},
          [](const Tree& tree, const Finished&) {
-             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/a.jpg.jpg"), 140);
-             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/b.jpg.jpg"), 140);
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/a.jpg.jpg"), 128);
+             EXPECT_EQ(tree.ThumbSide("U/Thumbnails@2x/b.jpg.jpg"), 128);
              EXPECT_EQ(tree.ThumbSide("U/Previews/big.jpg.jpg"), 2048);
              EXPECT_GT(std::filesystem::last_write_time(tree.Path("U/Thumbnails@2x/c.jpg.jpg")),
                        Later() - std::chrono::minutes(30));
@@ -623,10 +624,14 @@ TEST(BatchEndToEnd, CommandLines) {
              EXPECT_EQ(thumbnails.status, 3);
              EXPECT_EQ(thumbnails.err, "fotolane-gallery: Failed to save to JPG: " +
                                            tree.Path("L/Thumbnails/a.jpg") + "\n");
-             // The album's page, with its style sheet and script, is the largest file.
+             // The album's page, with its style sheet and script, and its
+             // high-density thumbnail are the largest files.
              const Finished album = RunProgram({"-i", "--size", "20", tree.Path("L")}, 4000);
              EXPECT_EQ(album.status, 1);
-             EXPECT_EQ(album.err, "Errore : File too large: " + tree.Path("L/index.html") + "\n");
+             EXPECT_EQ(album.err, "fotolane-gallery: Failed to save to JPG: " +
+                                      tree.Path("L/Thumbnails@2x/a.jpg.jpg") +
+                                      "\nErrore : File too large: " + tree.Path("L/index.html") +
+                                      "\n");
          },
          5000},
         {"index: Thumbnails@2x a link to the folder ends the run before anything is written",
@@ -690,7 +695,7 @@ TEST(BatchEndToEnd, CommandLines) {
          [](const Tree& tree, const Finished& run) {
              EXPECT_EQ(run.err, "");
              EXPECT_EQ(testing::MissingAlbumFiles(tree.Path("L")), std::vector<std::string>{});
-             EXPECT_EQ(Count(ReadFile(tree.Path("L/index.html")), " Thumbnails@2x/"), 2u);
+             EXPECT_EQ(Count(ReadFile(tree.Path("L/index.html")), "src=\"Thumbnails@2x/"), 2u);
              std::set<std::string> images;
              for (const auto& entry :
                   std::filesystem::directory_iterator(tree.Path("L/Thumbnails@2x"))) {
@@ -721,7 +726,7 @@ TEST(BatchEndToEnd, CommandLines) {
          [](const Tree& tree, const Finished& run) {
              EXPECT_EQ(run.err, "");
              const std::string album = ReadFile(tree.Path("F/index.html"));
-             EXPECT_EQ(Count(album, "<li>"), 6u);
+             EXPECT_EQ(Count(album, "<li style="), 6u);
              EXPECT_EQ(testing::MissingAlbumFiles(tree.Path("F")), std::vector<std::string>{});
              // The lightbox shows the HEIC's preview, never the file; the
              // download is the file.
@@ -766,7 +771,7 @@ TEST(BatchEndToEnd, CommandLines) {
           "H/Previews/x.heic.jpg"},
          {"H/H.htm", "H/Thumbnails", "H/Thumbnails@1x/y.png.jpg", "H/Thumbnails@2x/y.png.jpg"},
          [](const Tree& tree, const Finished&) {
-             EXPECT_EQ(Count(ReadFile(tree.Path("H/index.html")), "<li>"), 1u);
+             EXPECT_EQ(Count(ReadFile(tree.Path("H/index.html")), "<li style="), 1u);
              // Without --index they are no pictures.
              EXPECT_EQ(tree.Run({"@H"}), 0);
              EXPECT_FALSE(std::filesystem::exists(tree.Path("H/H.htm")));
@@ -1075,14 +1080,15 @@ TEST(BatchEndToEnd, Sites) {
          [](const Tree& tree, const Finished&) {
              EXPECT_EQ(ReadFile(tree.Path("S/a.jpg")), ReadFile(tree.Path("P/a.jpg")));
              const picture::PictureSize size =
-                 picture::ReadPictureSize(tree.Path("S/Thumbnails/a.jpg.jpg"));
+                 picture::ReadPictureSize(tree.Path("S/Thumbnails@2x/a.jpg.jpg"));
              EXPECT_LT(size.width, size.height);  // upright portrait now
              EXPECT_NE(ReadFile(tree.Path("S/index.html"))
                            .find("width=\"" + std::to_string(size.width) + "\""),
                        std::string::npos);
              ASSERT_EQ(tree.Run({"-r", "--keep-location", "-s", "90", "-o", "@S", "@P"}), 0);
              EXPECT_EQ(tree.ThumbSide("S/sub/Thumbnails/big.jpg.jpg"), 90);
-             EXPECT_EQ(tree.ThumbSide("S/Thumbnails@2x/b.gif.jpg"), 180);
+             // The site's high-density thumbnails keep their own size.
+             EXPECT_EQ(tree.ThumbSide("S/Thumbnails@2x/b.gif.jpg"), 200);
          }},
         {"a removed picture and folder leave the site, files of the owner stay",
          [](Tree& tree) {
