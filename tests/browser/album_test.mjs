@@ -508,16 +508,16 @@ try {
   });
   const tripsPage = await tripsContext.newPage();
   await tripsPage.goto(`${tripsUrl}index.html`);
-  const tiles = await tripsPage.locator('.albums a').evaluateAll((anchors) => Promise.all(anchors.map(async (a) => {
+  const albumTiles = await tripsPage.locator('.albums a').evaluateAll((anchors) => Promise.all(anchors.map(async (a) => {
     const img = a.querySelector('img');
     await img?.decode().catch(() => {});
     return { name: a.querySelector('.album-name')?.textContent, count: a.querySelector('.album-count')?.textContent,
              src: decodeURIComponent(img?.currentSrc ?? ''), width: img?.naturalWidth ?? 0,
              above: a.getBoundingClientRect().bottom <= document.querySelector('.album img').getBoundingClientRect().top };
   })));
-  check(tiles.length === 1 && tiles[0].name === kBelow && tiles[0].count === '2 pictures' && tiles[0].above,
-        `the album below shows above the pictures as a tile, name as text and "2 pictures": ${JSON.stringify(tiles)}`);
-  check(tiles[0]?.width > 0 && tiles[0].src.endsWith(`/${kBelow}/Thumbnails@2x/a.jpg.jpg`),
+  check(albumTiles.length === 1 && albumTiles[0].name === kBelow && albumTiles[0].count === '2 pictures' && albumTiles[0].above,
+        `the album below shows above the pictures as a tile, name as text and "2 pictures": ${JSON.stringify(albumTiles)}`);
+  check(albumTiles[0]?.width > 0 && albumTiles[0].src.endsWith(`/${kBelow}/Thumbnails@2x/a.jpg.jpg`),
         "the tile's cover is the high-density thumbnail of the album's first picture, and it loads");
   await axeFindings(tripsPage, 'on an album with a tile');
   await tripsPage.emulateMedia({ colorScheme: 'dark' });

@@ -271,7 +271,7 @@ TEST(AlbumCoverOf, TakesTheFirstPicturesLargestImageElseTheFirstAlbumsBelow) {
     } cases[] = {
         {{Picture("a #1.jpg"), small},
          below,
-         AlbumCover{"Thumbnails@2x/a%20%231.jpg.jpg", {140, 93}}},
+         AlbumCover{"Thumbnails@2x/a%20%231.jpg.jpg", {900, 600}}},
         {{small}, {}, AlbumCover{"Thumbnails/b%20c.jpg", {70, 47}}},
         {{site}, {}, AlbumCover{"Thumbnails/b%20c.jpg.jpg", {70, 47}}},
         {{none, Picture("a.jpg")}, below, std::nullopt},

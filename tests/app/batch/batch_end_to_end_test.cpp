@@ -1400,13 +1400,13 @@ TEST(BatchEndToEnd, AlbumsBelowShowTheirCoverAndCount) {
             0);
         const std::string page = ReadFile(tree.Path(top + "/index.html"));
         EXPECT_NE(page.find("<a href=\"" + url + "/index.html\"><img src=\"" + url +
-                            "/Thumbnails@2x/a.jpg.jpg\" width=\"140\" height=\"140\" alt=\"\">"),
+                            "/Thumbnails@2x/a.jpg.jpg\" width=\"128\" height=\"128\" alt=\"\">"),
                   std::string::npos);
         EXPECT_NE(page.find("&quot;&lt;b&gt;&quot; #1</span><span class=\"album-count\">2 "
                             "pictures</span>"),
                   std::string::npos);
         EXPECT_NE(page.find("<a href=\"deep/index.html\"><img src=\"deep/only/Thumbnails@2x/"
-                            "x.jpg.jpg\" width=\"140\" height=\"140\" alt=\"\"><span "
+                            "x.jpg.jpg\" width=\"128\" height=\"128\" alt=\"\"><span "
                             "class=\"album-name\">deep</span></a>"),
                   std::string::npos);
         EXPECT_NE(ReadFile(tree.Path(top + "/deep/index.html")).find(">1 picture<"),
