@@ -110,12 +110,9 @@ bool AlbumWorkers::IsNextLocked(const std::string& strFileName, const std::strin
            next.lThumbSize == lThumbSize && SamePaths(paths_, paths);
 }
 
-gallery::AlbumPicture AlbumWorkers::MakeAlbumImages(const std::string& strFileName,
-                                                    const std::string& strName,
-                                                    const gallery::AlbumPaths& paths,
-                                                    gallery::AlbumRemake remake,
-                                                    std::int32_t lThumbSize,
-                                                    gallery::AlbumImageCounts& counts) {
+gallery::AlbumPicture AlbumWorkers::MakeAlbumImages(
+    const std::string& strFileName, const std::string& strName, const gallery::AlbumPaths& paths,
+    gallery::AlbumRemake remake, std::int32_t lThumbSize, gallery::AlbumImageCounts& counts) {
     std::unique_lock lock(mutex_);
     if (!IsNextLocked(strFileName, strName, paths, remake, lThumbSize)) {
         // The album has left the list: what was made ahead is of no use.
@@ -170,9 +167,8 @@ gallery::AlbumPicture AlbumWorkers::MakeAlone(const std::string& strFileName,
 void AlbumWorkers::Work(std::stop_token stop) {
     std::unique_lock lock(mutex_);
     for (;;) {
-        const bool ready = workToDo_.wait(lock, stop, [&] {
-            return nextToStart_ < jobs_.size() && inFlight_ < inFlightLimit_;
-        });
+        const bool ready = workToDo_.wait(
+            lock, stop, [&] { return nextToStart_ < jobs_.size() && inFlight_ < inFlightLimit_; });
         if (!ready) return;  // asked to stop
         const std::size_t index = nextToStart_++;
         ++inFlight_;

@@ -75,10 +75,9 @@ TEST(AlbumWorkers, HandOutEachResultInOrderWithItsWarningsCountsAndFault) {
         }
         // The last one is asked with another size: made in the call.
         const std::int32_t size = job.strName == "warn3" ? 90 : job.lThumbSize;
-        returned.push_back(workers
-                               .MakeAlbumImages(job.strFileName, job.strName, paths, job.remake,
-                                                size, counts)
-                               .name);
+        returned.push_back(
+            workers.MakeAlbumImages(job.strFileName, job.strName, paths, job.remake, size, counts)
+                .name);
         if (job.strName == "warn3") {
             EXPECT_EQ(workers.Workers(), 0u);
         }
