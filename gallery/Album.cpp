@@ -57,6 +57,26 @@ std::optional<AlbumPicture> MakeImages(IAlbumImages& images, const std::string& 
     }
 }
 
+// The album's jobs announced to the image maker for as long as the album is
+// made: dropped on every way out, so that no worker writes past it.
+class ExpectedImages {
+  public:
+    ExpectedImages(IAlbumImages& images, const AlbumPaths& paths,
+                   const std::vector<AlbumImageJob>& jobs)
+        : images_(images), paths_(paths) {
+        images_.ExpectAlbumImages(paths_, jobs);
+    }
+    ExpectedImages(const ExpectedImages&) = delete;
+    ExpectedImages& operator=(const ExpectedImages&) = delete;
+    ~ExpectedImages() { Drop(); }
+
+    void Drop() const { images_.ExpectAlbumImages(paths_, {}); }
+
+  private:
+    IAlbumImages& images_;
+    const AlbumPaths& paths_;
+};
+
 std::span<const std::uint8_t> BytesOf(const std::string& text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
@@ -201,6 +221,22 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
             RemoveLeftoverTemporaries(paths.smallThumbnailFolder);
             RemoveLeftoverTemporaries(paths.largeThumbnailFolder);
             RemoveLeftoverTemporaries(paths.previewFolder);
+            // The images to make, in the order of the loops below: a maker
+            // may start on them ahead. The guard drops that work however
+            // the album ends.
+            const AlbumRemake remake =
+                inputs.AllSelected() ? AlbumRemake::All : AlbumRemake::Outdated;
+            std::vector<AlbumImageJob> jobs;
+            for (std::size_t i = 0; i < run.strPictures.size() && jobs.size() < count; ++i) {
+                const std::string path = PathInFolder(folder, run.strPictures[i]);
+                if (!WasSkipped(outcome, path)) {
+                    jobs.push_back({path, run.strPictures[i], remake, run.lThumbSize});
+                }
+            }
+            for (const std::string& name : ownPictures) {
+                jobs.push_back({PathInFolder(folder, name), name, remake, thumbSize});
+            }
+            const ExpectedImages expected(images, paths, jobs);
             view.SetProgressValue(0);
             view.SetProgressMax(
                 static_cast<std::int32_t>(run.strPictures.size() + ownPictures.size()));
@@ -242,6 +278,8 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
                 view.YieldToEvents();
                 if (run.bStop) outcome.end = RunEnd::Stopped;
             }
+            // Nothing made ahead is written after this point.
+            expected.Drop();
             SortAlbumPictures(pictures, inputs.AlbumOrder());
             outcome.albumEarliest = EarliestSortKey(pictures);
             outcome.albumPictures = static_cast<std::int32_t>(pictures.size());

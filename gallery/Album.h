@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gallery/AlbumPage.h"
 #include "gallery/GalleryInterfaces.h"
@@ -36,6 +37,15 @@ enum class AlbumRemake {
 // through it. None while all three are folders or not there yet.
 std::optional<Fault> AlbumFolderFault(const AlbumPaths& paths);
 
+// One picture whose images the album will ask for, with the arguments of
+// that MakeAlbumImages call.
+struct AlbumImageJob {
+    std::string strFileName;
+    std::string strName;
+    AlbumRemake remake = AlbumRemake::All;
+    std::int32_t lThumbSize = 0;
+};
+
 // Makes the album's own images of a picture: the high-density thumbnail and
 // the preview, and for a picture the gallery page does not take its
 // thumbnail too.
@@ -59,6 +69,13 @@ class IAlbumImages {
     virtual AlbumPicture MakeAlbumImages(const std::string& strFileName, const std::string& strName,
                                          const AlbumPaths& paths, AlbumRemake remake,
                                          std::int32_t lThumbSize, AlbumImageCounts& counts) = 0;
+    // The pictures the album will pass to MakeAlbumImages next, in that
+    // order, with the folders of `paths`: a maker may start on them ahead,
+    // as long as what each call returns, writes, counts, warns of and
+    // faults with is what the call alone would give. An empty list drops
+    // any work done ahead, once work under way is done. Never faults.
+    virtual void ExpectAlbumImages(const AlbumPaths& /*paths*/,
+                                   const std::vector<AlbumImageJob>& /*jobs*/) {}
 };
 
 // Makes the album of the run that just ended, when it ended normally: for

@@ -59,13 +59,28 @@ class BatchAlbumImages final : public gallery::IAlbumImages {
                                           const gallery::AlbumPaths& paths,
                                           gallery::AlbumRemake remake, std::int32_t lThumbSize,
                                           gallery::AlbumImageCounts& counts) override {
-        if (update_ && remake == gallery::AlbumRemake::Outdated) {
-            remake = gallery::AlbumRemake::Stale;
+        return images_.MakeAlbumImages(strFileName, strName, paths, Remake(remake), lThumbSize,
+                                       counts);
+    }
+    // Passed on with the remake that the calls will pass.
+    void ExpectAlbumImages(const gallery::AlbumPaths& paths,
+                           const std::vector<gallery::AlbumImageJob>& jobs) override {
+        try {
+            std::vector<gallery::AlbumImageJob> passed = jobs;
+            for (gallery::AlbumImageJob& job : passed) job.remake = Remake(job.remake);
+            images_.ExpectAlbumImages(paths, passed);
+        } catch (...) {
+            // Without work ahead every picture's images are made in its call.
+            images_.ExpectAlbumImages(paths, {});
         }
-        return images_.MakeAlbumImages(strFileName, strName, paths, remake, lThumbSize, counts);
     }
 
   private:
+    gallery::AlbumRemake Remake(gallery::AlbumRemake remake) const {
+        return update_ && remake == gallery::AlbumRemake::Outdated ? gallery::AlbumRemake::Stale
+                                                                   : remake;
+    }
+
     gallery::IAlbumImages& images_;
     bool update_;
 };

@@ -9,6 +9,7 @@
 #include "platform/core/ProcessMemory.h"
 #include "platform/files/FileSystem.h"
 #include "thumbnails/AlbumImages.h"
+#include "thumbnails/AlbumWorkers.h"
 #include "thumbnails/SiteImages.h"
 #include "thumbnails/frmThumbnails.h"
 
@@ -18,9 +19,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     // The thumbnail maker needs the number of workers before the run.
     const fotolane::batch::ParsedArguments parsed = fotolane::batch::ParseArguments(arguments);
-    fotolane::thumbnails::frmThumbnails thumbnails(
-        fotolane::batch::WorkersFor(parsed.settings.jobs));
-    fotolane::thumbnails::AlbumImages album;
+    const int workers = fotolane::batch::WorkersFor(parsed.settings.jobs);
+    fotolane::thumbnails::frmThumbnails thumbnails(workers);
+    fotolane::thumbnails::AlbumImages images;
+    fotolane::thumbnails::AlbumWorkers album(images, workers);
     fotolane::thumbnails::SiteImages site;
     return fotolane::batch::BatchMain(arguments, {thumbnails, &album, &site}, std::cout, std::cerr,
                                       ::isatty(STDERR_FILENO) == 1);

@@ -15,6 +15,7 @@ class StandardErrorHost final : public Host {
 
 StandardErrorHost fallbackHost;
 Host* currentHost = nullptr;
+thread_local Host* threadHost = nullptr;
 
 }  // namespace
 
@@ -23,6 +24,7 @@ void Install(Host* host) {
 }
 
 Host& Current() {
+    if (threadHost != nullptr) return *threadHost;
     return currentHost != nullptr ? *currentHost : fallbackHost;
 }
 
@@ -32,6 +34,14 @@ ScopedHost::ScopedHost(Host& host) : previous_(currentHost) {
 
 ScopedHost::~ScopedHost() {
     currentHost = previous_;
+}
+
+ScopedThreadHost::ScopedThreadHost(Host& host) : previous_(threadHost) {
+    threadHost = &host;
+}
+
+ScopedThreadHost::~ScopedThreadHost() {
+    threadHost = previous_;
 }
 
 void MessageBox(const std::string& text, Icon icon, Buttons buttons, const std::string& caption) {

@@ -31,6 +31,8 @@ class Host {
 // which writes messages to standard error and has no events to yield to.
 // The host is not owned and must outlive its installation.
 void Install(Host* host);
+// The host of this thread (ScopedThreadHost) when it has one, else the one
+// installed.
 Host& Current();
 
 // Installs a host for the lifetime of the object and puts back the one
@@ -41,6 +43,20 @@ class ScopedHost {
     ScopedHost(const ScopedHost&) = delete;
     ScopedHost& operator=(const ScopedHost&) = delete;
     ~ScopedHost();
+
+  private:
+    Host* previous_;
+};
+
+// Installs a host for the calling thread alone, for the lifetime of the
+// object: a worker thread keeps what it would show (to hand it to the
+// caller's thread later) and never reaches the front end's host.
+class ScopedThreadHost {
+  public:
+    explicit ScopedThreadHost(Host& host);
+    ScopedThreadHost(const ScopedThreadHost&) = delete;
+    ScopedThreadHost& operator=(const ScopedThreadHost&) = delete;
+    ~ScopedThreadHost();
 
   private:
     Host* previous_;

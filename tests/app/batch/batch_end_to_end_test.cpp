@@ -755,6 +755,36 @@ TEST(BatchEndToEnd, CommandLines) {
              }
              EXPECT_EQ(Count(ReadFile(tree.Path("F/F.htm")), "<td "), 2u);
          }},
+        {"index: three workers write the files of one, byte for byte",
+         [](Tree& tree) {
+             for (const std::string top : {"one/J/", "three/J/"}) {
+                 tree.Picture(top + "a.jpg");
+                 tree.Picture(top + "b.jpg", kLarge);
+                 tree.Picture(top + "c.gif", "pillow/gif/transparent.gif");
+                 tree.Picture(top + "d.jpg", "pillow/jpeg/flower.jpg");
+                 tree.root.Write(top + "e.png", AlbumOnlyPicture(".png", 120, 80));
+             }
+             ASSERT_EQ(tree.Run({"-i", "-j", "1", "@one/J"}), 0);
+         },
+         {"-i", "-j", "3", "@three/J"},
+         0,
+         {"three/J/index.html", "three/J/Previews/b.jpg.jpg", "three/J/Thumbnails@1x/e.png.jpg"},
+         {},
+         [](const Tree& tree, const Finished& run) {
+             EXPECT_EQ(run.err, "");
+             const auto files = [&tree](const std::string& top) {
+                 std::map<std::string, std::string> found;
+                 for (const auto& entry :
+                      std::filesystem::recursive_directory_iterator(tree.Path(top))) {
+                     if (!entry.is_regular_file()) continue;
+                     found[std::filesystem::relative(entry.path(), tree.Path(top)).string()] =
+                         ReadFile(entry.path().string());
+                 }
+                 return found;
+             };
+             EXPECT_EQ(files("three"), files("one"));
+             EXPECT_EQ(files("one").size(), 18u);
+         }},
         {"index: a folder of the album's own formats alone has its album and no page; the images "
          "of a removed one go",
          [](Tree& tree) {
