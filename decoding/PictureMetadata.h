@@ -37,7 +37,7 @@ struct PictureMetadata {
     std::string camera;
     std::string lens;
     // "35 mm", "f/2.8", "1/250 s" (or "0.5 s", "2 s" from a quarter second
-    // on), "ISO 400".
+    // on), "ISO 400" (EXIF's sensitivity fields, else the maker note's).
     std::string focalLength;
     std::string aperture;
     std::string exposure;

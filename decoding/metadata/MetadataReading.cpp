@@ -294,7 +294,9 @@ std::string ExposureOf(const Exiv2::ExifData& exif) {
 }
 
 // ISOSpeedRatings; 65535 there means "more", given by the sensitivity
-// fields of EXIF 2.3 (RecommendedExposureIndex, ISOSpeed).
+// fields of EXIF 2.3 (RecommendedExposureIndex, ISOSpeed); else what the
+// camera's maker note holds (Canon's, among others, keep it there alone),
+// as exiv2 reads it out of the maker's own encoding.
 std::string IsoOf(const Exiv2::ExifData& exif) {
     const std::optional<double> ratings = ExifNumber(exif, 0x8827, "Photo");
     if (ratings && *ratings >= 1.0 && *ratings < 65535.0) return "ISO " + Integer(*ratings);
@@ -302,7 +304,16 @@ std::string IsoOf(const Exiv2::ExifData& exif) {
         const std::optional<double> iso = ExifNumber(exif, tag, "Photo");
         if (iso && *iso >= 1.0 && *iso <= 10000000.0) return "ISO " + Integer(*iso);
     }
-    return {};
+    const auto maker = Exiv2::isoSpeed(exif);
+    if (maker == exif.end()) return {};
+    const std::string shown = maker->print(&exif);
+    std::int64_t value = 0;
+    for (const char c : shown) {
+        if (c < '0' || c > '9' || value > 10000000) return {};
+        value = value * 10 + (c - '0');
+    }
+    if (shown.empty() || value < 1 || value > 10000000) return {};
+    return "ISO " + std::to_string(value);
 }
 
 bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value) {

@@ -218,6 +218,7 @@ TEST(ReadPictureMetadata, ReadsCameraFilesOtherFormatsAndBlocks) {
     EXPECT_EQ(canon.dateTaken, "2003-12-14T12:01:44");
     EXPECT_EQ(canon.camera, "Canon PowerShot S40");
     EXPECT_EQ(canon.exposure, "1/500 s");
+    EXPECT_EQ(canon.iso, "ISO 100");  // in Canon's own fields alone
     // The same EXIF handed in as a block (a HEIF decoder's way).
     const std::string flower = ReadFile(TestData("pillow/jpeg/flower.jpg"));
     const auto at = flower.find(std::string("Exif\0\0", 6));

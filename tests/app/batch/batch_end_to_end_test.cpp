@@ -1082,8 +1082,9 @@ TEST(BatchEndToEnd, Sites) {
          [](const Tree& tree, const Finished&) {
              EXPECT_NE(
                  ReadFile(tree.Path("S/index.html"))
-                     .find(" data-camera=\"Canon PowerShot S40\" data-focal-length=\"21.3 mm\" "
-                           "data-aperture=\"f/4.9\" data-exposure=\"1/500 s\">"),
+                     .find(
+                         " data-camera=\"Canon PowerShot S40\" data-focal-length=\"21.3 mm\" "
+                         "data-aperture=\"f/4.9\" data-exposure=\"1/500 s\" data-iso=\"ISO 100\">"),
                  std::string::npos);
              // Every file of the picture, the kept thumbnail's too, records them.
              const std::string record = ReadFile(tree.Path("S/.fotolane-site"));
@@ -1092,7 +1093,8 @@ TEST(BatchEndToEnd, Sites) {
                  const std::size_t at = record.find("\n" + file + "\t");
                  ASSERT_NE(at, std::string::npos) << record;
                  const std::string line = record.substr(at, record.find('\n', at + 1) - at);
-                 EXPECT_TRUE(line.ends_with("\tCanon PowerShot S40\t\t21.3 mm\tf/4.9\t1/500 s\t"))
+                 EXPECT_TRUE(
+                     line.ends_with("\tCanon PowerShot S40\t\t21.3 mm\tf/4.9\t1/500 s\tISO 100"))
                      << line;
              }
              EXPECT_EQ(std::filesystem::last_write_time(tree.Path("S/Thumbnails/c.jpg.jpg")),
