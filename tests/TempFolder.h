@@ -55,6 +55,20 @@ inline std::string ReadFile(const std::string& path) {
     return bytes;
 }
 
+// A page's URL as the path it names: "%xx" made the byte it stands for.
+inline std::string PercentDecoded(const std::string& url) {
+    std::string path;
+    for (std::size_t i = 0; i < url.size(); ++i) {
+        if (url[i] == '%' && i + 2 < url.size()) {
+            path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            path += url[i];
+        }
+    }
+    return path;
+}
+
 // The files below `folder` that its album (index.html) shows, as every src,
 // srcset entry and data-preview names them, that are not there.
 inline std::vector<std::string> MissingAlbumFiles(const std::string& folder) {
@@ -76,15 +90,7 @@ inline std::vector<std::string> MissingAlbumFiles(const std::string& folder) {
     }
     std::vector<std::string> missing;
     for (const std::string& url : urls) {
-        std::string path;
-        for (std::size_t i = 0; i < url.size(); ++i) {
-            if (url[i] == '%' && i + 2 < url.size()) {
-                path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-            } else {
-                path += url[i];
-            }
-        }
+        const std::string path = PercentDecoded(url);
         if (!std::filesystem::is_regular_file(folder + "/" + path)) missing.push_back(path);
     }
     return missing;

@@ -900,15 +900,7 @@ std::vector<std::string> SiteFaults(const std::string& site) {
                 const std::size_t start = at + attribute.size();
                 const std::string url = page.substr(start, page.find('"', start) - start);
                 if (url.empty() || url == "data:,") continue;
-                std::string path;
-                for (std::size_t i = 0; i < url.size(); ++i) {
-                    if (url[i] == '%' && i + 2 < url.size()) {
-                        path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
-                        i += 2;
-                    } else {
-                        path += url[i];
-                    }
-                }
+                const std::string path = testing::PercentDecoded(url);
                 const std::filesystem::path target =
                     std::filesystem::weakly_canonical(std::filesystem::path(folder) / path);
                 const std::string inside = std::filesystem::canonical(site).string() + "/";
