@@ -19,5 +19,8 @@ for preset in dev sanitize; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
     echo "== $preset tests"
-    ctest --preset "$preset" -j "$jobs"
+    # A failing test shows its output. One that fails runs once more: the
+    # browser tests drive Chromium on a machine that may be busy with other
+    # work, and a real fault fails both times.
+    ctest --preset "$preset" -j "$jobs" --output-on-failure --repeat until-pass:2
 done
