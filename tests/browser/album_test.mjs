@@ -336,7 +336,12 @@ try {
   await desktop.goto(albumUrl);
   const historyLength = () => desktop.evaluate(() => history.length);
   const before = await historyLength();
+  // The entry is there once the lightbox shows the picture's deep link:
+  // going back before that would leave the album.
+  const showing = (page, name) => page.waitForFunction((hash) => document.getElementById('lightbox').open &&
+    location.hash === hash, `#${encodeURIComponent(name)}`, { timeout: 10000 }).catch(() => {});
   await desktop.locator('.album a').nth(2).click();
+  await showing(desktop, items[2]);
   await travel(desktop, -1);
   shown = await lightbox(desktop);
   check(!shown.open && desktop.url() === albumUrl && nameIn(shown.focused) === items[2],
@@ -347,6 +352,7 @@ try {
         'Forward opens it again on the same picture');
   await desktop.keyboard.press('ArrowRight');
   await desktop.keyboard.press('ArrowRight');
+  await showing(desktop, items[4]);
   await travel(desktop, -1);
   shown = await lightbox(desktop);
   check(!shown.open && desktop.url() === albumUrl && await historyLength() === before + 1,
