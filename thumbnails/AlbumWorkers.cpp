@@ -68,16 +68,15 @@ void AlbumWorkers::Start(const gallery::AlbumPaths& paths,
         slots_.resize(jobs_.size());
         inFlightLimit_ = 0;
     }
-    while (workers_.size() < wanted) {
-        std::jthread worker;
-        if (!StartThread(worker, [this](std::stop_token stop) { Work(stop); })) break;
-        workers_.push_back(std::move(worker));
-        {
-            const std::scoped_lock lock(mutex_);
-            inFlightLimit_ = 2 * workers_.size();
-        }
-        workToDo_.notify_all();
-    }
+    StartThreads(
+        workers_, wanted, [this](std::stop_token stop) { Work(stop); },
+        [this](std::size_t running) {
+            {
+                const std::scoped_lock lock(mutex_);
+                inFlightLimit_ = 2 * running;
+            }
+            workToDo_.notify_all();
+        });
     if (workers_.empty()) Stop();
 }
 

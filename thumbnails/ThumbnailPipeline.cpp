@@ -54,19 +54,18 @@ void ThumbnailPipeline::Expect(std::vector<ThumbnailJob> jobs) {
         inFlightLimit_ = 0;
         mostAhead_ = 0;
     }
-    while (workers_.size() < wanted) {
-        std::jthread worker;
-        if (!StartThread(worker, [this](std::stop_token stop) { Work(stop); })) break;
-        workers_.push_back(std::move(worker));
-        // The limits follow the workers that run: one more may start its
-        // pictures as soon as it is there.
-        {
-            const std::scoped_lock lock(mutex_);
-            inFlightLimit_ = 2 * workers_.size();
-            mostAhead_ = workers_.size() - 1;
-        }
-        workToDo_.notify_all();
-    }
+    // The limits follow the workers that run: one more may start its
+    // pictures as soon as it is there.
+    StartThreads(
+        workers_, wanted, [this](std::stop_token stop) { Work(stop); },
+        [this](std::size_t running) {
+            {
+                const std::scoped_lock lock(mutex_);
+                inFlightLimit_ = 2 * running;
+                mostAhead_ = running - 1;
+            }
+            workToDo_.notify_all();
+        });
     // Without workers nothing is made ahead: the caller makes every
     // thumbnail.
     if (workers_.empty()) Stop();

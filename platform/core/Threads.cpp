@@ -37,6 +37,17 @@ bool StartThread(std::jthread& thread, std::function<void(std::stop_token)> work
     }
 }
 
+void StartThreads(std::vector<std::jthread>& threads, std::size_t wanted,
+                  const std::function<void(std::stop_token)>& work,
+                  const std::function<void(std::size_t)>& started) {
+    while (threads.size() < wanted) {
+        std::jthread thread;
+        if (!StartThread(thread, work)) return;
+        threads.push_back(std::move(thread));
+        started(threads.size());
+    }
+}
+
 namespace testing {
 
 ScopedThreadRefusal::ScopedThreadRefusal(std::int32_t allowed)

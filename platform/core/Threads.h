@@ -3,6 +3,7 @@
 #include <functional>
 #include <stop_token>
 #include <thread>
+#include <vector>
 
 namespace fotolane {
 
@@ -13,5 +14,12 @@ namespace fotolane {
 // ends the program. Safe to call from several threads at once. Test switch:
 // ThreadsTesting.h.
 bool StartThread(std::jthread& thread, std::function<void(std::stop_token)> work);
+
+// Adds threads running `work` to `threads` until it holds `wanted`, or the
+// system refuses one (StartThread); after each, `started` is called with
+// the number running, so that the caller's limits can follow them.
+void StartThreads(std::vector<std::jthread>& threads, std::size_t wanted,
+                  const std::function<void(std::stop_token)>& work,
+                  const std::function<void(std::size_t)>& started);
 
 }  // namespace fotolane
