@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "imaging/AreaResize.h"
 #include "imaging/cDIBSection.h"
 #include "imaging/mIntelJPEGLibrary.h"
 
@@ -45,6 +46,34 @@ void BM_ResampleBilinear(benchmark::State& state) {
         benchmark::Counter(1920.0 * 1080.0 * iterations / 1e6, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ResampleBilinear)->Unit(benchmark::kMillisecond);
+
+// The album's shrinking by area averaging: a camera photo to its 600-pixel
+// tile (a factor of 2), a large one to its 2048-pixel preview (1.95) and
+// that preview to the tile (2.56).
+void BM_ResizeByArea(benchmark::State& state) {
+    const auto width = static_cast<std::int32_t>(state.range(0));
+    const auto height = static_cast<std::int32_t>(state.range(1));
+    const PixelRows rows = AllocatePixelRows(width, height);
+    for (std::int32_t s = 0; s < height; ++s) {
+        std::uint8_t* line = rows.ScanLine(s);
+        for (std::int32_t v = 0; v < 3 * width; ++v) {
+            line[v] = static_cast<std::uint8_t>((v * 7 + s * 3 + (v * s) % 13) & 0xFF);
+        }
+    }
+    for (auto _ : state) {
+        PixelRows target = ResizeByArea(rows, static_cast<std::int32_t>(state.range(2)),
+                                        static_cast<std::int32_t>(state.range(3)));
+        benchmark::DoNotOptimize(target.bits);
+    }
+    state.counters["source_MP/s"] =
+        benchmark::Counter(width * height * static_cast<double>(state.iterations()) / 1e6,
+                           benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ResizeByArea)
+    ->Args({1600, 1200, 800, 600})
+    ->Args({4000, 3000, 2048, 1536})
+    ->Args({2048, 1536, 800, 600})
+    ->Unit(benchmark::kMillisecond);
 
 // Encoding and the whole-file write (temporary file, rename) into a folder
 // below the system's temporary folder, at the thumbnail maker's quality 80.

@@ -15,48 +15,41 @@
 namespace fotolane::imaging {
 namespace {
 
-// The source pixels that one target pixel covers along one axis, with the
-// share of each: the shares add up to 1.
-struct Span {
-    std::int32_t first = 0;
+// The source pixels that each target pixel covers along one axis, with the
+// share of each (the shares of a target pixel add up to 1), flat: target
+// pixel t takes count[t] source pixels from first[t] on, their shares from
+// weights[offset[t]] on.
+struct Spans {
+    std::vector<std::int32_t> first;
+    std::vector<std::int32_t> count;
+    std::vector<std::size_t> offset;
     std::vector<float> weights;
 };
 
 // The picture covers `extent` of the source's pixels from `from` on: all of
 // them, or for a picture decoded at a scale all but a part of its last one.
-std::vector<Span> SpansFor(std::int32_t sourceLength, double from, double extent,
-                           std::int32_t targetLength) {
+Spans SpansFor(std::int32_t sourceLength, double from, double extent, std::int32_t targetLength) {
     const double scale = extent / targetLength;
-    std::vector<Span> spans(static_cast<std::size_t>(targetLength));
+    Spans spans;
+    const auto targets = static_cast<std::size_t>(targetLength);
+    spans.first.resize(targets);
+    spans.count.resize(targets);
+    spans.offset.resize(targets);
     for (std::int32_t t = 0; t < targetLength; ++t) {
         const double start = from + t * scale;
         const double end = std::min(from + (t + 1) * scale, static_cast<double>(sourceLength));
-        Span& span = spans[static_cast<std::size_t>(t)];
-        span.first = static_cast<std::int32_t>(std::floor(start));
+        const auto first = static_cast<std::int32_t>(std::floor(start));
         const auto last = std::min(static_cast<std::int32_t>(std::ceil(end)), sourceLength) - 1;
-        for (std::int32_t s = span.first; s <= last; ++s) {
+        const auto at = static_cast<std::size_t>(t);
+        spans.first[at] = first;
+        spans.count[at] = last - first + 1;
+        spans.offset[at] = spans.weights.size();
+        for (std::int32_t s = first; s <= last; ++s) {
             const double covered = std::min(end, s + 1.0) - std::max(start, static_cast<double>(s));
-            span.weights.push_back(static_cast<float>(covered / (end - start)));
+            spans.weights.push_back(static_cast<float>(covered / (end - start)));
         }
     }
     return spans;
-}
-
-// One source row reduced to the target width: 3 floats per target pixel.
-void ReduceRow(const std::uint8_t* row, const std::vector<Span>& columns, float* out) {
-    for (const Span& span : columns) {
-        float b = 0, g = 0, r = 0;
-        const std::uint8_t* pixel = row + 3 * static_cast<std::ptrdiff_t>(span.first);
-        for (const float weight : span.weights) {
-            b += weight * pixel[0];
-            g += weight * pixel[1];
-            r += weight * pixel[2];
-            pixel += 3;
-        }
-        *out++ = b;
-        *out++ = g;
-        *out++ = r;
-    }
 }
 
 std::uint8_t ToByte(float value) {
@@ -231,50 +224,92 @@ class AreaSink final : public picture::PixelSink {
 // ResizeByArea of a source whose picture is `extentWidth` x `extentHeight`
 // of its pixels from the top left, at most its size. The part of a pixel
 // left over is at the picture's end: in memory order, the rows' start.
+// ResizeByArea by whole factors kx x ky, kx * ky at most 257 (so that a
+// target pixel's sum of bytes fits 16 bits): every target pixel is the
+// rounded mean of its kx x ky source pixels, in integers. The same result as
+// the weighted sums in floating point, which at such factors meet a half
+// only where the mean is one exactly, and round it up as this does.
+PixelRows ResizeByWholeFactors(const PixelRows& source, std::int32_t kx, std::int32_t ky,
+                               std::int32_t width, std::int32_t height) {
+    PixelRows target = AllocatePixelRows(width, height);
+    const auto values = static_cast<std::size_t>(source.width) * 3;
+    const auto area = static_cast<std::uint32_t>(kx * ky);
+    // sum / area as (sum * reciprocal) >> 32: exact for sums and areas below
+    // 2^16, the reciprocal rounded up.
+    const std::uint64_t reciprocal = ((std::uint64_t{1} << 32) + area - 1) / area;
+    std::vector<std::uint16_t> line(values);
+    for (std::int32_t t = 0; t < height; ++t) {
+        const std::uint8_t* row = source.ScanLine(t * ky);
+        for (std::size_t v = 0; v < values; ++v) line[v] = row[v];
+        for (std::int32_t k = 1; k < ky; ++k) {
+            row = source.ScanLine(t * ky + k);
+            for (std::size_t v = 0; v < values; ++v) {
+                line[v] = static_cast<std::uint16_t>(line[v] + row[v]);
+            }
+        }
+        std::uint8_t* out = target.ScanLine(t);
+        const std::uint16_t* pixel = line.data();
+        for (std::int32_t c = 0; c < width; ++c) {
+            std::uint32_t b = area / 2, g = area / 2, r = area / 2;
+            for (std::int32_t k = 0; k < kx; ++k, pixel += 3) {
+                b += pixel[0];
+                g += pixel[1];
+                r += pixel[2];
+            }
+            *out++ = static_cast<std::uint8_t>((b * reciprocal) >> 32);
+            *out++ = static_cast<std::uint8_t>((g * reciprocal) >> 32);
+            *out++ = static_cast<std::uint8_t>((r * reciprocal) >> 32);
+        }
+    }
+    return target;
+}
+
 PixelRows ResizeExtentByArea(const PixelRows& source, double extentWidth, double extentHeight,
                              std::int32_t width, std::int32_t height) {
     if (!source.bits || source.width < 1 || source.height < 1 || width < 1 || height < 1) {
         throw Fault::SubscriptOutOfRange();
     }
+    if (extentWidth == source.width && extentHeight == source.height && source.width % width == 0 &&
+        source.height % height == 0) {
+        const std::int32_t kx = source.width / width;
+        const std::int32_t ky = source.height / height;
+        if (std::int64_t{kx} * ky <= 257)
+            return ResizeByWholeFactors(source, kx, ky, width, height);
+    }
     PixelRows target = AllocatePixelRows(width, height);
-    const std::vector<Span> columns = SpansFor(source.width, 0, extentWidth, width);
-    const std::vector<Span> rows =
-        SpansFor(source.height, source.height - extentHeight, extentHeight, height);
-    const auto values = static_cast<std::size_t>(width) * 3;
+    const Spans columns = SpansFor(source.width, 0, extentWidth, width);
+    const Spans rows = SpansFor(source.height, source.height - extentHeight, extentHeight, height);
 
-    // Consecutive target rows share at most the source rows at their common
-    // edge, so the reduced rows of the last span are kept for the next one.
-    std::vector<float> reduced;
-    std::int32_t reducedFirst = 0;
-    std::int32_t reducedCount = 0;
-    std::vector<float> sum(values);
+    // Each target row is first averaged down its source rows at the
+    // source's width, over whole rows of bytes (a loop the compiler
+    // vectorises), and then across, target pixel by target pixel: the
+    // across work then follows the target's height, not the source's.
+    const auto values = static_cast<std::size_t>(source.width) * 3;
+    std::vector<float> line(values);
     for (std::int32_t t = 0; t < height; ++t) {
-        const Span& span = rows[static_cast<std::size_t>(t)];
-        const auto count = static_cast<std::int32_t>(span.weights.size());
-        std::vector<float> next(static_cast<std::size_t>(count) * values);
-        for (std::int32_t k = 0; k < count; ++k) {
-            const std::int32_t s = span.first + k;
-            float* into = next.data() + static_cast<std::size_t>(k) * values;
-            if (s >= reducedFirst && s < reducedFirst + reducedCount) {
-                const float* kept =
-                    reduced.data() + static_cast<std::size_t>(s - reducedFirst) * values;
-                std::copy(kept, kept + values, into);
-            } else {
-                ReduceRow(source.ScanLine(s), columns, into);
-            }
-        }
-        reduced.swap(next);
-        reducedFirst = span.first;
-        reducedCount = count;
-
-        std::fill(sum.begin(), sum.end(), 0.0f);
-        for (std::int32_t k = 0; k < count; ++k) {
-            const float weight = span.weights[static_cast<std::size_t>(k)];
-            const float* row = reduced.data() + static_cast<std::size_t>(k) * values;
-            for (std::size_t v = 0; v < values; ++v) sum[v] += weight * row[v];
+        const auto at = static_cast<std::size_t>(t);
+        const float* weight = rows.weights.data() + rows.offset[at];
+        const std::uint8_t* row = source.ScanLine(rows.first[at]);
+        for (std::size_t v = 0; v < values; ++v) line[v] = weight[0] * row[v];
+        for (std::int32_t k = 1; k < rows.count[at]; ++k) {
+            const float w = weight[k];
+            row = source.ScanLine(rows.first[at] + k);
+            for (std::size_t v = 0; v < values; ++v) line[v] += w * row[v];
         }
         std::uint8_t* out = target.ScanLine(t);
-        for (std::size_t v = 0; v < values; ++v) out[v] = ToByte(sum[v]);
+        for (std::size_t c = 0; c < static_cast<std::size_t>(width); ++c) {
+            const float* shares = columns.weights.data() + columns.offset[c];
+            const float* pixel = line.data() + 3 * static_cast<std::size_t>(columns.first[c]);
+            float b = 0, g = 0, r = 0;
+            for (std::int32_t k = 0; k < columns.count[c]; ++k, pixel += 3) {
+                b += shares[k] * pixel[0];
+                g += shares[k] * pixel[1];
+                r += shares[k] * pixel[2];
+            }
+            *out++ = ToByte(b);
+            *out++ = ToByte(g);
+            *out++ = ToByte(r);
+        }
     }
     return target;
 }

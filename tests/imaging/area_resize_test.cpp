@@ -84,6 +84,34 @@ TEST(ResizeByArea, KeepsTopAndBottomAndTheChannelsApart) {
     EXPECT_EQ(At(target, 2, 0), (Bgr{0, 128, 128}));
 }
 
+TEST(ResizeByArea, GivesTheRoundedMeanAtWholeFactors) {
+    // Factors that divide the size take the integer path; its means must be
+    // those of the exact average rounded half up, halves included (the
+    // pattern gives every remainder of the sums).
+    const PixelRows source = Rows(48, 36, [](std::int32_t x, std::int32_t y) {
+        return Bgr{(x * 37 + y * 11) % 256, (x * y * 7) % 256, (255 - x * 5 - y * 3 + 512) % 256};
+    });
+    for (const auto [kx, ky] : {std::array{1, 1}, std::array{2, 2}, std::array{3, 3},
+                                std::array{2, 1}, std::array{1, 4}, std::array{16, 12}}) {
+        const PixelRows target = ResizeByArea(source, 48 / kx, 36 / ky);
+        for (std::int32_t y = 0; y < 36 / ky; ++y) {
+            for (std::int32_t x = 0; x < 48 / kx; ++x) {
+                Bgr sum{0, 0, 0};
+                for (std::int32_t j = 0; j < ky; ++j) {
+                    for (std::int32_t i = 0; i < kx; ++i) {
+                        const Bgr c = At(source, x * kx + i, y * ky + j);
+                        for (std::size_t k = 0; k < 3; ++k) sum[k] += c[k];
+                    }
+                }
+                const int area = kx * ky;
+                const Bgr mean{(2 * sum[0] + area) / (2 * area), (2 * sum[1] + area) / (2 * area),
+                               (2 * sum[2] + area) / (2 * area)};
+                ASSERT_EQ(At(target, x, y), mean) << kx << "x" << ky << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
 TEST(ResizeByArea, RefusesEmptySourcesAndSizes) {
     const PixelRows source = Rows(4, 4, [](auto, auto) { return Bgr{1, 2, 3}; });
     EXPECT_THROW(ResizeByArea(source, 0, 4), Fault);
