@@ -278,19 +278,21 @@ TEST(AlbumImages, AverageJpegsFromAScaledDecodeCloseToTheWholeDecode) {
             continue;
         }
         // The album's high-density thumbnail and, of a picture longer than
-        // one, its preview.
-        for (const std::int32_t side :
-             {2 * gallery::kDefaultThumbnailSize, gallery::kPreviewSide}) {
-            if (side == gallery::kPreviewSide && std::max(whole.width, whole.height) <= side) {
-                continue;
-            }
-            const ThumbnailSize size = ThumbnailSizeFor(whole.width, whole.height, side);
+        // one, its preview; and a small image, which most pictures here
+        // decode at a reduced scale.
+        std::vector<gallery::PixelSize> sizes = {
+            AlbumTileSize({whole.width, whole.height}),
+            AlbumImageSize({whole.width, whole.height}, 2 * gallery::kDefaultThumbnailSize)};
+        if (std::max(whole.width, whole.height) > gallery::kPreviewSide) {
+            sizes.push_back(AlbumImageSize({whole.width, whole.height}, gallery::kPreviewSide));
+        }
+        for (const gallery::PixelSize& size : sizes) {
             const PixelRows averaged = imaging::DecodeByArea(path, size.width, size.height);
             ASSERT_EQ(averaged.width, size.width);
             ASSERT_EQ(averaged.height, size.height);
             const double psnr =
                 Psnr(averaged, imaging::ResizeByArea(whole, size.width, size.height));
-            EXPECT_GE(psnr, imaging::kScaledDecodeBound) << side;
+            EXPECT_GE(psnr, imaging::kScaledDecodeBound) << size.width << "x" << size.height;
             worst = std::min(worst, psnr);
         }
     }
