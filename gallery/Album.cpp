@@ -201,9 +201,8 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
     // folder, but for the ones this album shows without them.
     std::set<std::string> keptLarge;
     for (const std::string& name : run.strPictures) keptLarge.insert(AlbumImageName(name));
-    std::set<std::string> keptSmall;
-    for (const std::string& name : ownPictures) keptSmall.insert(AlbumImageName(name));
-    keptLarge.insert(keptSmall.begin(), keptSmall.end());
+    for (const std::string& name : ownPictures) keptLarge.insert(AlbumImageName(name));
+    std::set<std::string> keptSmall = keptLarge;
     std::set<std::string> keptPreviews = keptLarge;
     std::optional<Fault> failure;
     {
@@ -211,8 +210,8 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
         try {
             // Making a folder never goes through a link in its place; what
             // stands there is looked at next, before anything is written.
-            if (!ownPictures.empty()) MakeFolder(paths.smallThumbnailFolder);
             if (count > 0 || !ownPictures.empty()) {
+                MakeFolder(paths.smallThumbnailFolder);
                 MakeFolder(paths.largeThumbnailFolder);
                 MakeFolder(paths.previewFolder);
             }
@@ -251,6 +250,7 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
                         images, path, name, paths, inputs, run.lThumbSize, view, outcome)) {
                     picture->hasThumbnail = HasThumbnail(thumbnailFolder, name);
                     if (!picture->largeThumbnail) keptLarge.erase(AlbumImageName(name));
+                    if (!picture->smallThumbnail) keptSmall.erase(AlbumImageName(name));
                     if (!picture->preview) keptPreviews.erase(AlbumImageName(name));
                     pictures.push_back(std::move(*picture));
                 }
@@ -267,11 +267,11 @@ RunOutcome BuildAlbum(GalleryRun& run, const IGalleryInputs& inputs, IGalleryVie
                 std::optional<AlbumPicture> picture =
                     MakeImages(images, PathInFolder(folder, name), name, paths, inputs, thumbSize,
                                view, outcome);
-                if (picture && !picture->hasThumbnail) keptSmall.erase(AlbumImageName(name));
+                if (picture && !picture->smallThumbnail) keptSmall.erase(AlbumImageName(name));
                 if (picture && !picture->largeThumbnail) keptLarge.erase(AlbumImageName(name));
                 if (picture && !picture->preview) keptPreviews.erase(AlbumImageName(name));
                 // A picture that browsers do not show needs an image of its own.
-                if (picture && (picture->browsersShow || picture->hasThumbnail ||
+                if (picture && (picture->browsersShow || picture->smallThumbnail ||
                                 picture->largeThumbnail || picture->preview)) {
                     pictures.push_back(std::move(*picture));
                 }

@@ -26,7 +26,7 @@ AlbumPaths MakeAlbumPaths(const std::string& strPictureFolder);
 // Which of a picture's album images that are there already are made again.
 enum class AlbumRemake {
     All,       // every one ("All")
-    Outdated,  // those older than their picture ("New")
+    Outdated,  // those older than their picture, tiles of another size ("New")
     // Those older than their picture, not of the size asked for, or
     // unreadable (the batch front end's --update)
     Stale,
@@ -46,26 +46,27 @@ struct AlbumImageJob {
     std::int32_t lThumbSize = 0;
 };
 
-// Makes the album's own images of a picture: the high-density thumbnail and
-// the preview, and for a picture the gallery page does not take its
-// thumbnail too.
+// Makes the album's own images of a picture: its tiles at 2x and 1x and
+// its preview.
 class IAlbumImages {
   public:
     virtual ~IAlbumImages() = default;
     // For the picture strFileName (named strName in its folder): writes
     // largeThumbnailFolder + AlbumImageName(strName), kAlbumThumbnailHeight
-    // high (AlbumTileSize), and, when the picture is longer than kPreviewSide,
-    // previewFolder + AlbumImageName(strName) at kPreviewSide; of those that
-    // are there already only the ones `remake` says. For a name the gallery
-    // does not take (IsAlbumOnlyPictureName) also the thumbnail,
-    // smallThumbnailFolder + AlbumImageName(strName) at lThumbSize
-    // (ownThumbnail), and a preview of a picture that browsers do not show
-    // (browsersShow false) however small, at most kPreviewSide. All are made
-    // with a smoothing filter from the upright picture. Returns what the
-    // album shows of the picture, the sizes of the thumbnail (lThumbSize)
-    // included, and adds to `counts` what became of its images. Faults as the
-    // thumbnail maker's; a file that cannot be written is a warning, and left
-    // out of what the album shows.
+    // high (AlbumTileSize), smallThumbnailFolder + AlbumImageName(strName),
+    // kAlbumSmallThumbnailHeight high (AlbumSmallTileSize), and, when the
+    // picture is longer than kPreviewSide, previewFolder +
+    // AlbumImageName(strName) at kPreviewSide; of those that are there
+    // already only the ones `remake` says ("New" also a tile whose JPEG
+    // header gives another size than the tile's). For a name the gallery
+    // does not take (IsAlbumOnlyPictureName), which has no thumbnail of the
+    // gallery's (hasThumbnail false), also a preview of a picture that
+    // browsers do not show (browsersShow false) however small, at most
+    // kPreviewSide. All are made with a smoothing filter from the upright
+    // picture. Returns what the album shows of the picture, the size of the
+    // gallery's thumbnail (lThumbSize) included, and adds to `counts` what
+    // became of its images. Faults as the thumbnail maker's; a file that
+    // cannot be written is a warning, and left out of what the album shows.
     virtual AlbumPicture MakeAlbumImages(const std::string& strFileName, const std::string& strName,
                                          const AlbumPaths& paths, AlbumRemake remake,
                                          std::int32_t lThumbSize, AlbumImageCounts& counts) = 0;

@@ -47,8 +47,13 @@ std::string SizeAttributes(PixelSize size) {
 std::string ThumbnailUrl(const AlbumPicture& picture) {
     const std::string image = UrlPart(AlbumImageName(picture.name));
     if (picture.siteFiles) return std::string(kThumbnailFolder) + "/" + image;
-    if (picture.ownThumbnail) return std::string(kSmallThumbnailFolder) + "/" + image;
     return std::string(kThumbnailFolder) + "/" + UrlPart(BaseName(picture.name)) + ".jpg";
+}
+
+// The srcset of a tile with its 1x and 2x images, or none without the 1x.
+std::string DensitySources(const std::string& small, const std::string& large) {
+    if (small.empty()) return {};
+    return " srcset=\"" + small + " 1x, " + large + " 2x\"";
 }
 
 // A tile's shape for the rows of album.css: width / height to four places.
@@ -76,8 +81,10 @@ std::string AlbumTiles(const AlbumLinks& links) {
     for (const AlbumChild& child : links.children) {
         tiles += "<li><a href=\"" + UrlPart(child.name) + "/index.html\">";
         if (child.cover) {
-            tiles += "<img src=\"" + child.cover->url + "\"" + SizeAttributes(child.cover->size) +
-                     " alt=\"\">";
+            tiles += "<img src=\"" +
+                     (child.cover->smallUrl.empty() ? child.cover->url : child.cover->smallUrl) +
+                     "\"" + DensitySources(child.cover->smallUrl, child.cover->url) +
+                     SizeAttributes(child.cover->size) + " alt=\"\">";
         }
         tiles += "<span class=\"album-name\">" + AlbumText(child.name) + "</span>";
         if (child.pictures > 0) {
@@ -179,19 +186,25 @@ std::optional<AlbumCover> AlbumCoverOf(std::span<const AlbumPicture> pictures,
         return links.children.front().cover;
     }
     const AlbumPicture& first = pictures.front();
+    const std::string image = UrlPart(AlbumImageName(first.name));
+    const std::string small = std::string(kSmallThumbnailFolder) + "/" + image;
     if (first.largeThumbnail) {
-        return AlbumCover{
-            std::string(kLargeThumbnailFolder) + "/" + UrlPart(AlbumImageName(first.name)),
-            *first.largeThumbnail};
+        return AlbumCover{std::string(kLargeThumbnailFolder) + "/" + image, *first.largeThumbnail,
+                          first.smallThumbnail ? small : std::string()};
     }
-    if (first.hasThumbnail) return AlbumCover{ThumbnailUrl(first), first.thumbnail};
+    if (first.smallThumbnail) return AlbumCover{small, *first.smallThumbnail, {}};
+    if (first.hasThumbnail) return AlbumCover{ThumbnailUrl(first), first.thumbnail, {}};
     return std::nullopt;
 }
 
 AlbumChild AlbumChildOf(std::string name, const std::optional<AlbumCover>& cover,
                         std::int32_t pictures) {
     AlbumChild child{std::move(name), cover, pictures};
-    if (child.cover) child.cover->url = UrlPart(child.name) + "/" + child.cover->url;
+    if (child.cover) {
+        const std::string folder = UrlPart(child.name) + "/";
+        child.cover->url = folder + child.cover->url;
+        if (!child.cover->smallUrl.empty()) child.cover->smallUrl = folder + child.cover->smallUrl;
+    }
     return child;
 }
 
@@ -284,10 +297,12 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
     const std::string image = UrlPart(AlbumImageName(picture.name));
     const std::string thumbnail = ThumbnailUrl(picture);
     const std::string large = std::string(kLargeThumbnailFolder) + "/" + image;
+    const std::string small = std::string(kSmallThumbnailFolder) + "/" + image;
     const std::string previewFile = std::string(kPreviewFolder) + "/" + image;
     // The largest image of the picture that is there.
     const std::string largest = picture.preview          ? previewFile
                                 : picture.largeThumbnail ? large
+                                : picture.smallThumbnail ? small
                                                          : thumbnail;
     // What a plain click opens: the picture, or in a site without it the
     // largest image of it. What the lightbox shows: the preview, else the
@@ -297,10 +312,13 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
                                 : picture.browsersShow ? name
                                                        : largest;
 
-    // The high-density thumbnail is the tile's image on every screen: the
-    // gallery's own is far smaller than a row. Its size gives the tile its
-    // shape (the rows of album.css) and the page its layout before it loads.
-    const PixelSize shown = picture.largeThumbnail ? *picture.largeThumbnail : picture.thumbnail;
+    // The tile's images are the album's own at the row's height, 1x and 2x:
+    // the gallery's own is far smaller than a row. The 2x one's size gives
+    // the tile its shape (the rows of album.css) and the page its layout
+    // before it loads.
+    const PixelSize shown = picture.largeThumbnail   ? *picture.largeThumbnail
+                            : picture.smallThumbnail ? *picture.smallThumbnail
+                                                     : picture.thumbnail;
     std::string item = "<li style=\"--ar:" + AspectRatio(shown) + "\"><figure>\n";
     item += "<a href=\"" + name + "\" data-preview=\"" + preview + "\" data-key=\"" + key + "\"";
     const CameraDetails& details = picture.details;
@@ -317,13 +335,17 @@ std::string AlbumItem(const AlbumPicture& picture, std::size_t index) {
         item += " data-" + std::string(attribute) + "=\"" + AlbumText(*value) + "\"";
     }
     item += ">";
-    // Only files that are there: without the high-density thumbnail the
-    // gallery's one stands in, and without either the picture itself.
-    const std::string& source = picture.largeThumbnail ? large
-                                : picture.hasThumbnail ? thumbnail
-                                : picture.browsersShow ? name
-                                                       : preview;
-    item += "<img src=\"" + source + "\"" + SizeAttributes(shown);
+    // Only files that are there: a screen takes the tile of its density
+    // (srcset, the 1x one by default); without both the one there, without
+    // either the gallery's thumbnail, and without that the picture itself.
+    const std::string& source = picture.smallThumbnail   ? small
+                                : picture.largeThumbnail ? large
+                                : picture.hasThumbnail   ? thumbnail
+                                : picture.browsersShow   ? name
+                                                         : preview;
+    item += "<img src=\"" + source + "\"";
+    if (picture.smallThumbnail && picture.largeThumbnail) item += DensitySources(small, large);
+    item += SizeAttributes(shown);
     if (index >= kEagerThumbnails) item += " loading=\"lazy\"";
     item += " alt=\"" + AlbumText(base) + "\"></a>\n";
     item += "<figcaption>" + AlbumText(picture.name);

@@ -43,17 +43,19 @@ struct CameraDetails {
 // What the album shows of one picture. The page links only files that are
 // there: an image that could not be written is left out of it.
 struct AlbumPicture {
-    std::string name;     // the file name as listed (UTF-8 bytes)
-    PixelSize thumbnail;  // Thumbnails/<base>.jpg, the gallery's own
-    // The album's own thumbnail instead, Thumbnails@1x/ + AlbumImageName(name):
-    // for a picture the gallery page does not take.
-    bool ownThumbnail = false;
+    std::string name;  // the file name as listed (UTF-8 bytes)
+    // Thumbnails/<base>.jpg, the gallery's own; for a picture the gallery
+    // page does not take (which has none) the shape its tile falls back to.
+    PixelSize thumbnail;
     bool hasThumbnail = true;  // that file is there
     // Browsers show the picture file itself (not a HEIC): else the lightbox
     // shows its preview, or a thumbnail, never the file.
     bool browsersShow = true;
-    // Thumbnails@2x/ + AlbumImageName(name); none when it could not be written.
+    // The tile at two image pixels a CSS pixel, Thumbnails@2x/ +
+    // AlbumImageName(name), and at one, Thumbnails@1x/ + AlbumImageName(name)
+    // (AlbumTileSize, AlbumSmallTileSize); none when it could not be written.
     std::optional<PixelSize> largeThumbnail;
+    std::optional<PixelSize> smallThumbnail;
     // Previews/ + AlbumImageName(name); none for a small picture, or when it
     // could not be written: the lightbox then shows the picture itself.
     std::optional<PixelSize> preview;
@@ -79,6 +81,9 @@ struct AlbumPicture {
 struct AlbumCover {
     std::string url;  // relative to the page that shows it, URL-escaped
     PixelSize size;   // the image's own
+    // The same at half the density (the 1x tile) when `url` is the 2x one
+    // and that is there too; else empty.
+    std::string smallUrl;
     bool operator==(const AlbumCover&) const = default;
 };
 
@@ -97,9 +102,8 @@ struct AlbumLinks {
 };
 
 // An album's cover, relative to its own page: the largest thumbnail that is
-// there of its first picture (`pictures` in the album's order), else the
-// cover of its first album below (`links` in their order); none when
-// neither has one.
+// there of its first picture (with its 1x tile beside it) (`pictures` in the album's order), else
+// the cover of its first album below (`links` in their order); none when neither has one.
 std::optional<AlbumCover> AlbumCoverOf(std::span<const AlbumPicture> pictures,
                                        const AlbumLinks& links);
 // The album of the folder `name` as the page above it shows it: its cover
@@ -126,8 +130,7 @@ void SortAlbumLinks(std::vector<AlbumChild>& children,
 inline constexpr std::size_t kLongestFileName = 255;
 
 // The name of a picture's album images in Thumbnails@1x/, Thumbnails@2x/
-// and Previews/: the
-// picture's whole name + ".jpg" (so that "a.jpg" and "a.gif" do not collide),
+// and Previews/: the picture's whole name + ".jpg" (so that "a.jpg" and "a.gif" do not collide),
 // or, where that would be longer than kLongestFileName, the name's first
 // bytes (whole UTF-8 characters), "~", 32 hexadecimal digits of the SHA-256
 // of the whole name and ".jpg". No picture's plain name + ".jpg" takes that
@@ -150,12 +153,17 @@ inline constexpr std::int32_t kPreviewSide = 2048;
 // the highest tile, 200 x 1.5 = 300 CSS pixels, then has 2 image pixels a
 // CSS pixel on a screen of two device pixels a CSS pixel. A picture that is
 // lower keeps its own size; a very wide one's longer side is at most
-// kAlbumThumbnailLongest.
+// kAlbumThumbnailLongest. Screens of one device pixel a CSS pixel take the
+// 1x tiles (Thumbnails@1x/, srcset) at half that: kAlbumSmallThumbnailHeight
+// high, the longer side at most kAlbumSmallThumbnailLongest.
 inline constexpr std::int32_t kAlbumRowHeight = 200;
 inline constexpr double kAlbumRowStretch = 1.5;
 inline constexpr std::int32_t kAlbumThumbnailHeight = 600;
 inline constexpr std::int32_t kAlbumThumbnailLongest = kPreviewSide;
+inline constexpr std::int32_t kAlbumSmallThumbnailHeight = kAlbumThumbnailHeight / 2;
+inline constexpr std::int32_t kAlbumSmallThumbnailLongest = kAlbumThumbnailLongest / 2;
 static_assert(kAlbumThumbnailHeight >= kAlbumRowHeight * kAlbumRowStretch * 2);
+static_assert(kAlbumSmallThumbnailHeight >= kAlbumRowHeight * kAlbumRowStretch);
 // Thumbnails that load at once; those after them load as they come near the
 // screen.
 inline constexpr std::size_t kEagerThumbnails = 12;
@@ -184,8 +192,9 @@ std::string ShortCaption(std::string_view caption);
 std::string ShownDate(std::string_view dateTaken);
 
 // One picture's list item, its shape (width / height) in its --ar for the
-// rows: a link to the picture itself around its high-density thumbnail
-// (Thumbnails@2x/, else the gallery's thumbnail), the preview the lightbox shows,
+// rows: a link to the picture itself around its tile (the 1x one with
+// srcset "<1x> 1x, <2x> 2x"; without both, the one there, else the
+// gallery's thumbnail, else the picture), the preview the lightbox shows,
 // and a caption of the name, the date taken and the picture's own caption
 // (ShortCaption of it, the whole one in data-caption for the lightbox).
 // The link carries the camera details the lightbox shows, each present in

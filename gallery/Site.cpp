@@ -134,7 +134,7 @@ std::span<const std::uint8_t> BytesOf(const std::string& text) {
 
 // ---- One run --------------------------------------------------------------
 
-enum class Kind { Thumbnail, Large, Preview, Original };
+enum class Kind { Thumbnail, Large, Small, Preview, Original };
 
 struct Target {
     Kind kind;
@@ -222,6 +222,8 @@ std::string SiteRun::KeyOf(Kind kind) const {
         case Kind::Large:
             // The album's own height, whatever the gallery's size.
             return "large " + std::to_string(kAlbumThumbnailHeight) + " high";
+        case Kind::Small:
+            return "tile " + std::to_string(kAlbumSmallThumbnailHeight) + " high";
         case Kind::Preview:
             return options_.originals ? "preview" : "preview always";
         case Kind::Original:
@@ -256,9 +258,12 @@ void SiteRun::PlanPicture(PlannedFolder& folder, const std::string& name) {
         Join(folder.relative, std::string(kThumbnailFolder) + "/" + image);
     const std::string large =
         Join(folder.relative, std::string(kLargeThumbnailFolder) + "/" + image);
+    const std::string small =
+        Join(folder.relative, std::string(kSmallThumbnailFolder) + "/" + image);
     const std::string preview = Join(folder.relative, std::string(kPreviewFolder) + "/" + image);
     picture.targets.push_back({Kind::Thumbnail, thumbnail});
     picture.targets.push_back({Kind::Large, large});
+    picture.targets.push_back({Kind::Small, small});
     // Whether a preview is wanted depends on the picture's size: known from
     // the record while the picture is unchanged, else read when it is made.
     const auto known = record_.find(thumbnail);
@@ -372,6 +377,9 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
             case Kind::Large:
                 targets.large = path;
                 break;
+            case Kind::Small:
+                targets.small = path;
+                break;
             case Kind::Preview:
                 targets.preview = path;
                 break;
@@ -459,6 +467,10 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
                 target.current = made.largeWritten;
                 if (target.current) record_[target.file] = entryOf(made.large, key);
                 break;
+            case Kind::Small:
+                target.current = made.smallWritten;
+                if (target.current) record_[target.file] = entryOf(made.small, key);
+                break;
             case Kind::Preview:
                 target.current = made.previewWritten;
                 if (target.current) record_[target.file] = entryOf(*made.preview, key);
@@ -511,6 +523,9 @@ std::optional<AlbumPicture> SiteRun::PagePicture(const PlannedPicture& picture) 
             case Kind::Large:
                 shown.largeThumbnail = entry.size;
                 break;
+            case Kind::Small:
+                shown.smallThumbnail = entry.size;
+                break;
             case Kind::Preview:
                 shown.preview = entry.size;
                 break;
@@ -519,11 +534,15 @@ std::optional<AlbumPicture> SiteRun::PagePicture(const PlannedPicture& picture) 
                 break;
         }
     }
-    if (!shown.hasThumbnail && !shown.largeThumbnail) return std::nullopt;
+    if (!shown.hasThumbnail && !shown.largeThumbnail && !shown.smallThumbnail) {
+        return std::nullopt;
+    }
     if (!shown.hasThumbnail) {
-        // The slot keeps the thumbnail's size.
-        shown.thumbnail = {std::max(1, shown.largeThumbnail->width / 2),
-                           std::max(1, shown.largeThumbnail->height / 2)};
+        // The slot keeps the thumbnail's size, about the 1x tile's.
+        shown.thumbnail = shown.smallThumbnail
+                              ? *shown.smallThumbnail
+                              : PixelSize{std::max(1, shown.largeThumbnail->width / 2),
+                                          std::max(1, shown.largeThumbnail->height / 2)};
     }
     return shown;
 }

@@ -66,6 +66,7 @@ std::optional<SiteRecord> ParseSiteRecord(std::string_view text);
 struct SiteImageTargets {
     std::string thumbnail;
     std::string large;
+    std::string small;  // the 1x tile
     std::string preview;
 };
 
@@ -74,6 +75,7 @@ struct SitePictureImages {
     PixelSize picture;
     PixelSize thumbnail;
     PixelSize large;
+    PixelSize small;
     std::optional<PixelSize> preview;  // none: the picture needs none
     std::string dateTaken;
     std::string dateOffset;  // of dateTaken from UTC, or empty
@@ -82,6 +84,7 @@ struct SitePictureImages {
     // Of the targets asked for, those written.
     bool thumbnailWritten = false;
     bool largeWritten = false;
+    bool smallWritten = false;
     bool previewWritten = false;
 };
 
@@ -92,7 +95,8 @@ class ISiteImages {
     // Reads the picture's size, date, caption and camera details (one
     // reading of its metadata) and writes the targets asked for:
     // the thumbnail lThumbSize on its longer side, the high-density one the
-    // album's (kAlbumThumbnailHeight high, whatever lThumbSize), and a
+    // album's (kAlbumThumbnailHeight high, whatever lThumbSize) and its 1x
+    // tile (kAlbumSmallThumbnailHeight high, shrunk from that), and a
     // preview kPreviewSide long when the picture is longer (with
     // `previewAlways`, and of a picture that browsers do not show, a HEIC,
     // of every picture, at most kPreviewSide long). The pictures of the

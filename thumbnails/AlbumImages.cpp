@@ -22,19 +22,52 @@ namespace fotolane::thumbnails {
 namespace {
 
 // Whether the image `strImage` of the picture, `size` when made, is made
-// (again): "New" keeps one while it is not older than its picture, --update
-// only while it is current as a thumbnail would be.
+// (again): "New" keeps one while it is not older than its picture (a tile
+// also while its JPEG header, when it reads, gives its size: an earlier
+// version's may be of another), --update only while it is current as a
+// thumbnail would be.
 bool MustMake(gallery::AlbumRemake remake, const std::string& strImage,
-              const std::string& strFileName, const gallery::PixelSize& size) {
+              const std::string& strFileName, const gallery::PixelSize& size, bool tile = false) {
     switch (remake) {
         case gallery::AlbumRemake::All:
             return true;
         case gallery::AlbumRemake::Outdated:
-            return !IsUpToDate(strImage, strFileName);
+            if (!IsUpToDate(strImage, strFileName)) return true;
+            if (tile) {
+                try {
+                    const picture::PictureSize stored = picture::ReadPictureSize(strImage);
+                    return stored.width != size.width || stored.height != size.height;
+                } catch (const Fault&) {
+                    // Unreadable: "New" looks at its time alone, as at any image.
+                }
+            }
+            return false;
         case gallery::AlbumRemake::Stale:
             return !IsCurrentImage(strImage, strFileName, std::max(size.width, size.height));
     }
     return true;
+}
+
+// The tiles from rows of the picture's whole shape: the 2x one shrunk from
+// them (or the rows themselves when `shrink` is false), the 1x one shrunk
+// from that; each written when asked for, and dropped from `album` when its
+// writing fails.
+void WriteTiles(const PixelRows& rows, bool shrink, bool makeLarge, bool makeSmall,
+                const std::string& largePath, const std::string& smallPath,
+                gallery::AlbumPicture& album, gallery::AlbumImageCounts& counts) {
+    if (!makeLarge && !makeSmall) return;
+    const gallery::PixelSize large = *album.largeThumbnail;
+    PixelRows shrunk;
+    if (shrink) shrunk = imaging::ResizeByArea(rows, large.width, large.height);
+    const PixelRows& largeRows = shrink ? shrunk : rows;
+    if (makeLarge && !WriteAlbumJpeg(largeRows, largePath, kAlbumThumbnailQuality, counts)) {
+        album.largeThumbnail.reset();
+    }
+    if (makeSmall && !WriteAlbumJpeg(imaging::ResizeByArea(largeRows, album.smallThumbnail->width,
+                                                           album.smallThumbnail->height),
+                                     smallPath, kAlbumThumbnailQuality, counts)) {
+        album.smallThumbnail.reset();
+    }
 }
 
 // What the album shows of a picture beside its images: its date taken, its
@@ -51,21 +84,23 @@ void AddMetadata(const std::string& strFileName, gallery::AlbumPicture& album) {
     }
 }
 
-// A picture of the album's own formats (PNG, WebP, HEIC, AVIF): its
-// thumbnail, high-density thumbnail and preview, all from one whole decode
-// (DecodeAlbumPicture), shrunk by area averaging to the preview first when
-// it needs one, the thumbnails from that. A picture that browsers do not
-// show gets a preview of its own size when it is not larger.
+// A picture of the album's own formats (PNG, WebP, HEIC, AVIF): its tiles
+// and preview, all from one whole decode (DecodeAlbumPicture), shrunk by
+// area averaging to the preview first when it needs one, the tiles from
+// that. It has no thumbnail of the gallery's: its 1x tile stands in. A
+// picture that browsers do not show gets a preview of its own size when it
+// is not larger.
 gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::string& strName,
                                     const gallery::AlbumPaths& paths, gallery::AlbumRemake remake,
                                     std::int32_t lThumbSize, gallery::AlbumImageCounts& counts) {
     const picture::PictureSize size = picture::ReadAlbumPictureSize(strFileName);
     gallery::AlbumPicture album;
     album.name = strName;
-    album.ownThumbnail = true;
+    album.hasThumbnail = false;
     album.browsersShow = picture::BrowsersShowPicture(strFileName);
     album.thumbnail = AlbumImageSize(size, lThumbSize);
     album.largeThumbnail = AlbumTileSize(size);
+    album.smallThumbnail = AlbumSmallTileSize(size);
     const std::int32_t longer = std::max(size.width, size.height);
     if (longer > gallery::kPreviewSide || !album.browsersShow) {
         album.preview = AlbumImageSize(size, std::min(longer, gallery::kPreviewSide));
@@ -76,8 +111,8 @@ gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::s
     const std::string smallPath = paths.smallThumbnailFolder + image;
     const std::string largePath = paths.largeThumbnailFolder + image;
     const std::string previewPath = paths.previewFolder + image;
-    const bool makeSmall = MustMake(remake, smallPath, strFileName, album.thumbnail);
-    const bool makeLarge = MustMake(remake, largePath, strFileName, *album.largeThumbnail);
+    const bool makeSmall = MustMake(remake, smallPath, strFileName, *album.smallThumbnail, true);
+    const bool makeLarge = MustMake(remake, largePath, strFileName, *album.largeThumbnail, true);
     const bool makePreview =
         album.preview && MustMake(remake, previewPath, strFileName, *album.preview);
     counts.kept +=
@@ -92,16 +127,7 @@ gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::s
     if (makePreview && !WriteAlbumJpeg(rows, previewPath, kAlbumPreviewQuality, counts)) {
         album.preview.reset();
     }
-    if (makeLarge && !WriteAlbumJpeg(imaging::ResizeByArea(rows, album.largeThumbnail->width,
-                                                           album.largeThumbnail->height),
-                                     largePath, kAlbumThumbnailQuality, counts)) {
-        album.largeThumbnail.reset();
-    }
-    if (makeSmall &&
-        !WriteAlbumJpeg(imaging::ResizeByArea(rows, album.thumbnail.width, album.thumbnail.height),
-                        smallPath, kAlbumThumbnailQuality, counts)) {
-        album.hasThumbnail = false;
-    }
+    WriteTiles(rows, true, makeLarge, makeSmall, largePath, smallPath, album, counts);
     return album;
 }
 
@@ -118,38 +144,36 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     album.name = strName;
     album.thumbnail = AlbumImageSize(size, lThumbSize);
     album.largeThumbnail = AlbumTileSize(size);
+    album.smallThumbnail = AlbumSmallTileSize(size);
     if (std::max(size.width, size.height) > gallery::kPreviewSide) {
         album.preview = AlbumImageSize(size, gallery::kPreviewSide);
     }
     AddMetadata(strFileName, album);
 
-    const std::string largePath = paths.largeThumbnailFolder + gallery::AlbumImageName(strName);
-    const std::string previewPath = paths.previewFolder + gallery::AlbumImageName(strName);
-    const bool makeLarge = MustMake(remake, largePath, strFileName, *album.largeThumbnail);
+    const std::string image = gallery::AlbumImageName(strName);
+    const std::string largePath = paths.largeThumbnailFolder + image;
+    const std::string smallPath = paths.smallThumbnailFolder + image;
+    const std::string previewPath = paths.previewFolder + image;
+    const bool makeLarge = MustMake(remake, largePath, strFileName, *album.largeThumbnail, true);
+    const bool makeSmall = MustMake(remake, smallPath, strFileName, *album.smallThumbnail, true);
     const bool makePreview =
         album.preview && MustMake(remake, previewPath, strFileName, *album.preview);
-    counts.kept += (makeLarge ? 0 : 1) + (album.preview && !makePreview ? 1 : 0);
-    if (!makeLarge && !makePreview) return album;
+    counts.kept +=
+        (makeLarge ? 0 : 1) + (makeSmall ? 0 : 1) + (album.preview && !makePreview ? 1 : 0);
+    if (!makeLarge && !makeSmall && !makePreview) return album;
 
     // The picture is decoded straight to the first image it gives: the
-    // preview, or the thumbnail when it needs none (DecodeByArea holds no
-    // more of a bitmap or a GIF than that image).
+    // preview, or the 2x tile when it needs none (DecodeByArea holds no
+    // more of a bitmap or a GIF than that image). The tiles are shrunk from
+    // the preview: the same result as from the picture to within rounding,
+    // at a fraction of the work.
     const bool previewed = album.preview.has_value();
     const gallery::PixelSize first = previewed ? *album.preview : *album.largeThumbnail;
     const PixelRows rows = imaging::DecodeByArea(strFileName, first.width, first.height);
     if (makePreview && !WriteAlbumJpeg(rows, previewPath, kAlbumPreviewQuality, counts)) {
         album.preview.reset();
     }
-    if (makeLarge) {
-        // The thumbnail is shrunk from the preview: the same result as from
-        // the picture to within rounding, at a fraction of the work.
-        const bool written =
-            previewed ? WriteAlbumJpeg(imaging::ResizeByArea(rows, album.largeThumbnail->width,
-                                                             album.largeThumbnail->height),
-                                       largePath, kAlbumThumbnailQuality, counts)
-                      : WriteAlbumJpeg(rows, largePath, kAlbumThumbnailQuality, counts);
-        if (!written) album.largeThumbnail.reset();
-    }
+    WriteTiles(rows, previewed, makeLarge, makeSmall, largePath, smallPath, album, counts);
     return album;
 }
 

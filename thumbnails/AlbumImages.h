@@ -7,17 +7,17 @@
 
 namespace fotolane::thumbnails {
 
-// Makes the album's high-density thumbnails and previews: the picture is
-// decoded upright once and shrunk by area averaging (imaging/AreaResize.h)
-// to the preview when it needs one, the thumbnail then shrunk from that, or
-// else straight to the thumbnail; a JPEG is decoded at a reduced scale that
-// still gives three times that image's size, a bitmap or a GIF averaged as
-// it is decoded, never held whole (DecodeByArea). Each is written as a JPEG
-// whole or not at all. The sizes follow the thumbnail maker's rule
-// (ThumbnailSizeFor), so the run's own thumbnail, the larger one and the
-// preview all keep the picture's shape. PNG, WebP, HEIC and AVIF (by name,
-// IsAlbumOnlyPictureName) are decoded whole by picture::DecodeAlbumPicture,
-// told apart by their content, and get the album's own thumbnail too.
+// Makes the album's tiles (2x and 1x) and previews: the picture is decoded
+// upright once and shrunk by area averaging (imaging/AreaResize.h) to the
+// preview when it needs one, the 2x tile then shrunk from that, or else
+// straight to the 2x tile, and the 1x tile shrunk from the 2x one; a JPEG is
+// decoded at a reduced scale that still gives three times that image's
+// size, a bitmap or a GIF averaged as it is decoded, never held whole
+// (DecodeByArea). Each is written as a JPEG whole or not at all. The sizes
+// follow the thumbnail maker's rule (ThumbnailSizeFor), so the run's own
+// thumbnail, the tiles and the preview all keep the picture's shape. PNG,
+// WebP, HEIC and AVIF (by name, IsAlbumOnlyPictureName) are decoded whole
+// by picture::DecodeAlbumPicture, told apart by their content.
 class AlbumImages final : public gallery::IAlbumImages {
   public:
     gallery::AlbumPicture MakeAlbumImages(const std::string& strFileName,

@@ -16,22 +16,35 @@ gallery::PixelSize AlbumImageSize(const picture::PictureSize& picture, std::int3
     return {size.width, size.height};
 }
 
-gallery::PixelSize AlbumTileSize(const picture::PictureSize& picture) {
+namespace {
+
+// A tile `height` high, its longer side at most `longestSide`, never larger
+// than the picture.
+gallery::PixelSize TileSize(const picture::PictureSize& picture, std::int32_t height,
+                            std::int32_t longestSide) {
     const std::int32_t longest = std::max(picture.width, picture.height);
-    if (picture.width <= 0 || picture.height <= 0) {
-        return AlbumImageSize(picture, gallery::kAlbumThumbnailHeight);
-    }
+    if (picture.width <= 0 || picture.height <= 0) return AlbumImageSize(picture, height);
     // The longer side that gives the height, in the width's direction for a
     // landscape picture.
-    std::int64_t longer = gallery::kAlbumThumbnailHeight;
+    std::int64_t longer = height;
     if (picture.width > picture.height) {
-        longer = (static_cast<std::int64_t>(picture.width) * gallery::kAlbumThumbnailHeight +
-                  picture.height / 2) /
+        longer = (static_cast<std::int64_t>(picture.width) * height + picture.height / 2) /
                  picture.height;
     }
-    longer = std::min<std::int64_t>(longer, gallery::kAlbumThumbnailLongest);
+    longer = std::min<std::int64_t>(longer, longestSide);
     if (longer >= longest) return {picture.width, picture.height};
     return AlbumImageSize(picture, static_cast<std::int32_t>(longer));
+}
+
+}  // namespace
+
+gallery::PixelSize AlbumTileSize(const picture::PictureSize& picture) {
+    return TileSize(picture, gallery::kAlbumThumbnailHeight, gallery::kAlbumThumbnailLongest);
+}
+
+gallery::PixelSize AlbumSmallTileSize(const picture::PictureSize& picture) {
+    return TileSize(picture, gallery::kAlbumSmallThumbnailHeight,
+                    gallery::kAlbumSmallThumbnailLongest);
 }
 
 bool WriteAlbumJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality,

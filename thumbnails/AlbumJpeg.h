@@ -25,6 +25,10 @@ gallery::PixelSize AlbumImageSize(const picture::PictureSize& picture, std::int3
 // gallery::kAlbumThumbnailHeight high, its longer side at most
 // gallery::kAlbumThumbnailLongest, never larger than the picture.
 gallery::PixelSize AlbumTileSize(const picture::PictureSize& picture);
+// The same at half the density (Thumbnails@1x/): gallery::kAlbumSmallThumbnailHeight
+// high, its longer side at most gallery::kAlbumSmallThumbnailLongest, never
+// larger than the picture.
+gallery::PixelSize AlbumSmallTileSize(const picture::PictureSize& picture);
 
 // Writes the rows as a JPEG, whole or not at all, and tells whether it was
 // written; a file that cannot be written is told to the user as the

@@ -33,6 +33,7 @@ gallery::SitePictureImages SiteImages::MakeSiteImages(const std::string& strFile
     made.picture = {size.width, size.height};
     made.thumbnail = AlbumImageSize(size, lThumbSize);
     made.large = AlbumTileSize(size);
+    made.small = AlbumSmallTileSize(size);
     const std::int32_t longer = std::max(size.width, size.height);
     if (longer > gallery::kPreviewSide || previewAlways ||
         (albumOnly && !picture::BrowsersShowPicture(strFileName))) {
@@ -44,7 +45,10 @@ gallery::SitePictureImages SiteImages::MakeSiteImages(const std::string& strFile
     made.caption = gallery::AlbumCaption(metadata.caption);
     made.details = CameraDetailsOf(metadata);
     const bool makePreview = made.preview && !targets.preview.empty();
-    if (targets.thumbnail.empty() && targets.large.empty() && !makePreview) return made;
+    if (targets.thumbnail.empty() && targets.large.empty() && targets.small.empty() &&
+        !makePreview) {
+        return made;
+    }
 
     // The picture is decoded straight to the largest image it gives (as the
     // album's are): the preview, or else the high-density thumbnail; a
@@ -63,12 +67,20 @@ gallery::SitePictureImages SiteImages::MakeSiteImages(const std::string& strFile
     if (makePreview) {
         made.previewWritten = WriteAlbumJpeg(rows, targets.preview, kAlbumPreviewQuality, counts);
     }
-    if (!targets.large.empty()) {
-        made.largeWritten =
-            made.preview
-                ? WriteAlbumJpeg(imaging::ResizeByArea(rows, made.large.width, made.large.height),
-                                 targets.large, kAlbumThumbnailQuality, counts)
-                : WriteAlbumJpeg(rows, targets.large, kAlbumThumbnailQuality, counts);
+    if (!targets.large.empty() || !targets.small.empty()) {
+        // The 1x tile is shrunk from the 2x one.
+        PixelRows shrunk;
+        if (made.preview) shrunk = imaging::ResizeByArea(rows, made.large.width, made.large.height);
+        const PixelRows& large = made.preview ? shrunk : rows;
+        if (!targets.large.empty()) {
+            made.largeWritten =
+                WriteAlbumJpeg(large, targets.large, kAlbumThumbnailQuality, counts);
+        }
+        if (!targets.small.empty()) {
+            made.smallWritten =
+                WriteAlbumJpeg(imaging::ResizeByArea(large, made.small.width, made.small.height),
+                               targets.small, kAlbumThumbnailQuality, counts);
+        }
     }
     if (!targets.thumbnail.empty()) {
         // From the same decode, by area averaging like the larger one.

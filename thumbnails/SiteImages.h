@@ -7,7 +7,7 @@
 
 namespace fotolane::thumbnails {
 
-// Makes a site's thumbnails, high-density thumbnails and previews as the
+// Makes a site's thumbnails, tiles (2x and 1x) and previews as the
 // album's images are made (one upright decode, area averaging, JPEG written
 // whole), and its originals: the picture's bytes, or with its location
 // removed (BytesWithoutLocation).

@@ -139,9 +139,9 @@ TEST(WriteFailures, EveryStepLeavesWholeFilesAndAnHonestReport) {
     }
 }
 
-// The album's files fail in turn: the high-density thumbnail of a.jpg, the
-// preview and the high-density thumbnail of wide.bmp, index.html (each by
-// open, write, flush, close and rename), the making of Thumbnails@2x, and
+// The album's files fail in turn: the 2x and 1x tiles of a.jpg, the preview
+// and the tiles of wide.bmp, index.html (each by open, write, flush, close
+// and rename), the making of Thumbnails@1x and Thumbnails@2x, and
 // the removal of a gone picture's image. The page then shows only files that
 // are there (the picture itself for a preview not written), or the earlier
 // page stays.
@@ -154,12 +154,16 @@ TEST(WriteFailures, TheAlbumShowsOnlyTheImagesThatAreThere) {
     std::vector<AlbumStepCase> cases;
     for (const Step step : {Step::Open, Step::Write, Step::Flush, Step::Close, Step::Rename}) {
         cases.push_back({step, 0, {"Thumbnails@2x/a.jpg.jpg"}});
-        cases.push_back({step, 1, {"Previews/wide.bmp.jpg"}});
-        cases.push_back({step, 2, {"Thumbnails@2x/wide.bmp.jpg"}});
-        cases.push_back({step, 3, {"index.html"}});
+        cases.push_back({step, 1, {"Thumbnails@1x/a.jpg.jpg"}});
+        cases.push_back({step, 2, {"Previews/wide.bmp.jpg"}});
+        cases.push_back({step, 3, {"Thumbnails@2x/wide.bmp.jpg"}});
+        cases.push_back({step, 4, {"Thumbnails@1x/wide.bmp.jpg"}});
+        cases.push_back({step, 5, {"index.html"}});
     }
     cases.push_back(
-        {Step::CreateFolder, 0, {"Thumbnails@2x/a.jpg.jpg", "Thumbnails@2x/wide.bmp.jpg"}});
+        {Step::CreateFolder, 0, {"Thumbnails@1x/a.jpg.jpg", "Thumbnails@1x/wide.bmp.jpg"}});
+    cases.push_back(
+        {Step::CreateFolder, 1, {"Thumbnails@2x/a.jpg.jpg", "Thumbnails@2x/wide.bmp.jpg"}});
     cases.push_back({Step::Remove, 0, {"Previews/gone.jpg.jpg"}});
 
     for (const AlbumStepCase& c : cases) {

@@ -191,9 +191,10 @@ try {
     });
     const measured = await Promise.all(shown.map(async (img) => {
       const box = img.getBoundingClientRect();
-      const density = img.naturalHeight / box.height * dpr;
-      const itself = density < 1.9 && (await ownSize(img.closest('a').href))
-        .join('x') === `${img.naturalWidth}x${img.naturalHeight}`;
+      // The file's own pixels: srcset's "2x" halves the natural size.
+      const [width, height] = img.currentSrc ? await ownSize(img.currentSrc) : [0, 0];
+      const density = height / box.height * dpr;
+      const itself = density < 1.9 && (await ownSize(img.closest('a').href)).join('x') === `${width}x${height}`;
       return {
         top: Math.round(img.closest('li').getBoundingClientRect().top),
         right: box.right,
@@ -220,7 +221,8 @@ try {
       leastDensity: Math.min(...measured.filter((tile) => !tile.itself).map((tile) => tile.density)),
       small: measured.filter((tile) => tile.itself).length,
       worstRow: Math.max(...rights.map((right) => Math.abs(album.getBoundingClientRect().right - right))),
-      fromLarge: measured.every((tile) => tile.src.includes('/Thumbnails@2x/')),
+      // The tiles of the screen's density: 1x on a plain screen, 2x on a sharp one.
+      fromDensity: measured.every((tile) => tile.src.includes(dpr >= 2 ? '/Thumbnails@2x/' : '/Thumbnails@1x/')),
       viewport: window.innerWidth,
       scrollWidth: document.documentElement.scrollWidth,
       pending: measured.filter((tile) => !(tile.density > 0)).length,
@@ -233,8 +235,8 @@ try {
       await page.waitForTimeout(250);
       t = await tiles(page);
     }
-    check(t.count > 3 && t.worstShape <= 0.02 && t.worstRow <= 3 && t.scrollWidth <= t.viewport && t.fromLarge,
-          `${where}: ${t.count} tiles from the high-density set in ${t.rows} rows, each in its picture's shape ` +
+    check(t.count > 3 && t.worstShape <= 0.02 && t.worstRow <= 3 && t.scrollWidth <= t.viewport && t.fromDensity,
+          `${where}: ${t.count} tiles from the ${t.dpr >= 2 ? '2x' : '1x'} set in ${t.rows} rows, each in its picture's shape ` +
           `(within ${(t.worstShape * 100).toFixed(2)} %), the rows to ${t.worstRow.toFixed(1)} px of the width ` +
           `(${t.held} at their most height), no sideways scrolling`);
     if (t.dpr >= 2) {
@@ -293,8 +295,8 @@ try {
     await img.decode().catch(() => {});
     return { src: decodeURIComponent(img.currentSrc), width: img.naturalWidth };
   });
-  check(firstThumbnail.src.endsWith(`/Thumbnails@2x/${kDated}.jpg`) && firstThumbnail.width > 0,
-        'a thumbnail comes from the high-density set');
+  check(firstThumbnail.src.endsWith(`/Thumbnails@1x/${kDated}.jpg`) && firstThumbnail.width > 0,
+        'a thumbnail on a plain screen comes from the 1x set');
   if (screenshots) {
     await desktop.screenshot({ path: path.join(screenshots, 'album-desktop.png') });
     await desktop.emulateMedia({ colorScheme: 'dark' });
@@ -529,8 +531,8 @@ try {
   })));
   check(albumTiles.length === 1 && albumTiles[0].name === kBelow && albumTiles[0].count === '2 pictures' && albumTiles[0].above,
         `the album below shows above the pictures as a tile, name as text and "2 pictures": ${JSON.stringify(albumTiles)}`);
-  check(albumTiles[0]?.width > 0 && albumTiles[0].src.endsWith(`/${kBelow}/Thumbnails@2x/a.jpg.jpg`),
-        "the tile's cover is the high-density thumbnail of the album's first picture, and it loads");
+  check(albumTiles[0]?.width > 0 && albumTiles[0].src.endsWith(`/${kBelow}/Thumbnails@1x/a.jpg.jpg`),
+        "the tile's cover is the 1x tile of the album's first picture on a plain screen, and it loads");
   await axeFindings(tripsPage, 'on an album with a tile');
   await tripsPage.emulateMedia({ colorScheme: 'dark' });
   await axeFindings(tripsPage, 'on an album with a tile in the dark scheme');

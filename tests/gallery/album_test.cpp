@@ -31,6 +31,7 @@ AlbumPicture Picture(std::string name) {
     picture.name = std::move(name);
     picture.thumbnail = {70, 47};
     picture.largeThumbnail = {900, 600};
+    picture.smallThumbnail = {450, 300};
     return picture;
 }
 
@@ -47,10 +48,11 @@ TEST(AlbumItem, CarriesTheNameExactlyIntoUrlsAttributesAndText) {
                         ".jpg\" data-key=\"" + url + "\">"),
               std::string::npos)
         << item;
-    // The high-density thumbnail on every screen, its shape on the item.
+    // The tile of the screen's density, the 2x one's shape on the item.
     EXPECT_TRUE(item.starts_with("<li style=\"--ar:1.5000\"><figure>")) << item;
-    EXPECT_NE(item.find("<img src=\"Thumbnails@2x/" + url +
-                        ".jpg\" width=\"900\" height=\"600\" "
+    EXPECT_NE(item.find("<img src=\"Thumbnails@1x/" + url + ".jpg\" srcset=\"Thumbnails@1x/" + url +
+                        ".jpg 1x, Thumbnails@2x/" + url +
+                        ".jpg 2x\" width=\"900\" height=\"600\" "
                         "alt=\"Tom&#39;s #1 &amp; &lt;b&gt;,\xC3\xA9\xEF\xBF\xBD.x\">"),
               std::string::npos)
         << item;
@@ -69,18 +71,36 @@ TEST(AlbumItem, ShowsASmallPictureItselfAndLoadsLaterThumbnailsLazily) {
     EXPECT_EQ(item.find("<time"), std::string::npos) << item;
 }
 
+// Each tile falls back to what is there: 2x and 1x by srcset, one of them
+// alone, the gallery's thumbnail, the picture.
 TEST(AlbumItem, LinksOnlyTheThumbnailsThatAreThere) {
-    AlbumPicture picture = Picture("b.jpg");
-    picture.largeThumbnail.reset();
-    const std::string alone = AlbumItem(picture, 0);
-    EXPECT_NE(alone.find("<li style=\"--ar:1.4894\"><figure>"), std::string::npos) << alone;
-    EXPECT_NE(alone.find("<img src=\"Thumbnails/b.jpg\" width=\"70\""), std::string::npos) << alone;
-    EXPECT_EQ(alone.find("srcset"), std::string::npos) << alone;
-    picture.hasThumbnail = false;
-    EXPECT_NE(AlbumItem(picture, 0).find("<img src=\"b.jpg\" width="), std::string::npos);
-    picture.largeThumbnail = PixelSize{400, 600};
-    EXPECT_NE(AlbumItem(picture, 0).find("<img src=\"Thumbnails@2x/b.jpg.jpg\" width=\"400\""),
-              std::string::npos);
+    const std::optional<PixelSize> none;
+    const struct {
+        std::optional<PixelSize> large, small;
+        bool thumbnail;
+        std::string img;  // how the item's <img> starts
+    } cases[] = {
+        {PixelSize{400, 600}, PixelSize{200, 300}, true,
+         "<img src=\"Thumbnails@1x/b.jpg.jpg\" srcset=\"Thumbnails@1x/b.jpg.jpg 1x, "
+         "Thumbnails@2x/b.jpg.jpg 2x\" width=\"400\" height=\"600\""},
+        {PixelSize{400, 600}, none, false, "<img src=\"Thumbnails@2x/b.jpg.jpg\" width=\"400\""},
+        {none, PixelSize{200, 300}, true, "<img src=\"Thumbnails@1x/b.jpg.jpg\" width=\"200\""},
+        {none, none, true, "<img src=\"Thumbnails/b.jpg\" width=\"70\""},
+        {none, none, false, "<img src=\"b.jpg\" width=\"70\""},
+    };
+    for (const auto& c : cases) {
+        AlbumPicture picture = Picture("b.jpg");
+        picture.largeThumbnail = c.large;
+        picture.smallThumbnail = c.small;
+        picture.hasThumbnail = c.thumbnail;
+        const std::string item = AlbumItem(picture, 0);
+        EXPECT_NE(item.find(c.img), std::string::npos) << item;
+        EXPECT_EQ(item.find("srcset") != std::string::npos, c.large && c.small) << item;
+    }
+    AlbumPicture alone = Picture("b.jpg");
+    alone.largeThumbnail.reset();
+    alone.smallThumbnail.reset();
+    EXPECT_NE(AlbumItem(alone, 0).find("<li style=\"--ar:1.4894\"><figure>"), std::string::npos);
 }
 
 // The picture's caption: escaped, cleaned and capped, shortened under the
@@ -137,20 +157,22 @@ TEST(AlbumItem, ShowsTheCaptionAsTextShortenedWithTheWholeOneBeside) {
     EXPECT_EQ(item.find("data-exposure"), std::string::npos) << item;
 }
 
-TEST(AlbumItem, APictureOfTheAlbumsOwnHasItsThumbnailInThumbnails1xAndNeverShowsAHeic) {
-    // "a.png.jpg" is the gallery's thumbnail name of a JPEG "a.png.jpg" too:
-    // the PNG's lies in a folder of its own.
+TEST(AlbumItem, APictureOfTheAlbumsOwnFallsBackToItsTilesAndNeverShowsAHeic) {
+    // Without the gallery's thumbnail: the 1x tile, then the picture.
     AlbumPicture png = Picture("a.png");
-    png.ownThumbnail = true;
+    png.hasThumbnail = false;
     EXPECT_NE(AlbumItem(png, 0).find("<a href=\"a.png\" data-preview=\"a.png\" data-key=\"a.png\">"
-                                     "<img src=\"Thumbnails@2x/a.png.jpg\""),
+                                     "<img src=\"Thumbnails@1x/a.png.jpg\" srcset="),
               std::string::npos);
     png.largeThumbnail.reset();
-    EXPECT_NE(AlbumItem(png, 0).find("<img src=\"Thumbnails@1x/a.png.jpg\""), std::string::npos);
+    EXPECT_NE(AlbumItem(png, 0).find("<img src=\"Thumbnails@1x/a.png.jpg\" width=\"450\""),
+              std::string::npos);
+    png.smallThumbnail.reset();
+    EXPECT_NE(AlbumItem(png, 0).find("<img src=\"a.png\" width=\"70\""), std::string::npos);
     // A HEIC's lightbox shows its preview, else its largest image; the
     // plain link stays the file.
     AlbumPicture heic = Picture("b.heic");
-    heic.ownThumbnail = true;
+    heic.hasThumbnail = false;
     heic.browsersShow = false;
     heic.preview = PixelSize{1200, 800};
     EXPECT_NE(AlbumItem(heic, 0).find("<a href=\"b.heic\" data-preview=\"Previews/b.heic.jpg\""),
@@ -160,7 +182,6 @@ TEST(AlbumItem, APictureOfTheAlbumsOwnHasItsThumbnailInThumbnails1xAndNeverShows
         AlbumItem(heic, 0).find("<a href=\"b.heic\" data-preview=\"Thumbnails@2x/b.heic.jpg\""),
         std::string::npos);
     heic.largeThumbnail.reset();
-    heic.hasThumbnail = true;
     EXPECT_NE(AlbumItem(heic, 0).find("data-preview=\"Thumbnails@1x/b.heic.jpg\""),
               std::string::npos);
 }
@@ -257,13 +278,17 @@ TEST(SortAlbumLinks, OrdersAlbumsByTheirEarliestPictureInTheDateOrder) {
 TEST(AlbumCoverOf, TakesTheFirstPicturesLargestImageElseTheFirstAlbumsBelow) {
     AlbumPicture small = Picture("b c.jpg");
     small.largeThumbnail.reset();
+    AlbumPicture oneX = small;
+    small.smallThumbnail.reset();
     AlbumPicture site = small;
     site.siteFiles = true;
     AlbumPicture none = small;
     none.hasThumbnail = false;
     AlbumLinks below;
-    below.children = {AlbumChildOf("x y", AlbumCover{"Thumbnails@2x/z.jpg.jpg", {140, 93}}, 3),
-                      AlbumChildOf("w", std::nullopt, 0)};
+    below.children = {
+        AlbumChildOf(
+            "x y", AlbumCover{"Thumbnails@2x/z.jpg.jpg", {140, 93}, "Thumbnails@1x/z.jpg.jpg"}, 3),
+        AlbumChildOf("w", std::nullopt, 0)};
     const struct {
         std::vector<AlbumPicture> pictures;
         AlbumLinks links;
@@ -271,11 +296,15 @@ TEST(AlbumCoverOf, TakesTheFirstPicturesLargestImageElseTheFirstAlbumsBelow) {
     } cases[] = {
         {{Picture("a #1.jpg"), small},
          below,
-         AlbumCover{"Thumbnails@2x/a%20%231.jpg.jpg", {900, 600}}},
-        {{small}, {}, AlbumCover{"Thumbnails/b%20c.jpg", {70, 47}}},
-        {{site}, {}, AlbumCover{"Thumbnails/b%20c.jpg.jpg", {70, 47}}},
+         AlbumCover{
+             "Thumbnails@2x/a%20%231.jpg.jpg", {900, 600}, "Thumbnails@1x/a%20%231.jpg.jpg"}},
+        {{oneX}, {}, AlbumCover{"Thumbnails@1x/b%20c.jpg.jpg", {450, 300}, {}}},
+        {{small}, {}, AlbumCover{"Thumbnails/b%20c.jpg", {70, 47}, {}}},
+        {{site}, {}, AlbumCover{"Thumbnails/b%20c.jpg.jpg", {70, 47}, {}}},
         {{none, Picture("a.jpg")}, below, std::nullopt},
-        {{}, below, AlbumCover{"x%20y/Thumbnails@2x/z.jpg.jpg", {140, 93}}},
+        {{},
+         below,
+         AlbumCover{"x%20y/Thumbnails@2x/z.jpg.jpg", {140, 93}, "x%20y/Thumbnails@1x/z.jpg.jpg"}},
         {{}, {}, std::nullopt},
     };
     for (const auto& c : cases) {
@@ -290,9 +319,11 @@ TEST(AlbumHtml, FillsTheTemplateOnceWithEscapedTitleAndAlbumLinks) {
     AlbumLinks links;
     links.parent = true;
     links.children = {
-        AlbumChildOf("Day 1", AlbumCover{"Thumbnails@2x/a.jpg.jpg", {140, 93}}, 12),
+        AlbumChildOf("Day 1",
+                     AlbumCover{"Thumbnails@2x/a.jpg.jpg", {140, 93}, "Thumbnails@1x/a.jpg.jpg"},
+                     12),
         AlbumChildOf("@PICTURES@", std::nullopt, 1),
-        AlbumChildOf("Tom's \"<b>\" & #2", AlbumCover{"Thumbnails@2x/b.jpg.jpg", {93, 140}}, 0),
+        AlbumChildOf("Tom's \"<b>\" & #2", AlbumCover{"Thumbnails@2x/b.jpg.jpg", {93, 140}, {}}, 0),
     };
     const std::string page = AlbumHtml("<i>Trip</i> @TITLE@", pictures, links);
     EXPECT_EQ(
@@ -304,8 +335,10 @@ TEST(AlbumHtml, FillsTheTemplateOnceWithEscapedTitleAndAlbumLinks) {
     // Each album below is a tile above the pictures: a plain link around its
     // cover, its name and its count; without a cover the name alone, and no
     // count for an album of albums.
-    EXPECT_NE(page.find("<li><a href=\"Day%201/index.html\"><img src=\"Day%201/Thumbnails@2x/"
-                        "a.jpg.jpg\" width=\"140\" height=\"93\" alt=\"\"><span "
+    EXPECT_NE(page.find("<li><a href=\"Day%201/index.html\"><img src=\"Day%201/Thumbnails@1x/"
+                        "a.jpg.jpg\" srcset=\"Day%201/Thumbnails@1x/a.jpg.jpg 1x, "
+                        "Day%201/Thumbnails@2x/a.jpg.jpg 2x\" width=\"140\" height=\"93\" "
+                        "alt=\"\"><span "
                         "class=\"album-name\">Day 1</span><span class=\"album-count\">12 "
                         "pictures</span></a></li>"),
               std::string::npos);
@@ -401,6 +434,7 @@ TEST_F(BuildAlbumTest, FollowsTheRunsPicturesInItsOrderAndKeepsItsOutcome) {
     EXPECT_LT(index.find("href=\"a.bmp\""), index.find("href=\"B.gif\""));
     EXPECT_LT(index.find("href=\"B.gif\""), index.find("href=\"c.jpg\""));
     EXPECT_EQ(index.find("notes.txt"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "Trip/Thumbnails@1x"));
     EXPECT_TRUE(std::filesystem::is_directory(folder / "Trip/Thumbnails@2x"));
     EXPECT_TRUE(std::filesystem::is_directory(folder / "Trip/Previews"));
 }
@@ -431,21 +465,24 @@ TEST_F(BuildAlbumTest, AStopBetweenPicturesWritesTheAlbumSoFar) {
 TEST_F(BuildAlbumTest, RemovesImagesOfGonePicturesAndLeftoversOnly) {
     inputs.keepGoing = true;
     images.faultAt = 2;  // B.gif, left out of the album
-    for (const char* name : {"Trip/Previews", "Trip/Thumbnails@2x"}) {
+    for (const char* name : {"Trip/Previews", "Trip/Thumbnails@2x", "Trip/Thumbnails@1x"}) {
         std::filesystem::create_directory(folder / name);
     }
     // 999999999 is beyond any process id; process 1 is always running.
     const std::vector<std::string> gone = {
         "Trip/Previews/gone.jpg.jpg",
         "Trip/Thumbnails@2x/gone.jpg.jpg",
+        "Trip/Thumbnails@1x/gone.png.jpg",
         "Trip/Thumbnails@2x/" + AlbumImageName(std::string(251, 'g') + ".jpg"),
         "Trip/Previews/c.jpg.jpg",  // c.jpg is now shown without a preview
         "Trip/.index.html.999999999-3.tmp",
         "Trip/Previews/.a.bmp.jpg.999999999-1.tmp",
         "Trip/Thumbnails@2x/.c.jpg.jpg.999999999-2.tmp"};
     const std::vector<std::string> kept = {
-        "Trip/Previews/notes.jpg", "Trip/Previews/B.gif.jpg", "Trip/Thumbnails@2x/B.gif.jpg",
-        "Trip/Thumbnails@2x/c.jpg.jpg", "Trip/.index.html.1-3.tmp"};
+        "Trip/Previews/notes.jpg",      "Trip/Previews/B.gif.jpg",
+        "Trip/Thumbnails@2x/B.gif.jpg", "Trip/Thumbnails@2x/c.jpg.jpg",
+        "Trip/Thumbnails@1x/c.jpg.jpg", "Trip/Thumbnails@1x/B.gif.jpg",
+        "Trip/.index.html.1-3.tmp"};
     for (const std::string& name : gone) folder.Write(name);
     for (const std::string& name : kept) folder.Write(name);
     std::filesystem::create_symlink("../notes.txt", folder / "Trip/Previews/link.jpg.jpg");

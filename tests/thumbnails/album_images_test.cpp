@@ -40,6 +40,7 @@ const std::string kTestData = FOTOLANE_TESTDATA_DIR;
 
 struct Album {
     Album() {
+        std::filesystem::create_directory(folder / "Thumbnails@1x");
         std::filesystem::create_directory(folder / "Thumbnails@2x");
         std::filesystem::create_directory(folder / "Previews");
     }
@@ -84,27 +85,37 @@ TEST(AlbumImages, MakesAPreviewOfALargePictureAndASmoothLargeThumbnail) {
     for (const std::int32_t x : {3, 150, 296}) {
         EXPECT_TRUE(Near(large.At(x, 300), Bgr{128, 0, 128}, 12)) << x;
     }
+    // The 1x tile, shrunk from the 2x one.
+    ASSERT_TRUE(picture.smallThumbnail);
+    const TopDown small = Decode(album.folder / "Thumbnails@1x/wide.bmp.jpg");
+    ASSERT_EQ((std::array{small.Width(), small.Height()}), (std::array{150, 300}));
+    EXPECT_TRUE(Near(small.At(75, 150), Bgr{128, 0, 128}, 12));
+    EXPECT_EQ(album.counts.made, 3);
     EXPECT_TRUE(album.host.messages.empty());
 }
 
-// The album's thumbnail is as high as its rows need, whatever its shape,
-// within the longest side and never larger than the picture.
+// The album's tiles are as high as its rows need at 2x and 1x, whatever
+// the shape, within the longest side and never larger than the picture.
 TEST(AlbumTileSize, IsTheRowsHeightCappedAndNeverEnlarged) {
     struct Case {
         picture::PictureSize picture;
         gallery::PixelSize tile;
+        gallery::PixelSize small;
     };
     const std::vector<Case> cases = {
-        {{1200, 1800}, {400, 600}},   // portrait
-        {{3000, 2000}, {900, 600}},   // landscape
-        {{601, 601}, {600, 600}},     // square
-        {{8000, 1000}, {2048, 256}},  // a panorama: its longer side capped
-        {{2100, 300}, {2048, 293}},   // capped below its own height
-        {{128, 128}, {128, 128}},     // small: its own size
-        {{1000, 500}, {1000, 500}},   // lower than a row's image: its own size
+        {{1200, 1800}, {400, 600}, {200, 300}},    // portrait
+        {{3000, 2000}, {900, 600}, {450, 300}},    // landscape
+        {{601, 601}, {600, 600}, {300, 300}},      // square
+        {{8000, 1000}, {2048, 256}, {1024, 128}},  // a panorama: its longer side capped
+        {{2100, 300}, {2048, 293}, {1024, 146}},   // capped below its own height
+        {{128, 128}, {128, 128}, {128, 128}},      // small: its own size
+        {{1000, 500}, {1000, 500}, {600, 300}},    // lower than a row's 2x image
+        {{400, 300}, {400, 300}, {400, 300}},      // as high as a 1x one: its own size
     };
     for (const Case& c : cases) {
         EXPECT_EQ(AlbumTileSize(c.picture), c.tile) << c.picture.width << "x" << c.picture.height;
+        EXPECT_EQ(AlbumSmallTileSize(c.picture), c.small)
+            << c.picture.width << "x" << c.picture.height;
     }
 }
 
@@ -119,6 +130,9 @@ TEST(AlbumImages, MakesTheUprightThumbnailOfASmallPhotoWithItsDateAndNoPreview) 
     const picture::PictureSize large =
         picture::ReadPictureSize(album.folder / "Thumbnails@2x/p.jpg.jpg");
     EXPECT_EQ((std::array{large.width, large.height}), (std::array{400, 600}));
+    const picture::PictureSize small =
+        picture::ReadPictureSize(album.folder / "Thumbnails@1x/p.jpg.jpg");
+    EXPECT_EQ((std::array{small.width, small.height}), (std::array{200, 300}));
 
     const gallery::AlbumPicture flower =
         album.maker.MakeAlbumImages(kTestData + "/pillow/jpeg/flower.jpg", "flower.jpg",
@@ -135,6 +149,15 @@ TEST(AlbumImages, NewKeepsCurrentImagesAndAFailedWriteIsAWarning) {
     EXPECT_EQ(ReadFile(album.folder / "Thumbnails@2x/a.bmp.jpg"), "kept");
     EXPECT_EQ(album.counts.kept, 1);
     EXPECT_TRUE(album.host.messages.empty());
+    // A tile whose header gives another size (an earlier version's, such as
+    // a thumbnail at the gallery's size) is made again, a current one kept.
+    std::filesystem::copy_file(kTestData + "/exif-orientation-examples/Portrait_6.jpg",
+                               album.folder / "Thumbnails@1x/a.bmp.jpg",
+                               std::filesystem::copy_options::overwrite_existing);
+    album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths,
+                                gallery::AlbumRemake::Outdated, 70, album.counts);
+    EXPECT_EQ(picture::ReadPictureSize(album.folder / "Thumbnails@1x/a.bmp.jpg").width, 40);
+    EXPECT_EQ(album.counts.kept, 2);
     // --update judges it as it judges a thumbnail: unreadable, so made again
     // (at the picture's own size: the album's height would enlarge it).
     album.maker.MakeAlbumImages(album.folder / "a.bmp", "a.bmp", album.paths,
@@ -157,7 +180,7 @@ TEST(AlbumImages, NewKeepsCurrentImagesAndAFailedWriteIsAWarning) {
                      .largeThumbnail);
     ASSERT_EQ(album.host.Texts(), std::vector<std::string>{"Failed to save to JPG"});
     EXPECT_EQ((std::array{album.counts.made, album.counts.kept, album.counts.failed}),
-              (std::array{2, 1, 1}));
+              (std::array{6, 3, 1}));
     WriteBmp(album.folder / "wide.bmp", 2100, 30, testing::Solid({0, 200, 0}));
     missing.previewFolder = album.folder / "missing/";
     EXPECT_FALSE(album.maker

@@ -194,6 +194,7 @@ TEST(CostBounds, TheAlbumImagesOfEveryBombWithAThumbnailFitAHundredMebibytes) {
     // decoded, a JPEG's from a scaled decode: a whole decode of the largest
     // would take 800 MB, of the JPEG 2 GB.
     fotolane::testing::TempFolder folder;
+    std::filesystem::create_directory(folder / "Thumbnails@1x");
     std::filesystem::create_directory(folder / "Thumbnails@2x");
     std::filesystem::create_directory(folder / "Previews");
     const gallery::AlbumPaths paths = gallery::MakeAlbumPaths(folder.str());

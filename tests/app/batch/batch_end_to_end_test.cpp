@@ -8,6 +8,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -625,11 +626,13 @@ TEST(BatchEndToEnd, CommandLines) {
              EXPECT_EQ(thumbnails.err, "fotolane-gallery: Failed to save to JPG: " +
                                            tree.Path("L/Thumbnails/a.jpg") + "\n");
              // The album's page, with its style sheet and script, and its
-             // high-density thumbnail are the largest files.
+             // tiles are the largest files.
              const Finished album = RunProgram({"-i", "--size", "20", tree.Path("L")}, 4000);
              EXPECT_EQ(album.status, 1);
              EXPECT_EQ(album.err, "fotolane-gallery: Failed to save to JPG: " +
                                       tree.Path("L/Thumbnails@2x/a.jpg.jpg") +
+                                      "\nfotolane-gallery: Failed to save to JPG: " +
+                                      tree.Path("L/Thumbnails@1x/a.jpg.jpg") +
                                       "\nErrore : File too large: " + tree.Path("L/index.html") +
                                       "\n");
          },
@@ -695,7 +698,7 @@ TEST(BatchEndToEnd, CommandLines) {
          [](const Tree& tree, const Finished& run) {
              EXPECT_EQ(run.err, "");
              EXPECT_EQ(testing::MissingAlbumFiles(tree.Path("L")), std::vector<std::string>{});
-             EXPECT_EQ(Count(ReadFile(tree.Path("L/index.html")), "src=\"Thumbnails@2x/"), 2u);
+             EXPECT_EQ(Count(ReadFile(tree.Path("L/index.html")), "src=\"Thumbnails@1x/"), 2u);
              std::set<std::string> images;
              for (const auto& entry :
                   std::filesystem::directory_iterator(tree.Path("L/Thumbnails@2x"))) {
@@ -719,10 +722,11 @@ TEST(BatchEndToEnd, CommandLines) {
          0,
          {"F/Thumbnails@1x/b.png.jpg", "F/Thumbnails@1x/c.webp.jpg", "F/Thumbnails@1x/d.HEIC.jpg",
           "F/Thumbnails@1x/e.avif.jpg", "F/Thumbnails@2x/b.png.jpg",
-          "F/Thumbnails@2x/b.png.jpg.jpg", "F/Thumbnails@2x/e.avif.jpg", "F/Previews/d.HEIC.jpg"},
+          "F/Thumbnails@2x/b.png.jpg.jpg", "F/Thumbnails@2x/e.avif.jpg", "F/Previews/d.HEIC.jpg",
+          "F/Thumbnails@1x/a.jpg.jpg", "F/Thumbnails@1x/b.png.jpg.jpg"},
          // Browsers show the small PNG, WebP and AVIF themselves.
          {"F/Previews/b.png.jpg", "F/Previews/c.webp.jpg", "F/Previews/e.avif.jpg",
-          "F/Thumbnails/b.jpg", "F/Thumbnails/d.jpg", "F/Thumbnails@1x/a.jpg.jpg"},
+          "F/Thumbnails/b.jpg", "F/Thumbnails/d.jpg"},
          [](const Tree& tree, const Finished& run) {
              EXPECT_EQ(run.err, "");
              const std::string album = ReadFile(tree.Path("F/index.html"));
@@ -733,8 +737,10 @@ TEST(BatchEndToEnd, CommandLines) {
              EXPECT_NE(album.find("<a href=\"d.HEIC\" data-preview=\"Previews/d.HEIC.jpg\""),
                        std::string::npos);
              EXPECT_NE(album.find("data-preview=\"e.avif\""), std::string::npos);
-             // Upright and of the album's shape: 64 x 96 to 47 x 70.
-             EXPECT_EQ(tree.ThumbSide("F/Thumbnails@1x/d.HEIC.jpg"), 70);
+             // Upright, a 1x tile of its own size as it is no higher.
+             const picture::PictureSize tile =
+                 picture::ReadPictureSize(tree.Path("F/Thumbnails@1x/d.HEIC.jpg"));
+             EXPECT_EQ((std::array{tile.width, tile.height}), (std::array{64, 96}));
              EXPECT_NE(ReadFile(tree.Path("F/Thumbnails@2x/b.png.jpg")),
                        ReadFile(tree.Path("F/Thumbnails@2x/b.png.jpg.jpg")));
              // The page and Thumbnails/ are those of a run without --index.
@@ -783,7 +789,7 @@ TEST(BatchEndToEnd, CommandLines) {
                  return found;
              };
              EXPECT_EQ(files("three"), files("one"));
-             EXPECT_EQ(files("one").size(), 18u);
+             EXPECT_EQ(files("one").size(), 22u);
          }},
         {"index: a folder of the album's own formats alone has its album and no page; the images "
          "of a removed one go",
@@ -1013,8 +1019,8 @@ TEST(BatchEndToEnd, Sites) {
          kSite,
          0,
          {"S/index.html", "S/Thumbnails/a.jpg.jpg", "S/Thumbnails/b.gif.jpg",
-          "S/Thumbnails@2x/a.jpg.jpg", "S/a.jpg", "S/b.gif", "S/sub/index.html",
-          "S/sub/Previews/big.jpg.jpg", "S/sub/big.jpg", "S/.fotolane-site"},
+          "S/Thumbnails@2x/a.jpg.jpg", "S/Thumbnails@1x/a.jpg.jpg", "S/a.jpg", "S/b.gif",
+          "S/sub/index.html", "S/sub/Previews/big.jpg.jpg", "S/sub/big.jpg", "S/.fotolane-site"},
          {"S/Previews", "P/index.html", "P/Thumbnails", "P/P.htm", "P/sub/Previews"},
          [](const Tree& tree, const Finished&) {
              EXPECT_EQ(ReadFile(tree.Path("S/a.jpg")), ReadFile(tree.Path("P/a.jpg")));
@@ -1022,6 +1028,20 @@ TEST(BatchEndToEnd, Sites) {
                        std::string::npos);
              // The site's own 1x thumbnail, of the size asked for.
              EXPECT_EQ(tree.ThumbSide("S/Thumbnails/a.jpg.jpg"), 70);
+             // The 1x tile, half as high as the 2x one, recorded with its own key.
+             EXPECT_EQ(
+                 picture::ReadPictureSize(tree.Path("S/sub/Thumbnails@1x/big.jpg.jpg")).height,
+                 300);
+             const std::string record = ReadFile(tree.Path("S/.fotolane-site"));
+             const std::size_t at = record.find("\nsub/Thumbnails@1x/big.jpg.jpg\t");
+             ASSERT_NE(at, std::string::npos) << record;
+             EXPECT_NE(record.substr(at, record.find('\n', at + 1) - at).find("\ttile 300 high\t"),
+                       std::string::npos)
+                 << record;
+             EXPECT_NE(ReadFile(tree.Path("S/index.html"))
+                           .find("<img src=\"Thumbnails@1x/a.jpg.jpg\" srcset=\"Thumbnails@1x/"
+                                 "a.jpg.jpg 1x, Thumbnails@2x/a.jpg.jpg 2x\""),
+                       std::string::npos);
          }},
         {"unchanged: nothing is written again", SiteMade, kSite, 0, {}, {}, nullptr},
         {"a record of the first version, without captions: they are read, the images kept",
@@ -1125,8 +1145,8 @@ TEST(BatchEndToEnd, Sites) {
          kSite,
          0,
          {"S/notes.txt", "S/sub/.htaccess", "S/b.gif"},
-         {"S/a.jpg", "S/Thumbnails/a.jpg.jpg", "S/Thumbnails@2x/a.jpg.jpg", "S/sub/index.html",
-          "S/sub/Previews", "S/sub/big.jpg"},
+         {"S/a.jpg", "S/Thumbnails/a.jpg.jpg", "S/Thumbnails@2x/a.jpg.jpg",
+          "S/Thumbnails@1x/a.jpg.jpg", "S/sub/index.html", "S/sub/Previews", "S/sub/big.jpg"},
          [](const Tree& tree, const Finished&) {
              const std::string page = ReadFile(tree.Path("S/index.html"));
              EXPECT_EQ(page.find("a.jpg"), std::string::npos);
@@ -1424,13 +1444,17 @@ TEST(BatchEndToEnd, AlbumsBelowShowTheirCoverAndCount) {
             0);
         const std::string page = ReadFile(tree.Path(top + "/index.html"));
         EXPECT_NE(page.find("<a href=\"" + url + "/index.html\"><img src=\"" + url +
-                            "/Thumbnails@2x/a.jpg.jpg\" width=\"128\" height=\"128\" alt=\"\">"),
+                            "/Thumbnails@1x/a.jpg.jpg\" srcset=\"" + url +
+                            "/Thumbnails@1x/a.jpg.jpg 1x, " + url +
+                            "/Thumbnails@2x/a.jpg.jpg 2x\" width=\"128\" height=\"128\" alt=\"\">"),
                   std::string::npos);
         EXPECT_NE(page.find("&quot;&lt;b&gt;&quot; #1</span><span class=\"album-count\">2 "
                             "pictures</span>"),
                   std::string::npos);
-        EXPECT_NE(page.find("<a href=\"deep/index.html\"><img src=\"deep/only/Thumbnails@2x/"
-                            "x.jpg.jpg\" width=\"128\" height=\"128\" alt=\"\"><span "
+        EXPECT_NE(page.find("<a href=\"deep/index.html\"><img src=\"deep/only/Thumbnails@1x/"
+                            "x.jpg.jpg\" srcset=\"deep/only/Thumbnails@1x/x.jpg.jpg 1x, "
+                            "deep/only/Thumbnails@2x/x.jpg.jpg 2x\" width=\"128\" height=\"128\" "
+                            "alt=\"\"><span "
                             "class=\"album-name\">deep</span></a>"),
                   std::string::npos);
         EXPECT_NE(ReadFile(tree.Path(top + "/deep/index.html")).find(">1 picture<"),
