@@ -10,17 +10,17 @@
 #
 # large, mixed: the photos of bench/corpus.sh; COUNT keeps the first COUNT.
 #
-# What each makes, asked for outputs alike (thumbnails of about 140 pixels,
-# pictures for the screen of at most 2048):
+# What each makes, asked for outputs alike (thumbnails of about 600 pixels
+# high, pictures for the screen of at most 2048):
 # - fotolane-gallery --size 70: the page, its 70-pixel thumbnails; the
 #   gallery alone, the floor of the album's cost.
-# - fotolane-gallery --size 70 --index: the same and the album: 140-pixel
-#   thumbnails and previews of 2048 pixels for larger pictures.
-# - lazygal: 140x140 thumbnails and one size of 2048x2048 with its pages
+# - fotolane-gallery --size 70 --index: the same and the album: tiles 600
+#   and 300 pixels high and previews of 2048 pixels for larger pictures.
+# - lazygal: 800x600 thumbnails and one size of 2048x2048 with its pages
 #   (single process; the same in both columns).
-# - fgallery -s -d: 140-pixel thumbnails of its own cut, previews of
+# - fgallery -s -d: 600-pixel-high thumbnails of its own cut, previews of
 #   2048x2048, no copies of the originals and no zip.
-# - thumbsup (npm, when bench/setup-peers.sh could install it): 140-pixel
+# - thumbsup (npm, when bench/setup-peers.sh could install it): 600-pixel
 #   thumbnails, 2048-pixel large photos, originals linked.
 set -euo pipefail
 
@@ -61,11 +61,11 @@ run_program() {
     case "$program" in
         "fotolane-gallery") "$gallery" -q --size 70 --jobs "$workers" "$photos" ;;
         "fotolane-gallery --index") "$gallery" -q --size 70 --index --jobs "$workers" "$photos" ;;
-        lazygal) lazygal --quiet -o "$out" -T 140x140 -s screen=2048x2048 "$photos" ;;
-        fgallery) fgallery -s -d -j "$workers" --max-thumb 210x140 --min-thumb 140x140 \
+        lazygal) lazygal --quiet -o "$out" -T 800x600 -s screen=2048x2048 "$photos" ;;
+        fgallery) fgallery -s -d -j "$workers" --max-thumb 900x600 --min-thumb 600x600 \
             --max-full 2048x2048 "$photos" "$out/album" ;;
         thumbsup) "$thumbsup" --input "$photos" --output "$out" --concurrency "$workers" \
-            --thumb-size 140 --large-size 2048 --photo-download link --log default ;;
+            --thumb-size 600 --large-size 2048 --photo-download link --log default ;;
     esac
 }
 

@@ -17,7 +17,9 @@
 # one core; two workers: fotolane-gallery -j 2, each peer as two processes
 # on half of the files each. The best of REPEATS runs counts (the machine may
 # be busy with other work); memory is the largest resident size of one
-# process.
+# process. Then, unless ALBUM=0, the album's rows: bench/album-bench.sh on
+# the same kind of photos (COUNT of them, 40 by default), fotolane-gallery
+# --index against the album makers lazygal, fgallery and thumbsup.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -145,3 +147,8 @@ for program in "${programs[@]}"; do
     done
     echo "$line |"
 done
+
+if [ "${ALBUM:-1}" != 0 ]; then
+    echo
+    "$here/bench/album-bench.sh" "$kind"
+fi
