@@ -10,7 +10,7 @@ set -euo pipefail
 
 packages=(
     libjpeg-turbo-progs python3-pil libvips-tools imagemagick time
-    plasma-workspace-wallpapers lazygal fgallery graphicsmagick libimage-exiftool-perl
+    plasma-workspace-wallpapers lazygal fgallery liblcms2-utils graphicsmagick libimage-exiftool-perl
 )
 "$(dirname "${BASH_SOURCE[0]}")/../scripts/apt-install-missing.sh" "${packages[@]}"
 
