@@ -123,6 +123,20 @@ PixelRows DecodeAlbumPicture(const std::string& path) {
     }
 }
 
+bool StreamAlbumPicture(const std::string& path, PixelSink& sink) {
+    try {
+        AlbumFile file = ReadStart(path);
+        if (file.format != PictureFormat::Png) return false;
+        ReadRest(file, path);
+        detail::StreamPng(file.bytes, path, sink);
+        return true;
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
+}
+
 bool BrowsersShowPicture(const std::string& path) {
     // The file-type box, and with it every brand, lies in the first bytes.
     constexpr std::size_t kFileTypeBytes = 4096;

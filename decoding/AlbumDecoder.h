@@ -44,6 +44,14 @@ namespace fotolane::picture {
 // several threads at once; the same file gives the same rows on any thread.
 PixelRows DecodeAlbumPicture(const std::string& path);
 
+// A PNG's pixels, those DecodeAlbumPicture gives, into `sink` as libspng
+// decodes them (picture::PixelSink): the lines that truncated data does not
+// reach are never given (white, the background), and nothing of the
+// picture's size is held but the file's bytes and libspng's lines. False,
+// and nothing given, for any other format. The faults of
+// DecodeAlbumPicture.
+bool StreamAlbumPicture(const std::string& path, PixelSink& sink);
+
 // The size DecodeAlbumPicture gives, upright, read from the header: the
 // file's first 256 KiB for PNG and WebP, the whole file's box structure
 // (not its image data) for HEIF. The same faults for a file whose header

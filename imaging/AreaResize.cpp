@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "decoding/AlbumDecoder.h"
 #include "decoding/PictureDecoder.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"
@@ -346,6 +347,19 @@ PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t
         const double scale = scaled.eighths / 8.0;
         return ResizeExtentByArea(scaled.rows, scaled.shown.width * scale,
                                   scaled.shown.height * scale, width, height);
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
+}
+
+PixelRows DecodeAlbumByArea(const std::string& path, std::int32_t width, std::int32_t height) {
+    if (width < 1 || height < 1) throw Fault::SubscriptOutOfRange();
+    try {
+        AreaSink area(width, height);
+        if (picture::StreamAlbumPicture(path, area)) return area.Finish();
+        return ResizeByArea(picture::DecodeAlbumPicture(path), width, height);
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {

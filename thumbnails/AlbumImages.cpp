@@ -85,9 +85,9 @@ void AddMetadata(const std::string& strFileName, gallery::AlbumPicture& album) {
 }
 
 // A picture of the album's own formats (PNG, WebP, HEIC, AVIF): its tiles
-// and preview, all from one whole decode (DecodeAlbumPicture), shrunk by
-// area averaging to the preview first when it needs one, the tiles from
-// that. It has no thumbnail of the gallery's: its 1x tile stands in. A
+// and preview: the first of them (the preview, else the 2x tile) decoded
+// by area averaging (DecodeAlbumByArea, a PNG line by line), the tiles
+// shrunk from it. It has no thumbnail of the gallery's: its 1x tile stands in. A
 // picture that browsers do not show gets a preview of its own size when it
 // is not larger.
 gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::string& strName,
@@ -119,15 +119,18 @@ gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::s
         (makeSmall ? 0 : 1) + (makeLarge ? 0 : 1) + (album.preview && !makePreview ? 1 : 0);
     if (!makeSmall && !makeLarge && !makePreview) return album;
 
-    PixelRows rows = picture::DecodeAlbumPicture(strFileName);
-    if (album.preview &&
-        (album.preview->width != rows.width || album.preview->height != rows.height)) {
-        rows = imaging::ResizeByArea(rows, album.preview->width, album.preview->height);
-    }
+    // Decoded straight to the first image, as the gallery's pictures are
+    // (DecodeAlbumByArea holds no more of a PNG than that image); a preview
+    // of the picture's own size is its whole decode.
+    const bool previewed = album.preview.has_value();
+    const gallery::PixelSize first = previewed ? *album.preview : *album.largeThumbnail;
+    const PixelRows rows = previewed && first.width == size.width && first.height == size.height
+                               ? picture::DecodeAlbumPicture(strFileName)
+                               : imaging::DecodeAlbumByArea(strFileName, first.width, first.height);
     if (makePreview && !WriteAlbumJpeg(rows, previewPath, kAlbumPreviewQuality, counts)) {
         album.preview.reset();
     }
-    WriteTiles(rows, true, makeLarge, makeSmall, largePath, smallPath, album, counts);
+    WriteTiles(rows, previewed, makeLarge, makeSmall, largePath, smallPath, album, counts);
     return album;
 }
 

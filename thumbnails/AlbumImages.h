@@ -16,8 +16,9 @@ namespace fotolane::thumbnails {
 // (DecodeByArea). Each is written as a JPEG whole or not at all. The sizes
 // follow the thumbnail maker's rule (ThumbnailSizeFor), so the run's own
 // thumbnail, the tiles and the preview all keep the picture's shape. PNG,
-// WebP, HEIC and AVIF (by name, IsAlbumOnlyPictureName) are decoded whole
-// by picture::DecodeAlbumPicture, told apart by their content.
+// WebP, HEIC and AVIF (by name, IsAlbumOnlyPictureName) are told apart by
+// their content: a PNG averaged line by line as it is decoded, the others
+// decoded whole by picture::DecodeAlbumPicture (DecodeAlbumByArea).
 class AlbumImages final : public gallery::IAlbumImages {
   public:
     gallery::AlbumPicture MakeAlbumImages(const std::string& strFileName,

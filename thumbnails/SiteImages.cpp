@@ -53,12 +53,13 @@ gallery::SitePictureImages SiteImages::MakeSiteImages(const std::string& strFile
     // The picture is decoded straight to the largest image it gives (as the
     // album's are): the preview, or else the high-density thumbnail; a
     // preview of the picture's own size is its whole decode. The thumbnails
-    // are shrunk from that. The album's own formats are decoded whole first.
+    // are shrunk from that. A PNG is averaged line by line (DecodeAlbumByArea).
     const gallery::PixelSize first = made.preview ? *made.preview : made.large;
     PixelRows rows;
     if (albumOnly) {
-        rows = picture::DecodeAlbumPicture(strFileName);
-        if (first != made.picture) rows = imaging::ResizeByArea(rows, first.width, first.height);
+        rows = first == made.picture
+                   ? picture::DecodeAlbumPicture(strFileName)
+                   : imaging::DecodeAlbumByArea(strFileName, first.width, first.height);
     } else {
         rows = first == made.picture
                    ? picture::DecodePicture(strFileName)

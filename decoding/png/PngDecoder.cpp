@@ -1,8 +1,9 @@
 // PNG through libspng, one line at a time: the lines are decoded into one
-// reused line of R, G, B, A (8 or 16 bits a channel) and laid over white
-// straight into the rows, so that the working memory is the rows and a
-// few lines whatever the colour type; an interlaced picture's passes each
-// write their own columns of the lines they reach. Every allocation of
+// reused line of R, G, B, A (8 or 16 bits a channel), laid over white and
+// given to a PixelSink as they come (the rows of DecodePng, or the album's
+// area averaging), so that the working memory is a few lines whatever the
+// colour type and size; an interlaced picture's passes each give their own
+// columns of the lines they reach. Every allocation of
 // libspng draws from the picture memory budget, and its chunk limits keep
 // the ancillary chunks it stores (text, colour profiles, EXIF) small.
 //
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "decoding/AlbumFormats.h"
@@ -232,31 +234,34 @@ bool ReadPngSize(Bytes bytes, PictureSize& size) {
     return true;
 }
 
-PixelRows DecodePng(Bytes bytes, const std::string& path) {
+void StreamPng(Bytes bytes, const std::string& path, PixelSink& sink) {
     spng_ihdr header{};
     Stream stream(bytes);
     Context context = OpenPng(stream, header);
     if (!context) throw Fault::InvalidPicture(path);
     const PictureSize size{static_cast<std::int32_t>(header.width),
                            static_cast<std::int32_t>(header.height)};
-    // The rows first: a picture larger than the budget ends here, before
-    // libspng allocates anything of its size.
-    PixelRows rows = WhiteRows(size, path);
+    // The sink first: rows of the whole picture larger than the budget end
+    // there, before libspng allocates anything of the picture's width.
+    constexpr std::uint8_t kWhite[3] = {255, 255, 255};
+    sink.Begin(size, kWhite);
 
     const bool wide = header.bit_depth == 16;
     const int format = wide ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
     const std::size_t channelBytes = wide ? 2 : 1;
-    const std::size_t lineBytes = 4 * channelBytes * static_cast<std::size_t>(size.width);
-    const PictureMemory lineMemory(2 * lineBytes);
+    const auto width = static_cast<std::size_t>(size.width);
+    const std::size_t lineBytes = 4 * channelBytes * width;
+    const PictureMemory lineMemory(2 * lineBytes + 3 * width);
     std::vector<std::uint8_t> line(lineBytes);
-    std::vector<std::uint8_t> narrow(wide ? 4 * static_cast<std::size_t>(size.width) : 0);
+    std::vector<std::uint8_t> narrow(wide ? 4 * width : 0);
+    std::vector<std::uint8_t> bgr(3 * width);
 
     // Reads the chunks up to the image data, and into it as far as the first
     // line needs: a file that fails before its image data is no picture, one
     // whose data fails before the first line is white.
     if (spng_decode_image(context.get(), nullptr, 0, format,
                           SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0) {
-        if (stream.ReachedImageData()) return rows;
+        if (stream.ReachedImageData()) return;
         throw Fault::InvalidPicture(path);
     }
     for (;;) {
@@ -276,20 +281,54 @@ PixelRows DecodePng(Bytes bytes, const std::string& path) {
             }
             rgba = narrow.data();
         }
-        std::uint8_t* bgr =
-            rows.ScanLine(size.height - 1 - static_cast<std::int32_t>(info.row_num));
-        if (header.interlace_method == SPNG_INTERLACE_NONE) {
-            PutRgbaLine(rgba, size.width, bgr);
+        const auto y = static_cast<std::int32_t>(info.row_num);
+        const auto pass = static_cast<std::size_t>(std::clamp(info.pass, 0, 6));
+        if (header.interlace_method == SPNG_INTERLACE_NONE || kPassStep[pass] == 1) {
+            // A whole line: every line of a plain picture, the odd lines of
+            // the last pass of an interlaced one.
+            PutRgbaLine(rgba, size.width, bgr.data());
+            sink.Pixels(y, 0, size.width, bgr.data());
         } else {
-            const auto pass = static_cast<std::size_t>(std::clamp(info.pass, 0, 6));
+            // The pass's own columns, each given alone: the others are
+            // another pass's.
             for (std::int32_t x = kPassStart[pass]; x < size.width; x += kPassStep[pass]) {
-                PutRgbaLine(rgba + 4 * static_cast<std::size_t>(x), 1,
-                            bgr + 3 * static_cast<std::size_t>(x));
+                const auto at = static_cast<std::size_t>(x);
+                PutRgbaLine(rgba + 4 * at, 1, bgr.data() + 3 * at);
+                sink.Pixels(y, x, 1, bgr.data() + 3 * at);
             }
         }
         if (status == SPNG_EOI) break;
     }
-    return rows;
+}
+
+namespace {
+
+// The whole picture from the stream: white rows, the lines written as they
+// come.
+class RowsSink final : public PixelSink {
+  public:
+    explicit RowsSink(const std::string& path) : path_(path) {}
+
+    void Begin(PictureSize size, const std::uint8_t*) override { rows = WhiteRows(size, path_); }
+    void Pixels(std::int32_t y, std::int32_t x, std::int32_t count,
+                const std::uint8_t* bgr) override {
+        std::memcpy(rows.ScanLine(rows.height - 1 - y) + 3 * static_cast<std::size_t>(x), bgr,
+                    3 * static_cast<std::size_t>(count));
+    }
+    void Run(std::int32_t, std::int32_t, std::int32_t, const std::uint8_t*) override {}
+
+    PixelRows rows;
+
+  private:
+    const std::string& path_;
+};
+
+}  // namespace
+
+PixelRows DecodePng(Bytes bytes, const std::string& path) {
+    RowsSink sink(path);
+    StreamPng(bytes, path, sink);
+    return std::move(sink.rows);
 }
 
 }  // namespace fotolane::picture::detail

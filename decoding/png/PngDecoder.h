@@ -13,6 +13,11 @@ namespace fotolane::picture::detail {
 // header.
 bool ReadPngSize(Bytes bytes, PictureSize& size);
 
+// The pixels DecodePng gives, into `sink` as libspng decodes them, the
+// lines it does not reach never given (white); nothing of the picture's
+// size is held but libspng's lines.
+void StreamPng(Bytes bytes, const std::string& path, PixelSink& sink);
+
 // The whole picture, as AlbumDecoder.h describes it.
 PixelRows DecodePng(Bytes bytes, const std::string& path);
 

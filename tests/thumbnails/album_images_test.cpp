@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "decoding/AlbumDecoder.h"
 #include "decoding/PictureDecoder.h"
 #include "gallery/Album.h"
 #include "gallery/GalleryInterfaces.h"
@@ -256,6 +257,40 @@ TEST(AlbumImages, AverageBitmapsAndGifsAsTheyDecodeWithinALevelOfTheWholeDecode)
         if (longer > 500) sizes.push_back(ThumbnailSizeFor(whole.width, whole.height, 500));
         for (const ThumbnailSize size : sizes) {
             const PixelRows averaged = imaging::DecodeByArea(path, size.width, size.height);
+            ASSERT_EQ(averaged.width, size.width);
+            ASSERT_EQ(averaged.height, size.height);
+            EXPECT_LE(
+                MostDifference(averaged, imaging::ResizeByArea(whole, size.width, size.height)), 1)
+                << size.width << " x " << size.height;
+        }
+    }
+}
+
+TEST(AlbumImages, AveragePngsAsTheyDecodeWithinALevelOfTheWholeDecode) {
+    // Every colour type and depth, palettes with tRNS, 16-bit with alpha,
+    // and those that are no picture (the same fault as the whole decode).
+    std::vector<std::string> pictures;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(kTestData)) {
+        std::string extension = entry.path().extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(c));
+        if (extension == ".png") pictures.push_back(entry.path().string());
+    }
+    ASSERT_GT(pictures.size(), 90u);
+    for (const std::string& path : pictures) {
+        SCOPED_TRACE(path);
+        PixelRows whole;
+        try {
+            whole = picture::DecodeAlbumPicture(path);
+        } catch (const Fault& fault) {
+            EXPECT_EQ(testing::FaultOf([&] { imaging::DecodeAlbumByArea(path, 9, 9); }),
+                      fault.Description());
+            continue;
+        }
+        const std::vector<gallery::PixelSize> sizes = {
+            AlbumTileSize({whole.width, whole.height}),
+            AlbumImageSize({whole.width, whole.height}, 23)};
+        for (const gallery::PixelSize& size : sizes) {
+            const PixelRows averaged = imaging::DecodeAlbumByArea(path, size.width, size.height);
             ASSERT_EQ(averaged.width, size.width);
             ASSERT_EQ(averaged.height, size.height);
             EXPECT_LE(
