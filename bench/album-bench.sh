@@ -18,8 +18,10 @@
 #   and 300 pixels high and previews of 2048 pixels for larger pictures.
 # - lazygal: 800x600 thumbnails and one size of 2048x2048 with its pages
 #   (single process; the same in both columns).
-# - fgallery -s -d: 600-pixel-high thumbnails of its own cut, previews of
-#   2048x2048, no copies of the originals and no zip.
+# - fgallery -s -d (only with FGALLERY=1: it blurs a background behind
+#   each thumbnail, which at 600 pixels took it over 18 minutes for the 40
+#   mixed photos on one core): 600-pixel-high thumbnails of its own cut,
+#   previews of 2048x2048, no copies of the originals and no zip.
 # - thumbsup (npm, when bench/setup-peers.sh could install it): 600-pixel
 #   thumbnails, 2048-pixel large photos, originals linked.
 set -euo pipefail
@@ -52,7 +54,7 @@ echo "== $kind: $count photos, $megapixels megapixels in all; best of $repeats r
 
 programs=("fotolane-gallery" "fotolane-gallery --index")
 command -v lazygal >/dev/null && programs+=(lazygal)
-command -v fgallery >/dev/null && programs+=(fgallery)
+[ "${FGALLERY:-0}" = 1 ] && command -v fgallery >/dev/null && programs+=(fgallery)
 [ -x "$thumbsup" ] && command -v gm >/dev/null && programs+=(thumbsup)
 
 # One program's run; workers 1 or 2.

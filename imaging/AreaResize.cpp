@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "decoding/AlbumDecoder.h"
@@ -222,17 +223,15 @@ class AreaSink final : public picture::PixelSink {
     std::vector<float> line_;  // one source line's part of each target column
 };
 
-// ResizeByArea of a source whose picture is `extentWidth` x `extentHeight`
-// of its pixels from the top left, at most its size. The part of a pixel
-// left over is at the picture's end: in memory order, the rows' start.
 // ResizeByArea by whole factors kx x ky, kx * ky at most 257 (so that a
 // target pixel's sum of bytes fits 16 bits): every target pixel is the
-// rounded mean of its kx x ky source pixels, in integers. The same result as
-// the weighted sums in floating point, which at such factors meet a half
-// only where the mean is one exactly, and round it up as this does.
+// rounded mean of its kx x ky source pixels (a half up), in integers,
+// exactly; the weighted sums in floating point may miss a half by their
+// rounding, and with it a level.
 PixelRows ResizeByWholeFactors(const PixelRows& source, std::int32_t kx, std::int32_t ky,
-                               std::int32_t width, std::int32_t height) {
-    PixelRows target = AllocatePixelRows(width, height);
+                               PixelRows target) {
+    const std::int32_t width = target.width;
+    const std::int32_t height = target.height;
     const auto values = static_cast<std::size_t>(source.width) * 3;
     const auto area = static_cast<std::uint32_t>(kx * ky);
     // sum / area as (sum * reciprocal) >> 32: exact for sums and areas below
@@ -265,9 +264,15 @@ PixelRows ResizeByWholeFactors(const PixelRows& source, std::int32_t kx, std::in
     return target;
 }
 
+// ResizeByArea into `target` (rows of the target's size) of a source whose
+// picture is `extentWidth` x `extentHeight` of its pixels from the top left,
+// at most its size. The part of a pixel left over is at the picture's end:
+// in memory order, the rows' start.
 PixelRows ResizeExtentByArea(const PixelRows& source, double extentWidth, double extentHeight,
-                             std::int32_t width, std::int32_t height) {
-    if (!source.bits || source.width < 1 || source.height < 1 || width < 1 || height < 1) {
+                             PixelRows target) {
+    const std::int32_t width = target.width;
+    const std::int32_t height = target.height;
+    if (!source.bits || source.width < 1 || source.height < 1 || !target.bits) {
         throw Fault::SubscriptOutOfRange();
     }
     if (extentWidth == source.width && extentHeight == source.height && source.width % width == 0 &&
@@ -275,9 +280,8 @@ PixelRows ResizeExtentByArea(const PixelRows& source, double extentWidth, double
         const std::int32_t kx = source.width / width;
         const std::int32_t ky = source.height / height;
         if (std::int64_t{kx} * ky <= 257)
-            return ResizeByWholeFactors(source, kx, ky, width, height);
+            return ResizeByWholeFactors(source, kx, ky, std::move(target));
     }
-    PixelRows target = AllocatePixelRows(width, height);
     const Spans columns = SpansFor(source.width, 0, extentWidth, width);
     const Spans rows = SpansFor(source.height, source.height - extentHeight, extentHeight, height);
 
@@ -318,7 +322,11 @@ PixelRows ResizeExtentByArea(const PixelRows& source, double extentWidth, double
 }  // namespace
 
 PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t height) {
-    return ResizeExtentByArea(source, source.width, source.height, width, height);
+    if (!source.bits || source.width < 1 || source.height < 1 || width < 1 || height < 1) {
+        throw Fault::SubscriptOutOfRange();
+    }
+    return ResizeExtentByArea(source, source.width, source.height,
+                              AllocatePixelRows(width, height));
 }
 
 PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height) {
@@ -326,6 +334,10 @@ PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t
     try {
         AreaSink area(width, height);
         if (picture::StreamPicture(path, area)) return area.Finish();
+        // The target is drawn from the memory budget before the decode, so
+        // that a decode that takes what is left (the whole decode of a
+        // damaged file that claims a huge picture) cannot starve it.
+        PixelRows target = AllocatePixelRows(width, height);
         const auto least = [](std::int32_t length, std::int32_t margin) {
             return static_cast<std::int32_t>(std::min<std::int64_t>(
                 std::int64_t{margin} * length, std::numeric_limits<std::int32_t>::max()));
@@ -346,7 +358,7 @@ PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t
         // would shift the target by up to half a scaled pixel.
         const double scale = scaled.eighths / 8.0;
         return ResizeExtentByArea(scaled.rows, scaled.shown.width * scale,
-                                  scaled.shown.height * scale, width, height);
+                                  scaled.shown.height * scale, std::move(target));
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {

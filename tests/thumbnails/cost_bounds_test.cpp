@@ -251,5 +251,27 @@ TEST(CostBounds, TheAlbumImagesOfEveryBombWithAThumbnailFitAHundredMebibytes) {
     EXPECT_TRUE(host.messages.empty());
 }
 
+TEST(CostBounds, AWholeDecodeOfADamagedJpegLeavesItsAlbumImagesTheirMemory) {
+    // libjpeg warns about the missing data, so the picture is decoded whole
+    // if the budget allows: here it does, with less left than the preview
+    // needs, which is therefore drawn first (else "Out of memory").
+    fotolane::testing::TempFolder folder;
+    for (const char* images : {"Thumbnails@1x", "Thumbnails@2x", "Previews"}) {
+        std::filesystem::create_directory(folder / images);
+    }
+    testing::RecordingHost host;
+    const ui::ScopedHost installed{host};
+    const std::size_t whole = static_cast<std::size_t>(StrideOf24BitRow(26700)) * 26700;
+    const ScopedPictureMemoryBudget budget(whole + (std::size_t{6} << 20));
+    folder.Write("baseline.jpg", HeaderOnly(Jpeg(0xC0, 26700, 1, "")));
+    gallery::AlbumImageCounts counts;
+    const gallery::AlbumPicture picture = AlbumImages().MakeAlbumImages(
+        folder / "baseline.jpg", "baseline.jpg", gallery::MakeAlbumPaths(folder.str()),
+        gallery::AlbumRemake::All, 70, counts);
+    EXPECT_TRUE(picture.preview.has_value());
+    EXPECT_TRUE(std::filesystem::exists(folder / "Previews/baseline.jpg.jpg"));
+    EXPECT_TRUE(host.messages.empty());
+}
+
 }  // namespace
 }  // namespace fotolane::thumbnails
