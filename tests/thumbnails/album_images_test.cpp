@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "decoding/AlbumDecoder.h"
@@ -38,6 +40,20 @@ using testing::TopDown;
 using testing::WriteBmp;
 
 const std::string kTestData = FOTOLANE_TESTDATA_DIR;
+
+// The test pictures whose names end in one of `extensions` (lower case), in
+// any letter case.
+std::vector<std::string> TestPictures(std::initializer_list<std::string_view> extensions) {
+    std::vector<std::string> pictures;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(kTestData)) {
+        std::string extension = entry.path().extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(c));
+        if (std::find(extensions.begin(), extensions.end(), extension) != extensions.end()) {
+            pictures.push_back(entry.path().string());
+        }
+    }
+    return pictures;
+}
 
 struct Album {
     Album() {
@@ -202,12 +218,7 @@ int MostDifference(const PixelRows& a, const PixelRows& b) {
 }
 
 TEST(AlbumImages, AverageBitmapsAndGifsAsTheyDecodeWithinALevelOfTheWholeDecode) {
-    std::vector<std::string> pictures;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(kTestData)) {
-        std::string extension = entry.path().extension().string();
-        for (char& c : extension) c = static_cast<char>(std::tolower(c));
-        if (extension == ".bmp" || extension == ".gif") pictures.push_back(entry.path().string());
-    }
+    std::vector<std::string> pictures = TestPictures({".bmp", ".gif"});
     ASSERT_GT(pictures.size(), 150u);
     // Hostile ones, small enough to be decoded whole here: mostly
     // background, which the album's decode never holds.
@@ -269,12 +280,7 @@ TEST(AlbumImages, AverageBitmapsAndGifsAsTheyDecodeWithinALevelOfTheWholeDecode)
 TEST(AlbumImages, AveragePngsAsTheyDecodeWithinALevelOfTheWholeDecode) {
     // Every colour type and depth, palettes with tRNS, 16-bit with alpha,
     // and those that are no picture (the same fault as the whole decode).
-    std::vector<std::string> pictures;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(kTestData)) {
-        std::string extension = entry.path().extension().string();
-        for (char& c : extension) c = static_cast<char>(std::tolower(c));
-        if (extension == ".png") pictures.push_back(entry.path().string());
-    }
+    const std::vector<std::string> pictures = TestPictures({".png"});
     ASSERT_GT(pictures.size(), 90u);
     for (const std::string& path : pictures) {
         SCOPED_TRACE(path);
@@ -317,12 +323,7 @@ double Psnr(const PixelRows& a, const PixelRows& b) {
 TEST(AlbumImages, AverageJpegsFromAScaledDecodeCloseToTheWholeDecode) {
     // Sequential, progressive, grayscale, CMYK, turned, cut short, and
     // those that are no picture (the same fault as the whole decode).
-    std::vector<std::string> pictures;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(kTestData)) {
-        std::string extension = entry.path().extension().string();
-        for (char& c : extension) c = static_cast<char>(std::tolower(c));
-        if (extension == ".jpg" || extension == ".jpeg") pictures.push_back(entry.path().string());
-    }
+    const std::vector<std::string> pictures = TestPictures({".jpg", ".jpeg"});
     ASSERT_GT(pictures.size(), 90u);
     double worst = std::numeric_limits<double>::infinity();
     for (const std::string& path : pictures) {
