@@ -234,8 +234,9 @@ PixelRows ResizeByWholeFactors(const PixelRows& source, std::int32_t kx, std::in
     const std::int32_t height = target.height;
     const auto values = static_cast<std::size_t>(source.width) * 3;
     const auto area = static_cast<std::uint32_t>(kx * ky);
-    // sum / area as (sum * reciprocal) >> 32: exact for sums and areas below
-    // 2^16, the reciprocal rounded up.
+    // sum / area as (sum * reciprocal) >> 32, the reciprocal rounded up:
+    // exact while the sum times the reciprocal's excess (below the area)
+    // stays below 2^32, as it does for sums of at most 257 bytes.
     const std::uint64_t reciprocal = ((std::uint64_t{1} << 32) + area - 1) / area;
     std::vector<std::uint16_t> line(values);
     for (std::int32_t t = 0; t < height; ++t) {
