@@ -48,24 +48,55 @@ bool MustMake(gallery::AlbumRemake remake, const std::string& strImage,
     return true;
 }
 
-// The tiles from rows of the picture's whole shape: the 2x one shrunk from
-// them (or the rows themselves when `shrink` is false), the 1x one shrunk
-// from that; each written when asked for, and dropped from `album` when its
-// writing fails.
-void WriteTiles(const PixelRows& rows, bool shrink, bool makeLarge, bool makeSmall,
-                const std::string& largePath, const std::string& smallPath,
-                gallery::AlbumPicture& album, gallery::AlbumImageCounts& counts) {
-    if (!makeLarge && !makeSmall) return;
+// Which of a picture's album images are made (again), and where each goes;
+// those kept are counted in `counts`.
+struct ImagePlan {
+    std::string smallPath;
+    std::string largePath;
+    std::string previewPath;
+    bool makeSmall = false;
+    bool makeLarge = false;
+    bool makePreview = false;
+    bool Any() const { return makeSmall || makeLarge || makePreview; }
+};
+
+ImagePlan PlanImages(const std::string& strFileName, const std::string& strName,
+                     const gallery::AlbumPaths& paths, gallery::AlbumRemake remake,
+                     const gallery::AlbumPicture& album, gallery::AlbumImageCounts& counts) {
+    const std::string image = gallery::AlbumImageName(strName);
+    ImagePlan plan{paths.smallThumbnailFolder + image, paths.largeThumbnailFolder + image,
+                   paths.previewFolder + image};
+    plan.makeSmall = MustMake(remake, plan.smallPath, strFileName, *album.smallThumbnail, true);
+    plan.makeLarge = MustMake(remake, plan.largePath, strFileName, *album.largeThumbnail, true);
+    plan.makePreview =
+        album.preview && MustMake(remake, plan.previewPath, strFileName, *album.preview);
+    counts.kept += (plan.makeSmall ? 0 : 1) + (plan.makeLarge ? 0 : 1) +
+                   (album.preview && !plan.makePreview ? 1 : 0);
+    return plan;
+}
+
+// The planned images from rows of the picture's whole shape: the preview
+// (the rows themselves, when `previewed`), the 2x tile shrunk from them
+// (or the rows themselves, when there is no preview), the 1x tile shrunk
+// from that; each dropped from `album` when its writing fails.
+void WriteImages(const PixelRows& rows, bool previewed, const ImagePlan& plan,
+                 gallery::AlbumPicture& album, gallery::AlbumImageCounts& counts) {
+    if (plan.makePreview && !WriteAlbumJpeg(rows, plan.previewPath, kAlbumPreviewQuality, counts)) {
+        album.preview.reset();
+    }
+    if (!plan.makeLarge && !plan.makeSmall) return;
     const gallery::PixelSize large = *album.largeThumbnail;
     PixelRows shrunk;
-    if (shrink) shrunk = imaging::ResizeByArea(rows, large.width, large.height);
-    const PixelRows& largeRows = shrink ? shrunk : rows;
-    if (makeLarge && !WriteAlbumJpeg(largeRows, largePath, kAlbumThumbnailQuality, counts)) {
+    if (previewed) shrunk = imaging::ResizeByArea(rows, large.width, large.height);
+    const PixelRows& largeRows = previewed ? shrunk : rows;
+    if (plan.makeLarge &&
+        !WriteAlbumJpeg(largeRows, plan.largePath, kAlbumThumbnailQuality, counts)) {
         album.largeThumbnail.reset();
     }
-    if (makeSmall && !WriteAlbumJpeg(imaging::ResizeByArea(largeRows, album.smallThumbnail->width,
-                                                           album.smallThumbnail->height),
-                                     smallPath, kAlbumThumbnailQuality, counts)) {
+    if (plan.makeSmall &&
+        !WriteAlbumJpeg(imaging::ResizeByArea(largeRows, album.smallThumbnail->width,
+                                              album.smallThumbnail->height),
+                        plan.smallPath, kAlbumThumbnailQuality, counts)) {
         album.smallThumbnail.reset();
     }
 }
@@ -107,17 +138,8 @@ gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::s
     }
     AddMetadata(strFileName, album);
 
-    const std::string image = gallery::AlbumImageName(strName);
-    const std::string smallPath = paths.smallThumbnailFolder + image;
-    const std::string largePath = paths.largeThumbnailFolder + image;
-    const std::string previewPath = paths.previewFolder + image;
-    const bool makeSmall = MustMake(remake, smallPath, strFileName, *album.smallThumbnail, true);
-    const bool makeLarge = MustMake(remake, largePath, strFileName, *album.largeThumbnail, true);
-    const bool makePreview =
-        album.preview && MustMake(remake, previewPath, strFileName, *album.preview);
-    counts.kept +=
-        (makeSmall ? 0 : 1) + (makeLarge ? 0 : 1) + (album.preview && !makePreview ? 1 : 0);
-    if (!makeSmall && !makeLarge && !makePreview) return album;
+    const ImagePlan plan = PlanImages(strFileName, strName, paths, remake, album, counts);
+    if (!plan.Any()) return album;
 
     // Decoded straight to the first image, as the gallery's pictures are
     // (DecodeAlbumByArea holds no more of a PNG than that image); a preview
@@ -127,10 +149,7 @@ gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::s
     const PixelRows rows = previewed && first.width == size.width && first.height == size.height
                                ? picture::DecodeAlbumPicture(strFileName)
                                : imaging::DecodeAlbumByArea(strFileName, first.width, first.height);
-    if (makePreview && !WriteAlbumJpeg(rows, previewPath, kAlbumPreviewQuality, counts)) {
-        album.preview.reset();
-    }
-    WriteTiles(rows, previewed, makeLarge, makeSmall, largePath, smallPath, album, counts);
+    WriteImages(rows, previewed, plan, album, counts);
     return album;
 }
 
@@ -153,17 +172,8 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     }
     AddMetadata(strFileName, album);
 
-    const std::string image = gallery::AlbumImageName(strName);
-    const std::string largePath = paths.largeThumbnailFolder + image;
-    const std::string smallPath = paths.smallThumbnailFolder + image;
-    const std::string previewPath = paths.previewFolder + image;
-    const bool makeLarge = MustMake(remake, largePath, strFileName, *album.largeThumbnail, true);
-    const bool makeSmall = MustMake(remake, smallPath, strFileName, *album.smallThumbnail, true);
-    const bool makePreview =
-        album.preview && MustMake(remake, previewPath, strFileName, *album.preview);
-    counts.kept +=
-        (makeLarge ? 0 : 1) + (makeSmall ? 0 : 1) + (album.preview && !makePreview ? 1 : 0);
-    if (!makeLarge && !makeSmall && !makePreview) return album;
+    const ImagePlan plan = PlanImages(strFileName, strName, paths, remake, album, counts);
+    if (!plan.Any()) return album;
 
     // The picture is decoded straight to the first image it gives: the
     // preview, or the 2x tile when it needs none (DecodeByArea holds no
@@ -173,10 +183,7 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     const bool previewed = album.preview.has_value();
     const gallery::PixelSize first = previewed ? *album.preview : *album.largeThumbnail;
     const PixelRows rows = imaging::DecodeByArea(strFileName, first.width, first.height);
-    if (makePreview && !WriteAlbumJpeg(rows, previewPath, kAlbumPreviewQuality, counts)) {
-        album.preview.reset();
-    }
-    WriteTiles(rows, previewed, makeLarge, makeSmall, largePath, smallPath, album, counts);
+    WriteImages(rows, previewed, plan, album, counts);
     return album;
 }
 
