@@ -29,6 +29,8 @@
   const kDetails = [['camera', 'Camera'], ['lens', 'Lens'], ['focalLength', 'Focal length'],
                     ['aperture', 'Aperture'], ['exposure', 'Exposure'], ['iso', 'Sensitivity']];
   let current = -1;
+  // Set while the address closes the lightbox, until its close event.
+  let closedByAddress = false;
 
   // Names reach the fragment percent-encoded, by the album or by the
   // browser's address bar, which encode a little differently. Two keys name
@@ -123,7 +125,10 @@
   function followAddress() {
     const index = pictureOfFragment();
     if (index < 0) {
-      if (dialog.open) dialog.close();
+      if (dialog.open) {
+        closedByAddress = true;
+        dialog.close();
+      }
     } else if (!dialog.open || index !== current) {
       open(index);
     }
@@ -139,9 +144,14 @@
   });
 
   dialog.addEventListener('close', () => {
-    // Closed by Back or Forward, the address is the album's already; else
-    // the picture's entry goes.
-    if (pictureOfFragment() >= 0) {
+    // The event comes a moment after the dialog closed: by then a quick
+    // Forward may have opened it again, and the address is no longer the
+    // one it closed on. Closed by Back or Forward, the address is the
+    // album's already; else the picture's entry goes.
+    const byAddress = closedByAddress;
+    closedByAddress = false;
+    if (dialog.open) return;
+    if (!byAddress && pictureOfFragment() >= 0) {
       if (history.state?.[kOwnEntry]) history.back();
       else history.replaceState(null, '', location.pathname + location.search);
     }

@@ -248,7 +248,8 @@ try {
   // the focus back, comes a moment after the dialog has closed; until then
   // the browser may have put the focus back on the thumbnail that opened it.
   const afterClosing = (page) => page.waitForFunction(() => !document.getElementById('lightbox').open &&
-    location.hash === '' && document.activeElement.matches('.album a'), null, { timeout: 10000 })
+    !document.getElementById('lightbox-image').hasAttribute('src') && location.hash === '' &&
+    document.activeElement.matches('.album a'), null, { timeout: 10000 })
     .catch(() => {});
   const detailsShown = (page) => page.evaluate(() => {
     const panel = document.getElementById('lightbox-details');
