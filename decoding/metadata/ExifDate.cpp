@@ -38,7 +38,6 @@ std::string ReadDateTaken(Bytes jpeg) {
     // The EXIF block found as the orientation's is, decoded by exiv2.
     const Bytes tiff = ExifTiffData(jpeg);
     if (tiff.empty()) return {};
-    Exiv2Session session;
     Exiv2::ExifData data;
     Exiv2::ByteOrder order = Exiv2::invalidByteOrder;
     if (!DecodeExif(tiff, data, order)) return {};

@@ -59,16 +59,14 @@ Orientation ReadExifOrientation(Bytes jpeg) {
     // without an orientation in it the picture is shown as stored.
     const Bytes tiff = ExifTiffData(jpeg);
     if (tiff.empty()) return Orientation::Upright;
-    Exiv2Session session;
     bool whole = false;
     if (tiff.size() > kHeadBytes) {
-        // The head answers unless exiv2 says that IFD0 went on past it (or
-        // it refused the head, whose IFD0 then starts beyond it).
-        session.ListenForCutFirstDirectory();
-        const std::optional<Orientation> inHead = OrientationIn(tiff.first(kHeadBytes), whole);
-        const bool cut = session.StopListening();
+        // The head answers unless IFD0 goes on past it (or exiv2 refused
+        // the head, whose IFD0 then starts beyond it).
+        const Bytes head = tiff.first(kHeadBytes);
+        const std::optional<Orientation> inHead = OrientationIn(head, whole);
         if (inHead) return *inHead;
-        if (whole && !cut) return Orientation::Upright;
+        if (whole && !ReadFirstDirectory(head).cut) return Orientation::Upright;
     }
     return OrientationIn(tiff, whole).value_or(Orientation::Upright);
 }

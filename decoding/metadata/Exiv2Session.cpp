@@ -3,7 +3,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
-#include <string_view>
+#include <optional>
 
 #include "decoding/PictureDecoding.h"
 
@@ -11,51 +11,77 @@ namespace fotolane::picture::detail {
 
 namespace {
 
-std::mutex& Exiv2Mutex() {
-    static std::mutex mutex;
+std::recursive_mutex& Exiv2Mutex() {
+    static std::recursive_mutex mutex;
     return mutex;
 }
 
-// Guarded by the mutex, as everything of exiv2 is.
-bool firstDirectoryCut = false;
+// exiv2's log handler: prints nothing (the level lets nothing through).
+void Ignore(int /*level*/, const char* /*message*/) {}
 
-// exiv2's log handler: prints nothing. Its messages are formed only while
-// the level lets them through, that is while listening.
-void NoteMessage(int /*level*/, const char* message) {
-    // "Directory Image: IFD entry N lies outside of the data buffer." and
-    // "Directory Image: IFD exceeds data buffer, cannot read entry count."
-    // (not the pointer to the next directory, which follows all entries).
-    static constexpr std::string_view kEntryCut = "Directory Image: IFD entry ";
-    static constexpr std::string_view kCountCut =
-        "Directory Image: IFD exceeds data buffer, cannot read entry count";
-    if (message == nullptr) return;
-    const std::string_view text(message);
-    if (text.starts_with(kEntryCut) || text.starts_with(kCountCut)) firstDirectoryCut = true;
+// The XMP toolkit's lock for its namespace registry: the sessions' own.
+void LockXmp(void* mutex, bool lock) {
+    auto& held = *static_cast<std::recursive_mutex*>(mutex);
+    if (lock) {
+        held.lock();
+    } else {
+        held.unlock();
+    }
 }
 
 void SetUp() {
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    Exiv2::LogMsg::setHandler(NoteMessage);
-    Exiv2::XmpParser::initialize();
+    Exiv2::LogMsg::setHandler(Ignore);
+    Exiv2::XmpParser::initialize(LockXmp, &Exiv2Mutex());
     // exiv2 0.27 reads HEIF and AVIF (its BMFF class) only once asked to.
     Exiv2::enableBMFF(true);
 }
 
+void SetUpOnce() {
+    static std::once_flag once;
+    std::call_once(once, SetUp);
+}
+
+// A TIFF number of `bytes` bytes (2 or 4) at `at`, in the block's order.
+std::uint32_t TiffNumber(std::span<const std::uint8_t> tiff, std::size_t at, std::size_t bytes,
+                         bool bigEndian) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < bytes; ++i) {
+        const std::uint32_t byte = tiff[at + (bigEndian ? i : bytes - 1 - i)];
+        value = value << 8 | byte;
+    }
+    return value;
+}
+
 }  // namespace
 
-Exiv2Session::Exiv2Session() : lock_(Exiv2Mutex()) {
-    static const bool ready = (SetUp(), true);
-    (void)ready;
-}
+Exiv2Session::Exiv2Session() : lock_((SetUpOnce(), Exiv2Mutex())) {}
 
-void Exiv2Session::ListenForCutFirstDirectory() {
-    firstDirectoryCut = false;
-    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::error);
-}
-
-bool Exiv2Session::StopListening() {
-    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    return firstDirectoryCut;
+FirstDirectory ReadFirstDirectory(std::span<const std::uint8_t> tiff) {
+    // exiv2 reads no more than 256 entries of a directory: a larger count
+    // makes it give up on the directory, not on the data.
+    constexpr std::uint32_t kMostEntries = 256;
+    constexpr std::uint16_t kXmpPacket = 0x02BC;
+    FirstDirectory first;
+    if (tiff.size() < 8) return first;
+    const bool bigEndian = tiff[0] == 'M' && tiff[1] == 'M';
+    if (!bigEndian && !(tiff[0] == 'I' && tiff[1] == 'I')) return first;
+    if (TiffNumber(tiff, 2, 2, bigEndian) != 42) return first;
+    const std::uint64_t start = TiffNumber(tiff, 4, 4, bigEndian);
+    if (start + 2 > tiff.size()) {
+        first.cut = true;
+        return first;
+    }
+    const std::uint32_t entries = TiffNumber(tiff, static_cast<std::size_t>(start), 2, bigEndian);
+    if (entries > kMostEntries) return first;
+    first.cut = start + 2 + 12 * std::uint64_t{entries} > tiff.size();
+    for (std::uint64_t at = start + 2; at + 12 <= tiff.size() && at < start + 2 + 12 * entries;
+         at += 12) {
+        if (TiffNumber(tiff, static_cast<std::size_t>(at), 2, bigEndian) == kXmpPacket) {
+            first.holdsXmp = true;
+        }
+    }
+    return first;
 }
 
 bool DecodeExif(std::span<const std::uint8_t> tiff, Exiv2::ExifData& data,
@@ -63,7 +89,10 @@ bool DecodeExif(std::span<const std::uint8_t> tiff, Exiv2::ExifData& data,
     data.clear();
     order = Exiv2::invalidByteOrder;
     if (tiff.empty() || tiff.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+    SetUpOnce();
     try {
+        std::optional<Exiv2Session> forXmp;
+        if (ReadFirstDirectory(tiff).holdsXmp) forXmp.emplace();
         order =
             Exiv2::ExifParser::decode(data, tiff.data(), static_cast<std::uint32_t>(tiff.size()));
         return true;

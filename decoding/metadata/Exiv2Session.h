@@ -18,30 +18,42 @@
 
 namespace fotolane::picture::detail {
 
-// Every call into exiv2 is made while one of these is alive. The first one
-// sets exiv2 up: its log silenced (a damaged file must not print anything)
-// the XMP toolkit initialised, which exiv2 asks to be done once before
-// threads use it, and its reading of HEIF and AVIF (BMFF) switched on. It then serialises the
-// calls: exiv2's EXIF and IPTC code is reentrant, but its XMP code keeps process-wide state (the
-// namespace registry, the toolkit itself), and an EXIF block may hold an XMP packet that its
-// decoding hands on to the toolkit. The thumbnail workers hold it for some microseconds per picture
-// (the orientation), so it costs them nothing measurable. Not reentrant: nothing called while one
-// is alive may make another (ReadExifOrientation, ReadDateTaken, the public functions).
+// exiv2's reading and writing of a picture's metadata (an image's
+// readMetadata and writeMetadata, XmpParser) is made while one of these is
+// alive. The first one sets exiv2 up: its log silenced for good (a damaged
+// file must not print anything; the level is never changed again, so that
+// the threads that decode at once only ever read it), the XMP toolkit
+// initialised, which exiv2 asks to be done once before threads use it, with
+// the session's lock for its namespace registry, and its reading of HEIF and
+// AVIF (BMFF) switched on. It then serialises those calls: exiv2's XMP code
+// keeps process-wide state (the namespace registry, the toolkit itself).
+// Reentrant: a thread that holds one may make another.
+//
+// DecodeExif needs none: exiv2's EXIF and IPTC code is reentrant, so that
+// EXIF blocks are decoded on several threads at once (the album's
+// metadata, the thumbnails' orientation), and a block whose first directory
+// holds an XMP packet, which exiv2 hands on to the toolkit, is decoded
+// under a session of its own.
 class Exiv2Session {
   public:
     Exiv2Session();
     Exiv2Session(const Exiv2Session&) = delete;
     Exiv2Session& operator=(const Exiv2Session&) = delete;
 
-    // While listening, exiv2's errors are noted (still not printed):
-    // whether it gave up on reading the first directory of an EXIF block
-    // (IFD0, exiv2's group "Image") because the data ended within it.
-    void ListenForCutFirstDirectory();
-    bool StopListening();
-
   private:
-    std::unique_lock<std::mutex> lock_;
+    std::unique_lock<std::recursive_mutex> lock_;
 };
+
+// What the first directory of an EXIF block (IFD0, exiv2's group "Image")
+// shows of itself before exiv2 decodes it: whether the data ends within it
+// (its entry count or an entry beyond the block's end, where exiv2 gives up
+// on it), and whether one of the entries it has holds an XMP packet (tag
+// 0x02BC). Neither for a block whose TIFF header is not sound.
+struct FirstDirectory {
+    bool cut = false;
+    bool holdsXmp = false;
+};
+FirstDirectory ReadFirstDirectory(std::span<const std::uint8_t> tiff);
 
 // Decodes an EXIF block (a TIFF header and its directories) into `data`;
 // false, with `data` as far as it came or empty, for a block exiv2 refuses.

@@ -40,7 +40,8 @@ bool LayOutJpeg(std::span<const std::uint8_t> jpeg, JpegLayout& layout);
 bool IsExifSegment(const JpegSegment& segment);
 bool IsHiddenMetadataSegment(const JpegSegment& segment);
 
-// Call these with an Exiv2Session alive.
+// These take an Exiv2Session where exiv2 needs one; the location's
+// functions below are called with one alive.
 
 // A JPEG's metadata from its segments before the first scan: EXIF from the
 // segment that decoding reads (ExifTiffData), XMP and IPTC by exiv2's JPEG

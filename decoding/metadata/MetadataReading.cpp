@@ -386,6 +386,7 @@ PictureMetadata FieldsOfMetadata(const Exiv2Metadata& metadata) {
 // exiv2's own reading of a picture in memory, of the format its first bytes
 // give (OpenExiv2Image).
 void ReadWithExiv2(Bytes bytes, Exiv2Metadata& metadata) {
+    const Exiv2Session session;
     try {
         const auto image = OpenExiv2Image(bytes);
         if (image.get() == nullptr) return;
@@ -414,6 +415,7 @@ void AddHeifItems(Bytes bytes, Exiv2Metadata& metadata) {
     if (metadata.exif.empty() && !items.exif.empty()) {
         DecodeExif(items.exif.front(), metadata.exif, metadata.order);
     }
+    const Exiv2Session session;
     try {
         if (metadata.xmp.empty() && !items.xmp.empty()) {
             const std::string packet(items.xmp.front().begin(), items.xmp.front().end());
@@ -496,6 +498,9 @@ void ReadJpegMetadata(Bytes jpeg, Exiv2Metadata& metadata) {
 }
 
 PictureMetadata FieldsOf(const Exiv2Metadata& metadata) {
+    // XMP keys are looked up in exiv2's namespace registry.
+    std::optional<Exiv2Session> session;
+    if (!metadata.xmp.empty()) session.emplace();
     try {
         return FieldsOfMetadata(metadata);
     } catch (const std::exception&) {
@@ -517,7 +522,6 @@ PictureMetadata ReadPictureMetadata(const std::string& path) {
         if (format == detail::PictureFormat::Bitmap || format == detail::PictureFormat::Gif) {
             return {};
         }
-        detail::Exiv2Session session;
         detail::Exiv2Metadata metadata;
         if (format == detail::PictureFormat::Jpeg) {
             detail::ReadJpegMetadata(bytes, metadata);
@@ -535,13 +539,13 @@ PictureMetadata ReadPictureMetadata(const std::string& path) {
 }
 
 PictureMetadata ReadPictureMetadata(const MetadataBlocks& blocks) {
-    detail::Exiv2Session session;
     detail::Exiv2Metadata metadata;
     std::span<const std::uint8_t> tiff = blocks.exif;
     if (tiff.size() >= 6 && std::memcmp(tiff.data(), "Exif\0\0", 6) == 0) tiff = tiff.subspan(6);
     if (!tiff.empty()) detail::DecodeExif(tiff, metadata.exif, metadata.order);
     try {
         if (!blocks.xmp.empty()) {
+            const detail::Exiv2Session session;
             const std::string packet(reinterpret_cast<const char*>(blocks.xmp.data()),
                                      blocks.xmp.size());
             if (Exiv2::XmpParser::decode(metadata.xmp, packet) != 0) metadata.xmp.clear();

@@ -14,6 +14,7 @@
 
 #include "decoding/PictureDecoder.h"
 #include "decoding/PictureMetadata.h"
+#include "decoding/metadata/Exif.h"
 #include "decoding/metadata/Exiv2Session.h"
 #include "tests/TempFolder.h"
 #include "tests/TestSupport.h"
@@ -209,6 +210,72 @@ TEST(ReadPictureMetadata, GivesWhatTheFileHoldsInShowableForm) {
         EXPECT_EQ(got.aperture, want.aperture);
         EXPECT_EQ(got.exposure, want.exposure);
         EXPECT_EQ(got.iso, want.iso);
+    }
+}
+
+// A JPEG's first segments holding an EXIF block whose first directory, at
+// `start`, has `others` entries of no meaning here before its Orientation
+// (if `orientation`): in either byte order.
+std::vector<std::uint8_t> JpegWithFirstDirectory(std::uint32_t start, int others, int orientation,
+                                                 bool bigEndian) {
+    std::vector<std::uint8_t> tiff(start, 0);
+    const auto put = [&](std::size_t at, std::uint32_t value, int bytes) {
+        if (tiff.size() < at + static_cast<std::size_t>(bytes)) {
+            tiff.resize(at + static_cast<std::size_t>(bytes));
+        }
+        for (int i = 0; i < bytes; ++i) {
+            tiff[at + static_cast<std::size_t>(bigEndian ? bytes - 1 - i : i)] =
+                static_cast<std::uint8_t>(value >> (8 * i));
+        }
+    };
+    tiff[0] = tiff[1] = bigEndian ? 'M' : 'I';
+    put(2, 42, 2);
+    put(4, start, 4);
+    const int entries = others + (orientation != 0 ? 1 : 0);
+    put(start, static_cast<std::uint32_t>(entries), 2);
+    for (int e = 0; e < entries; ++e) {
+        const std::size_t at = start + 2 + 12 * static_cast<std::size_t>(e);
+        const bool last = orientation != 0 && e == others;
+        put(at, last ? 0x0112u : 0x9100u + static_cast<std::uint32_t>(e), 2);  // SHORT, one of them
+        put(at + 2, 3, 2);
+        put(at + 4, 1, 4);
+        put(at + 8, last ? static_cast<std::uint32_t>(orientation) : 1, 2);
+    }
+    put(start + 2 + 12 * static_cast<std::size_t>(entries), 0, 4);
+    std::vector<std::uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE1};
+    const std::size_t length = 2 + 6 + tiff.size();
+    jpeg.push_back(static_cast<std::uint8_t>(length >> 8));
+    jpeg.push_back(static_cast<std::uint8_t>(length & 0xFF));
+    jpeg.insert(jpeg.end(), {'E', 'x', 'i', 'f', 0, 0});
+    jpeg.insert(jpeg.end(), tiff.begin(), tiff.end());
+    jpeg.insert(jpeg.end(), {0xFF, 0xD9});
+    return jpeg;
+}
+
+// The orientation is read from the block's first bytes unless its first
+// directory goes on past them: then from the whole block.
+TEST(ReadExifOrientation, ReadsAFirstDirectoryThatGoesOnPastTheFirstBytes) {
+    struct Case {
+        std::uint32_t start;
+        int others;
+        int orientation;
+        bool bigEndian;
+        detail::Orientation expected;
+    };
+    using enum detail::Orientation;
+    const Case cases[] = {
+        {8, 2, 6, false, QuarterTurnClockwise},            // within the first bytes
+        {8, 30, 6, false, QuarterTurnClockwise},           // its entries go on past them
+        {8, 30, 3, true, HalfTurn},                        // the same, big-endian
+        {200, 10, 8, false, QuarterTurnCounterClockwise},  // its count within, entries past
+        {300, 0, 5, true, MirroredAboutMainDiagonal},      // the directory starts past them
+        {8, 30, 0, false, Upright},                        // none in the whole block
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "IFD0 at " << c.start << " after " << c.others);
+        EXPECT_EQ(detail::ReadExifOrientation(
+                      JpegWithFirstDirectory(c.start, c.others, c.orientation, c.bigEndian)),
+                  c.expected);
     }
 }
 
