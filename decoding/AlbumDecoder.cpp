@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "decoding/AlbumFormats.h"
@@ -70,7 +71,9 @@ void ReadRest(AlbumFile& file, const std::string& path) {
     file.memory = PictureMemory(file.bytes.size());
 }
 
-PixelRows Decode(const std::string& path) {
+// `least`: the size the caller needs at least (DecodeAlbumPictureAtLeast),
+// else none.
+PixelRows Decode(const std::string& path, std::optional<PictureSize> least = std::nullopt) {
     AlbumFile file = ReadStart(path);
     switch (file.format) {
         case PictureFormat::Jpeg:
@@ -82,7 +85,7 @@ PixelRows Decode(const std::string& path) {
             return detail::DecodePng(file.bytes, path);
         case PictureFormat::WebP:
             ReadRest(file, path);
-            return detail::DecodeWebp(file.bytes, path);
+            return detail::DecodeWebp(file.bytes, path, least);
         case PictureFormat::Heif:
             ReadRest(file, path);
             return detail::DecodeHeif(file.bytes, path);
@@ -116,6 +119,17 @@ PictureSize ReadSize(const std::string& path) {
 PixelRows DecodeAlbumPicture(const std::string& path) {
     try {
         return Decode(path);
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
+}
+
+PixelRows DecodeAlbumPictureAtLeast(const std::string& path, std::int32_t minWidth,
+                                    std::int32_t minHeight) {
+    try {
+        return Decode(path, PictureSize{minWidth, minHeight});
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {

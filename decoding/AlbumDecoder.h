@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "decoding/PictureDecoder.h"
@@ -43,6 +44,17 @@ namespace fotolane::picture {
 // limits), "Out of memory". A function of the file alone: safe to call from
 // several threads at once; the same file gives the same rows on any thread.
 PixelRows DecodeAlbumPicture(const std::string& path);
+
+// The picture at least minWidth x minHeight where that costs less than
+// DecodeAlbumPicture, made to be shrunk further (by area averaging): a still
+// WebP larger than that is decoded at the smallest size of its shape that
+// is at least that, by libwebp's own scaling, which averages as it decodes
+// (close to the whole decode averaged to that size, not the same). Its
+// memory then follows that size, but for a lossless picture's pixels and a
+// lossy one's alpha, which libwebp keeps whole. Any other picture as
+// DecodeAlbumPicture gives it, with its faults.
+PixelRows DecodeAlbumPictureAtLeast(const std::string& path, std::int32_t minWidth,
+                                    std::int32_t minHeight);
 
 // A PNG's pixels, those DecodeAlbumPicture gives, into `sink` as libspng
 // decodes them (picture::PixelSink): the lines that truncated data does not

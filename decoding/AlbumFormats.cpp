@@ -19,7 +19,7 @@ PictureMemory DrawWorkingMemory(PictureSize size, std::size_t bytesPerPixel, std
     const auto pixels =
         static_cast<std::uint64_t>(size.width) * static_cast<std::uint64_t>(size.height);
     const std::uint64_t most = std::numeric_limits<std::size_t>::max() / 2;
-    if (pixels > (most - fixed) / bytesPerPixel) throw Fault::OutOfMemory();
+    if (bytesPerPixel != 0 && pixels > (most - fixed) / bytesPerPixel) throw Fault::OutOfMemory();
     return PictureMemory(static_cast<std::size_t>(pixels * bytesPerPixel + fixed));
 }
 

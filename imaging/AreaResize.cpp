@@ -372,7 +372,13 @@ PixelRows DecodeAlbumByArea(const std::string& path, std::int32_t width, std::in
     try {
         AreaSink area(width, height);
         if (picture::StreamAlbumPicture(path, area)) return area.Finish();
-        return ResizeByArea(picture::DecodeAlbumPicture(path), width, height);
+        const auto least = [](std::int32_t length) {
+            return static_cast<std::int32_t>(
+                std::min<std::int64_t>(std::int64_t{kScaledDecodeMargin} * length,
+                                       std::numeric_limits<std::int32_t>::max()));
+        };
+        return ResizeByArea(picture::DecodeAlbumPictureAtLeast(path, least(width), least(height)),
+                            width, height);
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {

@@ -41,10 +41,13 @@ PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t
 // by area averaging. A PNG is averaged from its lines as libspng decodes
 // them (picture::StreamAlbumPicture), the same as ResizeByArea of its whole
 // decode to within a level: its memory is the file's bytes, libspng's lines
-// and the target's sums, whatever size the file claims. Any other picture
-// (WebP, HEIC, AVIF, and what its content shows to be JPEG, bitmap or GIF)
-// is ResizeByArea of its whole decode. Faults as DecodeAlbumPicture's and
-// ResizeByArea's, each naming the file.
+// and the target's sums, whatever size the file claims. A still WebP is
+// averaged from libwebp's scaled decode at kScaledDecodeMargin times the
+// target (picture::DecodeAlbumPictureAtLeast), within kScaledDecodeBound
+// of ResizeByArea of its whole decode, its memory following that size. Any
+// other picture (an animated WebP, HEIC, AVIF, and what its content shows
+// to be JPEG, bitmap or GIF) is ResizeByArea of its whole decode. Faults as DecodeAlbumPicture's
+// and ResizeByArea's, each naming the file.
 PixelRows DecodeAlbumByArea(const std::string& path, std::int32_t width, std::int32_t height);
 
 }  // namespace fotolane::imaging

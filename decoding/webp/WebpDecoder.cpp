@@ -2,12 +2,16 @@
 // decoder into a buffer of ours, R, G, B (and A when it has alpha, the
 // colours weighed by it as Chromium has libwebp give them), then laid over
 // white into the rows: lossy data that ends early gives the lines
-// it reached, as Chromium shows them, the rest white. An animation is its
-// first frame on its canvas, through libwebpdemux's animation decoder
-// (which needs the frame's data whole). The rows, the buffer and an
-// estimate of libwebp's own memory (a lossless picture's colour cache and
-// transforms, the alpha plane) are drawn from the picture memory budget
-// before libwebp sees the data; decoding runs on the calling thread.
+// it reached, as Chromium shows them, the rest white. A still picture
+// wanted smaller is decoded at that size by libwebp's own scaling, which
+// averages the lines as they are decoded: lossy, the picture is then never
+// whole in memory (lossless, libwebp keeps its pixels whole anyway, for
+// their references back). An animation is its first frame on its canvas,
+// through libwebpdemux's animation decoder (which needs the frame's data
+// whole). The rows, the buffer and an estimate of libwebp's own memory (a
+// lossless picture's pixels, colour cache and transforms, the alpha plane)
+// are drawn from the picture memory budget before libwebp sees the data;
+// decoding runs on the calling thread.
 
 #include "decoding/webp/WebpDecoder.h"
 
@@ -15,6 +19,7 @@
 #include <webp/demux.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -28,6 +33,8 @@ namespace {
 // libwebp's working memory a pixel, at most: a lossless picture keeps its
 // pixels as 32-bit ARGB besides its output, and the alpha plane.
 constexpr std::size_t kStillBytesPerPixel = 5;
+constexpr std::size_t kLosslessBytesPerPixel = 4;
+constexpr std::size_t kAlphaBytesPerPixel = 1;
 // An animation's decoder holds two canvases of 4 bytes a pixel and the
 // frame's decode.
 constexpr std::size_t kAnimationBytesPerPixel = 8 + kStillBytesPerPixel;
@@ -56,24 +63,63 @@ bool ReadFeatures(Bytes bytes, WebPBitstreamFeatures& features) {
            features.width > 0 && features.height > 0;
 }
 
-PixelRows DecodeStill(Bytes bytes, const std::string& path, const WebPBitstreamFeatures& features) {
+// The smallest size of the picture's shape that is at least `least` in
+// both directions, and never larger than the picture.
+PictureSize SizeAtLeast(PictureSize size, PictureSize least) {
+    const double scale = std::max(static_cast<double>(least.width) / size.width,
+                                  static_cast<double>(least.height) / size.height);
+    if (scale >= 1) return size;
+    const auto scaled = [&](std::int32_t length, std::int32_t wanted) {
+        const auto at = static_cast<std::int32_t>(std::ceil(length * scale));
+        return std::clamp(std::max(at, wanted), 1, length);
+    };
+    return {scaled(size.width, least.width), scaled(size.height, least.height)};
+}
+
+// The still picture at `out`, its size or smaller. An opaque one is
+// decoded straight into the rows, as B, G, R from the bottom line up; one
+// with alpha into a buffer of its colours weighed by the alpha, then laid
+// over white.
+PixelRows DecodeStill(Bytes bytes, const std::string& path, const WebPBitstreamFeatures& features,
+                      PictureSize out) {
     const PictureSize size{features.width, features.height};
     CheckPictureSize(size, path);
     const bool alpha = features.has_alpha != 0;
-    const std::size_t pixelBytes = alpha ? 4 : 3;
-    const PictureMemory working =
-        DrawWorkingMemory(size, kStillBytesPerPixel + pixelBytes, kFixedBytes);
-    PixelRows rows = WhiteRows(size, path);
-    const std::size_t lineBytes = pixelBytes * static_cast<std::size_t>(size.width);
-    std::vector<std::uint8_t> decoded(lineBytes * static_cast<std::size_t>(size.height));
+    const bool whole = out.width == size.width && out.height == size.height;
+    // libwebp's own memory follows the picture's size; scaled, only a
+    // lossless picture's pixels and a lossy one's alpha plane do.
+    const bool lossy = features.format == 1;
+    const std::size_t keptWhole = whole   ? kStillBytesPerPixel
+                                  : lossy ? (alpha ? kAlphaBytesPerPixel : 0)
+                                          : kLosslessBytesPerPixel + kAlphaBytesPerPixel;
+    const PictureMemory working = DrawWorkingMemory(size, keptWhole, kFixedBytes);
+    const PictureMemory buffer = DrawWorkingMemory(out, alpha ? 4 : 0, 0);
+    PixelRows rows = WhiteRows(out, path);
+    const std::size_t lineBytes = 4 * static_cast<std::size_t>(out.width);
+    std::vector<std::uint8_t> weighed(alpha ? lineBytes * static_cast<std::size_t>(out.height) : 0);
 
     WebPDecoderConfig config;
     if (WebPInitDecoderConfig(&config) == 0) throw Fault::InvalidPicture(path);
-    config.output.colorspace = alpha ? MODE_rgbA : MODE_RGB;
+    if (!whole) {
+        config.options.use_scaling = 1;
+        config.options.scaled_width = out.width;
+        config.options.scaled_height = out.height;
+    }
     config.output.is_external_memory = 1;
-    config.output.u.RGBA.rgba = decoded.data();
-    config.output.u.RGBA.stride = static_cast<int>(lineBytes);
-    config.output.u.RGBA.size = decoded.size();
+    if (alpha) {
+        config.output.colorspace = MODE_rgbA;
+        config.output.u.RGBA.rgba = weighed.data();
+        config.output.u.RGBA.stride = static_cast<int>(lineBytes);
+        config.output.u.RGBA.size = weighed.size();
+    } else {
+        // Bottom-up: libwebp writes the lines from the buffer's end.
+        config.output.colorspace = MODE_BGR;
+        config.options.flip = 1;
+        config.output.u.RGBA.rgba = rows.bits.get();
+        config.output.u.RGBA.stride = rows.stride;
+        config.output.u.RGBA.size =
+            static_cast<std::size_t>(rows.stride) * static_cast<std::size_t>(rows.height);
+    }
     const std::unique_ptr<WebPIDecoder, IncrementalDeleter> decoder(
         WebPIDecode(nullptr, 0, &config));
     if (!decoder) throw Fault::OutOfMemory();
@@ -89,15 +135,11 @@ PixelRows DecodeStill(Bytes bytes, const std::string& path, const WebPBitstreamF
         // The data ends before the first line.
         return rows;
     }
-    if (width != size.width || height != size.height) throw Fault::InvalidPicture(path);
-    for (std::int32_t y = 0; y < lines && y < size.height; ++y) {
-        const std::uint8_t* from = decoded.data() + static_cast<std::size_t>(y) * lineBytes;
-        std::uint8_t* to = rows.ScanLine(size.height - 1 - y);
-        if (alpha) {
-            PutPremultipliedLine(from, size.width, to);
-        } else {
-            PutRgbLine(from, size.width, to);
-        }
+    if (width != out.width || height != out.height) throw Fault::InvalidPicture(path);
+    if (!alpha) return rows;
+    for (std::int32_t y = 0; y < lines && y < out.height; ++y) {
+        PutPremultipliedLine(weighed.data() + static_cast<std::size_t>(y) * lineBytes, out.width,
+                             rows.ScanLine(out.height - 1 - y));
     }
     return rows;
 }
@@ -144,11 +186,12 @@ bool ReadWebpSize(Bytes bytes, PictureSize& size) {
     return true;
 }
 
-PixelRows DecodeWebp(Bytes bytes, const std::string& path) {
+PixelRows DecodeWebp(Bytes bytes, const std::string& path, std::optional<PictureSize> least) {
     WebPBitstreamFeatures features;
     if (!ReadFeatures(bytes, features)) throw Fault::InvalidPicture(path);
     if (features.has_animation != 0) return DecodeFirstFrame(bytes, path, features);
-    return DecodeStill(bytes, path, features);
+    const PictureSize size{features.width, features.height};
+    return DecodeStill(bytes, path, features, least ? SizeAtLeast(size, *least) : size);
 }
 
 }  // namespace fotolane::picture::detail

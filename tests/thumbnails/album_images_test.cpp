@@ -11,11 +11,14 @@
 #include <string_view>
 #include <vector>
 
+#include <webp/encode.h>
+
 #include "decoding/AlbumDecoder.h"
 #include "decoding/PictureDecoder.h"
 #include "gallery/Album.h"
 #include "gallery/GalleryInterfaces.h"
 #include "imaging/AreaResize.h"
+#include "platform/core/MemoryBudget.h"
 #include "tests/TempFolder.h"
 #include "tests/thumbnails/ThumbnailTestSupport.h"
 #include "thumbnails/AlbumImages.h"
@@ -318,6 +321,67 @@ double Psnr(const PixelRows& a, const PixelRows& b) {
     }
     const double mean = squares / (3.0 * a.width * a.height);
     return 10 * std::log10(255.0 * 255.0 / mean);
+}
+
+// A WebP of `picture` (B, G, R rows), lossy, lossy with alpha or lossless,
+// by libwebp's encoder.
+std::string EncodeWebp(const PixelRows& picture, int kind) {
+    const auto width = static_cast<std::size_t>(picture.width);
+    std::vector<std::uint8_t> rgba(4 * width * static_cast<std::size_t>(picture.height));
+    for (std::int32_t y = 0; y < picture.height; ++y) {
+        const std::uint8_t* bgr = picture.ScanLine(picture.height - 1 - y);
+        for (std::size_t x = 0; x < width; ++x) {
+            std::uint8_t* to = rgba.data() + 4 * (static_cast<std::size_t>(y) * width + x);
+            to[0] = bgr[3 * x + 2];
+            to[1] = bgr[3 * x + 1];
+            to[2] = bgr[3 * x];
+            to[3] = kind == 1 ? static_cast<std::uint8_t>(255 * x / width) : 255;
+        }
+    }
+    std::uint8_t* out = nullptr;
+    const int stride = 4 * picture.width;
+    const std::size_t size =
+        kind == 2 ? WebPEncodeLosslessRGBA(rgba.data(), picture.width, picture.height, stride, &out)
+                  : WebPEncodeRGBA(rgba.data(), picture.width, picture.height, stride, 80, &out);
+    std::string file(reinterpret_cast<const char*>(out), size);
+    WebPFree(out);
+    return file;
+}
+
+TEST(AlbumImages, AverageStillWebpsFromAScaledDecodeCloseToTheWholeDecode) {
+    const TempFolder folder;
+    const PixelRows photo =
+        picture::DecodePicture(kTestData + "/exif-orientation-examples/Landscape_1.jpg");
+    for (const int kind : {0, 1, 2}) {
+        SCOPED_TRACE(kind);
+        const std::string name = "kind" + std::to_string(kind) + ".webp";
+        folder.Write(name, EncodeWebp(photo, kind));
+        const PixelRows whole = picture::DecodeAlbumPicture(folder / name);
+        for (const gallery::PixelSize& size : {AlbumSmallTileSize({whole.width, whole.height}),
+                                               AlbumImageSize({whole.width, whole.height}, 70)}) {
+            EXPECT_GE(Psnr(imaging::DecodeAlbumByArea(folder / name, size.width, size.height),
+                           imaging::ResizeByArea(whole, size.width, size.height)),
+                      imaging::kScaledDecodeBound)
+                << size.width << "x" << size.height;
+        }
+    }
+    // A lossy picture shrunk is never whole in memory: within a budget that
+    // its whole decode would not fit.
+    {
+        const PixelRows large = AllocatePixelRows(3000, 2000);
+        for (std::int32_t y = 0; y < large.height; ++y) {
+            std::uint8_t* line = large.ScanLine(y);
+            for (std::int32_t i = 0; i < 3 * large.width; ++i) {
+                line[i] = static_cast<std::uint8_t>((i / 3 + y) / 32);
+            }
+        }
+        folder.Write("large.webp", EncodeWebp(large, 0));
+    }
+    const ScopedPictureMemoryBudget budget(std::size_t{24} << 20);
+    const PixelRows shrunk = imaging::DecodeAlbumByArea(folder / "large.webp", 400, 300);
+    EXPECT_EQ(shrunk.width, 400);
+    EXPECT_EQ(testing::FaultOf([&] { picture::DecodeAlbumPicture(folder / "large.webp"); }),
+              Fault::OutOfMemory().Naming(folder / "large.webp").Description());
 }
 
 TEST(AlbumImages, AverageJpegsFromAScaledDecodeCloseToTheWholeDecode) {
