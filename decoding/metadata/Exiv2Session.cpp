@@ -84,6 +84,50 @@ FirstDirectory ReadFirstDirectory(std::span<const std::uint8_t> tiff) {
     return first;
 }
 
+std::vector<std::uint8_t> WithMakerNoteHidden(std::span<const std::uint8_t> tiff) {
+    constexpr std::uint16_t kExifDirectory = 0x8769;
+    constexpr std::uint16_t kMakerNote = 0x927C;
+    constexpr std::uint16_t kLensModel = 0xA434;
+    constexpr std::uint16_t kIsoSpeedRatings = 0x8827;
+    constexpr std::uint16_t kRecommendedExposureIndex = 0x8832;
+    constexpr std::uint16_t kIsoSpeed = 0x8833;
+    // No tag of EXIF's: exiv2 keeps its entry as the bytes it holds.
+    constexpr std::uint16_t kHidden = 0xFFFE;
+    if (tiff.size() < 8) return {};
+    const bool bigEndian = tiff[0] == 'M' && tiff[1] == 'M';
+    if (!bigEndian && !(tiff[0] == 'I' && tiff[1] == 'I')) return {};
+    // The entry of `tag` in the directory at `start`, where the data holds
+    // it whole.
+    const auto find = [&](std::uint64_t start, std::uint16_t tag) -> std::optional<std::size_t> {
+        if (start + 2 > tiff.size()) return std::nullopt;
+        const std::uint32_t entries =
+            TiffNumber(tiff, static_cast<std::size_t>(start), 2, bigEndian);
+        for (std::uint64_t at = start + 2; at + 12 <= tiff.size() && at < start + 2 + 12 * entries;
+             at += 12) {
+            if (TiffNumber(tiff, static_cast<std::size_t>(at), 2, bigEndian) == tag) {
+                return static_cast<std::size_t>(at);
+            }
+        }
+        return std::nullopt;
+    };
+    const std::optional<std::size_t> pointer =
+        find(TiffNumber(tiff, 4, 4, bigEndian), kExifDirectory);
+    if (!pointer) return {};
+    const std::uint64_t exif = TiffNumber(tiff, *pointer + 8, 4, bigEndian);
+    const std::optional<std::size_t> note = find(exif, kMakerNote);
+    // The lens and the ISO come from the maker note where EXIF's own fields
+    // lack them: a block without those is decoded whole at once.
+    if (!note || !find(exif, kLensModel) ||
+        !(find(exif, kIsoSpeedRatings) || find(exif, kRecommendedExposureIndex) ||
+          find(exif, kIsoSpeed))) {
+        return {};
+    }
+    std::vector<std::uint8_t> copy(tiff.begin(), tiff.end());
+    copy[*note] = static_cast<std::uint8_t>(bigEndian ? kHidden >> 8 : kHidden & 0xFF);
+    copy[*note + 1] = static_cast<std::uint8_t>(bigEndian ? kHidden & 0xFF : kHidden >> 8);
+    return copy;
+}
+
 bool DecodeExif(std::span<const std::uint8_t> tiff, Exiv2::ExifData& data,
                 Exiv2::ByteOrder& order) {
     data.clear();

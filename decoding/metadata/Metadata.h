@@ -22,6 +22,8 @@ struct Exiv2Metadata {
     Exiv2::XmpData xmp;
     // Whether an XMP packet or IPTC block was there but could not be read.
     bool unreadable = false;
+    // Whether the EXIF block's maker note was left undecoded (ReadJpegExif).
+    bool makerNoteHidden = false;
 };
 
 // A JPEG as its metadata is concerned: the segments before the first scan,
@@ -46,7 +48,18 @@ bool IsHiddenMetadataSegment(const JpegSegment& segment);
 // A JPEG's metadata from its segments before the first scan: EXIF from the
 // segment that decoding reads (ExifTiffData), XMP and IPTC by exiv2's JPEG
 // reader. Damaged metadata is left out.
-void ReadJpegMetadata(std::span<const std::uint8_t> jpeg, Exiv2Metadata& metadata);
+// Without `makerNote`, the EXIF block's maker note is left undecoded
+// (WithMakerNoteHidden) where exiv2 reads the copy, and `makerNoteHidden`
+// says so.
+void ReadJpegMetadata(std::span<const std::uint8_t> jpeg, Exiv2Metadata& metadata,
+                      bool makerNote = true);
+
+// The EXIF of ReadJpegMetadata alone, into `metadata`.
+void ReadJpegExif(std::span<const std::uint8_t> jpeg, Exiv2Metadata& metadata, bool makerNote);
+
+// Whether FieldsOf would look into the maker note for what EXIF's own
+// fields do not give: the lens or the ISO.
+bool FieldsWantMakerNote(const Exiv2::ExifData& exif);
 
 // A HEIF file's EXIF and XMP items as libheif finds them, for what exiv2's
 // own reading of the file did not give (it misses the items of some files).

@@ -202,7 +202,9 @@ std::string CameraOf(const std::string& make, const std::string& model) {
 // The lens: EXIF's LensModel, else the lens field of the maker's note as
 // exiv2 names the lens (its number alone, "(65535)", "Unknown", or the
 // "Manual lens" that it makes of Sony's code for any E-mount lens is none).
-std::string LensOf(const Exiv2::ExifData& exif) {
+// Given `lensModelOnly`, the maker's note is not looked at: it is set false
+// where it would have been.
+std::string LensOf(const Exiv2::ExifData& exif, bool* lensModelOnly = nullptr) {
     const auto named = [](const std::string& text) {
         const bool hasLetter = std::any_of(text.begin(), text.end(), [](char c) {
             return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -213,6 +215,10 @@ std::string LensOf(const Exiv2::ExifData& exif) {
     };
     std::string model = ExifText(exif, 0xA434, "Photo", kNameBytes);
     if (named(model)) return model;
+    if (lensModelOnly != nullptr) {
+        *lensModelOnly = false;
+        return {};
+    }
     const auto found = Exiv2::lensName(exif);
     if (found == exif.end() || found->count() < 1 || found->tag() == 0xA434) return {};
     std::string lens = OneLine(FromUnknownEncoding(found->print(&exif)), kNameBytes);
@@ -296,13 +302,18 @@ std::string ExposureOf(const Exiv2::ExifData& exif) {
 // ISOSpeedRatings; 65535 there means "more", given by the sensitivity
 // fields of EXIF 2.3 (RecommendedExposureIndex, ISOSpeed); else what the
 // camera's maker note holds (Canon's, among others, keep it there alone),
-// as exiv2 reads it out of the maker's own encoding.
-std::string IsoOf(const Exiv2::ExifData& exif) {
+// as exiv2 reads it out of the maker's own encoding. Given `standardOnly`,
+// as LensOf's `lensModelOnly`.
+std::string IsoOf(const Exiv2::ExifData& exif, bool* standardOnly = nullptr) {
     const std::optional<double> ratings = ExifNumber(exif, 0x8827, "Photo");
     if (ratings && *ratings >= 1.0 && *ratings < 65535.0) return "ISO " + Integer(*ratings);
     for (const std::uint16_t tag : {std::uint16_t{0x8832}, std::uint16_t{0x8833}}) {
         const std::optional<double> iso = ExifNumber(exif, tag, "Photo");
         if (iso && *iso >= 1.0 && *iso <= 10000000.0) return "ISO " + Integer(*iso);
+    }
+    if (standardOnly != nullptr) {
+        *standardOnly = false;
+        return {};
     }
     const auto maker = Exiv2::isoSpeed(exif);
     if (maker == exif.end()) return {};
@@ -463,12 +474,25 @@ bool LayOutJpeg(Bytes jpeg, JpegLayout& layout) {
     return true;
 }
 
-void ReadJpegMetadata(Bytes jpeg, Exiv2Metadata& metadata) {
-    metadata = Exiv2Metadata();
+void ReadJpegExif(Bytes jpeg, Exiv2Metadata& metadata, bool makerNote) {
+    metadata.exif.clear();
+    metadata.order = Exiv2::invalidByteOrder;
+    metadata.makerNoteHidden = false;
     const Bytes tiff = ExifTiffData(jpeg);
-    if (!tiff.empty() && !DecodeExif(tiff, metadata.exif, metadata.order)) {
-        metadata.unreadable = true;
+    if (tiff.empty()) return;
+    if (!makerNote) {
+        const std::vector<std::uint8_t> hidden = WithMakerNoteHidden(tiff);
+        if (!hidden.empty() && DecodeExif(hidden, metadata.exif, metadata.order)) {
+            metadata.makerNoteHidden = true;
+            return;
+        }
     }
+    if (!DecodeExif(tiff, metadata.exif, metadata.order)) metadata.unreadable = true;
+}
+
+void ReadJpegMetadata(Bytes jpeg, Exiv2Metadata& metadata, bool makerNote) {
+    metadata = Exiv2Metadata();
+    ReadJpegExif(jpeg, metadata, makerNote);
     // XMP and IPTC (APP13) through exiv2's JPEG reader, handed the segments
     // before the first scan without those of EXIF, which exiv2 would decode
     // again (the first one it knows, which need not be the one browsers
@@ -495,6 +519,14 @@ void ReadJpegMetadata(Bytes jpeg, Exiv2Metadata& metadata) {
     metadata.iptc = std::move(others.iptc);
     metadata.xmp = std::move(others.xmp);
     metadata.unreadable = metadata.unreadable || others.unreadable;
+}
+
+bool FieldsWantMakerNote(const Exiv2::ExifData& exif) {
+    bool lensModel = true;
+    bool standardIso = true;
+    LensOf(exif, &lensModel);
+    IsoOf(exif, &standardIso);
+    return !lensModel || !standardIso;
 }
 
 PictureMetadata FieldsOf(const Exiv2Metadata& metadata) {
@@ -524,7 +556,12 @@ PictureMetadata ReadPictureMetadata(const std::string& path) {
         }
         detail::Exiv2Metadata metadata;
         if (format == detail::PictureFormat::Jpeg) {
-            detail::ReadJpegMetadata(bytes, metadata);
+            // First without the maker note, which most files' fields need
+            // not: the same fields at a fraction of the cost.
+            detail::ReadJpegMetadata(bytes, metadata, false);
+            if (metadata.makerNoteHidden && detail::FieldsWantMakerNote(metadata.exif)) {
+                detail::ReadJpegExif(bytes, metadata, true);
+            }
         } else {
             if (bytes.size() == kJpegPrefix) bytes = ReadFileStart(path, kOtherPrefix);
             detail::ReadWithExiv2(bytes, metadata);
