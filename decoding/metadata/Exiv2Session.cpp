@@ -62,6 +62,7 @@ FirstDirectory ReadFirstDirectory(std::span<const std::uint8_t> tiff) {
     // makes it give up on the directory, not on the data.
     constexpr std::uint32_t kMostEntries = 256;
     constexpr std::uint16_t kXmpPacket = 0x02BC;
+    constexpr std::uint16_t kGpsDirectory = 0x8825;
     FirstDirectory first;
     if (tiff.size() < 8) return first;
     const bool bigEndian = tiff[0] == 'M' && tiff[1] == 'M';
@@ -77,9 +78,9 @@ FirstDirectory ReadFirstDirectory(std::span<const std::uint8_t> tiff) {
     first.cut = start + 2 + 12 * std::uint64_t{entries} > tiff.size();
     for (std::uint64_t at = start + 2; at + 12 <= tiff.size() && at < start + 2 + 12 * entries;
          at += 12) {
-        if (TiffNumber(tiff, static_cast<std::size_t>(at), 2, bigEndian) == kXmpPacket) {
-            first.holdsXmp = true;
-        }
+        const std::uint32_t tag = TiffNumber(tiff, static_cast<std::size_t>(at), 2, bigEndian);
+        if (tag == kXmpPacket) first.holdsXmp = true;
+        if (tag == kGpsDirectory) first.pointsToGps = true;
     }
     return first;
 }

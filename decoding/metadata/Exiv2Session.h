@@ -48,11 +48,13 @@ class Exiv2Session {
 // What the first directory of an EXIF block (IFD0, exiv2's group "Image")
 // shows of itself before exiv2 decodes it: whether the data ends within it
 // (its entry count or an entry beyond the block's end, where exiv2 gives up
-// on it), and whether one of the entries it has holds an XMP packet (tag
-// 0x02BC). Neither for a block whose TIFF header is not sound.
+// on it), whether one of the entries it has holds an XMP packet (tag
+// 0x02BC), and whether one points to a GPS directory (tag 0x8825). None
+// for a block whose TIFF header is not sound.
 struct FirstDirectory {
     bool cut = false;
     bool holdsXmp = false;
+    bool pointsToGps = false;
 };
 FirstDirectory ReadFirstDirectory(std::span<const std::uint8_t> tiff);
 

@@ -122,8 +122,9 @@ bool JpegCarriesLocation(Bytes jpeg) {
         }
         if (HasLocation(metadata)) return true;
     }
+    // Every EXIF block is told above; XMP and IPTC as exiv2 reads them.
     Exiv2Metadata metadata;
-    ReadJpegMetadata(jpeg, metadata);
+    ReadJpegXmpAndIptc(jpeg, metadata);
     return metadata.unreadable || HasLocation(metadata);
 }
 
@@ -279,6 +280,12 @@ std::vector<std::uint8_t> CopyWithoutLocation(Bytes bytes, const std::string& pa
     if (format == PictureFormat::Jpeg) {
         if (!LayOutJpeg(bytes, layout) || layout.scans == layout.end) {
             throw Fault::InvalidPicture(path);
+        }
+        // A file with nothing to remove is published as it is (what the
+        // copy would be checked by, told of the file itself), unless its
+        // EXIF points to a GPS directory: then the copy is made at once.
+        if (!ReadFirstDirectory(ExifTiffData(bytes)).pointsToGps && !JpegCarriesLocation(bytes)) {
+            return {bytes.begin(), bytes.end()};
         }
         try {
             copy = RewrittenWithoutLocation(JpegForRewriting(bytes, layout, true),

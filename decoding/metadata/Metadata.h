@@ -54,8 +54,10 @@ bool IsHiddenMetadataSegment(const JpegSegment& segment);
 void ReadJpegMetadata(std::span<const std::uint8_t> jpeg, Exiv2Metadata& metadata,
                       bool makerNote = true);
 
-// The EXIF of ReadJpegMetadata alone, into `metadata`.
+// The EXIF of ReadJpegMetadata alone, and its XMP and IPTC alone, into
+// `metadata`.
 void ReadJpegExif(std::span<const std::uint8_t> jpeg, Exiv2Metadata& metadata, bool makerNote);
+void ReadJpegXmpAndIptc(std::span<const std::uint8_t> jpeg, Exiv2Metadata& metadata);
 
 // Whether FieldsOf would look into the maker note for what EXIF's own
 // fields do not give: the lens or the ISO.

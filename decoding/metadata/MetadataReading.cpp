@@ -493,6 +493,10 @@ void ReadJpegExif(Bytes jpeg, Exiv2Metadata& metadata, bool makerNote) {
 void ReadJpegMetadata(Bytes jpeg, Exiv2Metadata& metadata, bool makerNote) {
     metadata = Exiv2Metadata();
     ReadJpegExif(jpeg, metadata, makerNote);
+    ReadJpegXmpAndIptc(jpeg, metadata);
+}
+
+void ReadJpegXmpAndIptc(Bytes jpeg, Exiv2Metadata& metadata) {
     // XMP and IPTC (APP13) through exiv2's JPEG reader, handed the segments
     // before the first scan without those of EXIF, which exiv2 would decode
     // again (the first one it knows, which need not be the one browsers

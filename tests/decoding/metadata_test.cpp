@@ -369,6 +369,10 @@ TEST(CopyWithoutLocation, RemovesEveryPlaceAndKeepsThePictureAndItsFacts) {
          true},
         {"two EXIF segments, a trailer", folder / "two-exif.jpg", true},
         {"no metadata", TestData("pillow/jpeg/hopper.jpg"), false},
+        {"camera details, no place",
+         WithMetadata(folder, "c.jpg", "pillow/jpeg/hopper.jpg",
+                      [](Tags& t) { t.exif["Exif.Image.Model"] = "Canon EOS 5D"; }),
+         false},
         {"damaged EXIF", folder / "damaged.jpg", true},
         {"PNG", WithMetadata(folder, "a.png", "jpeg-decoder/reftest/rgb_250x167.png", AddLocation),
          true},
@@ -378,6 +382,10 @@ TEST(CopyWithoutLocation, RemovesEveryPlaceAndKeepsThePictureAndItsFacts) {
         EXPECT_EQ(CarriesLocation(c.path), c.located);
         const std::vector<std::uint8_t> bytes = CopyWithoutLocation(c.path);
         const std::string copy(bytes.begin(), bytes.end());
+        // With nothing to remove, the file as it is.
+        if (!c.located) {
+            EXPECT_EQ(copy, ReadFile(c.path));
+        }
         const std::string name =
             std::string("copy-of-") + (c.path.ends_with(".png") ? "a.png" : "a.jpg");
         folder.Write(name, copy);
