@@ -185,6 +185,8 @@ class SiteRun {
     void PlanPicture(PlannedFolder& folder, const std::string& name);
     void MarkToBeMade(PlannedPicture& picture);
     void MarkToBeMade(const PlannedPicture& picture, Target& target);
+    // The work a picture needs, its site folders made.
+    SitePictureJob JobOf(const PlannedPicture& picture);
     void MakePicture(PlannedPicture& picture);
     void MakeFolders(const std::string& relative);
     void WriteRecord();
@@ -362,10 +364,14 @@ void SiteRun::MarkToBeMade(PlannedPicture& picture) {
     }
 }
 
-void SiteRun::MakePicture(PlannedPicture& picture) {
-    SiteImageTargets targets;
+SitePictureJob SiteRun::JobOf(const PlannedPicture& picture) {
+    SitePictureJob job;
+    job.path = picture.fullPath;
+    job.thumbSize = options_.thumbSize;
+    job.previewAlways = !options_.originals;
+    job.keepLocation = options_.keepLocation;
+    SiteImageTargets& targets = job.targets;
     bool imagesToMake = false;
-    std::optional<std::string> original;
     for (const Target& target : picture.targets) {
         if (target.current || target.foreign) continue;
         MakeFolders(ParentOf(target.file));
@@ -384,15 +390,24 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
                 targets.preview = path;
                 break;
             case Kind::Original:
-                original = path;
+                job.original = path;
                 continue;
         }
         imagesToMake = true;
     }
-    SitePictureImages made;
-    if (imagesToMake || !picture.pictureKnown) {
-        made = images_.MakeSiteImages(picture.fullPath, targets, options_.thumbSize,
-                                      !options_.originals, outcome_.images);
+    job.images = imagesToMake || !picture.pictureKnown;
+    return job;
+}
+
+void SiteRun::MakePicture(PlannedPicture& picture) {
+    const SitePictureJob job = JobOf(picture);
+    const SiteImageTargets& targets = job.targets;
+    const bool imagesToMake = !targets.thumbnail.empty() || !targets.large.empty() ||
+                              !targets.small.empty() || !targets.preview.empty();
+    const std::optional<std::string>& original = job.original;
+    SitePictureMade result = images_.MakeSitePicture(job, outcome_.images);
+    SitePictureImages& made = result.images;
+    if (job.images) {
         picture.pictureSize = made.picture;
         picture.dateTaken = made.dateTaken;
         picture.dateOffset = made.dateOffset;
@@ -412,14 +427,7 @@ void SiteRun::MakePicture(PlannedPicture& picture) {
     // An original that cannot be published (a location that cannot be
     // removed) is offered as its preview instead, made however small the
     // picture is.
-    std::optional<Fault> refused;
-    if (original) {
-        try {
-            images_.PublishOriginal(picture.fullPath, *original, options_.keepLocation);
-        } catch (const Fault& fault) {
-            refused = fault;
-        }
-    }
+    const std::optional<Fault>& refused = result.refused;
     if (refused) {
         auto preview =
             std::find_if(picture.targets.begin(), picture.targets.end(),
@@ -741,9 +749,27 @@ SiteOutcome SiteRun::Run() {
         WriteRecord();
         std::size_t sinceRecord = 0;
         bool stopped = false;
+        // A folder's pictures are announced as it begins, so that they may
+        // be made ahead; a fault of a picture's folders is told when its
+        // turn comes.
+        struct Announced {
+            ISiteImages& images;
+            ~Announced() { images.ExpectSitePictures({}); }
+        };
+        const Announced announced{images_};
         for (std::size_t f = 0; f < folders_.size() && !stopped; ++f) {
             PlannedFolder& folder = folders_[f];
             progress.folder = f + 1;
+            std::vector<SitePictureJob> jobs;
+            for (const PlannedPicture& picture : folder.pictures) {
+                if (!picture.needsWork) continue;
+                try {
+                    jobs.push_back(JobOf(picture));
+                } catch (const Fault&) {
+                    // MakePicture meets it again.
+                }
+            }
+            images_.ExpectSitePictures(jobs);
             for (PlannedPicture& picture : folder.pictures) {
                 ++progress.picture;
                 if (picture.needsWork) {
@@ -796,6 +822,32 @@ SiteOutcome SiteRun::Run() {
 }
 
 }  // namespace
+
+bool SitePictureJob::operator==(const SitePictureJob& other) const {
+    const auto same = [](const SiteImageTargets& a, const SiteImageTargets& b) {
+        return a.thumbnail == b.thumbnail && a.large == b.large && a.small == b.small &&
+               a.preview == b.preview;
+    };
+    return path == other.path && images == other.images && same(targets, other.targets) &&
+           thumbSize == other.thumbSize && previewAlways == other.previewAlways &&
+           original == other.original && keepLocation == other.keepLocation;
+}
+
+SitePictureMade ISiteImages::MakeSitePicture(const SitePictureJob& job, AlbumImageCounts& counts) {
+    SitePictureMade made;
+    if (job.images) {
+        made.images =
+            MakeSiteImages(job.path, job.targets, job.thumbSize, job.previewAlways, counts);
+    }
+    if (job.original) {
+        try {
+            PublishOriginal(job.path, *job.original, job.keepLocation);
+        } catch (const Fault& fault) {
+            made.refused = fault;
+        }
+    }
+    return made;
+}
 
 std::string FormatSiteRecord(const SiteRecord& record) {
     std::string text(kRecordHeader);

@@ -88,6 +88,27 @@ struct SitePictureImages {
     bool previewWritten = false;
 };
 
+// One picture's work for the site: its images (when `images`, with
+// MakeSiteImages's arguments) and its original (when `original` names
+// where it goes).
+struct SitePictureJob {
+    std::string path;
+    bool images = false;
+    SiteImageTargets targets;
+    std::int32_t thumbSize = 0;
+    bool previewAlways = false;
+    std::optional<std::string> original;
+    bool keepLocation = false;
+    bool operator==(const SitePictureJob& other) const;
+};
+
+// What became of it: the images, and the fault that kept the original
+// from being published.
+struct SitePictureMade {
+    SitePictureImages images;
+    std::optional<Fault> refused;
+};
+
 // Makes a site's images and originals.
 class ISiteImages {
   public:
@@ -115,6 +136,12 @@ class ISiteImages {
     // and the site offers the picture's preview instead.
     virtual void PublishOriginal(const std::string& strFileName, const std::string& destination,
                                  bool keepLocation) = 0;
+    // Both for one picture: MakeSiteImages (a fault of its ends the call)
+    // and PublishOriginal, its fault given back.
+    virtual SitePictureMade MakeSitePicture(const SitePictureJob& job, AlbumImageCounts& counts);
+    // The pictures the site will pass to MakeSitePicture next, in that
+    // order: as IAlbumImages::ExpectAlbumImages has it.
+    virtual void ExpectSitePictures(const std::vector<SitePictureJob>& /*jobs*/) {}
 };
 
 // Where a site's run stands, for a progress line.

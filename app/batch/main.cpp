@@ -11,6 +11,7 @@
 #include "thumbnails/AlbumImages.h"
 #include "thumbnails/AlbumWorkers.h"
 #include "thumbnails/SiteImages.h"
+#include "thumbnails/SiteWorkers.h"
 #include "thumbnails/frmThumbnails.h"
 
 int main(int argc, char** argv) {
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     fotolane::thumbnails::AlbumImages images;
     fotolane::thumbnails::AlbumWorkers album(images, workers);
     fotolane::thumbnails::SiteImages site;
-    return fotolane::batch::BatchMain(arguments, {thumbnails, &album, &site}, std::cout, std::cerr,
-                                      ::isatty(STDERR_FILENO) == 1);
+    fotolane::thumbnails::SiteWorkers siteWorkers(site, workers);
+    return fotolane::batch::BatchMain(arguments, {thumbnails, &album, &siteWorkers}, std::cout,
+                                      std::cerr, ::isatty(STDERR_FILENO) == 1);
 }
