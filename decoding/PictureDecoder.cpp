@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <new>
+#include <utility>
 
 #include "decoding/PictureDecoding.h"
 #include "decoding/bmp/BitmapDecoder.h"
@@ -200,6 +201,25 @@ ScaledPicture DecodePictureAtLeast(const std::string& path, std::int32_t minWidt
     } catch (const std::bad_alloc&) {
         throw Fault::OutOfMemory().Naming(path);
     }
+}
+
+void StreamJpegAtLeast(const std::string& path, std::int32_t minWidth, std::int32_t minHeight,
+                       LineSink& sink) {
+    try {
+        const std::vector<std::uint8_t> bytes = detail::ReadPictureBytes(path);
+        if (detail::FormatOfContent(bytes) != PictureFormat::Jpeg) {
+            throw Fault::InvalidPicture(path);
+        }
+        detail::StreamJpegAtLeast(bytes, path, {minWidth, minHeight}, sink);
+    } catch (const Fault& fault) {
+        throw fault.Naming(path);
+    } catch (const std::bad_alloc&) {
+        throw Fault::OutOfMemory().Naming(path);
+    }
+}
+
+PixelRows ApplyStreamedOrientation(PixelRows stored, const StreamedLines& lines) {
+    return detail::ApplyOrientation(std::move(stored), detail::OrientationOfTag(lines.orientation));
 }
 
 bool StreamPicture(const std::string& path, PixelSink& sink) {

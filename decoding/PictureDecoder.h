@@ -44,7 +44,8 @@ struct ScaledPicture {
 // a GIF as DecodePicture gives it. Its orientation applied, the faults
 // and the memory budget as DecodePicture's; the lines of a JPEG whose data ends early as far as
 // they go. Made to be shrunk further (by area averaging): a scaled picture is close to, not the
-// same as, the whole one shrunk to its size.
+// same as, the whole one shrunk to its size. The album streams the same
+// lines rather than hold them (StreamJpegAtLeast).
 ScaledPicture DecodePictureAtLeast(const std::string& path, std::int32_t minWidth,
                                    std::int32_t minHeight);
 
@@ -79,6 +80,44 @@ class PixelSink {
 // given; what that takes follows those runs. False, and nothing given, for
 // a JPEG. Faults as DecodePicture's, each naming the file.
 bool StreamPicture(const std::string& path, PixelSink& sink);
+
+// Receives a JPEG's lines as libjpeg decodes them (StreamJpegAtLeast), top
+// first, B, G, R, in the orientation they are stored in: for work that needs
+// only a few lines at a time (the album's area averaging).
+struct StreamedLines {
+    PictureSize size{0, 0};  // the lines' width and number, at the scale, as stored
+    // How far the picture reaches into them: the stored size times the
+    // scale, so that a scaled decode's last column and line may stand for
+    // only part of a pixel.
+    double extentWidth = 0;
+    double extentHeight = 0;
+    std::int32_t orientation = 1;  // EXIF's, to be applied (ApplyStreamedOrientation)
+};
+class LineSink {
+  public:
+    virtual ~LineSink() = default;
+    // Before the first line of each decode: a decode started over (at
+    // another scale) begins again, and the lines given before count no more.
+    virtual void Begin(const StreamedLines& lines) = 0;
+    // The next line: size.width pixels, 3 bytes each.
+    virtual void Line(const std::uint8_t* bgr) = 0;
+    // The next `count` lines, black (below where the data of a file that
+    // ends early can reach).
+    virtual void Blank(std::int32_t count) = 0;
+};
+
+// The lines that DecodePictureAtLeast would decode from a JPEG, at the same
+// scale and each the same bytes, given to `sink` as they are decoded, never
+// all held: the memory is libjpeg's (its coefficients of a file of several
+// scans drawn from the budget, as DecodePicture draws them) and the
+// sink's. The retry of a damaged file as a whole decode, the faults and
+// the lines of a file whose data ends early as DecodePictureAtLeast's;
+// "Invalid picture" for a file that is no JPEG. Each fault names the file.
+void StreamJpegAtLeast(const std::string& path, std::int32_t minWidth, std::int32_t minHeight,
+                       LineSink& sink);
+// Rows averaged from the streamed lines, in their stored orientation, turned
+// and mirrored as StreamedLines::orientation says.
+PixelRows ApplyStreamedOrientation(PixelRows stored, const StreamedLines& lines);
 
 // When a JPEG was taken, from its EXIF DateTimeOriginal, as
 // "YYYY-MM-DDTHH:MM:SS" (a local time without zone, as cameras keep it);

@@ -13,7 +13,9 @@
 // album's streamed decode of a bitmap or a GIF (picture::StreamPicture)
 // gives every pixel at most once, and those given on the background are the
 // whole decode; the album's scaled decode (picture::DecodePictureAtLeast)
-// gives rows of the scale it tells; once the rows are gone, all memory drawn from the picture
+// gives rows of the scale it tells, and a JPEG's lines streamed at the same
+// sizes (picture::StreamJpegAtLeast), once turned as they tell, are those
+// rows exactly; once the rows are gone, all memory drawn from the picture
 // memory budget has been given back. The picture's metadata
 // (picture::ReadPictureMetadata) raises no fault but one naming the file,
 // and every field is well-formed UTF-8 without control characters, within
@@ -30,6 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "decoding/AlbumDecoder.h"
@@ -168,10 +171,41 @@ void CheckStreamedDecode(const std::string& path, const PixelRows& whole) {
     }
 }
 
+// A JPEG's streamed lines, kept as rows of their stored orientation: those
+// of the last decode begun.
+class CollectedLines final : public picture::LineSink {
+  public:
+    void Begin(const picture::StreamedLines& lines) override {
+        lines_ = lines;
+        rows_ = AllocatePixelRows(lines.size.width, lines.size.height);
+        next_ = 0;
+    }
+    void Line(const std::uint8_t* bgr) override {
+        FUZZ_CHECK(next_ < rows_.height, "line " + std::to_string(next_) + " beyond the lines");
+        std::memcpy(rows_.ScanLine(rows_.height - 1 - next_), bgr,
+                    3 * static_cast<std::size_t>(rows_.width));
+        ++next_;
+    }
+    void Blank(std::int32_t count) override {
+        FUZZ_CHECK(count >= 0 && count <= rows_.height - next_, std::to_string(count));
+        next_ += count;  // the fresh rows are black
+    }
+    PixelRows Oriented() {
+        FUZZ_CHECK(next_ == rows_.height, std::to_string(next_) + " lines streamed");
+        return picture::ApplyStreamedOrientation(std::move(rows_), lines_);
+    }
+
+  private:
+    picture::StreamedLines lines_;
+    PixelRows rows_;
+    std::int32_t next_ = 0;
+};
+
 // The album's scaled decode of a picture that decodes whole, to a quarter
 // of its size or more: the rows of the scale it tells, the whole picture's
-// size as shown, all of their memory there.
-void CheckScaledDecode(const std::string& path, const PixelRows& whole) {
+// size as shown, all of their memory there; of a JPEG, the same as its
+// streamed lines.
+void CheckScaledDecode(const std::string& path, const PixelRows& whole, bool jpeg) {
     picture::ScaledPicture scaled;
     try {
         scaled = picture::DecodePictureAtLeast(path, whole.width / 4 + 1, whole.height / 4 + 1);
@@ -189,6 +223,22 @@ void CheckScaledDecode(const std::string& path, const PixelRows& whole) {
     volatile std::uint8_t sink = rows.ScanLine(0)[0];
     sink = rows.ScanLine(rows.height - 1)[rows.stride - 1];
     (void)sink;
+    if (!jpeg) return;
+    CollectedLines lines;
+    try {
+        picture::StreamJpegAtLeast(path, whole.width / 4 + 1, whole.height / 4 + 1, lines);
+    } catch (const Fault& fault) {
+        Broken("the streamed decode refuses a picture that decodes whole", fault.Description(),
+               __FILE__, __LINE__);
+    }
+    const PixelRows streamed = lines.Oriented();
+    FUZZ_CHECK(streamed.width == rows.width && streamed.height == rows.height,
+               std::to_string(streamed.width) + " x " + std::to_string(streamed.height));
+    for (std::int32_t s = 0; s < rows.height; ++s) {
+        FUZZ_CHECK(std::memcmp(streamed.ScanLine(s), rows.ScanLine(s),
+                               3 * static_cast<std::size_t>(rows.width)) == 0,
+                   "streamed line " + std::to_string(rows.height - 1 - s));
+    }
 }
 
 void CheckField(const std::string& field, std::size_t most, const char* name) {
@@ -282,7 +332,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (std::int64_t{rows.width} * rows.height <= 4'000'000) {
             CheckSampledDecode(path, rows);
             CheckStreamedDecode(path, rows);
-            CheckScaledDecode(path, rows);
+            CheckScaledDecode(path, rows,
+                              size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF);
         }
     } catch (const Fault& fault) {
         CheckNamed(fault, path, "DecodePicture");

@@ -223,91 +223,110 @@ class AreaSink final : public picture::PixelSink {
     std::vector<float> line_;  // one source line's part of each target column
 };
 
-// ResizeByArea by whole factors kx x ky, kx * ky at most 257 (so that a
-// target pixel's sum of bytes fits 16 bits): every target pixel is the
-// rounded mean of its kx x ky source pixels (a half up), in integers,
-// exactly; the weighted sums in floating point may miss a half by their
-// rounding, and with it a level.
-PixelRows ResizeByWholeFactors(const PixelRows& source, std::int32_t kx, std::int32_t ky,
-                               PixelRows target) {
-    const std::int32_t width = target.width;
-    const std::int32_t height = target.height;
-    const auto values = static_cast<std::size_t>(source.width) * 3;
-    const auto area = static_cast<std::uint32_t>(kx * ky);
-    // sum / area as (sum * reciprocal) >> 32, the reciprocal rounded up:
-    // exact while the sum times the reciprocal's excess (below the area)
-    // stays below 2^32, as it does for sums of at most 257 bytes.
-    const std::uint64_t reciprocal = ((std::uint64_t{1} << 32) + area - 1) / area;
-    std::vector<std::uint16_t> line(values);
-    for (std::int32_t t = 0; t < height; ++t) {
-        const std::uint8_t* row = source.ScanLine(t * ky);
-        for (std::size_t v = 0; v < values; ++v) line[v] = row[v];
-        for (std::int32_t k = 1; k < ky; ++k) {
-            row = source.ScanLine(t * ky + k);
-            for (std::size_t v = 0; v < values; ++v) {
+// How ResizeByArea makes each target line of a source whose picture is
+// `extentWidth` x `extentHeight` of its pixels from the top left, at most its
+// size (the part of a pixel left over is at the picture's end: in memory
+// order, the rows' start): target line t, counted in memory order, is made
+// of source lines First(t) to First(t) + Count(t) - 1, in memory order too,
+// which Average is given. The one arithmetic of the whole rows
+// (ResizeExtentByArea) and of the lines as a decoder gives them (AreaLines):
+// the same lines make the same bytes.
+class AreaPlan {
+  public:
+    AreaPlan(std::int32_t sourceWidth, std::int32_t sourceHeight, double extentWidth,
+             double extentHeight, std::int32_t width, std::int32_t height)
+        : width_(width), values_(static_cast<std::size_t>(sourceWidth) * 3) {
+        if (extentWidth == sourceWidth && extentHeight == sourceHeight &&
+            sourceWidth % width == 0 && sourceHeight % height == 0) {
+            kx_ = sourceWidth / width;
+            ky_ = sourceHeight / height;
+            whole_ = std::int64_t{kx_} * ky_ <= 257;
+        }
+        if (whole_) {
+            sums_.resize(values_);
+            const auto area = static_cast<std::uint32_t>(kx_ * ky_);
+            // sum / area as (sum * reciprocal) >> 32, the reciprocal rounded
+            // up: exact while the sum times the reciprocal's excess (below the
+            // area) stays below 2^32, as it does for sums of at most 257 bytes.
+            reciprocal_ = ((std::uint64_t{1} << 32) + area - 1) / area;
+        } else {
+            columns_ = SpansFor(sourceWidth, 0, extentWidth, width);
+            rows_ = SpansFor(sourceHeight, sourceHeight - extentHeight, extentHeight, height);
+            line_.resize(values_);
+        }
+    }
+
+    std::int32_t First(std::int32_t t) const {
+        return whole_ ? t * ky_ : rows_.first[static_cast<std::size_t>(t)];
+    }
+    std::int32_t Count(std::int32_t t) const {
+        return whole_ ? ky_ : rows_.count[static_cast<std::size_t>(t)];
+    }
+    std::int32_t MostCount() const {
+        if (whole_) return ky_;
+        return *std::max_element(rows_.count.begin(), rows_.count.end());
+    }
+
+    // Target line t into `out` from its Count(t) source lines.
+    void Average(std::int32_t t, const std::uint8_t* const* lines, std::uint8_t* out) {
+        if (whole_) {
+            AverageWhole(lines, out);
+        } else {
+            AverageSpans(t, lines, out);
+        }
+    }
+
+  private:
+    // By whole factors kx x ky, kx * ky at most 257 (so that a target
+    // pixel's sum of bytes fits 16 bits): every target pixel is the rounded
+    // mean of its kx x ky source pixels (a half up), in integers, exactly;
+    // the weighted sums in floating point may miss a half by their rounding,
+    // and with it a level.
+    void AverageWhole(const std::uint8_t* const* lines, std::uint8_t* out) {
+        const auto area = static_cast<std::uint32_t>(kx_ * ky_);
+        std::uint16_t* line = sums_.data();
+        const std::uint8_t* row = lines[0];
+        for (std::size_t v = 0; v < values_; ++v) line[v] = row[v];
+        for (std::int32_t k = 1; k < ky_; ++k) {
+            row = lines[k];
+            for (std::size_t v = 0; v < values_; ++v) {
                 line[v] = static_cast<std::uint16_t>(line[v] + row[v]);
             }
         }
-        std::uint8_t* out = target.ScanLine(t);
-        const std::uint16_t* pixel = line.data();
-        for (std::int32_t c = 0; c < width; ++c) {
+        const std::uint16_t* pixel = line;
+        for (std::int32_t c = 0; c < width_; ++c) {
             std::uint32_t b = area / 2, g = area / 2, r = area / 2;
-            for (std::int32_t k = 0; k < kx; ++k, pixel += 3) {
+            for (std::int32_t k = 0; k < kx_; ++k, pixel += 3) {
                 b += pixel[0];
                 g += pixel[1];
                 r += pixel[2];
             }
-            *out++ = static_cast<std::uint8_t>((b * reciprocal) >> 32);
-            *out++ = static_cast<std::uint8_t>((g * reciprocal) >> 32);
-            *out++ = static_cast<std::uint8_t>((r * reciprocal) >> 32);
+            *out++ = static_cast<std::uint8_t>((b * reciprocal_) >> 32);
+            *out++ = static_cast<std::uint8_t>((g * reciprocal_) >> 32);
+            *out++ = static_cast<std::uint8_t>((r * reciprocal_) >> 32);
         }
     }
-    return target;
-}
 
-// ResizeByArea into `target` (rows of the target's size) of a source whose
-// picture is `extentWidth` x `extentHeight` of its pixels from the top left,
-// at most its size. The part of a pixel left over is at the picture's end:
-// in memory order, the rows' start.
-PixelRows ResizeExtentByArea(const PixelRows& source, double extentWidth, double extentHeight,
-                             PixelRows target) {
-    const std::int32_t width = target.width;
-    const std::int32_t height = target.height;
-    if (!source.bits || source.width < 1 || source.height < 1 || !target.bits) {
-        throw Fault::SubscriptOutOfRange();
-    }
-    if (extentWidth == source.width && extentHeight == source.height && source.width % width == 0 &&
-        source.height % height == 0) {
-        const std::int32_t kx = source.width / width;
-        const std::int32_t ky = source.height / height;
-        if (std::int64_t{kx} * ky <= 257)
-            return ResizeByWholeFactors(source, kx, ky, std::move(target));
-    }
-    const Spans columns = SpansFor(source.width, 0, extentWidth, width);
-    const Spans rows = SpansFor(source.height, source.height - extentHeight, extentHeight, height);
-
-    // Each target row is first averaged down its source rows at the
-    // source's width, over whole rows of bytes (a loop the compiler
+    // Each target line is first averaged down its source lines at the
+    // source's width, over whole lines of bytes (a loop the compiler
     // vectorises), and then across, target pixel by target pixel: the
     // across work then follows the target's height, not the source's.
-    const auto values = static_cast<std::size_t>(source.width) * 3;
-    std::vector<float> line(values);
-    for (std::int32_t t = 0; t < height; ++t) {
+    void AverageSpans(std::int32_t t, const std::uint8_t* const* lines, std::uint8_t* out) {
         const auto at = static_cast<std::size_t>(t);
-        const float* weight = rows.weights.data() + rows.offset[at];
-        const std::uint8_t* row = source.ScanLine(rows.first[at]);
-        for (std::size_t v = 0; v < values; ++v) line[v] = weight[0] * row[v];
-        for (std::int32_t k = 1; k < rows.count[at]; ++k) {
+        const float* weight = rows_.weights.data() + rows_.offset[at];
+        float* line = line_.data();
+        const std::uint8_t* row = lines[0];
+        for (std::size_t v = 0; v < values_; ++v) line[v] = weight[0] * row[v];
+        for (std::int32_t k = 1; k < rows_.count[at]; ++k) {
             const float w = weight[k];
-            row = source.ScanLine(rows.first[at] + k);
-            for (std::size_t v = 0; v < values; ++v) line[v] += w * row[v];
+            row = lines[k];
+            for (std::size_t v = 0; v < values_; ++v) line[v] += w * row[v];
         }
-        std::uint8_t* out = target.ScanLine(t);
-        for (std::size_t c = 0; c < static_cast<std::size_t>(width); ++c) {
-            const float* shares = columns.weights.data() + columns.offset[c];
-            const float* pixel = line.data() + 3 * static_cast<std::size_t>(columns.first[c]);
+        for (std::size_t c = 0; c < static_cast<std::size_t>(width_); ++c) {
+            const float* shares = columns_.weights.data() + columns_.offset[c];
+            const float* pixel = line + 3 * static_cast<std::size_t>(columns_.first[c]);
             float b = 0, g = 0, r = 0;
-            for (std::int32_t k = 0; k < columns.count[c]; ++k, pixel += 3) {
+            for (std::int32_t k = 0; k < columns_.count[c]; ++k, pixel += 3) {
                 b += shares[k] * pixel[0];
                 g += shares[k] * pixel[1];
                 r += shares[k] * pixel[2];
@@ -317,8 +336,142 @@ PixelRows ResizeExtentByArea(const PixelRows& source, double extentWidth, double
             *out++ = ToByte(r);
         }
     }
+
+    std::int32_t width_;
+    std::size_t values_;  // bytes of a source line
+    bool whole_ = false;
+    std::int32_t kx_ = 0;
+    std::int32_t ky_ = 0;
+    std::uint64_t reciprocal_ = 0;
+    std::vector<std::uint16_t> sums_;
+    Spans columns_;
+    Spans rows_;
+    std::vector<float> line_;
+};
+
+// ResizeByArea into `target` (rows of the target's size) of a source whose
+// picture is `extentWidth` x `extentHeight` of its pixels from the top left
+// (AreaPlan).
+PixelRows ResizeExtentByArea(const PixelRows& source, double extentWidth, double extentHeight,
+                             PixelRows target) {
+    if (!source.bits || source.width < 1 || source.height < 1 || !target.bits) {
+        throw Fault::SubscriptOutOfRange();
+    }
+    AreaPlan plan(source.width, source.height, extentWidth, extentHeight, target.width,
+                  target.height);
+    std::vector<const std::uint8_t*> lines(static_cast<std::size_t>(plan.MostCount()));
+    for (std::int32_t t = 0; t < target.height; ++t) {
+        for (std::int32_t k = 0; k < plan.Count(t); ++k) {
+            lines[static_cast<std::size_t>(k)] = source.ScanLine(plan.First(t) + k);
+        }
+        plan.Average(t, lines.data(), target.ScanLine(t));
+    }
     return target;
 }
+
+// Area averaging of a JPEG's lines as libjpeg decodes them, top first: the
+// lines of each target line are kept in a ring (of AreaPlan::MostCount
+// lines) until the last of them in memory order, its top one, arrives, and
+// then averaged by AreaPlan as the whole rows would be, into a target of
+// the stored orientation. The picture's orientation is applied to the
+// target once it is complete: the same pixels as averaging the turned rows,
+// to within the rounding of sums taken in another order, at a fraction of
+// the cost of turning the lines.
+class AreaLines final : public picture::LineSink {
+  public:
+    AreaLines(std::int32_t width, std::int32_t height) : width_(width), height_(height) {}
+
+    void Begin(const picture::StreamedLines& lines) override {
+        lines_ = lines;
+        // EXIF's orientations 5 to 8 turn by a quarter.
+        const bool swapped = lines.orientation >= 5;
+        const std::int32_t width = swapped ? height_ : width_;
+        const std::int32_t height = swapped ? width_ : height_;
+        if (!target_.bits) target_ = AllocatePixelRows(width, height);
+        plan_.reset();
+        memory_ = PictureMemory();
+        ring_ = std::vector<std::uint8_t>();
+        plan_.emplace(lines.size.width, lines.size.height, lines.extentWidth, lines.extentHeight,
+                      width, height);
+        ringLines_ = plan_->MostCount();
+        const std::size_t values = 3 * static_cast<std::size_t>(lines.size.width);
+        // The ring, the black line and the plan's line of sums.
+        memory_ = PictureMemory((static_cast<std::size_t>(ringLines_) + 1) * values +
+                                values * sizeof(float));
+        ring_.assign(static_cast<std::size_t>(ringLines_) * values, 0);
+        black_.assign(values, 0);
+        blank_.assign(static_cast<std::size_t>(ringLines_), false);
+        pointers_.resize(static_cast<std::size_t>(ringLines_));
+        next_ = lines.size.height - 1;
+        nextTarget_ = height - 1;
+    }
+
+    void Line(const std::uint8_t* bgr) override {
+        if (next_ < 0) return;
+        const std::size_t slot = Slot(next_);
+        const std::size_t values = black_.size();
+        std::copy(bgr, bgr + values, ring_.data() + slot * values);
+        blank_[slot] = false;
+        Arrived();
+    }
+
+    void Blank(std::int32_t count) override {
+        for (std::int32_t n = 0; n < count && next_ >= 0; ++n) {
+            blank_[Slot(next_)] = true;
+            Arrived();
+        }
+    }
+
+    PixelRows Finish() {
+        if (nextTarget_ >= 0) throw Fault::SubscriptOutOfRange();
+        return picture::ApplyStreamedOrientation(std::move(target_), lines_);
+    }
+
+  private:
+    std::size_t Slot(std::int32_t line) const {
+        return static_cast<std::size_t>(line % ringLines_);
+    }
+
+    // Source line next_ (memory order) has arrived: every target line that
+    // starts there has all of its lines.
+    void Arrived() {
+        const std::size_t values = black_.size();
+        while (nextTarget_ >= 0 && plan_->First(nextTarget_) == next_) {
+            const std::int32_t t = nextTarget_--;
+            bool anyData = false;
+            for (std::int32_t k = 0; k < plan_->Count(t); ++k) {
+                const std::size_t slot = Slot(next_ + k);
+                anyData = anyData || !blank_[slot];
+                pointers_[static_cast<std::size_t>(k)] =
+                    blank_[slot] ? black_.data() : ring_.data() + slot * values;
+            }
+            std::uint8_t* out = target_.ScanLine(t);
+            if (anyData) {
+                plan_->Average(t, pointers_.data(), out);
+            } else {
+                // Black lines average to black, and nothing need be summed:
+                // a file that claims a huge picture and ends early costs
+                // the lines of its data.
+                std::fill(out, out + 3 * static_cast<std::size_t>(target_.width), 0);
+            }
+        }
+        --next_;
+    }
+
+    std::int32_t width_;
+    std::int32_t height_;
+    picture::StreamedLines lines_;
+    PixelRows target_;
+    std::optional<AreaPlan> plan_;
+    std::int32_t ringLines_ = 1;
+    PictureMemory memory_;            // the ring's, the black line's, the sums'
+    std::vector<std::uint8_t> ring_;  // source line s in slot s % ringLines_
+    std::vector<std::uint8_t> black_;
+    std::vector<bool> blank_;
+    std::vector<const std::uint8_t*> pointers_;
+    std::int32_t next_ = 0;        // the source line to come, memory order
+    std::int32_t nextTarget_ = 0;  // the next target line to make, memory order
+};
 
 }  // namespace
 
@@ -335,31 +488,24 @@ PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t
     try {
         AreaSink area(width, height);
         if (picture::StreamPicture(path, area)) return area.Finish();
-        // The target is drawn from the memory budget before the decode, so
-        // that a decode that takes what is left (the whole decode of a
-        // damaged file that claims a huge picture) cannot starve it.
-        PixelRows target = AllocatePixelRows(width, height);
         const auto least = [](std::int32_t length, std::int32_t margin) {
             return static_cast<std::int32_t>(std::min<std::int64_t>(
                 std::int64_t{margin} * length, std::numeric_limits<std::int32_t>::max()));
         };
-        // A picture whose decode at the margin is beyond the memory budget
-        // (a huge one, or a header that claims one) is decoded at the
+        // A JPEG's lines are averaged as they are decoded. A picture whose
+        // decode at the margin is beyond the memory budget is decoded at the
         // smallest scale that still gives the target: coarser, but bounded.
-        picture::ScaledPicture scaled;
         try {
-            scaled = picture::DecodePictureAtLeast(path, least(width, kScaledDecodeMargin),
-                                                   least(height, kScaledDecodeMargin));
+            AreaLines lines(width, height);
+            picture::StreamJpegAtLeast(path, least(width, kScaledDecodeMargin),
+                                       least(height, kScaledDecodeMargin), lines);
+            return lines.Finish();
         } catch (const Fault& fault) {
             if (fault.Message() != Fault::OutOfMemory().Message()) throw;
-            scaled = picture::DecodePictureAtLeast(path, width, height);
         }
-        // The scaled picture's last column and line stand for only the part
-        // of a pixel that the picture reaches: averaged as whole pixels, they
-        // would shift the target by up to half a scaled pixel.
-        const double scale = scaled.eighths / 8.0;
-        return ResizeExtentByArea(scaled.rows, scaled.shown.width * scale,
-                                  scaled.shown.height * scale, std::move(target));
+        AreaLines lines(width, height);
+        picture::StreamJpegAtLeast(path, width, height, lines);
+        return lines.Finish();
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {

@@ -20,19 +20,24 @@ PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t
 
 // The picture file at width x height by area averaging. A JPEG is decoded
 // at the smallest of libjpeg's scales N/8 that gives at least
-// kScaledDecodeMargin times the target in both directions
-// (picture::DecodePictureAtLeast), whole when the picture is no larger (at
-// the smallest scale that gives the target when that would be beyond the
-// memory budget), and averaged from that: close to ResizeByArea of its whole decode (a peak
-// signal-to-noise ratio of at least kScaledDecodeBound over the test
-// pictures at the album's sizes) for a fraction of its work and memory. A
-// bitmap or a GIF is the same as ResizeByArea of its whole decode to within
-// a level (rounding) in any channel, averaged from the pixels as the decoder
-// gives them (picture::StreamPicture), so that neither memory nor time
-// follows the size that the file claims. The target's sums (12 bytes a
-// pixel) and rows are the memory; the data's pixels and the target's the
-// time. Faults as picture::DecodePicture's and ResizeByArea's, each naming
-// the file.
+// kScaledDecodeMargin times the target in both directions, whole when the
+// picture is no larger (at the smallest scale that gives the target when
+// that would be beyond the memory budget), and its lines are averaged as
+// libjpeg gives them (picture::StreamJpegAtLeast), only the few that a
+// target line needs held at a time: the same bytes as ResizeByArea of the
+// rows of that decode (picture::DecodePictureAtLeast), but for the rounding
+// of a turned picture, which is averaged as stored and turned after; and
+// close to ResizeByArea of its whole decode (a peak signal-to-noise ratio of
+// at least kScaledDecodeBound over the test pictures at the album's sizes)
+// for a fraction of its work and memory. A bitmap or a GIF is the same as
+// ResizeByArea of its whole decode to within a level (rounding) in any
+// channel, averaged from the pixels as the decoder gives them
+// (picture::StreamPicture), so that neither memory nor time follows the
+// size that the file claims. The target's rows (and for a bitmap or a GIF
+// its sums, 12 bytes a pixel), a JPEG's few lines and libjpeg's working
+// memory (all coefficients of a progressive file) are the memory; the
+// data's pixels and the target's the time. Faults as
+// picture::DecodePicture's and ResizeByArea's, each naming the file.
 inline constexpr std::int32_t kScaledDecodeMargin = 3;
 inline constexpr double kScaledDecodeBound = 45.0;  // dB
 PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height);

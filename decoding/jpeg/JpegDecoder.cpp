@@ -1,5 +1,6 @@
 // JPEG decoding through libjpeg-turbo's TurboJPEG API (version 2, as Debian
-// 12 ships it), straight into the bottom-up B, G, R rows.
+// 12 ships it), straight into the bottom-up B, G, R rows; and the same
+// decode line by line through libjpeg's own API, for the album's averaging.
 
 #include <jconfig.h>
 #include <turbojpeg.h>
@@ -13,6 +14,7 @@
 
 #include "decoding/jpeg/JpegDecoder.h"
 #include "decoding/jpeg/JpegSegments.h"
+#include "decoding/jpeg/LibjpegSession.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"
 
@@ -340,6 +342,90 @@ bool DecodeChecked(const JpegCheck& check, int eighths, const std::string& path,
     return warned;
 }
 
+// libjpeg's lines of the file that `bytes` hold, at `eighths` / 8, each
+// given to `sink` (CMYK's inks through `inks`, a line of 4 bytes a pixel,
+// into `line`). The settings are tjDecompress2's for kDecodeFlags: it
+// leaves libjpeg's accurate integer inverse DCT (JDCT_ISLOW, no
+// TJFLAG_FASTDCT) and fancy upsampling (no TJFLAG_FASTUPSAMPLE) as they
+// are, and the session refuses as many scans as TJFLAG_LIMITSCANS does, so
+// that each line is the bytes tjDecompress2 gives for it. False when
+// libjpeg failed. Nothing here may own anything: an error of libjpeg jumps
+// back past this frame's destructors.
+bool ReadLines(LibjpegSession& session, Bytes bytes, int eighths, bool cmyk, std::uint8_t* inks,
+               std::uint8_t* line, std::int32_t lines, LineSink& sink) {
+    if (setjmp(session.Jump()) != 0) return false;
+    jpeg_decompress_struct& cinfo = session.Begin();
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    cinfo.scale_num = static_cast<unsigned>(eighths);
+    cinfo.scale_denom = kWholeEighths;
+    if (jpeg_start_decompress(&cinfo) == FALSE) return false;
+    const std::int32_t width = static_cast<std::int32_t>(cinfo.output_width);
+    if (static_cast<std::int32_t>(cinfo.output_height) != lines) return false;
+    JSAMPROW row = cmyk ? inks : line;
+    while (cinfo.output_scanline < cinfo.output_height) {
+        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) return false;
+        if (cmyk) {
+            const std::uint8_t* ink = inks;
+            std::uint8_t* bgr = line;
+            for (std::int32_t x = 0; x < width; ++x, ink += 4, bgr += 3) {
+                const unsigned black = ink[3];
+                bgr[0] = Scale(ink[2], black);
+                bgr[1] = Scale(ink[1], black);
+                bgr[2] = Scale(ink[0], black);
+            }
+        }
+        sink.Line(line);
+    }
+    return jpeg_finish_decompress(&cinfo) != FALSE;
+}
+
+// DecodeChecked's lines given to `sink` as they are decoded, stored
+// orientation; true when libjpeg warned.
+bool StreamChecked(const JpegCheck& check, int eighths, const std::string& path, LineSink& sink) {
+    const PictureSize size = ScaledSize(check.size, eighths);
+    StreamedLines streamed;
+    streamed.size = size;
+    streamed.extentWidth = check.size.width * (eighths / 8.0);
+    streamed.extentHeight = check.size.height * (eighths / 8.0);
+    streamed.orientation = static_cast<std::int32_t>(check.orientation);
+    // The sink takes its memory before the decode, as the album's target
+    // is drawn before the rows were (a decode that takes what the budget has
+    // left cannot starve it); libjpeg keeps every coefficient of a file of
+    // several scans, drawn from the budget as for the whole decode.
+    sink.Begin(streamed);
+    PictureMemory working(check.buffered ? check.coefficientBytes : 0);
+
+    // A file whose data cannot reach its last lines is decoded as the
+    // picture of the lines it can reach (its height changed in a copy, as
+    // DecodeChecked does), the lines below black.
+    Bytes bytes = check.bytes;
+    std::vector<std::uint8_t> shorter;
+    std::int32_t lines = size.height;
+    if (!check.cmyk && check.linesWithData < check.size.height) {
+        const std::int32_t stored = check.linesWithData;
+        lines = std::min(ScaledSize({check.size.width, stored}, eighths).height, size.height);
+        shorter.assign(bytes.begin(), bytes.end());
+        shorter[check.heightAt] = static_cast<std::uint8_t>(stored >> 8);
+        shorter[check.heightAt + 1] = static_cast<std::uint8_t>(stored & 0xFF);
+        bytes = shorter;
+    }
+    const auto width = static_cast<std::size_t>(size.width);
+    std::vector<std::uint8_t> inks(check.cmyk ? 4 * width : 0);
+    std::vector<std::uint8_t> line(3 * width);
+    LibjpegSession session;
+    {
+        const SessionPicture picture(session, working);
+        if (!ReadLines(session, bytes, eighths, check.cmyk, inks.data(), line.data(), lines,
+                       sink)) {
+            throw Fault::InvalidPicture(path);
+        }
+    }
+    if (lines < size.height) sink.Blank(size.height - lines);
+    return session.Warnings() != 0;
+}
+
 }  // namespace
 
 void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
@@ -372,6 +458,21 @@ ScaledPicture DecodeJpegAtLeast(Bytes bytes, const std::string& path, PictureSiz
         }
     }
     return scaled;
+}
+
+void StreamJpegAtLeast(Bytes bytes, const std::string& path, PictureSize least, LineSink& sink) {
+    const JpegCheck check = CheckJpeg(bytes, path);
+    if (SwapsWidthAndHeight(check.orientation)) std::swap(least.width, least.height);
+    const int eighths = EighthsFor(check.size, least);
+    // Damaged data is decoded again whole, as in DecodeJpegAtLeast.
+    if (StreamChecked(check, eighths, path, sink) && eighths != kWholeEighths) {
+        try {
+            StreamChecked(check, kWholeEighths, path, sink);
+        } catch (const Fault& fault) {
+            if (fault.Message() != Fault::OutOfMemory().Message()) throw;
+            StreamChecked(check, eighths, path, sink);
+        }
+    }
 }
 
 }  // namespace fotolane::picture::detail

@@ -1,7 +1,8 @@
 #pragma once
 
-// JPEG decoding: the whole decode through TurboJPEG (JpegDecoder.cpp), and
-// the reconstruction of only the sampled pixels from the DCT coefficients
+// JPEG decoding: the whole decode through TurboJPEG (JpegDecoder.cpp), the
+// same lines through libjpeg's own API for the album's averaging, and the
+// reconstruction of only the sampled pixels from the DCT coefficients
 // (SparseJpeg.cpp and the stages it is made of).
 
 #include <cstddef>
@@ -30,6 +31,11 @@ bool ReadJpegSize(Bytes bytes, PictureSize& stored);
 // spares the upsampling, colour conversion and rows of the pixels left out,
 // not the entropy decoding.
 ScaledPicture DecodeJpegAtLeast(Bytes bytes, const std::string& path, PictureSize least);
+
+// DecodeJpegAtLeast's lines, each the same bytes, given to `sink` as
+// libjpeg decodes them (jpeg_read_scanlines), in the stored orientation
+// (see StreamJpegAtLeast).
+void StreamJpegAtLeast(Bytes bytes, const std::string& path, PictureSize least, LineSink& sink);
 
 // The checks DecodeJpeg makes before it decodes, with their faults, and what
 // they found: the bytes to decode (any garbage after the last sound scan cut

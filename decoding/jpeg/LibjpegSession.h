@@ -1,9 +1,10 @@
 #pragma once
 
-// libjpeg's decompressor for the sampled JPEG path, kept from one picture to
-// the next, with its error handling led back here: an error jumps to the
-// caller's setjmp, a warning is counted, and a progressive file of an absurd
-// number of scans is refused as the whole decode refuses it.
+// libjpeg's decompressor for the sampled JPEG path (kept from one picture to
+// the next) and for the album's streamed lines, with its error handling led
+// back here: an error jumps to the caller's setjmp, a warning is counted,
+// and a progressive file of an absurd number of scans is refused as the
+// whole decode refuses it.
 
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE

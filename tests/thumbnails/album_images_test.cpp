@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,7 @@
 
 #include "decoding/AlbumDecoder.h"
 #include "decoding/PictureDecoder.h"
+#include "decoding/metadata/Exif.h"
 #include "gallery/Album.h"
 #include "gallery/GalleryInterfaces.h"
 #include "imaging/AreaResize.h"
@@ -420,6 +422,62 @@ TEST(AlbumImages, AverageJpegsFromAScaledDecodeCloseToTheWholeDecode) {
         }
     }
     RecordProperty("WorstPsnr", std::to_string(worst));
+}
+
+std::size_t RowsBytes(const PixelRows& rows) {
+    return static_cast<std::size_t>(rows.stride) * static_cast<std::size_t>(rows.height);
+}
+
+TEST(AlbumImages, AverageJpegLinesAsTheyDecodeAsTheWholeRows) {
+    // Sizes the margin decodes whole (half: whole factors for an even size),
+    // so that the lines averaged as they come are the whole decode's: the
+    // same bytes, but for the order of the sums of a picture turned after
+    // its averaging. A large picture under a budget of less than its rows.
+    Album album;
+    PixelRows large = AllocatePixelRows(2400, 1600);
+    for (std::int32_t s = 0; s < large.height; ++s) {
+        for (std::int32_t i = 0; i < 3 * large.width; ++i) {
+            large.ScanLine(s)[i] = static_cast<std::uint8_t>((s * 7 + i * i / 5) % 251);
+        }
+    }
+    const std::string largePath = album.folder / "large.jpg";
+    ASSERT_TRUE(WriteAlbumJpeg(large, largePath, 90, album.counts));
+    large = PixelRows();
+    const auto expectAsWhole = [](const std::string& path, bool budgeted) {
+        SCOPED_TRACE(path);
+        PixelRows whole;
+        try {
+            whole = picture::DecodePicture(path);
+        } catch (const Fault&) {
+            return;
+        }
+        const std::string bytes = ReadFile(path);
+        const bool upright = picture::detail::ReadExifOrientation(
+                                 {reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                  bytes.size()}) == picture::detail::Orientation::Upright;
+        // The whole rows are given back before the budgeted decodes, which
+        // may take a quarter of them and their target besides the expected
+        // rows.
+        std::size_t budget = RowsBytes(whole) / 4;
+        std::vector<PixelRows> expected;
+        for (const double part : {0.5, 0.4}) {
+            expected.push_back(imaging::ResizeByArea(
+                whole, static_cast<std::int32_t>(std::ceil(whole.width * part)),
+                static_cast<std::int32_t>(std::ceil(whole.height * part))));
+            budget += RowsBytes(expected.back());
+        }
+        budget += RowsBytes(expected.front());
+        whole = PixelRows();
+        for (const PixelRows& each : expected) {
+            std::optional<ScopedPictureMemoryBudget> scoped;
+            if (budgeted) scoped.emplace(budget);
+            EXPECT_LE(MostDifference(imaging::DecodeByArea(path, each.width, each.height), each),
+                      upright ? 0 : 1)
+                << each.width << " x " << each.height;
+        }
+    };
+    for (const std::string& path : TestPictures({".jpg", ".jpeg"})) expectAsWhole(path, false);
+    expectAsWhole(largePath, true);
 }
 
 }  // namespace
