@@ -473,6 +473,13 @@ class AreaLines final : public picture::LineSink {
     std::int32_t nextTarget_ = 0;  // the next target line to make, memory order
 };
 
+// A length of the target times kScaledDecodeMargin: what a scaled decode
+// gives at least.
+std::int32_t WithMargin(std::int32_t length) {
+    return static_cast<std::int32_t>(std::min<std::int64_t>(
+        std::int64_t{kScaledDecodeMargin} * length, std::numeric_limits<std::int32_t>::max()));
+}
+
 }  // namespace
 
 PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t height) {
@@ -488,17 +495,12 @@ PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t
     try {
         AreaSink area(width, height);
         if (picture::StreamPicture(path, area)) return area.Finish();
-        const auto least = [](std::int32_t length, std::int32_t margin) {
-            return static_cast<std::int32_t>(std::min<std::int64_t>(
-                std::int64_t{margin} * length, std::numeric_limits<std::int32_t>::max()));
-        };
         // A JPEG's lines are averaged as they are decoded. A picture whose
         // decode at the margin is beyond the memory budget is decoded at the
         // smallest scale that still gives the target: coarser, but bounded.
         try {
             AreaLines lines(width, height);
-            picture::StreamJpegAtLeast(path, least(width, kScaledDecodeMargin),
-                                       least(height, kScaledDecodeMargin), lines);
+            picture::StreamJpegAtLeast(path, WithMargin(width), WithMargin(height), lines);
             return lines.Finish();
         } catch (const Fault& fault) {
             if (fault.Message() != Fault::OutOfMemory().Message()) throw;
@@ -518,13 +520,9 @@ PixelRows DecodeAlbumByArea(const std::string& path, std::int32_t width, std::in
     try {
         AreaSink area(width, height);
         if (picture::StreamAlbumPicture(path, area)) return area.Finish();
-        const auto least = [](std::int32_t length) {
-            return static_cast<std::int32_t>(
-                std::min<std::int64_t>(std::int64_t{kScaledDecodeMargin} * length,
-                                       std::numeric_limits<std::int32_t>::max()));
-        };
-        return ResizeByArea(picture::DecodeAlbumPictureAtLeast(path, least(width), least(height)),
-                            width, height);
+        return ResizeByArea(
+            picture::DecodeAlbumPictureAtLeast(path, WithMargin(width), WithMargin(height)), width,
+            height);
     } catch (const Fault& fault) {
         throw fault.Naming(path);
     } catch (const std::bad_alloc&) {
