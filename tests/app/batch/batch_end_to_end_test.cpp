@@ -393,6 +393,17 @@ struct Tree {
     }
 };
 
+// Every file below `top` of the tree and its bytes, by its path from there.
+std::map<std::string, std::string> FilesBelow(const Tree& tree, const std::string& top) {
+    std::map<std::string, std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.Path(top))) {
+        if (!entry.is_regular_file()) continue;
+        found[std::filesystem::relative(entry.path(), tree.Path(top)).string()] =
+            ReadFile(entry.path().string());
+    }
+    return found;
+}
+
 struct CommandLineCase {
     std::string what;
     std::function<void(Tree&)> before;  // the tree, and any earlier runs
@@ -778,18 +789,8 @@ TEST(BatchEndToEnd, CommandLines) {
          {},
          [](const Tree& tree, const Finished& run) {
              EXPECT_EQ(run.err, "");
-             const auto files = [&tree](const std::string& top) {
-                 std::map<std::string, std::string> found;
-                 for (const auto& entry :
-                      std::filesystem::recursive_directory_iterator(tree.Path(top))) {
-                     if (!entry.is_regular_file()) continue;
-                     found[std::filesystem::relative(entry.path(), tree.Path(top)).string()] =
-                         ReadFile(entry.path().string());
-                 }
-                 return found;
-             };
-             EXPECT_EQ(files("three"), files("one"));
-             EXPECT_EQ(files("one").size(), 22u);
+             EXPECT_EQ(FilesBelow(tree, "three"), FilesBelow(tree, "one"));
+             EXPECT_EQ(FilesBelow(tree, "one").size(), 22u);
          }},
         {"index: a folder of the album's own formats alone has its album and no page; the images "
          "of a removed one go",
@@ -1205,6 +1206,31 @@ TEST(BatchEndToEnd, Sites) {
              EXPECT_TRUE(std::filesystem::exists(tree.Path("S/sub/index.html")));
          },
          40000},
+        {"three workers write the site of one, byte for byte, its warnings in the same order",
+         [](Tree& tree) {
+             tree.Picture("P/a.jpg");
+             tree.root.Write("P/here.jpg", PhotoWithLocation());
+             tree.Picture("P/b.gif", "pillow/gif/transparent.gif");
+             tree.root.Write("P/c.png", AlbumOnlyPicture(".png", 40, 30));
+             tree.root.Write("P/d.heic", AlbumOnlyPicture(".heic", 64, 64, ExifWithLocation()));
+             tree.root.Write("P/e.heic", AlbumOnlyPicture(".heic", 48, 64, ExifWithLocation()));
+             tree.Picture("P/sub/big.jpg", kLarge);
+         },
+         {"-r", "-j", "3", "-o", "@S3", "@P"},
+         3,
+         {"S3/here.jpg", "S3/Previews/d.heic.jpg", "S3/sub/Previews/big.jpg.jpg"},
+         {"S3/d.heic"},
+         [](const Tree& tree, const Finished& run) {
+             const Finished one =
+                 RunProgram({"-r", "-j", "1", "-o", tree.Path("S1"), tree.Path("P")});
+             EXPECT_EQ(one.status, 3);
+             std::string err = one.err;
+             for (std::size_t at; (at = err.find(tree.Path("S1"))) != std::string::npos;) {
+                 err.replace(at, tree.Path("S1").size(), tree.Path("S3"));
+             }
+             EXPECT_EQ(run.err, err);
+             EXPECT_EQ(FilesBelow(tree, "S3"), FilesBelow(tree, "S1"));
+         }},
         {"the album's own formats: PNG without its location, a HEIF file as it is without one, "
          "as its preview with one",
          [](Tree& tree) {
