@@ -294,6 +294,16 @@ class AreaPlan {
             }
         }
         const std::uint16_t* pixel = line;
+        if (kx_ == 2 && ky_ == 2) {
+            // The common 2:1 (a camera's photo to its tile, the 2x tile to
+            // the 1x): the same means, divided by a shift.
+            for (std::int32_t c = 0; c < width_; ++c, pixel += 6, out += 3) {
+                out[0] = static_cast<std::uint8_t>((pixel[0] + pixel[3] + 2) >> 2);
+                out[1] = static_cast<std::uint8_t>((pixel[1] + pixel[4] + 2) >> 2);
+                out[2] = static_cast<std::uint8_t>((pixel[2] + pixel[5] + 2) >> 2);
+            }
+            return;
+        }
         for (std::int32_t c = 0; c < width_; ++c) {
             std::uint32_t b = area / 2, g = area / 2, r = area / 2;
             for (std::int32_t k = 0; k < kx_; ++k, pixel += 3) {

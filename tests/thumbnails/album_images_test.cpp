@@ -337,7 +337,7 @@ std::string EncodeWebp(const PixelRows& picture, int kind) {
             to[0] = bgr[3 * x + 2];
             to[1] = bgr[3 * x + 1];
             to[2] = bgr[3 * x];
-            to[3] = kind == 1 ? static_cast<std::uint8_t>(255 * x / width) : 255;
+            to[3] = static_cast<std::uint8_t>(kind == 1 ? 255 * x / width : 255);
         }
     }
     std::uint8_t* out = nullptr;
