@@ -1,6 +1,7 @@
 // WebP through libwebp. A still picture is decoded by the incremental
-// decoder into a buffer of ours, R, G, B (and A when it has alpha, the
-// colours weighed by it as Chromium has libwebp give them), then laid over
+// decoder, an opaque one straight into the rows as B, G, R, one with alpha
+// into a buffer of ours, R, G, B, A (the colours weighed by the alpha as
+// Chromium has libwebp give them), then laid over
 // white into the rows: lossy data that ends early gives the lines
 // it reached, as Chromium shows them, the rest white. A still picture
 // wanted smaller is decoded at that size by libwebp's own scaling, which
@@ -32,9 +33,9 @@ namespace {
 
 // libwebp's working memory a pixel, at most: a lossless picture keeps its
 // pixels as 32-bit ARGB besides its output, and the alpha plane.
-constexpr std::size_t kStillBytesPerPixel = 5;
 constexpr std::size_t kLosslessBytesPerPixel = 4;
 constexpr std::size_t kAlphaBytesPerPixel = 1;
+constexpr std::size_t kStillBytesPerPixel = kLosslessBytesPerPixel + kAlphaBytesPerPixel;
 // An animation's decoder holds two canvases of 4 bytes a pixel and the
 // frame's decode.
 constexpr std::size_t kAnimationBytesPerPixel = 8 + kStillBytesPerPixel;
@@ -89,9 +90,9 @@ PixelRows DecodeStill(Bytes bytes, const std::string& path, const WebPBitstreamF
     // libwebp's own memory follows the picture's size; scaled, only a
     // lossless picture's pixels and a lossy one's alpha plane do.
     const bool lossy = features.format == 1;
-    const std::size_t keptWhole = whole   ? kStillBytesPerPixel
-                                  : lossy ? (alpha ? kAlphaBytesPerPixel : 0)
-                                          : kLosslessBytesPerPixel + kAlphaBytesPerPixel;
+    const std::size_t keptWhole = whole || !lossy ? kStillBytesPerPixel
+                                  : alpha         ? kAlphaBytesPerPixel
+                                                  : 0;
     const PictureMemory working = DrawWorkingMemory(size, keptWhole, kFixedBytes);
     const PictureMemory buffer = DrawWorkingMemory(out, alpha ? 4 : 0, 0);
     PixelRows rows = WhiteRows(out, path);
