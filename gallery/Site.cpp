@@ -798,6 +798,9 @@ SiteOutcome SiteRun::Run() {
                 }
             }
         }
+        // Nothing more ahead: a stop leaves no picture under way while the
+        // pages are written.
+        images_.ExpectSitePictures({});
         WriteRecord();
         if (stopped) {
             outcome_.end = RunEnd::Stopped;
