@@ -13,10 +13,14 @@ namespace fotolane::picture {
 
 using detail::PictureFormat;
 
-SamplingDecoder::SamplingDecoder(Sparse sparse)
-    : sparse_(std::make_unique<detail::SparseJpegDecoder>(sparse == Sparse::WheneverPossible)) {}
+SamplingDecoder::SamplingDecoder(Sparse sparse) : sparseAlways_(sparse == Sparse::WheneverPossible) {}
 
 SamplingDecoder::~SamplingDecoder() = default;
+
+void SamplingDecoder::ReleaseMemory() noexcept {
+    bytes_ = std::vector<std::uint8_t>();
+    sparse_.reset();
+}
 
 PictureSize SamplingDecoder::Open(const std::string& path) {
     path_ = path;
@@ -56,6 +60,7 @@ void SamplingDecoder::DecodeOpened(const SampledPixels& sampled, PixelRows& rows
     if (format == PictureFormat::Jpeg) {
         // The whole decode's checks and faults come first.
         const detail::JpegCheck check = detail::CheckJpeg(bytes_, path_);
+        if (!sparse_) sparse_ = std::make_unique<detail::SparseJpegDecoder>(sparseAlways_);
         decodedSparsely_ = sparse_->Decode(check, sampled, rows);
         if (!decodedSparsely_) {
             detail::DecodeJpegInto(bytes_, path_, rows);

@@ -62,6 +62,11 @@ class SamplingDecoder {
     // Whether the last Decode reconstructed the sampled pixels alone.
     bool DecodedSparsely() const { return decodedSparsely_; }
 
+    // Gives back the memory kept for the next picture (the file's bytes, the
+    // JPEG decoder's coefficients and rows); the next Open starts afresh.
+    // Never faults.
+    void ReleaseMemory() noexcept;
+
   private:
     void DecodeOpened(const SampledPixels& sampled, PixelRows& rows);
 
@@ -69,7 +74,8 @@ class SamplingDecoder {
     std::vector<std::uint8_t> bytes_;
     int format_ = 0;
     PictureSize shown_{0, 0};
-    std::unique_ptr<detail::SparseJpegDecoder> sparse_;
+    bool sparseAlways_ = false;
+    std::unique_ptr<detail::SparseJpegDecoder> sparse_;  // made at the first JPEG
     bool decodedSparsely_ = false;
 };
 

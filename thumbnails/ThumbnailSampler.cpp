@@ -24,6 +24,7 @@ void ThumbnailSampler::SampleThumbnail(const std::string& strFileName, std::int3
 void ThumbnailSampler::ReleaseMemory() {
     SourceBits = PixelRows();
     ThumbBits = PixelRows();
+    Picture1.ReleaseMemory();
 }
 
 void ThumbnailSampler::SampleOnce(const std::string& strFileName, std::int32_t lSize) {

@@ -22,8 +22,9 @@ class ThumbnailSampler {
     // fits the memory budget does not depend on the pictures before it.
     void SampleThumbnail(const std::string& strFileName, std::int32_t lSize);
 
-    // Gives back the source rows kept for the next picture (and the
-    // thumbnail rows not taken), with their share of the memory budget.
+    // Gives back the source rows and the decoder's memory kept for the next
+    // picture (and the thumbnail rows not taken), with their share of the
+    // memory budget.
     void ReleaseMemory();
 
     // Bottom-up B, G, R rows of the last thumbnail, each row padded with
