@@ -13,7 +13,8 @@ namespace fotolane::picture {
 
 using detail::PictureFormat;
 
-SamplingDecoder::SamplingDecoder(Sparse sparse) : sparseAlways_(sparse == Sparse::WheneverPossible) {}
+SamplingDecoder::SamplingDecoder(Sparse sparse)
+    : sparseAlways_(sparse == Sparse::WheneverPossible) {}
 
 SamplingDecoder::~SamplingDecoder() = default;
 
