@@ -1,7 +1,10 @@
 #include "thumbnails/AlbumImages.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <exception>
 #include <optional>
+#include <utility>
 
 #include "decoding/AlbumDecoder.h"
 #include "decoding/PictureDecoder.h"
@@ -101,29 +104,17 @@ void WriteImages(const PixelRows& rows, bool previewed, const ImagePlan& plan,
     }
 }
 
-// What the album shows of a picture beside its images: its date taken, its
-// caption, its camera details and its file's time, from one read of its
-// metadata.
-void AddMetadata(const std::string& strFileName, gallery::AlbumPicture& album) {
-    const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
-    album.dateTaken = metadata.dateTaken;
-    album.dateOffset = metadata.dateOffset;
-    album.caption = gallery::AlbumCaption(metadata.caption);
-    album.details = CameraDetailsOf(metadata);
-    if (const std::optional<FileStamp> stamp = StampOf(strFileName)) {
-        album.modifiedNs = stamp->modifiedNs;
-    }
-}
-
 // A picture of the album's own formats (PNG, WebP, HEIC, AVIF): its tiles
 // and preview: the first of them (the preview, else the 2x tile) decoded
 // by area averaging (DecodeAlbumByArea, a PNG line by line), the tiles
 // shrunk from it. It has no thumbnail of the gallery's: its 1x tile stands in. A
 // picture that browsers do not show gets a preview of its own size when it
 // is not larger.
+template <typename FillMetadata>
 gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::string& strName,
                                     const gallery::AlbumPaths& paths, gallery::AlbumRemake remake,
-                                    std::int32_t lThumbSize, gallery::AlbumImageCounts& counts) {
+                                    std::int32_t lThumbSize, gallery::AlbumImageCounts& counts,
+                                    const FillMetadata& addMetadata) {
     const picture::PictureSize size = picture::ReadAlbumPictureSize(strFileName);
     gallery::AlbumPicture album;
     album.name = strName;
@@ -136,7 +127,7 @@ gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::s
     if (longer > gallery::kPreviewSide || !album.browsersShow) {
         album.preview = AlbumImageSize(size, std::min(longer, gallery::kPreviewSide));
     }
-    AddMetadata(strFileName, album);
+    addMetadata(album);
 
     const ImagePlan plan = PlanImages(strFileName, strName, paths, remake, album, counts);
     if (!plan.Any()) return album;
@@ -153,13 +144,117 @@ gallery::AlbumPicture MakeOwnImages(const std::string& strFileName, const std::s
     return album;
 }
 
+// A record of no more than this is read; a larger file is no record of ours.
+constexpr std::size_t kMostRecordBytes = std::size_t{64} << 20;
+
 }  // namespace
+
+AlbumImages::~AlbumImages() {
+    const std::scoped_lock lock(mutex_);
+    for (const auto& [path, record] : records_) WriteRecord(path, record);
+}
+
+void AlbumImages::ExpectAlbumImages(const gallery::AlbumPaths& paths,
+                                    const std::vector<gallery::AlbumImageJob>& jobs) {
+    if (!jobs.empty()) return;
+    // The album is done with the folder.
+    const std::string recordPath = paths.largeThumbnailFolder + std::string(kAlbumRecordName);
+    const std::scoped_lock lock(mutex_);
+    const auto found = records_.find(recordPath);
+    if (found == records_.end()) return;
+    WriteRecord(found->first, found->second);
+    records_.erase(found);
+}
+
+AlbumImages::Record& AlbumImages::RecordOf(const std::string& recordPath) {
+    const auto [found, added] = records_.try_emplace(recordPath);
+    if (!added) return found->second;
+    Record& record = found->second;
+    try {
+        if (KindAt(recordPath) == EntryKind::PlainFile) {
+            const std::vector<std::uint8_t> bytes = ReadFileStart(recordPath, kMostRecordBytes);
+            record.text.assign(bytes.begin(), bytes.end());
+            if (bytes.size() < kMostRecordBytes) {
+                if (std::optional<gallery::SiteRecord> read =
+                        gallery::ParseSiteRecord(record.text)) {
+                    record.read = std::move(*read);
+                }
+            }
+        }
+    } catch (const Fault&) {
+        // No record to go by: every picture's metadata is read.
+    }
+    return record;
+}
+
+void AlbumImages::WriteRecord(const std::string& recordPath, const Record& record) noexcept {
+    // Of no use to anyone but the next run: a record that cannot be written
+    // (no folder of tiles, a full disk) only costs that run its reading.
+    try {
+        if (record.made.empty()) return;
+        const std::string text = gallery::FormatSiteRecord(record.made);
+        if (text == record.text) return;
+        const std::string folder =
+            recordPath.substr(0, recordPath.size() - kAlbumRecordName.size());
+        if (KindAt(folder) != EntryKind::Folder) return;
+        ReplaceFileWhole(recordPath,
+                         {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    } catch (const std::exception&) {
+    }
+}
+
+// What the album shows of a picture beside its images: its date taken, its
+// caption and its camera details, from one read of its metadata or from the
+// record when the picture is as recorded, and its file's time.
+void AlbumImages::AddMetadata(const std::string& strFileName, const std::string& strName,
+                              const gallery::AlbumPaths& paths, gallery::AlbumRemake remake,
+                              gallery::AlbumPicture& album) {
+    // Taken before the reading: a picture changed meanwhile is read again
+    // next time.
+    const std::optional<FileStamp> stamp = StampOf(strFileName);
+    if (stamp) album.modifiedNs = stamp->modifiedNs;
+    const std::string recordPath = paths.largeThumbnailFolder + std::string(kAlbumRecordName);
+    if (remake != gallery::AlbumRemake::All && stamp) {
+        const std::scoped_lock lock(mutex_);
+        Record& record = RecordOf(recordPath);
+        const auto found = record.read.find(strName);
+        if (found != record.read.end() && found->second.stamp == *stamp && found->second.caption &&
+            found->second.details) {
+            const gallery::SiteEntry& entry = found->second;
+            album.dateTaken = entry.dateTaken;
+            album.dateOffset = entry.dateOffset;
+            album.caption = *entry.caption;
+            album.details = *entry.details;
+            record.made[strName] = entry;
+            return;
+        }
+    }
+    const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
+    album.dateTaken = metadata.dateTaken;
+    album.dateOffset = metadata.dateOffset;
+    album.caption = gallery::AlbumCaption(metadata.caption);
+    album.details = CameraDetailsOf(metadata);
+    if (!stamp) return;
+    gallery::SiteEntry entry;
+    entry.source = strName;
+    entry.stamp = *stamp;
+    entry.key = "metadata";
+    entry.dateTaken = album.dateTaken;
+    entry.dateOffset = album.dateOffset;
+    entry.caption = album.caption;
+    entry.details = album.details;
+    const std::scoped_lock lock(mutex_);
+    RecordOf(recordPath).made[strName] = std::move(entry);
+}
 
 gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     const std::string& strFileName, const std::string& strName, const gallery::AlbumPaths& paths,
     gallery::AlbumRemake remake, std::int32_t lThumbSize, gallery::AlbumImageCounts& counts) {
+    const auto addMetadata = [&](gallery::AlbumPicture& album) {
+        AddMetadata(strFileName, strName, paths, remake, album);
+    };
     if (gallery::IsAlbumOnlyPictureName(strName)) {
-        return MakeOwnImages(strFileName, strName, paths, remake, lThumbSize, counts);
+        return MakeOwnImages(strFileName, strName, paths, remake, lThumbSize, counts, addMetadata);
     }
     const picture::PictureSize size = picture::ReadPictureSize(strFileName);
     gallery::AlbumPicture album;
@@ -170,7 +265,7 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     if (std::max(size.width, size.height) > gallery::kPreviewSide) {
         album.preview = AlbumImageSize(size, gallery::kPreviewSide);
     }
-    AddMetadata(strFileName, album);
+    addMetadata(album);
 
     const ImagePlan plan = PlanImages(strFileName, strName, paths, remake, album, counts);
     if (!plan.Any()) return album;

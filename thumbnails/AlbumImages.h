@@ -1,9 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "gallery/Album.h"
+#include "gallery/Site.h"
 
 namespace fotolane::thumbnails {
 
@@ -19,13 +24,48 @@ namespace fotolane::thumbnails {
 // WebP, HEIC and AVIF (by name, IsAlbumOnlyPictureName) are told apart by
 // their content: a PNG averaged line by line as it is decoded, the others
 // decoded whole by picture::DecodeAlbumPicture (DecodeAlbumByArea).
+//
+// What a picture's metadata gives (date taken, caption, camera details) is
+// kept in a record in the 2x tiles' folder (kAlbumRecordName, the site's
+// record format), written when the album is done with the folder
+// (ExpectAlbumImages with no jobs) or when the maker goes: "New" and
+// --update take it from there for a picture whose size and modification
+// time are those recorded, rather than reading its metadata again; "All"
+// reads every picture's. Safe to call from several threads at once.
 class AlbumImages final : public gallery::IAlbumImages {
   public:
+    AlbumImages() = default;
+    AlbumImages(const AlbumImages&) = delete;
+    AlbumImages& operator=(const AlbumImages&) = delete;
+    ~AlbumImages() override;
+
     gallery::AlbumPicture MakeAlbumImages(const std::string& strFileName,
                                           const std::string& strName,
                                           const gallery::AlbumPaths& paths,
                                           gallery::AlbumRemake remake, std::int32_t lThumbSize,
                                           gallery::AlbumImageCounts& counts) override;
+    void ExpectAlbumImages(const gallery::AlbumPaths& paths,
+                           const std::vector<gallery::AlbumImageJob>& jobs) override;
+
+  private:
+    // One album folder's record: as read, and the entries of this run.
+    struct Record {
+        std::string text;
+        gallery::SiteRecord read;
+        gallery::SiteRecord made;
+    };
+
+    void AddMetadata(const std::string& strFileName, const std::string& strName,
+                     const gallery::AlbumPaths& paths, gallery::AlbumRemake remake,
+                     gallery::AlbumPicture& album);
+    Record& RecordOf(const std::string& recordPath);  // with mutex_ held
+    void WriteRecord(const std::string& recordPath, const Record& record) noexcept;
+
+    std::mutex mutex_;
+    std::map<std::string, Record> records_;  // by the record's path
 };
+
+// The album's record of its pictures' metadata, in the 2x tiles' folder.
+inline constexpr std::string_view kAlbumRecordName = ".fotolane-album";
 
 }  // namespace fotolane::thumbnails

@@ -29,6 +29,8 @@ void AlbumWorkers::ExpectAlbumImages(const gallery::AlbumPaths& paths,
     list.reserve(jobs.size());
     for (const gallery::AlbumImageJob& job : jobs) list.push_back({paths, job});
     workers_.Expect(std::move(list));
+    // Told once the workers are done with what they made ahead.
+    images_.ExpectAlbumImages(paths, jobs);
 }
 
 gallery::AlbumPicture AlbumWorkers::MakeAlbumImages(

@@ -211,6 +211,49 @@ TEST(AlbumImages, NewKeepsCurrentImagesAndAFailedWriteIsAWarning) {
                      .preview);
 }
 
+// "New" and --update take an unchanged picture's metadata from the album's
+// record, which the maker writes once done with the folder; "All", or a
+// picture whose time or size changed, reads it again.
+TEST(AlbumImages, TakeAnUnchangedPicturesMetadataFromTheRecord) {
+    Album album;
+    const std::string photo = album.folder / "flower.jpg";
+    std::filesystem::copy_file(kTestData + "/pillow/jpeg/flower.jpg", photo);
+    const auto make = [&](AlbumImages& maker, gallery::AlbumRemake remake) {
+        return maker.MakeAlbumImages(photo, "flower.jpg", album.paths, remake, 70, album.counts)
+            .dateTaken;
+    };
+    EXPECT_EQ(make(album.maker, gallery::AlbumRemake::All), "2003-12-14T12:01:44");
+    album.maker.ExpectAlbumImages(album.paths, {});
+    ASSERT_TRUE(
+        std::filesystem::exists(album.folder / ("Thumbnails@2x/" + std::string(kAlbumRecordName))));
+
+    // Another date of the same length, the file's time kept.
+    const auto time = std::filesystem::last_write_time(photo);
+    std::string bytes = ReadFile(photo);
+    for (std::size_t at = 0; (at = bytes.find("2003:12:14", at)) != std::string::npos;) {
+        bytes.replace(at, 4, "2004");
+    }
+    album.folder.Write("flower.jpg", bytes);
+    std::filesystem::last_write_time(photo, time);
+    struct Case {
+        gallery::AlbumRemake remake;
+        bool touched;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {gallery::AlbumRemake::Outdated, false, "2003-12-14T12:01:44"},
+        {gallery::AlbumRemake::Stale, false, "2003-12-14T12:01:44"},
+        {gallery::AlbumRemake::All, false, "2004-12-14T12:01:44"},
+        {gallery::AlbumRemake::Stale, true, "2004-12-14T12:01:44"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.remake));
+        if (c.touched) std::filesystem::last_write_time(photo, time + std::chrono::seconds(1));
+        AlbumImages maker;
+        EXPECT_EQ(make(maker, c.remake), c.expected);
+    }
+}
+
 // The largest difference of two pictures of one size in any channel.
 int MostDifference(const PixelRows& a, const PixelRows& b) {
     int most = 0;

@@ -31,6 +31,7 @@
 #include "decoding/metadata/Exiv2Session.h"
 #include "platform/core/Utf8.h"
 #include "tests/TempFolder.h"
+#include "thumbnails/AlbumImages.h"
 
 extern char** environ;
 
@@ -398,6 +399,12 @@ std::map<std::string, std::string> FilesBelow(const Tree& tree, const std::strin
     std::map<std::string, std::string> found;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.Path(top))) {
         if (!entry.is_regular_file()) continue;
+        // The album's record holds the pictures' own times, which differ
+        // from one copy of them to the next: only its place is compared.
+        if (entry.path().filename() == thumbnails::kAlbumRecordName) {
+            found[std::filesystem::relative(entry.path(), tree.Path(top)).string()] = "record";
+            continue;
+        }
         found[std::filesystem::relative(entry.path(), tree.Path(top)).string()] =
             ReadFile(entry.path().string());
     }
@@ -713,6 +720,7 @@ TEST(BatchEndToEnd, CommandLines) {
              std::set<std::string> images;
              for (const auto& entry :
                   std::filesystem::directory_iterator(tree.Path("L/Thumbnails@2x"))) {
+                 if (entry.path().filename().string().starts_with('.')) continue;  // the record
                  images.insert(ReadFile(entry.path().string()));
              }
              EXPECT_EQ(images.size(), 2u);
@@ -790,7 +798,7 @@ TEST(BatchEndToEnd, CommandLines) {
          [](const Tree& tree, const Finished& run) {
              EXPECT_EQ(run.err, "");
              EXPECT_EQ(FilesBelow(tree, "three"), FilesBelow(tree, "one"));
-             EXPECT_EQ(FilesBelow(tree, "one").size(), 22u);
+             EXPECT_EQ(FilesBelow(tree, "one").size(), 23u);  // the album's record too
          }},
         {"index: a folder of the album's own formats alone has its album and no page; the images "
          "of a removed one go",
