@@ -60,8 +60,7 @@ void ReadJpegExif(std::span<const std::uint8_t> jpeg, Exiv2Metadata& metadata, b
 void ReadJpegXmpAndIptc(std::span<const std::uint8_t> jpeg, Exiv2Metadata& metadata);
 
 // Whether FieldsOf would look into the maker note for what EXIF's own
-// fields do not give (the lens or the ISO), and exiv2 would read one: the
-// camera's make is one whose maker notes exiv2 knows.
+// fields do not give: the lens or the ISO.
 bool FieldsWantMakerNote(const Exiv2::ExifData& exif);
 
 // A HEIF file's EXIF and XMP items as libheif finds them, for what exiv2's

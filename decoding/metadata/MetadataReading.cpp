@@ -530,19 +530,7 @@ bool FieldsWantMakerNote(const Exiv2::ExifData& exif) {
     bool standardIso = true;
     LensOf(exif, &lensModel);
     IsoOf(exif, &standardIso);
-    if (lensModel && standardIso) return false;
-    // exiv2 reads the maker notes of these makes alone, told by the start of
-    // Make as it stands (a phone's is kept as bytes it does not look into):
-    // the maker note of any other adds no field.
-    static constexpr std::string_view kMakesOfReadNotes[] = {
-        "Canon", "FOVEON",  "FUJI",       "KONICA MINOLTA", "Minolta",
-        "NIKON", "OLYMPUS", "OM Digital", "Panasonic",      "PENTAX",
-        "RICOH", "SAMSUNG", "SIGMA",      "SONY",           "CASIO"};
-    const Exiv2::Exifdatum* datum = FindExif(exif, 0x010F, "Image");
-    if (datum == nullptr) return false;
-    const std::string make = datum->toString();
-    return std::any_of(std::begin(kMakesOfReadNotes), std::end(kMakesOfReadNotes),
-                       [&](std::string_view prefix) { return make.starts_with(prefix); });
+    return !lensModel || !standardIso;
 }
 
 PictureMetadata FieldsOf(const Exiv2Metadata& metadata) {

@@ -16,7 +16,6 @@
 #include "decoding/PictureMetadata.h"
 #include "decoding/metadata/Exif.h"
 #include "decoding/metadata/Exiv2Session.h"
-#include "decoding/metadata/Metadata.h"
 #include "tests/TempFolder.h"
 #include "tests/TestSupport.h"
 #include "tests/decoding/decoder_support.h"
@@ -277,33 +276,6 @@ TEST(ReadExifOrientation, ReadsAFirstDirectoryThatGoesOnPastTheFirstBytes) {
         EXPECT_EQ(detail::ReadExifOrientation(
                       JpegWithFirstDirectory(c.start, c.others, c.orientation, c.bigEndian)),
                   c.expected);
-    }
-}
-
-// The maker note is read again only where it can give the lens or the ISO
-// that EXIF's own fields leave out: of a make whose notes exiv2 reads.
-TEST(FieldsWantMakerNote, OnlyForWhatTheStandardFieldsLackAndAMakeExiv2Reads) {
-    struct Case {
-        const char* make;
-        bool lensModel;
-        bool iso;
-        bool expected;
-    };
-    const Case cases[] = {
-        {"OLYMPUS IMAGING CORP.", false, true, true},  // its lens in the note
-        {"Canon", true, false, true},                  // its ISO in the note
-        {"NIKON CORPORATION", true, true, false},      // all in EXIF's fields
-        {"Nokia", false, false, false},                // a note exiv2 keeps as bytes
-        {"canon", false, true, false},                 // exiv2 tells makes by their case
-        {nullptr, false, false, false},                // no make
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.make == nullptr ? "no make" : c.make);
-        Exiv2::ExifData exif;
-        if (c.make != nullptr) exif["Exif.Image.Make"] = c.make;
-        if (c.lensModel) exif["Exif.Photo.LensModel"] = "EF50mm f/1.8 II";
-        if (c.iso) exif["Exif.Photo.ISOSpeedRatings"] = std::uint16_t{200};
-        EXPECT_EQ(detail::FieldsWantMakerNote(exif), c.expected);
     }
 }
 
