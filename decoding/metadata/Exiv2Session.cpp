@@ -4,6 +4,7 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <string_view>
 
 #include "decoding/PictureDecoding.h"
 
@@ -85,47 +86,125 @@ FirstDirectory ReadFirstDirectory(std::span<const std::uint8_t> tiff) {
     return first;
 }
 
-std::vector<std::uint8_t> WithMakerNoteHidden(std::span<const std::uint8_t> tiff) {
+namespace {
+
+// No tag of EXIF's nor of a maker's: exiv2 keeps its entry as the bytes it
+// holds.
+constexpr std::uint16_t kHiddenTag = 0xFFFE;
+
+// The entries of one TIFF directory, as far as the block holds them whole.
+class Directory {
+  public:
+    Directory(std::span<const std::uint8_t> tiff, bool bigEndian, std::uint64_t start)
+        : tiff_(tiff), bigEndian_(bigEndian), start_(start) {
+        if (start + 2 <= tiff.size()) {
+            entries_ = TiffNumber(tiff, static_cast<std::size_t>(start), 2, bigEndian);
+        }
+    }
+    // Where each entry starts, in turn, while `visit` returns true.
+    template <typename Visit>
+    void ForEach(const Visit& visit) const {
+        for (std::uint64_t at = start_ + 2;
+             at + 12 <= tiff_.size() && at < start_ + 2 + 12 * std::uint64_t{entries_}; at += 12) {
+            if (!visit(static_cast<std::size_t>(at))) return;
+        }
+    }
+    std::uint32_t TagAt(std::size_t at) const { return TiffNumber(tiff_, at, 2, bigEndian_); }
+    std::optional<std::size_t> Find(std::uint16_t tag) const {
+        std::optional<std::size_t> found;
+        ForEach([&](std::size_t at) {
+            if (TagAt(at) == tag) found = at;
+            return !found;
+        });
+        return found;
+    }
+
+  private:
+    std::span<const std::uint8_t> tiff_;
+    bool bigEndian_;
+    std::uint64_t start_;
+    std::uint32_t entries_ = 0;
+};
+
+// The EXIF directory and the entry of its maker note, where the block has
+// them.
+struct MakerNoteEntry {
+    bool bigEndian = false;
+    std::uint64_t exif = 0;
+    std::size_t entry = 0;
+};
+std::optional<MakerNoteEntry> FindMakerNote(std::span<const std::uint8_t> tiff) {
     constexpr std::uint16_t kExifDirectory = 0x8769;
     constexpr std::uint16_t kMakerNote = 0x927C;
+    if (tiff.size() < 8) return std::nullopt;
+    const bool bigEndian = tiff[0] == 'M' && tiff[1] == 'M';
+    if (!bigEndian && !(tiff[0] == 'I' && tiff[1] == 'I')) return std::nullopt;
+    const std::optional<std::size_t> pointer =
+        Directory(tiff, bigEndian, TiffNumber(tiff, 4, 4, bigEndian)).Find(kExifDirectory);
+    if (!pointer) return std::nullopt;
+    const std::uint64_t exif = TiffNumber(tiff, *pointer + 8, 4, bigEndian);
+    const std::optional<std::size_t> note = Directory(tiff, bigEndian, exif).Find(kMakerNote);
+    if (!note) return std::nullopt;
+    return MakerNoteEntry{bigEndian, exif, *note};
+}
+
+void HideEntry(std::vector<std::uint8_t>& tiff, std::size_t at, bool bigEndian) {
+    tiff[at] = static_cast<std::uint8_t>(bigEndian ? kHiddenTag >> 8 : kHiddenTag & 0xFF);
+    tiff[at + 1] = static_cast<std::uint8_t>(bigEndian ? kHiddenTag & 0xFF : kHiddenTag >> 8);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> WithMakerNoteHidden(std::span<const std::uint8_t> tiff) {
     constexpr std::uint16_t kLensModel = 0xA434;
     constexpr std::uint16_t kIsoSpeedRatings = 0x8827;
     constexpr std::uint16_t kRecommendedExposureIndex = 0x8832;
     constexpr std::uint16_t kIsoSpeed = 0x8833;
-    // No tag of EXIF's: exiv2 keeps its entry as the bytes it holds.
-    constexpr std::uint16_t kHidden = 0xFFFE;
-    if (tiff.size() < 8) return {};
-    const bool bigEndian = tiff[0] == 'M' && tiff[1] == 'M';
-    if (!bigEndian && !(tiff[0] == 'I' && tiff[1] == 'I')) return {};
-    // The entry of `tag` in the directory at `start`, where the data holds
-    // it whole.
-    const auto find = [&](std::uint64_t start, std::uint16_t tag) -> std::optional<std::size_t> {
-        if (start + 2 > tiff.size()) return std::nullopt;
-        const std::uint32_t entries =
-            TiffNumber(tiff, static_cast<std::size_t>(start), 2, bigEndian);
-        for (std::uint64_t at = start + 2; at + 12 <= tiff.size() && at < start + 2 + 12 * entries;
-             at += 12) {
-            if (TiffNumber(tiff, static_cast<std::size_t>(at), 2, bigEndian) == tag) {
-                return static_cast<std::size_t>(at);
-            }
-        }
-        return std::nullopt;
-    };
-    const std::optional<std::size_t> pointer =
-        find(TiffNumber(tiff, 4, 4, bigEndian), kExifDirectory);
-    if (!pointer) return {};
-    const std::uint64_t exif = TiffNumber(tiff, *pointer + 8, 4, bigEndian);
-    const std::optional<std::size_t> note = find(exif, kMakerNote);
+    const std::optional<MakerNoteEntry> note = FindMakerNote(tiff);
+    if (!note) return {};
+    const Directory exif(tiff, note->bigEndian, note->exif);
     // The lens and the ISO come from the maker note where EXIF's own fields
     // lack them: a block without those is decoded whole at once.
-    if (!note || !find(exif, kLensModel) ||
-        !(find(exif, kIsoSpeedRatings) || find(exif, kRecommendedExposureIndex) ||
-          find(exif, kIsoSpeed))) {
+    if (!exif.Find(kLensModel) || !(exif.Find(kIsoSpeedRatings) ||
+                                    exif.Find(kRecommendedExposureIndex) || exif.Find(kIsoSpeed))) {
         return {};
     }
     std::vector<std::uint8_t> copy(tiff.begin(), tiff.end());
-    copy[*note] = static_cast<std::uint8_t>(bigEndian ? kHidden >> 8 : kHidden & 0xFF);
-    copy[*note + 1] = static_cast<std::uint8_t>(bigEndian ? kHidden & 0xFF : kHidden >> 8);
+    HideEntry(copy, note->entry, note->bigEndian);
+    return copy;
+}
+
+std::vector<std::uint8_t> WithMakerNoteArraysHidden(std::span<const std::uint8_t> tiff) {
+    const std::optional<MakerNoteEntry> note = FindMakerNote(tiff);
+    if (!note) return {};
+    // Sony's note: a 12-byte header, then a directory whose offsets count
+    // from the block's start.
+    const std::uint64_t data = TiffNumber(tiff, note->entry + 8, 4, note->bigEndian);
+    constexpr std::size_t kHeader = 12;
+    if (data + kHeader > tiff.size()) return {};
+    const auto header = tiff.subspan(static_cast<std::size_t>(data), kHeader);
+    const auto starts = [&header](std::string_view text) {
+        return std::memcmp(header.data(), text.data(), text.size()) == 0;
+    };
+    if (!starts(std::string_view("SONY DSC \0\0\0", kHeader)) &&
+        !starts(std::string_view("SONY CAM \0\0\0", kHeader)) &&
+        !starts(std::string_view("SONY MOBILE\0", kHeader))) {
+        return {};
+    }
+    // The enciphered blocks of tag 0x2010 and of 0x9400 to 0x94FF, which
+    // exiv2 deciphers into an entry for each of their elements (6,456 of
+    // 0x2010 alone in a NEX-3N's note), and of which neither the lens
+    // (0xB027 and the camera settings of 0x0114) nor the ISO come.
+    std::vector<std::uint8_t> copy;
+    const Directory sony(tiff, note->bigEndian, data + kHeader);
+    sony.ForEach([&](std::size_t at) {
+        const std::uint32_t tag = sony.TagAt(at);
+        if (tag == 0x2010 || (tag >= 0x9400 && tag <= 0x94FF)) {
+            if (copy.empty()) copy.assign(tiff.begin(), tiff.end());
+            HideEntry(copy, at, note->bigEndian);
+        }
+        return true;
+    });
     return copy;
 }
 

@@ -67,6 +67,12 @@ FirstDirectory ReadFirstDirectory(std::span<const std::uint8_t> tiff);
 // also hold in EXIF's own.
 std::vector<std::uint8_t> WithMakerNoteHidden(std::span<const std::uint8_t> tiff);
 
+// A copy of an EXIF block whose maker note exiv2 decodes without the large
+// enciphered arrays that give none of the fields read of it (Sony's), their
+// entries given a tag that exiv2 keeps as plain data; empty when the block
+// holds none. Of a Sony camera's note they are nearly all of exiv2's work.
+std::vector<std::uint8_t> WithMakerNoteArraysHidden(std::span<const std::uint8_t> tiff);
+
 // Decodes an EXIF block (a TIFF header and its directories) into `data`;
 // false, with `data` as far as it came or empty, for a block exiv2 refuses.
 // A bad block is never a fault: exiv2's exceptions end here.

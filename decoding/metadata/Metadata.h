@@ -50,7 +50,8 @@ bool IsHiddenMetadataSegment(const JpegSegment& segment);
 // reader. Damaged metadata is left out.
 // Without `makerNote`, the EXIF block's maker note is left undecoded
 // (WithMakerNoteHidden) where exiv2 reads the copy, and `makerNoteHidden`
-// says so.
+// says so; with it, the note's arrays that no field reads are left
+// undecoded (WithMakerNoteArraysHidden).
 void ReadJpegMetadata(std::span<const std::uint8_t> jpeg, Exiv2Metadata& metadata,
                       bool makerNote = true);
 

@@ -487,6 +487,10 @@ void ReadJpegExif(Bytes jpeg, Exiv2Metadata& metadata, bool makerNote) {
             return;
         }
     }
+    // With the maker note: without its arrays that no field reads, where it
+    // has them.
+    const std::vector<std::uint8_t> lighter = WithMakerNoteArraysHidden(tiff);
+    if (!lighter.empty() && DecodeExif(lighter, metadata.exif, metadata.order)) return;
     if (!DecodeExif(tiff, metadata.exif, metadata.order)) metadata.unreadable = true;
 }
 

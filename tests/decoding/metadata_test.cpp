@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -303,6 +304,78 @@ TEST(ReadPictureMetadata, ReadsCameraFilesOtherFormatsAndBlocks) {
     const std::string missing = folder / "missing.jpg";
     EXPECT_EQ(testing::FaultOf([&] { ReadPictureMetadata(missing); }),
               "File not found: " + missing);
+}
+
+// A little-endian EXIF block of a NEX-3N without EXIF's lens model: a
+// maker note of Sony's form whose lens ID is 2, beside an enciphered
+// 0x2010 array of 7,404 bytes.
+std::string SonyExif() {
+    std::string tiff;
+    const auto put = [&tiff](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) tiff.push_back(static_cast<char>(value >> (8 * i)));
+    };
+    const auto entry = [&put](std::uint16_t tag, std::uint16_t type, std::uint32_t count,
+                              std::uint32_t value) {
+        put(tag, 2);
+        put(type, 2);
+        put(count, 4);
+        put(value, 4);
+    };
+    constexpr std::uint32_t kModel = 8 + 2 + 3 * 12 + 4;  // after IFD0
+    constexpr std::uint32_t kExif = kModel + 8;
+    constexpr std::uint32_t kNote = kExif + 2 + 2 * 12 + 4;
+    constexpr std::uint32_t kArray = kNote + 12 + 2 + 2 * 12 + 4;
+    constexpr std::uint32_t kArrayBytes = 7404;
+    tiff = "II*";
+    put(0, 1);
+    put(8, 4);
+    put(3, 2);
+    entry(0x010F, 2, 4, 'S' | 'O' << 8 | 'N' << 16 | std::uint32_t{'Y'} << 24);  // the make
+    entry(0x0110, 2, 7, kModel);
+    entry(0x8769, 4, 1, kExif);
+    put(0, 4);
+    tiff.append("NEX-3N\0\0", 8);
+    put(2, 2);
+    entry(0x8827, 3, 1, 400);
+    entry(0x927C, 7, kArray + kArrayBytes - kNote, kNote);
+    put(0, 4);
+    tiff.append("SONY DSC \0\0\0", 12);
+    put(2, 2);
+    entry(0x2010, 7, kArrayBytes, kArray);
+    entry(0xB027, 4, 1, 2);
+    put(0, 4);
+    for (std::uint32_t i = 0; i < kArrayBytes; ++i) put(i * 7 % 251, 1);
+    return tiff;
+}
+
+TEST(ReadPictureMetadata, ReadsTheLensOfASonyNoteWithoutItsArrays) {
+    const std::string tiff = SonyExif();
+    const std::span<const std::uint8_t> block(reinterpret_cast<const std::uint8_t*>(tiff.data()),
+                                              tiff.size());
+    Exiv2::ExifData whole;
+    Exiv2::ExifData lighter;
+    Exiv2::ByteOrder order = Exiv2::invalidByteOrder;
+    ASSERT_TRUE(detail::DecodeExif(block, whole, order));
+    const std::vector<std::uint8_t> copy = detail::WithMakerNoteArraysHidden(block);
+    ASSERT_TRUE(detail::DecodeExif(copy, lighter, order));
+    // The array is nearly all of exiv2's entries, and gives no lens.
+    EXPECT_GT(whole.count(), 1000);
+    EXPECT_LT(lighter.count(), 50);
+    const auto lens = Exiv2::lensName(whole);
+    ASSERT_NE(lens, whole.end());
+
+    // The album reads a JPEG's EXIF so.
+    const TempFolder folder;
+    const std::string plain = ReadFile(TestData("pillow/jpeg/hopper.jpg"));
+    const std::string payload = std::string("Exif\0\0", 6) + tiff;
+    std::string jpeg = plain.substr(0, 2) + "\xFF\xE1";
+    jpeg.push_back(static_cast<char>((payload.size() + 2) >> 8));
+    jpeg.push_back(static_cast<char>((payload.size() + 2) & 0xFF));
+    jpeg += payload + plain.substr(2);
+    folder.Write("sony.jpg", jpeg);
+    const PictureMetadata metadata = ReadPictureMetadata(folder / "sony.jpg");
+    EXPECT_EQ(metadata.lens, lens->print(&whole));
+    EXPECT_EQ(metadata.iso, "ISO 400");
 }
 
 // ---------------------------------------------------------------------------
