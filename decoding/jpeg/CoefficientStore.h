@@ -29,6 +29,8 @@
 #include <span>
 #include <vector>
 
+#include "decoding/jpeg/HuffmanScan.h"
+
 namespace fotolane::picture::detail {
 
 class CoefficientStore {
@@ -68,9 +70,15 @@ class CoefficientStore {
     bool AllRequested(const jpeg_decompress_struct& cinfo) const {
         return requested_ == cinfo.num_components;
     }
-    // Several scans, once libjpeg has decoded them all: the block rows kept
-    // become those of RowsOf (the others are null).
+    // Several scans, once they are all decoded: the block rows kept become
+    // those of RowsOf (the others are null).
     void KeptRowsFinished();
+
+    // Several scans, decoded by our own entropy decoding (HuffmanScan.h):
+    // the block rows of component `component` from `first` on, as libjpeg
+    // would be given them for the scan; null where libjpeg would be refused.
+    JBLOCKROW* ScanRows(std::size_t component, JDIMENSION first, JDIMENSION count,
+                        const ScanShape& scan);
 
     // The first block of every block row of component `component`: the
     // ring's rows while they last, or the rows kept whole; null for others.
@@ -104,7 +112,8 @@ class CoefficientStore {
         JCOEF* ScratchRow(std::size_t index) { return scratch.data() + index * blocksPerRow * 64; }
     };
 
-    JBLOCKARRAY AccessSeveralScans(const jpeg_decompress_struct& cinfo, Blocks& blocks,
+    // `progressive`, and the scan's first coefficient and high bit.
+    JBLOCKARRAY AccessSeveralScans(bool progressive, int ss, int ah, Blocks& blocks,
                                    JDIMENSION startRow, JDIMENSION rowCount);
 
     std::array<Blocks, 3> stores_;

@@ -1,14 +1,12 @@
-// A baseline scan's Huffman decoding, for the sparse reconstruction (see
-// HuffmanScan.h), as ITU-T T.81 lays it out: the decoding tables of Annex
-// C and Figure F.15, the DC difference and the AC coefficients of F.2.2.1
-// and F.2.2.2. It is faster than libjpeg's (jdhuff.c) in three ways: the byte
-// stuffing and the restart markers are taken out of the whole scan first,
-// so that the bit reader loads eight bytes at a time without looking at
-// them; one table lookup of the next kFastBits bits decodes the codes and
-// extra bits that fit in them, up to two coefficients with the zeros before
-// each; and that lookup is made before the reader is refilled, so that the
-// two loads overlap. Every check that libjpeg makes of the data is made
-// too, and where libjpeg would warn or go its own way the decoder gives up
+// A baseline scan's Huffman decoding, and below it a progressive file's, for
+// the sparse reconstruction (see HuffmanScan.h), as ITU-T T.81 lays it out: the decoding tables of
+// Annex C and Figure F.15, the DC difference and the AC coefficients of F.2.2.1 and F.2.2.2. It is
+// faster than libjpeg's (jdhuff.c) in three ways: the byte stuffing and the restart markers are
+// taken out of the whole scan first, so that the bit reader loads eight bytes at a time without
+// looking at them; one table lookup of the next kFastBits bits decodes the codes and extra bits
+// that fit in them, up to two coefficients with the zeros before each; and that lookup is made
+// before the reader is refilled, so that the two loads overlap. Every check that libjpeg makes of
+// the data is made too, and where libjpeg would warn or go its own way the decoder gives up
 // instead.
 
 #include "decoding/jpeg/HuffmanScan.h"
@@ -18,6 +16,8 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+
+#include "decoding/jpeg/PointIdct.h"
 
 namespace fotolane::picture::detail {
 
@@ -138,7 +138,7 @@ std::uint64_t PairAt(const Table& table, std::size_t at) {
 // Builds the table as libjpeg does, with its checks: false where libjpeg
 // refuses the table. Every entry that decoding reads is written, so a table
 // used for an earlier picture is built over in place.
-bool Build(const JHUFF_TBL* source, bool dc, Table& table) {
+bool Build(const JHUFF_TBL* source, bool dc, Table& table, bool pairs = true) {
     if (source == nullptr) return false;
     // The code length of each symbol in turn (HUFFSIZE, T.81 Figure C.1),
     // then the codes (HUFFCODE, Figure C.2).
@@ -198,7 +198,7 @@ bool Build(const JHUFF_TBL* source, bool dc, Table& table) {
             table.coefficient[at] = (size == 0 ? 0 : Extend(extra, size) * 65536) + (l + size);
         }
     }
-    if (!dc) {
+    if (!dc && pairs) {
         for (std::size_t at = 0; at < kFastSize; ++at) table.pair[at] = PairAt(table, at);
     }
     return true;
@@ -357,14 +357,18 @@ static_assert(kPadding * 8 > std::size_t{D_MAX_BLOCKS_IN_MCU} * 64 * 31);
 // reads it (an 0xFF, any further 0xFF, and a 0 stand for one 0xFF byte; an
 // 0xFF, any further 0xFF, and anything else are a marker), and notes where
 // each restart interval ends. False unless the markers are restart markers
-// numbered 0, 1, ... 7, 0, ... and then the end of the picture.
-bool Unstuff(std::span<const std::uint8_t> in, HuffmanScanMemory& memory) {
+// numbered 0, 1, ... 7, 0, ... and then the end of the picture; with
+// `markerEnd`, or any other marker, whose end it is set to (0 for the end
+// of the picture).
+bool Unstuff(std::span<const std::uint8_t> in, HuffmanScanMemory& memory,
+             std::size_t* markerEnd = nullptr) {
     memory.data.resize(in.size() + kPadding);
     memory.segmentEnds.clear();
     std::uint8_t* out = memory.data.data();
     std::size_t written = 0;
     std::size_t at = 0;
     int nextRestart = 0;
+    if (markerEnd != nullptr) *markerEnd = 0;
     while (true) {
         const auto* found =
             static_cast<const std::uint8_t*>(std::memchr(in.data() + at, 0xFF, in.size() - at));
@@ -382,6 +386,11 @@ bool Unstuff(std::span<const std::uint8_t> in, HuffmanScanMemory& memory) {
         }
         memory.segmentEnds.push_back(written);
         if (code == kMarkerEoi) break;
+        // A scan of several: the next marker that is no restart ends it.
+        if (markerEnd != nullptr && (code < kMarkerRst0 || code > kMarkerRst0 + 7)) {
+            *markerEnd = at;
+            break;
+        }
         if (code != kMarkerRst0 + nextRestart) return false;
         nextRestart = (nextRestart + 1) & 7;
     }
@@ -553,6 +562,445 @@ bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std:
         }
     }
     return intervals.Finished();
+}
+
+// ---------------------------------------------------------------------------
+// Progressive scans (T.81 G.1.2), as libjpeg decodes them (jdphuff.c).
+
+namespace {
+
+// A scan's header, from SOS, or for the first scan from libjpeg.
+struct ScanHeader {
+    int count = 0;
+    std::array<int, MAX_COMPS_IN_SCAN> component{};  // index in the frame
+    std::array<int, MAX_COMPS_IN_SCAN> dcTable{};
+    std::array<int, MAX_COMPS_IN_SCAN> acTable{};
+    ScanShape shape;
+};
+
+// The tables as the file defines them, one DHT segment after another.
+struct DefinedTables {
+    std::array<JHUFF_TBL, NUM_HUFF_TBLS> dc{};
+    std::array<JHUFF_TBL, NUM_HUFF_TBLS> ac{};
+    std::array<bool, NUM_HUFF_TBLS> dcDefined{};
+    std::array<bool, NUM_HUFF_TBLS> acDefined{};
+};
+
+// The positions of the band in natural order, as libjpeg's table has them:
+// its entries past the last (written to by damaged data) are the last.
+constexpr std::array<std::uint8_t, 80> kNaturalPadded = [] {
+    std::array<std::uint8_t, 80> positions{};
+    for (std::size_t k = 0; k < positions.size(); ++k) positions[k] = k < 64 ? kNatural[k] : 63;
+    return positions;
+}();
+std::size_t NaturalAt(int k) {
+    return kNaturalPadded[static_cast<std::size_t>(k)];
+}
+
+// Which of a block's coefficients are not zero, bit k for zigzag position
+// k: the mask in natural order, each of its bytes turned by a table.
+using ZigzagTables = std::array<std::array<std::uint64_t, 256>, 8>;
+constexpr ZigzagTables kZigzagOfNatural = [] {
+    std::array<std::uint8_t, 64> zigzag{};
+    for (std::size_t k = 0; k < 64; ++k) zigzag[kNatural[k]] = static_cast<std::uint8_t>(k);
+    ZigzagTables tables{};
+    for (std::size_t byte = 0; byte < 8; ++byte) {
+        for (std::size_t value = 0; value < 256; ++value) {
+            for (std::size_t bit = 0; bit < 8; ++bit) {
+                if ((value >> bit & 1) != 0) {
+                    tables[byte][value] |= std::uint64_t{1} << zigzag[8 * byte + bit];
+                }
+            }
+        }
+    }
+    return tables;
+}();
+std::uint64_t ZigzagNonzero(const JCOEF* block) {
+    const std::uint64_t natural = idct::kernels::NonzeroMask(block);
+    std::uint64_t zigzag = 0;
+    for (std::size_t byte = 0; byte < 8; ++byte) {
+        zigzag |= kZigzagOfNatural[byte][(natural >> (8 * byte)) & 0xFF];
+    }
+    return zigzag;
+}
+
+// The bits from..to - 1 (0 <= from <= to <= 64).
+std::uint64_t BitsBetween(int from, int to) {
+    const std::uint64_t below = to >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << to) - 1;
+    return below & ~((std::uint64_t{1} << from) - 1);
+}
+
+std::uint32_t BigEndian16(std::span<const std::uint8_t> bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(bytes[at] << 8 | bytes[at + 1]);
+}
+
+// Reads a DHT segment's tables (its payload); false for one libjpeg refuses.
+bool ReadTables(std::span<const std::uint8_t> payload, DefinedTables& tables) {
+    std::size_t at = 0;
+    while (at < payload.size()) {
+        if (at + 17 > payload.size()) return false;
+        const int index = payload[at] & 0x0F;
+        const bool ac = (payload[at] & 0x10) != 0;
+        if ((payload[at] & 0xE0) != 0 || index >= NUM_HUFF_TBLS) return false;
+        JHUFF_TBL& table = ac ? tables.ac[static_cast<std::size_t>(index)]
+                              : tables.dc[static_cast<std::size_t>(index)];
+        table = JHUFF_TBL{};
+        std::size_t count = 0;
+        for (std::size_t l = 1; l <= 16; ++l) {
+            table.bits[l] = payload[at + l];
+            count += payload[at + l];
+        }
+        at += 17;
+        if (count > 256 || at + count > payload.size()) return false;
+        for (std::size_t i = 0; i < count; ++i) table.huffval[i] = payload[at + i];
+        at += count;
+        (ac ? tables.acDefined : tables.dcDefined)[static_cast<std::size_t>(index)] = true;
+    }
+    return true;
+}
+
+// Reads an SOS segment's payload into `scan`, with libjpeg's checks.
+bool ReadScanHeader(const jpeg_decompress_struct& cinfo, std::span<const std::uint8_t> payload,
+                    ScanHeader& scan) {
+    if (payload.empty()) return false;
+    scan.count = payload[0];
+    if (scan.count < 1 || scan.count > MAX_COMPS_IN_SCAN ||
+        payload.size() != 1 + 2 * static_cast<std::size_t>(scan.count) + 3) {
+        return false;
+    }
+    for (std::size_t i = 0; i < static_cast<std::size_t>(scan.count); ++i) {
+        const int id = payload[1 + 2 * i];
+        int found = -1;
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            if (cinfo.comp_info[c].component_id == id) found = c;
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (scan.component[j] == found) found = -1;
+        }
+        if (found < 0) return false;
+        scan.component[i] = found;
+        scan.dcTable[i] = payload[2 + 2 * i] >> 4;
+        scan.acTable[i] = payload[2 + 2 * i] & 15;
+    }
+    const std::size_t end = 1 + 2 * static_cast<std::size_t>(scan.count);
+    scan.shape = {payload[end], payload[end + 1], payload[end + 2] >> 4, payload[end + 2] & 15};
+    return true;
+}
+
+// The checks libjpeg makes of a scan's place in the progression, with the
+// bits each coefficient of each component has had (-1 before any):
+// false where it would stop or warn.
+bool Progresses(const ScanHeader& scan, std::array<std::array<int, 64>, MAX_COMPONENTS>& bits) {
+    const ScanShape& shape = scan.shape;
+    const bool dc = shape.ss == 0;
+    if (dc ? shape.se != 0 : shape.ss > shape.se || shape.se > 63 || scan.count != 1) return false;
+    if ((shape.ah != 0 && shape.al != shape.ah - 1) || shape.al > 13) return false;
+    for (int i = 0; i < scan.count; ++i) {
+        auto& had = bits[static_cast<std::size_t>(scan.component[static_cast<std::size_t>(i)])];
+        if (!dc && had[0] < 0) return false;
+        for (int k = shape.ss; k <= shape.se; ++k) {
+            const int expected =
+                had[static_cast<std::size_t>(k)] < 0 ? 0 : had[static_cast<std::size_t>(k)];
+            if (shape.ah != expected) return false;
+            had[static_cast<std::size_t>(k)] = shape.al;
+        }
+    }
+    return true;
+}
+
+// One scan's blocks, one decoder for each of its four kinds.
+class ProgressiveScan {
+  public:
+    ProgressiveScan(const ScanHeader& scan, const HuffmanScanMemory& memory, unsigned restarts)
+        : shape_(scan.shape), intervals_(memory, restarts) {}
+
+    // Before each MCU (each block of a scan of one component).
+    bool Next() {
+        const std::size_t index = intervals_.index;
+        if (!intervals_.Next()) return false;
+        if (intervals_.index != index) eobRun_ = 0;
+        return true;
+    }
+    bool Finished() const { return intervals_.Finished(); }
+    bool Overrun() const { return intervals_.Overrun(); }
+
+    bool DcFirst(const Table& table, std::size_t place, JCOEF* block) {
+        Bits& bits = intervals_.bits;
+        bits.Refill();
+        const int size = DecodeSymbol(bits, table);
+        if (size < 0) return false;
+        const int difference = size == 0 ? 0 : Extend(static_cast<int>(bits.Take(size)), size);
+        std::int32_t& predictor = intervals_.predictors[place];
+        const std::int64_t sum = std::int64_t{predictor} + difference;
+        if (sum > std::numeric_limits<std::int32_t>::max() ||
+            sum < std::numeric_limits<std::int32_t>::min()) {
+            return false;
+        }
+        predictor = static_cast<std::int32_t>(sum);
+        block[0] = static_cast<JCOEF>(static_cast<std::uint32_t>(predictor) << shape_.al);
+        return true;
+    }
+
+    void DcRefine(JCOEF* block) {
+        Bits& bits = intervals_.bits;
+        bits.Refill();
+        if (bits.Take(1) != 0) block[0] = static_cast<JCOEF>(block[0] | (1 << shape_.al));
+    }
+
+    bool AcFirst(const Table& table, JCOEF* block) {
+        if (eobRun_ > 0) {
+            --eobRun_;
+            return true;
+        }
+        Bits& bits = intervals_.bits;
+        for (int k = shape_.ss; k <= shape_.se; ++k) {
+            bits.Refill();
+            const int symbol = DecodeSymbol(bits, table);
+            if (symbol < 0) return false;
+            const int run = symbol >> 4;
+            const int size = symbol & 15;
+            if (size != 0) {
+                k += run;
+                const int value = Extend(static_cast<int>(bits.Take(size)), size);
+                block[NaturalAt(k)] =
+                    static_cast<JCOEF>(static_cast<std::uint32_t>(value) << shape_.al);
+            } else if (run == 15) {
+                k += 15;
+            } else {
+                eobRun_ = 1U << run;
+                if (run != 0) eobRun_ += bits.Take(run);
+                --eobRun_;
+                break;
+            }
+        }
+        return true;
+    }
+
+    // As libjpeg's decode_mcu_AC_refine, but it finds the coefficients
+    // already there and the zeros between them from a mask of the block,
+    // rather than testing each coefficient of the band in turn.
+    bool AcRefine(const Table& table, JCOEF* block) {
+        Bits& bits = intervals_.bits;
+        const int p1 = 1 << shape_.al;
+        const int m1 = -p1;
+        std::uint64_t nonzero = ZigzagNonzero(block);
+        const int end = shape_.se + 1;
+        // The correction bits of the coefficients already there from `from`
+        // up to `to`, in zigzag order.
+        const auto correct = [&](int from, int to) {
+            for (std::uint64_t left = nonzero & BitsBetween(from, to); left != 0;
+                 left &= left - 1) {
+                JCOEF& coefficient =
+                    block[kNatural[static_cast<std::size_t>(std::countr_zero(left))]];
+                if (bits.count < 8) bits.Refill();
+                if (bits.Take(1) != 0 && (coefficient & p1) == 0) {
+                    coefficient = static_cast<JCOEF>(coefficient + (coefficient >= 0 ? p1 : m1));
+                }
+            }
+        };
+        int k = shape_.ss;
+        if (eobRun_ == 0) {
+            for (; k <= shape_.se; ++k) {
+                bits.Refill();
+                const int symbol = DecodeSymbol(bits, table);
+                if (symbol < 0) return false;
+                const int run = symbol >> 4;
+                const int size = symbol & 15;
+                int value = 0;
+                if (size != 0) {
+                    if (size != 1) return false;  // libjpeg warns
+                    value = bits.Take(1) != 0 ? p1 : m1;
+                } else if (run != 15) {
+                    eobRun_ = 1U << run;
+                    if (run != 0) eobRun_ += bits.Take(run);
+                    break;
+                }
+                // Past `run` zeros, to the zero after them (or past the band).
+                std::uint64_t zeros = ~nonzero & BitsBetween(k, end);
+                for (int skipped = 0; skipped < run && zeros != 0; ++skipped) zeros &= zeros - 1;
+                const int at = zeros != 0 ? std::countr_zero(zeros) : end;
+                correct(k, at);
+                k = at;
+                if (size != 0) {
+                    block[NaturalAt(k)] = static_cast<JCOEF>(value);
+                    if (k < 64) nonzero |= std::uint64_t{1} << k;
+                }
+            }
+        }
+        if (eobRun_ > 0) {
+            if (k <= shape_.se) correct(k, end);
+            --eobRun_;
+        }
+        return true;
+    }
+
+  private:
+    ScanShape shape_;
+    Intervals intervals_;
+    std::uint32_t eobRun_ = 0;
+};
+
+// Decodes one scan, whose data `memory` holds unstuffed.
+bool DecodeOneScan(const jpeg_decompress_struct& cinfo, const ScanHeader& scan, unsigned restarts,
+                   const std::array<const Table*, MAX_COMPS_IN_SCAN>& tables,
+                   HuffmanScanMemory& memory, ScanBlockArrays& arrays) {
+    ProgressiveScan decoder(scan, memory, restarts);
+    const ScanShape& shape = scan.shape;
+    const bool dc = shape.ss == 0;
+    const bool refining = shape.ah != 0;
+    const auto decode = [&](std::size_t place, JCOEF* block) {
+        if (dc) {
+            if (!refining) return decoder.DcFirst(*tables[place], place, block);
+            decoder.DcRefine(block);
+            return true;
+        }
+        return refining ? decoder.AcRefine(*tables[place], block)
+                        : decoder.AcFirst(*tables[place], block);
+    };
+    const auto mcuHeight = static_cast<JDIMENSION>(cinfo.max_v_samp_factor * DCTSIZE);
+    const JDIMENSION mcuRows = (cinfo.image_height + mcuHeight - 1) / mcuHeight;
+    if (scan.count == 1) {
+        // One component: its blocks in rows, a row of MCUs of the frame at
+        // a time.
+        const int c = scan.component[0];
+        const jpeg_component_info& info = cinfo.comp_info[c];
+        const auto rowsPer = static_cast<JDIMENSION>(info.v_samp_factor);
+        for (JDIMENSION mcuRow = 0; mcuRow < mcuRows; ++mcuRow) {
+            JBLOCKROW* rows = arrays.RowsOf(c, mcuRow * rowsPer, rowsPer, shape);
+            if (rows == nullptr) return false;
+            const JDIMENSION first = mcuRow * rowsPer;
+            if (first >= info.height_in_blocks) continue;
+            const JDIMENSION count = std::min(rowsPer, info.height_in_blocks - first);
+            for (JDIMENSION r = 0; r < count; ++r) {
+                for (JDIMENSION x = 0; x < info.width_in_blocks; ++x) {
+                    if (!decoder.Next() || !decode(0, rows[r][x]) || decoder.Overrun()) {
+                        return false;
+                    }
+                }
+            }
+        }
+        return decoder.Finished();
+    }
+    // Several components (DC scans only): MCU by MCU, of at most libjpeg's
+    // blocks.
+    int blocks = 0;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(scan.count); ++i) {
+        const jpeg_component_info& info = cinfo.comp_info[scan.component[i]];
+        blocks += info.h_samp_factor * info.v_samp_factor;
+    }
+    if (blocks > D_MAX_BLOCKS_IN_MCU) return false;
+    const auto mcuWidth = static_cast<JDIMENSION>(cinfo.max_h_samp_factor * DCTSIZE);
+    const JDIMENSION mcusAcross = (cinfo.image_width + mcuWidth - 1) / mcuWidth;
+    std::array<JBLOCKROW*, MAX_COMPS_IN_SCAN> rowsOf{};
+    for (JDIMENSION mcuRow = 0; mcuRow < mcuRows; ++mcuRow) {
+        for (std::size_t i = 0; i < static_cast<std::size_t>(scan.count); ++i) {
+            const jpeg_component_info& info = cinfo.comp_info[scan.component[i]];
+            const auto rowsPer = static_cast<JDIMENSION>(info.v_samp_factor);
+            rowsOf[i] = arrays.RowsOf(scan.component[i], mcuRow * rowsPer, rowsPer, shape);
+            if (rowsOf[i] == nullptr) return false;
+        }
+        for (JDIMENSION mcu = 0; mcu < mcusAcross; ++mcu) {
+            if (!decoder.Next()) return false;
+            for (std::size_t i = 0; i < static_cast<std::size_t>(scan.count); ++i) {
+                const jpeg_component_info& info = cinfo.comp_info[scan.component[i]];
+                const auto across = static_cast<JDIMENSION>(info.h_samp_factor);
+                for (int down = 0; down < info.v_samp_factor; ++down) {
+                    for (JDIMENSION a = 0; a < across; ++a) {
+                        if (!decode(i, rowsOf[i][down][mcu * across + a])) return false;
+                    }
+                }
+            }
+            if (decoder.Overrun()) return false;
+        }
+    }
+    return decoder.Finished();
+}
+
+}  // namespace
+
+bool ProgressiveScansFit(const jpeg_decompress_struct& cinfo) {
+    return cinfo.progressive_mode && !cinfo.arith_code && cinfo.data_precision == 8 &&
+           cinfo.num_components >= 1 && cinfo.num_components <= MAX_COMPONENTS;
+}
+
+bool DecodeProgressiveScans(const jpeg_decompress_struct& cinfo, std::span<const std::uint8_t> data,
+                            ScanBlockArrays& arrays, HuffmanScanMemory& memory) {
+    if (!ProgressiveScansFit(cinfo)) return false;
+    if (!memory.tables) memory.tables = std::make_unique<HuffmanTables>();
+    DefinedTables defined;
+    for (std::size_t t = 0; t < NUM_HUFF_TBLS; ++t) {
+        if (cinfo.dc_huff_tbl_ptrs[t] != nullptr) {
+            defined.dc[t] = *cinfo.dc_huff_tbl_ptrs[t];
+            defined.dcDefined[t] = true;
+        }
+        if (cinfo.ac_huff_tbl_ptrs[t] != nullptr) {
+            defined.ac[t] = *cinfo.ac_huff_tbl_ptrs[t];
+            defined.acDefined[t] = true;
+        }
+    }
+    ScanHeader scan;
+    scan.count = cinfo.comps_in_scan;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(scan.count); ++i) {
+        const jpeg_component_info* info = cinfo.cur_comp_info[i];
+        if (info == nullptr) return false;
+        scan.component[i] = info->component_index;
+        scan.dcTable[i] = info->dc_tbl_no;
+        scan.acTable[i] = info->ac_tbl_no;
+    }
+    scan.shape = {cinfo.Ss, cinfo.Se, cinfo.Ah, cinfo.Al};
+    unsigned restarts = cinfo.restart_interval;
+    std::array<std::array<int, 64>, MAX_COMPONENTS> bits;
+    for (auto& each : bits) each.fill(-1);
+    std::size_t at = 0;  // where the scan's data starts
+    while (true) {
+        if (!Progresses(scan, bits)) return false;
+        // The scan's tables, built for it.
+        std::array<const Table*, MAX_COMPS_IN_SCAN> tables{};
+        const bool dc = scan.shape.ss == 0;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(scan.count); ++i) {
+            if (dc && scan.shape.ah != 0) continue;
+            const int index = dc ? scan.dcTable[i] : scan.acTable[i];
+            if (index < 0 || index >= NUM_HUFF_TBLS) return false;
+            const auto t = static_cast<std::size_t>(index);
+            if (!(dc ? defined.dcDefined[t] : defined.acDefined[t])) return false;
+            Table& table = dc ? memory.tables->dc[t] : memory.tables->ac[t];
+            if (!Build(dc ? &defined.dc[t] : &defined.ac[t], dc, table, false)) return false;
+            tables[i] = &table;
+        }
+        std::size_t markerEnd = 0;
+        if (!Unstuff(data.subspan(at), memory, &markerEnd)) return false;
+        if (!DecodeOneScan(cinfo, scan, restarts, tables, memory, arrays)) return false;
+        if (markerEnd == 0) return true;  // the end of the picture
+        // The segments up to the next scan: tables, restart intervals, and
+        // segments of no bearing on decoding.
+        at += markerEnd;
+        std::uint8_t marker = data[at - 1];
+        while (true) {
+            if (marker == kMarkerEoi) return true;
+            if (at + 2 > data.size()) return false;
+            const std::size_t length = BigEndian16(data, at);
+            if (length < 2 || at + length > data.size()) return false;
+            const std::span<const std::uint8_t> payload = data.subspan(at + 2, length - 2);
+            at += length;
+            if (marker == 0xDA) {
+                if (!ReadScanHeader(cinfo, payload, scan)) return false;
+                break;
+            }
+            if (marker == 0xC4) {
+                if (!ReadTables(payload, defined)) return false;
+            } else if (marker == 0xDD) {
+                if (payload.size() != 2) return false;
+                restarts = BigEndian16(payload, 0);
+            } else if (!(marker >= 0xE0 && marker <= 0xEF) && marker != 0xFE) {
+                // Quantisation tables, frames, anything else: libjpeg's way.
+                return false;
+            }
+            // The next marker, straight after: libjpeg warns of bytes between.
+            if (at + 2 > data.size() || data[at] != 0xFF) return false;
+            marker = data[at + 1];
+            at += 2;
+        }
+    }
 }
 
 }  // namespace fotolane::picture::detail

@@ -1,14 +1,15 @@
 #pragma once
 
-// The entropy decoding of a baseline JPEG's one scan, done here rather than
-// by libjpeg, for the thumbnailer's sparse reconstruction: a decoder of only
-// the common case (sequential Huffman coding, every component in the one
-// scan) can be faster than libjpeg's general one. It gives the same
-// coefficients as libjpeg or gives up: anything libjpeg would warn about,
-// read past or treat in a way of its own (damaged codes, missing or
-// misnumbered restart markers, bytes before a marker, anything but the end
-// of the picture after the scan) makes it return false, and the caller then
-// lets libjpeg decode the file.
+// The entropy decoding of a baseline JPEG's one scan, and of a progressive
+// JPEG's scans, done here rather than by libjpeg, for the thumbnailer's
+// sparse reconstruction: a decoder of only the common cases (Huffman
+// coding, every component in the one scan of a baseline file) can be faster
+// than libjpeg's general one. It gives the same coefficients as libjpeg or
+// gives up: anything libjpeg would warn about, read past or treat in a way
+// of its own (damaged codes, missing or misnumbered restart markers, bytes
+// before a marker, anything but the end of the picture after the scan, or
+// after a progressive file's last) makes it return false, and the caller
+// then lets libjpeg decode the file.
 
 #include <cstdio>  // jpeglib.h needs FILE
 
@@ -66,5 +67,45 @@ bool HuffmanScanFits(const jpeg_decompress_struct& cinfo);
 // when it gives up; the blocks written until then mean nothing.
 bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std::uint8_t> data,
                        ScanBlockRows& rows, HuffmanScanMemory& memory);
+
+// A later scan of a progressive file, as its header has it: what the block
+// rows it asks for are written with (CoefficientStore reads it).
+struct ScanShape {
+    int ss = 0;  // the first and last coefficient of the band, in zigzag order
+    int se = 0;
+    int ah = 0;  // the successive approximation's bit before and after
+    int al = 0;
+};
+
+// Where the scans of a progressive file put their blocks.
+class ScanBlockArrays {
+  public:
+    // Block rows `first` to `first` + `count` - 1 of component `component`
+    // (its index in the frame), as libjpeg's coefficient controller asks its
+    // arrays for them: a row of MCUs at a time, `count` its vertical
+    // sampling factor. Null when the rows cannot be given, and the decoder
+    // gives up.
+    virtual JBLOCKROW* RowsOf(int component, JDIMENSION first, JDIMENSION count,
+                              const ScanShape& scan) = 0;
+
+  protected:
+    ~ScanBlockArrays() = default;
+};
+
+// Whether DecodeProgressiveScans takes the file: libjpeg has read its
+// header up to the first scan, and it is progressive with Huffman coding, 8
+// bits a sample.
+bool ProgressiveScansFit(const jpeg_decompress_struct& cinfo);
+
+// Decodes every scan of a progressive file, the first from `data` (libjpeg's
+// source as jpeg_read_header leaves it), the others after the tables and
+// headers read here, into `arrays`. It gives the coefficients libjpeg gives
+// or gives up: on anything libjpeg would warn about or refuse (a broken
+// code, a scan that contradicts the progression, data that ends early or
+// goes on past a scan, restart markers out of turn), and on a quantisation
+// table between scans. False when it gives up; the blocks written until
+// then mean nothing.
+bool DecodeProgressiveScans(const jpeg_decompress_struct& cinfo, std::span<const std::uint8_t> data,
+                            ScanBlockArrays& arrays, HuffmanScanMemory& memory);
 
 }  // namespace fotolane::picture::detail

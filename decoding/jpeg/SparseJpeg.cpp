@@ -1,7 +1,7 @@
 // Only the sampled pixels of a JPEG, reconstructed from its DCT
 // coefficients. The file is entropy-decoded whole (that part cannot be
-// skipped: by our own Huffman decoder for a baseline file of one scan, else
-// by libjpeg's jpeg_read_coefficients) into a store that keeps only what the
+// skipped: by our own Huffman decoder for a baseline file of one scan or a
+// progressive one, else by libjpeg's jpeg_read_coefficients) into a store that keeps only what the
 // sampled pixels need; every sampled pixel then costs one inverse DCT at its
 // position for each sample it needs, where a whole decode does the inverse
 // DCT, the upsampling and the colour conversion of every pixel. The stages
@@ -268,6 +268,19 @@ class RingTarget final : public ScanBlockRows {
     CoefficientStore& store_;
 };
 
+// The store's rows for our own entropy decoding of several scans.
+class ScansTarget final : public ScanBlockArrays {
+  public:
+    explicit ScansTarget(CoefficientStore& store) : store_(store) {}
+    JBLOCKROW* RowsOf(int component, JDIMENSION first, JDIMENSION count,
+                      const ScanShape& scan) override {
+        return store_.ScanRows(static_cast<std::size_t>(component), first, count, scan);
+    }
+
+  private:
+    CoefficientStore& store_;
+};
+
 // The block rows that the sampled lines need of each component.
 void NoteNeededRows(State& state, int componentCount) {
     for (std::size_t c = 0; c < state.needed.size(); ++c) {
@@ -349,6 +362,27 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
         state.nextLine = 0;
         state.prepared = false;
         for (ComponentSamples& each : state.components) each.Forget();
+    }
+    // A progressive file: our own entropy decoding too, or after all
+    // libjpeg's, into a store shaped afresh.
+    if (!plan->ring && state.session.Warnings() == 0 && ProgressiveScansFit(cinfo) &&
+        state.PrepareComponents(false)) {
+        ScansTarget target(state.store);
+        if (DecodeProgressiveScans(cinfo, {cinfo.src->next_input_byte, cinfo.src->bytes_in_buffer},
+                                   target, state.scan)) {
+            state.store.KeptRowsFinished();
+            state.ReconstructBefore(std::numeric_limits<JDIMENSION>::max());
+            return true;
+        }
+        try {
+            state.working = PictureMemory();
+            state.working = PictureMemory(state.store.Prepare(cinfo, false, state, state.needed));
+        } catch (const Fault&) {
+            return false;
+        }
+        for (std::size_t c = 0; c < state.components.size(); ++c) {
+            state.components[c].blockRows = state.store.RowsOf(c);
+        }
     }
     // The lines are reconstructed while libjpeg decodes (one scan) or once
     // it has decoded everything (several); its pixels then come from the

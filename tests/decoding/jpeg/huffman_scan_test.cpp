@@ -1,8 +1,8 @@
-// Our own entropy decoding of baseline scans against libjpeg's
-// jpeg_read_coefficients: whenever it takes a file, libjpeg decodes that
-// file without a warning to the very same coefficients. Over the test
-// pictures, files of every chroma layout and restart interval made here, and
-// damaged copies of one of them.
+// Our own entropy decoding of baseline scans and of progressive files
+// against libjpeg's jpeg_read_coefficients: whenever it takes a file,
+// libjpeg decodes that file without a warning to the very same
+// coefficients. Over the test pictures, files of every chroma layout and
+// restart interval made here, and damaged copies of two of them.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,7 @@ JDIMENSION BlockRows(const jpeg_component_info& info) {
     return (info.height_in_blocks + v - 1) / v * v;
 }
 
-class AllRows final : public ScanBlockRows {
+class AllRows final : public ScanBlockRows, public ScanBlockArrays {
   public:
     explicit AllRows(const jpeg_decompress_struct& cinfo) : cinfo_(cinfo) {
         for (int c = 0; c < cinfo.num_components; ++c) {
@@ -80,6 +81,14 @@ class AllRows final : public ScanBlockRows {
         }
         return handed.data();
     }
+    JBLOCKROW* RowsOf(int component, JDIMENSION first, JDIMENSION count,
+                      const ScanShape& /*scan*/) override {
+        const jpeg_component_info& info = cinfo_.comp_info[component];
+        if (count != static_cast<JDIMENSION>(info.v_samp_factor) || first % count != 0) {
+            return nullptr;
+        }
+        return RowsOf(component, first / count);
+    }
     Blocks blocks;
 
   private:
@@ -92,14 +101,16 @@ bool DecodeOurs(const Bytes& jpeg, Blocks& blocks) {
     Decompressor d;
     if (setjmp(d.jump) != 0) return false;
     jpeg_mem_src(&d.cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-    if (jpeg_read_header(&d.cinfo, TRUE) != JPEG_HEADER_OK || d.errors.num_warnings != 0 ||
-        !HuffmanScanFits(d.cinfo)) {
+    if (jpeg_read_header(&d.cinfo, TRUE) != JPEG_HEADER_OK || d.errors.num_warnings != 0) {
         return false;
     }
     AllRows rows(d.cinfo);
     HuffmanScanMemory memory;
-    if (!DecodeHuffmanScan(d.cinfo, {d.cinfo.src->next_input_byte, d.cinfo.src->bytes_in_buffer},
-                           rows, memory)) {
+    const std::span<const std::uint8_t> data{d.cinfo.src->next_input_byte,
+                                             d.cinfo.src->bytes_in_buffer};
+    if (ProgressiveScansFit(d.cinfo)) {
+        if (!DecodeProgressiveScans(d.cinfo, data, rows, memory)) return false;
+    } else if (!HuffmanScanFits(d.cinfo) || !DecodeHuffmanScan(d.cinfo, data, rows, memory)) {
         return false;
     }
     blocks = std::move(rows.blocks);
@@ -177,7 +188,7 @@ struct Layout {
 // Noisy ramps through libjpeg: large and small coefficients, long codes
 // with optimised tables.
 Bytes Compress(const Layout& layout, int width, int height, int quality, unsigned restartInterval,
-               bool restartEveryRow, bool optimise) {
+               bool restartEveryRow, bool optimise, bool progressive = false) {
     fotolane::testing::MemoryJpegWriter writer;
     jpeg_compress_struct& cinfo = writer.cinfo;
     cinfo.image_width = static_cast<JDIMENSION>(width);
@@ -191,6 +202,7 @@ Bytes Compress(const Layout& layout, int width, int height, int quality, unsigne
     cinfo.restart_interval = restartInterval;
     if (restartEveryRow) cinfo.restart_in_rows = 1;
     cinfo.optimize_coding = optimise ? TRUE : FALSE;
+    if (progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     const auto rowBytes = static_cast<std::size_t>(width * layout.components);
     std::vector<unsigned char> row(rowBytes);
@@ -214,14 +226,16 @@ TEST(HuffmanScan, TakesEveryLayoutAndRestartInterval) {
         for (const auto& [width, height] : {std::pair{203, 117}, std::pair{17, 9}}) {
             for (const auto& [restart, everyRow] : {std::pair{0u, false}, std::pair{1u, false},
                                                     std::pair{5u, false}, std::pair{0u, true}}) {
-                for (const int quality : {50, 100}) {
+                for (const auto& [quality, progressive] :
+                     {std::pair{50, false}, std::pair{100, false}, std::pair{50, true},
+                      std::pair{100, true}}) {
                     SCOPED_TRACE(::testing::Message()
                                  << layout.components << " components " << layout.h << "x"
                                  << layout.v << ", " << width << "x" << height << ", restart "
                                  << restart << (everyRow ? " (every row)" : "") << ", quality "
-                                 << quality);
+                                 << quality << (progressive ? ", progressive" : ""));
                     EXPECT_TRUE(TakenAndSame(Compress(layout, width, height, quality, restart,
-                                                      everyRow, quality == 100)));
+                                                      everyRow, quality == 100, progressive)));
                 }
             }
         }
@@ -243,48 +257,54 @@ std::vector<std::size_t> MarkersIn(const Bytes& jpeg, std::size_t from) {
 // other segments after the scan. Whatever our decoding takes, libjpeg
 // decodes alike without a warning.
 TEST(HuffmanScan, TakesNoDamagedFileThatLibjpegReadsOtherwise) {
-    const Bytes clean = Compress({3, 2, 2}, 203, 117, 90, 4, false, false);
-    std::size_t scanStart = 0;
-    for (std::size_t i = 0; i + 1 < clean.size(); ++i) {
-        if (clean[i] == 0xFF && clean[i + 1] == 0xDA) scanStart = i;
-    }
-    ASSERT_GT(scanStart, 0u);
-    ASSERT_TRUE(TakenAndSame(clean));
-    const std::vector<std::size_t> markers = MarkersIn(clean, scanStart + 14);
-    ASSERT_GT(markers.size(), 3u);  // restart markers, then the end of the picture
-
-    std::vector<Bytes> damaged;
-    for (std::size_t at = scanStart; at < clean.size(); at += 19) {
-        for (const int change : {0x01, 0x80, 0xFF}) {
-            Bytes copy = clean;
-            copy[at] = static_cast<unsigned char>(copy[at] ^ change);
-            damaged.push_back(copy);
+    for (const bool progressive : {false, true}) {
+        SCOPED_TRACE(progressive ? "progressive" : "baseline");
+        const Bytes clean = Compress({3, 2, 2}, 203, 117, 90, 4, false, false, progressive);
+        // The last scan's, and of a progressive file, its headers and tables too.
+        std::size_t scanStart = 0;
+        for (std::size_t i = 0; i + 1 < clean.size(); ++i) {
+            if (clean[i] == 0xFF && clean[i + 1] == (progressive ? 0xC4 : 0xDA) && scanStart == 0) {
+                scanStart = i;
+            }
         }
-        damaged.emplace_back(clean.begin(), clean.begin() + static_cast<std::ptrdiff_t>(at));
-    }
-    for (const std::size_t marker : markers) {
-        Bytes renumbered = clean;
-        renumbered[marker + 1] = static_cast<unsigned char>(renumbered[marker + 1] ^ 1);
-        damaged.push_back(renumbered);
-        Bytes dropped = clean;
-        dropped.erase(dropped.begin() + static_cast<std::ptrdiff_t>(marker),
-                      dropped.begin() + static_cast<std::ptrdiff_t>(marker) + 2);
-        damaged.push_back(dropped);
-        for (const Bytes& before : {Bytes{0x00}, Bytes{0x12, 0x34}, Bytes{0xFF, 0xFF}}) {
-            Bytes inserted = clean;
-            inserted.insert(inserted.begin() + static_cast<std::ptrdiff_t>(marker), before.begin(),
-                            before.end());
-            damaged.push_back(inserted);
-        }
-    }
-    Bytes comment = clean;
-    const Bytes segment{0xFF, 0xFE, 0x00, 0x04, 'h', 'i'};
-    comment.insert(comment.end() - 2, segment.begin(), segment.end());
-    damaged.push_back(comment);
+        ASSERT_GT(scanStart, 0u);
+        ASSERT_TRUE(TakenAndSame(clean));
+        const std::vector<std::size_t> markers = MarkersIn(clean, scanStart + 14);
+        ASSERT_GT(markers.size(), 3u);  // restart markers, then the end of the picture
 
-    for (std::size_t i = 0; i < damaged.size(); ++i) {
-        SCOPED_TRACE("damaged copy " + std::to_string(i));
-        TakenAndSame(damaged[i]);
+        std::vector<Bytes> damaged;
+        for (std::size_t at = scanStart; at < clean.size(); at += progressive ? 47 : 19) {
+            for (const int change : {0x01, 0x80, 0xFF}) {
+                Bytes copy = clean;
+                copy[at] = static_cast<unsigned char>(copy[at] ^ change);
+                damaged.push_back(copy);
+            }
+            damaged.emplace_back(clean.begin(), clean.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        for (const std::size_t marker : markers) {
+            Bytes renumbered = clean;
+            renumbered[marker + 1] = static_cast<unsigned char>(renumbered[marker + 1] ^ 1);
+            damaged.push_back(renumbered);
+            Bytes dropped = clean;
+            dropped.erase(dropped.begin() + static_cast<std::ptrdiff_t>(marker),
+                          dropped.begin() + static_cast<std::ptrdiff_t>(marker) + 2);
+            damaged.push_back(dropped);
+            for (const Bytes& before : {Bytes{0x00}, Bytes{0x12, 0x34}, Bytes{0xFF, 0xFF}}) {
+                Bytes inserted = clean;
+                inserted.insert(inserted.begin() + static_cast<std::ptrdiff_t>(marker),
+                                before.begin(), before.end());
+                damaged.push_back(inserted);
+            }
+        }
+        Bytes comment = clean;
+        const Bytes segment{0xFF, 0xFE, 0x00, 0x04, 'h', 'i'};
+        comment.insert(comment.end() - 2, segment.begin(), segment.end());
+        damaged.push_back(comment);
+
+        for (std::size_t i = 0; i < damaged.size(); ++i) {
+            SCOPED_TRACE("damaged copy " + std::to_string(i));
+            TakenAndSame(damaged[i]);
+        }
     }
 }
 
