@@ -79,6 +79,12 @@ class CoefficientStore {
     // would be given them for the scan; null where libjpeg would be refused.
     JBLOCKROW* ScanRows(std::size_t component, JDIMENSION first, JDIMENSION count,
                         const ScanShape& scan);
+    // Several scans: whether block row `row` of component `component` is
+    // kept whole (else only which of its coefficients are not zero counts).
+    bool KeptWhole(std::size_t component, JDIMENSION row) const {
+        const Blocks& store = stores_[component];
+        return row < store.keptAt.size() && store.keptAt[row] >= 0;
+    }
 
     // The first block of every block row of component `component`: the
     // ring's rows while they last, or the rows kept whole; null for others.

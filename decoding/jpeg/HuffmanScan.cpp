@@ -779,7 +779,9 @@ class ProgressiveScan {
     // As libjpeg's decode_mcu_AC_refine, but it finds the coefficients
     // already there and the zeros between them from a mask of the block,
     // rather than testing each coefficient of the band in turn.
-    bool AcRefine(const Table& table, JCOEF* block) {
+    // `values`: whether the block's values are wanted, or only which of its
+    // coefficients are not zero.
+    bool AcRefine(const Table& table, JCOEF* block, bool values) {
         Bits& bits = intervals_.bits;
         const int p1 = 1 << shape_.al;
         const int m1 = -p1;
@@ -788,6 +790,15 @@ class ProgressiveScan {
         // The correction bits of the coefficients already there from `from`
         // up to `to`, in zigzag order.
         const auto correct = [&](int from, int to) {
+            if (!values) {
+                for (int count = std::popcount(nonzero & BitsBetween(from, to)); count > 0;) {
+                    if (bits.count < 32) bits.Refill();
+                    const int taken = std::min(count, 32);
+                    bits.Skip(taken);
+                    count -= taken;
+                }
+                return;
+            }
             for (std::uint64_t left = nonzero & BitsBetween(from, to); left != 0;
                  left &= left - 1) {
                 JCOEF& coefficient =
@@ -848,13 +859,13 @@ bool DecodeOneScan(const jpeg_decompress_struct& cinfo, const ScanHeader& scan, 
     const ScanShape& shape = scan.shape;
     const bool dc = shape.ss == 0;
     const bool refining = shape.ah != 0;
-    const auto decode = [&](std::size_t place, JCOEF* block) {
+    const auto decode = [&](std::size_t place, JCOEF* block, bool values) {
         if (dc) {
             if (!refining) return decoder.DcFirst(*tables[place], place, block);
             decoder.DcRefine(block);
             return true;
         }
-        return refining ? decoder.AcRefine(*tables[place], block)
+        return refining ? decoder.AcRefine(*tables[place], block, values)
                         : decoder.AcFirst(*tables[place], block);
     };
     const auto mcuHeight = static_cast<JDIMENSION>(cinfo.max_v_samp_factor * DCTSIZE);
@@ -872,8 +883,9 @@ bool DecodeOneScan(const jpeg_decompress_struct& cinfo, const ScanHeader& scan, 
             if (first >= info.height_in_blocks) continue;
             const JDIMENSION count = std::min(rowsPer, info.height_in_blocks - first);
             for (JDIMENSION r = 0; r < count; ++r) {
+                const bool values = arrays.ValuesWanted(c, first + r);
                 for (JDIMENSION x = 0; x < info.width_in_blocks; ++x) {
-                    if (!decoder.Next() || !decode(0, rows[r][x]) || decoder.Overrun()) {
+                    if (!decoder.Next() || !decode(0, rows[r][x], values) || decoder.Overrun()) {
                         return false;
                     }
                 }
@@ -906,7 +918,7 @@ bool DecodeOneScan(const jpeg_decompress_struct& cinfo, const ScanHeader& scan, 
                 const auto across = static_cast<JDIMENSION>(info.h_samp_factor);
                 for (int down = 0; down < info.v_samp_factor; ++down) {
                     for (JDIMENSION a = 0; a < across; ++a) {
-                        if (!decode(i, rowsOf[i][down][mcu * across + a])) return false;
+                        if (!decode(i, rowsOf[i][down][mcu * across + a], true)) return false;
                     }
                 }
             }

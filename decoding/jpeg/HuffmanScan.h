@@ -87,6 +87,10 @@ class ScanBlockArrays {
     // gives up.
     virtual JBLOCKROW* RowsOf(int component, JDIMENSION first, JDIMENSION count,
                               const ScanShape& scan) = 0;
+    // Whether the values of block row `row` of component `component` are
+    // wanted: where not, only which coefficients are not zero counts, and a
+    // refinement scan's corrections of them are passed over.
+    virtual bool ValuesWanted(int component, JDIMENSION row) const = 0;
 
   protected:
     ~ScanBlockArrays() = default;

@@ -276,6 +276,9 @@ class ScansTarget final : public ScanBlockArrays {
                       const ScanShape& scan) override {
         return store_.ScanRows(static_cast<std::size_t>(component), first, count, scan);
     }
+    bool ValuesWanted(int component, JDIMENSION row) const override {
+        return store_.KeptWhole(static_cast<std::size_t>(component), row);
+    }
 
   private:
     CoefficientStore& store_;

@@ -89,6 +89,7 @@ class AllRows final : public ScanBlockRows, public ScanBlockArrays {
         }
         return RowsOf(component, first / count);
     }
+    bool ValuesWanted(int /*component*/, JDIMENSION /*row*/) const override { return true; }
     Blocks blocks;
 
   private:
