@@ -1,15 +1,17 @@
 // Only the sampled pixels of a JPEG, reconstructed from its DCT
 // coefficients. The file is entropy-decoded whole (that part cannot be
 // skipped: by our own Huffman decoder for a baseline file of one scan or a
-// progressive one, else by libjpeg's jpeg_read_coefficients) into a store that keeps only what the
-// sampled pixels need; every sampled pixel then costs one inverse DCT at its
-// position for each sample it needs, where a whole decode does the inverse
-// DCT, the upsampling and the colour conversion of every pixel. The stages
+// progressive one, else by libjpeg's jpeg_read_coefficients) into a store
+// that keeps only what the sampled pixels need; every sampled pixel then
+// costs one inverse DCT at its position for each sample it needs, where a
+// whole decode does the inverse DCT, the upsampling and the colour
+// conversion of every pixel. The stages
 // follow libjpeg-turbo's for its default decode, in its own arithmetic, so
 // that the pixels come out as a whole decode gives them:
 //
 //   DecodePlan        sampled or whole, and how (jdmaster.c)
 //   HuffmanScan       the entropy decoding of a baseline scan (jdhuff.c)
+//                     and of a progressive file's scans (jdphuff.c)
 //   CoefficientStore  the coefficients, kept as far as needed (jdcoefct.c)
 //   PointIdct         the accurate integer inverse DCT (jidctint.c)
 //   Upsampling        smooth chroma upsampling (jdsample.c)
