@@ -228,6 +228,8 @@ bool DecodeExif(std::span<const std::uint8_t> tiff, Exiv2::ExifData& data,
     }
 }
 
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 Exiv2::Image::AutoPtr OpenExiv2Image(std::span<const std::uint8_t> bytes) {
     if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<long>::max())) {
         return Exiv2::Image::AutoPtr();
@@ -252,5 +254,6 @@ Exiv2::Image::AutoPtr OpenExiv2Image(std::span<const std::uint8_t> bytes) {
     }
     return Exiv2::Image::AutoPtr();
 }
+#pragma GCC diagnostic pop
 
 }  // namespace fotolane::picture::detail

@@ -83,6 +83,10 @@ bool DecodeExif(std::span<const std::uint8_t> tiff, Exiv2::ExifData& data, Exiv2
 // guess tries its type checks in turn, so that a small PNG whose bytes 4 to
 // 7 read "ftyp" goes to its QuickTime parser, which then works for minutes.
 // Null for a file of no format we know. exiv2's exceptions pass on.
+// (exiv2 0.27's images are std::auto_ptr, which clang warns of at each use.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 Exiv2::Image::AutoPtr OpenExiv2Image(std::span<const std::uint8_t> bytes);
+#pragma GCC diagnostic pop
 
 }  // namespace fotolane::picture::detail
