@@ -141,10 +141,7 @@ JBLOCKARRAY CoefficientStore::Access(j_common_ptr cinfo, jvirt_barray_ptr array,
         Refuse(cinfo);
     }
     const jpeg_decompress_struct& decompress = *reinterpret_cast<j_decompress_ptr>(cinfo);
-    if (!ring_) {
-        return AccessSeveralScans(decompress.progressive_mode != 0, decompress.Ss, decompress.Ah,
-                                  *store, startRow, rowCount);
-    }
+    if (!ring_) return AccessSeveralScans(decompress, *store, startRow, rowCount);
     // The rows of MCU row startRow / rowCount: every row before it is
     // complete.
     if (decompress.comps_in_scan != decompress.num_components) Refuse(cinfo);
@@ -153,17 +150,30 @@ JBLOCKARRAY CoefficientStore::Access(j_common_ptr cinfo, jvirt_barray_ptr array,
     return rows;
 }
 
-JBLOCKROW* CoefficientStore::ScanRows(std::size_t component, JDIMENSION first, JDIMENSION count,
-                                      const ScanShape& scan) {
+const ScanRow* CoefficientStore::ScanRows(std::size_t component, JDIMENSION first,
+                                          JDIMENSION count) {
     if (ring_ || component >= components_) return nullptr;
     Blocks& store = stores_[component];
-    if (count != store.rowsPerAccess || first % count != 0 || first + count > store.rowCount) {
+    if (count != store.rowsPerAccess || first % count != 0 || first + count > store.rowCount ||
+        store.nonzero.size() < std::size_t{store.rowCount} * store.blocksPerRow) {
         return nullptr;
     }
-    return AccessSeveralScans(true, scan.ss, scan.ah, store, first, count);
+    store.scanRows.resize(count);
+    for (JDIMENSION i = 0; i < count; ++i) {
+        const JDIMENSION at = first + i;
+        const std::int32_t kept = store.keptAt[at];
+        ScanRow& row = store.scanRows[i];
+        row = ScanRow{};
+        if (kept >= 0) {
+            row.blocks = reinterpret_cast<JBLOCKROW>(store.KeptRow(static_cast<std::size_t>(kept)));
+        } else {
+            row.masks = store.nonzero.data() + std::size_t{at} * store.blocksPerRow;
+        }
+    }
+    return store.scanRows.data();
 }
 
-JBLOCKARRAY CoefficientStore::AccessSeveralScans(bool progressive, int ss, int ah, Blocks& store,
+JBLOCKARRAY CoefficientStore::AccessSeveralScans(const jpeg_decompress_struct& cinfo, Blocks& store,
                                                  JDIMENSION startRow, JDIMENSION rowCount) {
     // First what the last scan left in the scratch rows.
     if (store.scratchToMask) {
@@ -179,8 +189,9 @@ JBLOCKARRAY CoefficientStore::AccessSeveralScans(bool progressive, int ss, int a
     // known to be zero, or refines those not zero; one of DC coefficients
     // touches nothing else; a sequential one fills whole blocks.
     const std::size_t rowBytes = std::size_t{store.blocksPerRow} * 64 * sizeof(JCOEF);
-    const bool acScan = progressive && ss > 0;
-    const bool refining = acScan && ah > 0;
+    const bool progressive = cinfo.progressive_mode != 0;
+    const bool acScan = progressive && cinfo.Ss > 0;
+    const bool refining = acScan && cinfo.Ah > 0;
     store.scratchStart = startRow;
     store.scratchRows = rowCount;
     store.scratchToMask = acScan;

@@ -74,17 +74,12 @@ class CoefficientStore {
     // those of RowsOf (the others are null).
     void KeptRowsFinished();
 
-    // Several scans, decoded by our own entropy decoding (HuffmanScan.h):
-    // the block rows of component `component` from `first` on, as libjpeg
-    // would be given them for the scan; null where libjpeg would be refused.
-    JBLOCKROW* ScanRows(std::size_t component, JDIMENSION first, JDIMENSION count,
-                        const ScanShape& scan);
-    // Several scans: whether block row `row` of component `component` is
-    // kept whole (else only which of its coefficients are not zero counts).
-    bool KeptWhole(std::size_t component, JDIMENSION row) const {
-        const Blocks& store = stores_[component];
-        return row < store.keptAt.size() && store.keptAt[row] >= 0;
-    }
+    // A progressive file decoded by our own entropy decoding (HuffmanScan.h):
+    // the block rows of component `component` from `first` on, those kept
+    // whole as blocks and the others as masks of their blocks (the masks of
+    // libjpeg's way, in zigzag order here); null where libjpeg would be
+    // refused.
+    const ScanRow* ScanRows(std::size_t component, JDIMENSION first, JDIMENSION count);
 
     // The first block of every block row of component `component`: the
     // ring's rows while they last, or the rows kept whole; null for others.
@@ -109,6 +104,7 @@ class CoefficientStore {
         std::vector<std::uint64_t> nonzero;  // progressive: a mask per block of the other rows
         std::vector<JCOEF> scratch;          // several scans: the other rows while decoded
         std::vector<JBLOCKROW> handed;       // the rows last handed to libjpeg
+        std::vector<ScanRow> scanRows;       // the rows last handed to ours
         std::vector<const JCOEF*> rows;      // see RowsOf
         JDIMENSION scratchStart = 0;         // the rows now in `scratch`
         JDIMENSION scratchRows = 0;
@@ -118,8 +114,7 @@ class CoefficientStore {
         JCOEF* ScratchRow(std::size_t index) { return scratch.data() + index * blocksPerRow * 64; }
     };
 
-    // `progressive`, and the scan's first coefficient and high bit.
-    JBLOCKARRAY AccessSeveralScans(bool progressive, int ss, int ah, Blocks& blocks,
+    JBLOCKARRAY AccessSeveralScans(const jpeg_decompress_struct& cinfo, Blocks& blocks,
                                    JDIMENSION startRow, JDIMENSION rowCount);
 
     std::array<Blocks, 3> stores_;

@@ -708,6 +708,32 @@ bool Progresses(const ScanHeader& scan, std::array<std::array<int, 64>, MAX_COMP
     return true;
 }
 
+// A block whose values are wanted.
+struct ValueBlock {
+    static constexpr bool kValues = true;
+    JCOEF* block;
+    void SetDc(JCOEF value) const { block[0] = value; }
+    void OrDc(JCOEF bit) const { block[0] = static_cast<JCOEF>(block[0] | bit); }
+    // Zigzag position k (past the last: the last, as libjpeg has it).
+    void Put(int k, JCOEF value) const { block[NaturalAt(k)] = value; }
+    JCOEF& At(int k) const { return block[kNatural[static_cast<std::size_t>(k)]]; }
+    std::uint64_t Nonzero() const { return ZigzagNonzero(block); }
+};
+
+// A block of which only its coefficients that are not zero count: its mask
+// (ScanRow), without its first coefficient, which no later scan of the
+// others reads.
+struct MaskBlock {
+    static constexpr bool kValues = false;
+    std::uint64_t* mask;
+    void SetDc(JCOEF /*value*/) const {}
+    void OrDc(JCOEF /*bit*/) const {}
+    void Put(int k, JCOEF value) const {
+        if (value != 0) *mask |= std::uint64_t{1} << (k < 64 ? k : 63);
+    }
+    std::uint64_t Nonzero() const { return *mask; }
+};
+
 // One scan's blocks, one decoder for each of its four kinds.
 class ProgressiveScan {
   public:
@@ -724,7 +750,8 @@ class ProgressiveScan {
     bool Finished() const { return intervals_.Finished(); }
     bool Overrun() const { return intervals_.Overrun(); }
 
-    bool DcFirst(const Table& table, std::size_t place, JCOEF* block) {
+    template <typename Block>
+    bool DcFirst(const Table& table, std::size_t place, Block block) {
         Bits& bits = intervals_.bits;
         bits.Refill();
         const int size = DecodeSymbol(bits, table);
@@ -737,17 +764,19 @@ class ProgressiveScan {
             return false;
         }
         predictor = static_cast<std::int32_t>(sum);
-        block[0] = static_cast<JCOEF>(static_cast<std::uint32_t>(predictor) << shape_.al);
+        block.SetDc(static_cast<JCOEF>(static_cast<std::uint32_t>(predictor) << shape_.al));
         return true;
     }
 
-    void DcRefine(JCOEF* block) {
+    template <typename Block>
+    void DcRefine(Block block) {
         Bits& bits = intervals_.bits;
         bits.Refill();
-        if (bits.Take(1) != 0) block[0] = static_cast<JCOEF>(block[0] | (1 << shape_.al));
+        if (bits.Take(1) != 0) block.OrDc(static_cast<JCOEF>(1 << shape_.al));
     }
 
-    bool AcFirst(const Table& table, JCOEF* block) {
+    template <typename Block>
+    bool AcFirst(const Table& table, Block block) {
         if (eobRun_ > 0) {
             --eobRun_;
             return true;
@@ -762,8 +791,7 @@ class ProgressiveScan {
             if (size != 0) {
                 k += run;
                 const int value = Extend(static_cast<int>(bits.Take(size)), size);
-                block[NaturalAt(k)] =
-                    static_cast<JCOEF>(static_cast<std::uint32_t>(value) << shape_.al);
+                block.Put(k, static_cast<JCOEF>(static_cast<std::uint32_t>(value) << shape_.al));
             } else if (run == 15) {
                 k += 15;
             } else {
@@ -779,33 +807,32 @@ class ProgressiveScan {
     // As libjpeg's decode_mcu_AC_refine, but it finds the coefficients
     // already there and the zeros between them from a mask of the block,
     // rather than testing each coefficient of the band in turn.
-    // `values`: whether the block's values are wanted, or only which of its
-    // coefficients are not zero.
-    bool AcRefine(const Table& table, JCOEF* block, bool values) {
+    template <typename Block>
+    bool AcRefine(const Table& table, Block block) {
         Bits& bits = intervals_.bits;
         const int p1 = 1 << shape_.al;
         const int m1 = -p1;
-        std::uint64_t nonzero = ZigzagNonzero(block);
+        std::uint64_t nonzero = block.Nonzero();
         const int end = shape_.se + 1;
         // The correction bits of the coefficients already there from `from`
         // up to `to`, in zigzag order.
         const auto correct = [&](int from, int to) {
-            if (!values) {
-                for (int count = std::popcount(nonzero & BitsBetween(from, to)); count > 0;) {
+            const std::uint64_t there = nonzero & BitsBetween(from, to);
+            if constexpr (!Block::kValues) {
+                for (int count = std::popcount(there); count > 0;) {
                     if (bits.count < 32) bits.Refill();
                     const int taken = std::min(count, 32);
                     bits.Skip(taken);
                     count -= taken;
                 }
-                return;
-            }
-            for (std::uint64_t left = nonzero & BitsBetween(from, to); left != 0;
-                 left &= left - 1) {
-                JCOEF& coefficient =
-                    block[kNatural[static_cast<std::size_t>(std::countr_zero(left))]];
-                if (bits.count < 8) bits.Refill();
-                if (bits.Take(1) != 0 && (coefficient & p1) == 0) {
-                    coefficient = static_cast<JCOEF>(coefficient + (coefficient >= 0 ? p1 : m1));
+            } else {
+                for (std::uint64_t left = there; left != 0; left &= left - 1) {
+                    JCOEF& coefficient = block.At(std::countr_zero(left));
+                    if (bits.count < 8) bits.Refill();
+                    if (bits.Take(1) != 0 && (coefficient & p1) == 0) {
+                        coefficient =
+                            static_cast<JCOEF>(coefficient + (coefficient >= 0 ? p1 : m1));
+                    }
                 }
             }
         };
@@ -833,7 +860,7 @@ class ProgressiveScan {
                 correct(k, at);
                 k = at;
                 if (size != 0) {
-                    block[NaturalAt(k)] = static_cast<JCOEF>(value);
+                    block.Put(k, static_cast<JCOEF>(value));
                     if (k < 64) nonzero |= std::uint64_t{1} << k;
                 }
             }
@@ -859,14 +886,19 @@ bool DecodeOneScan(const jpeg_decompress_struct& cinfo, const ScanHeader& scan, 
     const ScanShape& shape = scan.shape;
     const bool dc = shape.ss == 0;
     const bool refining = shape.ah != 0;
-    const auto decode = [&](std::size_t place, JCOEF* block, bool values) {
+    const auto decodeAs = [&](std::size_t place, auto block) {
         if (dc) {
             if (!refining) return decoder.DcFirst(*tables[place], place, block);
             decoder.DcRefine(block);
             return true;
         }
-        return refining ? decoder.AcRefine(*tables[place], block, values)
+        return refining ? decoder.AcRefine(*tables[place], block)
                         : decoder.AcFirst(*tables[place], block);
+    };
+    // Block x of a row.
+    const auto decode = [&](std::size_t place, const ScanRow& row, JDIMENSION x) {
+        return row.blocks != nullptr ? decodeAs(place, ValueBlock{row.blocks[x]})
+                                     : decodeAs(place, MaskBlock{row.masks + x});
     };
     const auto mcuHeight = static_cast<JDIMENSION>(cinfo.max_v_samp_factor * DCTSIZE);
     const JDIMENSION mcuRows = (cinfo.image_height + mcuHeight - 1) / mcuHeight;
@@ -877,15 +909,14 @@ bool DecodeOneScan(const jpeg_decompress_struct& cinfo, const ScanHeader& scan, 
         const jpeg_component_info& info = cinfo.comp_info[c];
         const auto rowsPer = static_cast<JDIMENSION>(info.v_samp_factor);
         for (JDIMENSION mcuRow = 0; mcuRow < mcuRows; ++mcuRow) {
-            JBLOCKROW* rows = arrays.RowsOf(c, mcuRow * rowsPer, rowsPer, shape);
+            const ScanRow* rows = arrays.RowsOf(c, mcuRow * rowsPer, rowsPer);
             if (rows == nullptr) return false;
             const JDIMENSION first = mcuRow * rowsPer;
             if (first >= info.height_in_blocks) continue;
             const JDIMENSION count = std::min(rowsPer, info.height_in_blocks - first);
             for (JDIMENSION r = 0; r < count; ++r) {
-                const bool values = arrays.ValuesWanted(c, first + r);
                 for (JDIMENSION x = 0; x < info.width_in_blocks; ++x) {
-                    if (!decoder.Next() || !decode(0, rows[r][x], values) || decoder.Overrun()) {
+                    if (!decoder.Next() || !decode(0, rows[r], x) || decoder.Overrun()) {
                         return false;
                     }
                 }
@@ -903,12 +934,12 @@ bool DecodeOneScan(const jpeg_decompress_struct& cinfo, const ScanHeader& scan, 
     if (blocks > D_MAX_BLOCKS_IN_MCU) return false;
     const auto mcuWidth = static_cast<JDIMENSION>(cinfo.max_h_samp_factor * DCTSIZE);
     const JDIMENSION mcusAcross = (cinfo.image_width + mcuWidth - 1) / mcuWidth;
-    std::array<JBLOCKROW*, MAX_COMPS_IN_SCAN> rowsOf{};
+    std::array<const ScanRow*, MAX_COMPS_IN_SCAN> rowsOf{};
     for (JDIMENSION mcuRow = 0; mcuRow < mcuRows; ++mcuRow) {
         for (std::size_t i = 0; i < static_cast<std::size_t>(scan.count); ++i) {
             const jpeg_component_info& info = cinfo.comp_info[scan.component[i]];
             const auto rowsPer = static_cast<JDIMENSION>(info.v_samp_factor);
-            rowsOf[i] = arrays.RowsOf(scan.component[i], mcuRow * rowsPer, rowsPer, shape);
+            rowsOf[i] = arrays.RowsOf(scan.component[i], mcuRow * rowsPer, rowsPer);
             if (rowsOf[i] == nullptr) return false;
         }
         for (JDIMENSION mcu = 0; mcu < mcusAcross; ++mcu) {
@@ -918,7 +949,7 @@ bool DecodeOneScan(const jpeg_decompress_struct& cinfo, const ScanHeader& scan, 
                 const auto across = static_cast<JDIMENSION>(info.h_samp_factor);
                 for (int down = 0; down < info.v_samp_factor; ++down) {
                     for (JDIMENSION a = 0; a < across; ++a) {
-                        if (!decode(i, rowsOf[i][down][mcu * across + a], true)) return false;
+                        if (!decode(i, rowsOf[i][down], mcu * across + a)) return false;
                     }
                 }
             }

@@ -68,13 +68,22 @@ bool HuffmanScanFits(const jpeg_decompress_struct& cinfo);
 bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std::uint8_t> data,
                        ScanBlockRows& rows, HuffmanScanMemory& memory);
 
-// A later scan of a progressive file, as its header has it: what the block
-// rows it asks for are written with (CoefficientStore reads it).
+// A scan of a progressive file, as its header has it.
 struct ScanShape {
     int ss = 0;  // the first and last coefficient of the band, in zigzag order
     int se = 0;
     int ah = 0;  // the successive approximation's bit before and after
     int al = 0;
+};
+
+// One block row of a progressive file: its blocks, whose values are wanted,
+// or else a mask of each block's coefficients that are not zero (bit k for
+// zigzag position k), all that a later scan reads of a block. The masks
+// start at zero, and the decoder keeps them; a refinement scan passes over
+// the corrections of a masked block's coefficients.
+struct ScanRow {
+    JBLOCKROW blocks = nullptr;
+    std::uint64_t* masks = nullptr;
 };
 
 // Where the scans of a progressive file put their blocks.
@@ -85,12 +94,7 @@ class ScanBlockArrays {
     // arrays for them: a row of MCUs at a time, `count` its vertical
     // sampling factor. Null when the rows cannot be given, and the decoder
     // gives up.
-    virtual JBLOCKROW* RowsOf(int component, JDIMENSION first, JDIMENSION count,
-                              const ScanShape& scan) = 0;
-    // Whether the values of block row `row` of component `component` are
-    // wanted: where not, only which coefficients are not zero counts, and a
-    // refinement scan's corrections of them are passed over.
-    virtual bool ValuesWanted(int component, JDIMENSION row) const = 0;
+    virtual const ScanRow* RowsOf(int component, JDIMENSION first, JDIMENSION count) = 0;
 
   protected:
     ~ScanBlockArrays() = default;

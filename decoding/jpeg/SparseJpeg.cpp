@@ -274,12 +274,8 @@ class RingTarget final : public ScanBlockRows {
 class ScansTarget final : public ScanBlockArrays {
   public:
     explicit ScansTarget(CoefficientStore& store) : store_(store) {}
-    JBLOCKROW* RowsOf(int component, JDIMENSION first, JDIMENSION count,
-                      const ScanShape& scan) override {
-        return store_.ScanRows(static_cast<std::size_t>(component), first, count, scan);
-    }
-    bool ValuesWanted(int component, JDIMENSION row) const override {
-        return store_.KeptWhole(static_cast<std::size_t>(component), row);
+    const ScanRow* RowsOf(int component, JDIMENSION first, JDIMENSION count) override {
+        return store_.ScanRows(static_cast<std::size_t>(component), first, count);
     }
 
   private:

@@ -81,20 +81,23 @@ class AllRows final : public ScanBlockRows, public ScanBlockArrays {
         }
         return handed.data();
     }
-    JBLOCKROW* RowsOf(int component, JDIMENSION first, JDIMENSION count,
-                      const ScanShape& /*scan*/) override {
+    const ScanRow* RowsOf(int component, JDIMENSION first, JDIMENSION count) override {
         const jpeg_component_info& info = cinfo_.comp_info[component];
         if (count != static_cast<JDIMENSION>(info.v_samp_factor) || first % count != 0) {
             return nullptr;
         }
-        return RowsOf(component, first / count);
+        JBLOCKROW* rows = RowsOf(component, first / count);
+        std::vector<ScanRow>& handed = scanRows_[static_cast<std::size_t>(component)];
+        handed.clear();
+        for (JDIMENSION r = 0; r < count; ++r) handed.push_back({rows[r], nullptr});
+        return handed.data();
     }
-    bool ValuesWanted(int /*component*/, JDIMENSION /*row*/) const override { return true; }
     Blocks blocks;
 
   private:
     const jpeg_decompress_struct& cinfo_;
     std::array<std::vector<JBLOCKROW>, 4> handed_;  // each component's rows last handed out
+    std::array<std::vector<ScanRow>, 4> scanRows_;
 };
 
 // Our decoding; false when it does not take the file.
