@@ -569,6 +569,14 @@ bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std:
 
 namespace {
 
+// A scan of a progressive file, as its header has it.
+struct ScanShape {
+    int ss = 0;  // the first and last coefficient of the band, in zigzag order
+    int se = 0;
+    int ah = 0;  // the successive approximation's bit before and after
+    int al = 0;
+};
+
 // A scan's header, from SOS, or for the first scan from libjpeg.
 struct ScanHeader {
     int count = 0;

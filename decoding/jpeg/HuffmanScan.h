@@ -68,14 +68,6 @@ bool HuffmanScanFits(const jpeg_decompress_struct& cinfo);
 bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std::uint8_t> data,
                        ScanBlockRows& rows, HuffmanScanMemory& memory);
 
-// A scan of a progressive file, as its header has it.
-struct ScanShape {
-    int ss = 0;  // the first and last coefficient of the band, in zigzag order
-    int se = 0;
-    int ah = 0;  // the successive approximation's bit before and after
-    int al = 0;
-};
-
 // One block row of a progressive file: its blocks, whose values are wanted,
 // or else a mask of each block's coefficients that are not zero (bit k for
 // zigzag position k), all that a later scan reads of a block. The masks
