@@ -54,6 +54,41 @@ std::uint32_t TiffNumber(std::span<const std::uint8_t> tiff, std::size_t at, std
     return value;
 }
 
+// The entries of one TIFF directory, as far as the block holds them whole.
+class Directory {
+  public:
+    Directory(std::span<const std::uint8_t> tiff, bool bigEndian, std::uint64_t start)
+        : tiff_(tiff), bigEndian_(bigEndian), start_(start) {
+        if (start + 2 <= tiff.size()) {
+            entries_ = TiffNumber(tiff, static_cast<std::size_t>(start), 2, bigEndian);
+        }
+    }
+    // Where each entry starts, in turn, while `visit` returns true.
+    template <typename Visit>
+    void ForEach(const Visit& visit) const {
+        for (std::uint64_t at = start_ + 2;
+             at + 12 <= tiff_.size() && at < start_ + 2 + 12 * std::uint64_t{entries_}; at += 12) {
+            if (!visit(static_cast<std::size_t>(at))) return;
+        }
+    }
+    std::uint32_t Entries() const { return entries_; }
+    std::uint32_t TagAt(std::size_t at) const { return TiffNumber(tiff_, at, 2, bigEndian_); }
+    std::optional<std::size_t> Find(std::uint16_t tag) const {
+        std::optional<std::size_t> found;
+        ForEach([&](std::size_t at) {
+            if (TagAt(at) == tag) found = at;
+            return !found;
+        });
+        return found;
+    }
+
+  private:
+    std::span<const std::uint8_t> tiff_;
+    bool bigEndian_;
+    std::uint64_t start_;
+    std::uint32_t entries_ = 0;
+};
+
 }  // namespace
 
 Exiv2Session::Exiv2Session() : lock_((SetUpOnce(), Exiv2Mutex())) {}
@@ -74,15 +109,15 @@ FirstDirectory ReadFirstDirectory(std::span<const std::uint8_t> tiff) {
         first.cut = true;
         return first;
     }
-    const std::uint32_t entries = TiffNumber(tiff, static_cast<std::size_t>(start), 2, bigEndian);
-    if (entries > kMostEntries) return first;
-    first.cut = start + 2 + 12 * std::uint64_t{entries} > tiff.size();
-    for (std::uint64_t at = start + 2; at + 12 <= tiff.size() && at < start + 2 + 12 * entries;
-         at += 12) {
-        const std::uint32_t tag = TiffNumber(tiff, static_cast<std::size_t>(at), 2, bigEndian);
+    const Directory directory(tiff, bigEndian, start);
+    if (directory.Entries() > kMostEntries) return first;
+    first.cut = start + 2 + 12 * std::uint64_t{directory.Entries()} > tiff.size();
+    directory.ForEach([&](std::size_t at) {
+        const std::uint32_t tag = directory.TagAt(at);
         if (tag == kXmpPacket) first.holdsXmp = true;
         if (tag == kGpsDirectory) first.pointsToGps = true;
-    }
+        return true;
+    });
     return first;
 }
 
@@ -91,40 +126,6 @@ namespace {
 // No tag of EXIF's nor of a maker's: exiv2 keeps its entry as the bytes it
 // holds.
 constexpr std::uint16_t kHiddenTag = 0xFFFE;
-
-// The entries of one TIFF directory, as far as the block holds them whole.
-class Directory {
-  public:
-    Directory(std::span<const std::uint8_t> tiff, bool bigEndian, std::uint64_t start)
-        : tiff_(tiff), bigEndian_(bigEndian), start_(start) {
-        if (start + 2 <= tiff.size()) {
-            entries_ = TiffNumber(tiff, static_cast<std::size_t>(start), 2, bigEndian);
-        }
-    }
-    // Where each entry starts, in turn, while `visit` returns true.
-    template <typename Visit>
-    void ForEach(const Visit& visit) const {
-        for (std::uint64_t at = start_ + 2;
-             at + 12 <= tiff_.size() && at < start_ + 2 + 12 * std::uint64_t{entries_}; at += 12) {
-            if (!visit(static_cast<std::size_t>(at))) return;
-        }
-    }
-    std::uint32_t TagAt(std::size_t at) const { return TiffNumber(tiff_, at, 2, bigEndian_); }
-    std::optional<std::size_t> Find(std::uint16_t tag) const {
-        std::optional<std::size_t> found;
-        ForEach([&](std::size_t at) {
-            if (TagAt(at) == tag) found = at;
-            return !found;
-        });
-        return found;
-    }
-
-  private:
-    std::span<const std::uint8_t> tiff_;
-    bool bigEndian_;
-    std::uint64_t start_;
-    std::uint32_t entries_ = 0;
-};
 
 // The EXIF directory and the entry of its maker note, where the block has
 // them.
