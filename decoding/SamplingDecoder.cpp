@@ -63,9 +63,7 @@ void SamplingDecoder::DecodeOpened(const SampledPixels& sampled, PixelRows& rows
         const detail::JpegCheck check = detail::CheckJpeg(bytes_, path_);
         if (!sparse_) sparse_ = std::make_unique<detail::SparseJpegDecoder>(sparseAlways_);
         decodedSparsely_ = sparse_->Decode(check, sampled, rows);
-        if (!decodedSparsely_) {
-            detail::DecodeJpegInto(bytes_, path_, rows);
-        }
+        if (!decodedSparsely_) detail::DecodeJpegSampledInto(check, path_, sampled, rows);
     } else if (format == PictureFormat::Bitmap) {
         detail::DecodeBitmapInto(bytes_, path_, detail::WantedPixels(sampled), rows);
     } else if (format == PictureFormat::Gif) {

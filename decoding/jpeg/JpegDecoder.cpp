@@ -305,13 +305,11 @@ bool DecodeChecked(const JpegCheck& check, int eighths, const std::string& path,
     // The stored lines that the data can reach are whole rows of MCUs
     // (multiples of 8 lines), so that they scale to whole lines.
     const bool shortened = !cmyk && check.linesWithData < check.size.height;
-    if (shortened) {
-        // Fresh rows, whose lines below the data stay black and untouched.
-        rows = PixelRows();
-        rows = AllocatePixelRows(size.width, size.height);
-    } else {
-        ReshapePixelRows(rows, size.width, size.height);
-    }
+    // Fresh rows for a file that ends early: its lines below the data stay
+    // black and untouched, in small pages, where a huge page read would be
+    // made and cleared whole.
+    if (shortened) rows = PixelRows();
+    ReshapePixelRows(rows, size.width, size.height);
     bool warned = false;
     if (cmyk) {
         warned = DecodeCmyk(handle.get(), bytes, flags, rows, path);
@@ -430,6 +428,48 @@ bool StreamChecked(const JpegCheck& check, int eighths, const std::string& path,
 
 void DecodeJpegInto(Bytes bytes, const std::string& path, PixelRows& rows) {
     DecodeChecked(CheckJpeg(bytes, path), kWholeEighths, path, rows);
+}
+
+void DecodeJpegSampledInto(const JpegCheck& check, const std::string& path,
+                           const SampledPixels& sampled, PixelRows& rows) {
+    const bool shortened = !check.cmyk && check.linesWithData < check.size.height;
+    if (check.orientation == Orientation::Upright && !shortened) {
+        DecodeChecked(check, kWholeEighths, path, rows);
+        return;
+    }
+    // The lines that the data reaches, as stored: a copy whose header
+    // claims no more of them (single-scan files alone are shortened, so no
+    // coefficients are kept either way).
+    JpegCheck stored = check;
+    stored.orientation = Orientation::Upright;
+    std::vector<std::uint8_t> shorter;
+    if (shortened) {
+        shorter.assign(check.bytes.begin(), check.bytes.end());
+        shorter[check.heightAt] = static_cast<std::uint8_t>(check.linesWithData >> 8);
+        shorter[check.heightAt + 1] = static_cast<std::uint8_t>(check.linesWithData & 0xFF);
+        stored.bytes = shorter;
+        stored.size.height = check.linesWithData;
+    }
+    PixelRows decoded;
+    DecodeChecked(stored, kWholeEighths, path, decoded);
+
+    const PictureSize shown = OrientedSize(check.size, check.orientation);
+    ReshapePixelRows(rows, shown.width, shown.height);
+    for (const std::int32_t v : sampled.rows) {
+        std::uint8_t* line = rows.ScanLine(rows.height - 1 - v);
+        for (const std::int32_t u : sampled.columns) {
+            const StoredPixel pixel = StoredPixelOf(check.orientation, u, v, check.size);
+            std::uint8_t* to = line + std::ptrdiff_t{3} * u;
+            if (pixel.y < decoded.height) {
+                std::memcpy(
+                    to,
+                    decoded.ScanLine(decoded.height - 1 - pixel.y) + std::ptrdiff_t{3} * pixel.x,
+                    3);
+            } else {
+                std::memset(to, 0, 3);
+            }
+        }
+    }
 }
 
 ScaledPicture DecodeJpegAtLeast(Bytes bytes, const std::string& path, PictureSize least) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "decoding/PictureDecoding.h"
+#include "decoding/SamplingDecoder.h"
 #include "decoding/metadata/Exif.h"
 
 namespace fotolane::picture::detail {
@@ -53,6 +54,16 @@ struct JpegCheck {
     std::size_t heightAt = 0;
 };
 JpegCheck CheckJpeg(Bytes bytes, const std::string& path);
+
+// The whole decode's pixels at the shown positions of `sampled` into `rows`
+// (the shown size; the other pixels as they were), for the files that the
+// sampling decoder does not reconstruct itself. A turned or mirrored picture
+// is decoded as stored and its samples read through the orientation, and of
+// a file whose data ends early only the lines that the data reaches are
+// decoded (those below are black): neither a turn nor a claimed area without
+// data takes the memory or the time of the whole shown picture.
+void DecodeJpegSampledInto(const JpegCheck& check, const std::string& path,
+                           const SampledPixels& sampled, PixelRows& rows);
 
 // Reconstructs only the sampled pixels of a JPEG from its DCT coefficients
 // (see SamplingDecoder), holding libjpeg's decoder from one picture to the

@@ -118,6 +118,52 @@ TEST(SamplingDecoder, SampledPixelsAreTheWholeDecodesForEveryTestPicture) {
     EXPECT_GT(sparse, 60);
 }
 
+// `jpeg` with its frame header claiming `height` lines.
+std::string ClaimingHeight(std::string jpeg, int height) {
+    std::size_t at = 2;
+    while (at + 7 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
+        const auto marker = static_cast<unsigned char>(jpeg[at + 1]);
+        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) {
+            jpeg[at + 5] = static_cast<char>(height >> 8);
+            jpeg[at + 6] = static_cast<char>(height & 0xFF);
+            return jpeg;
+        }
+        at += 2 + (static_cast<std::size_t>(static_cast<unsigned char>(jpeg[at + 2])) << 8 |
+                   static_cast<unsigned char>(jpeg[at + 3]));
+    }
+    ADD_FAILURE() << "no frame header";
+    return jpeg;
+}
+
+// Files that libjpeg warns about, so that they are decoded whole, in each
+// of the eight orientations: data cut short, and a frame claiming far more
+// lines than the data reaches. Decoded as stored and sampled through the
+// orientation, they give the whole decode's pixels (black below the data).
+TEST(SamplingDecoder, DamagedFilesAreSampledThroughTheirOrientation) {
+    testing::TempFolder folder;
+    SamplingDecoder decoder(SamplingDecoder::Sparse::WheneverPossible);
+    Difference difference;
+    int pictures = 0;
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const std::string source =
+            TestData("exif-orientation-examples/Landscape_" + std::to_string(orientation) + ".jpg");
+        const std::string bytes = testing::ReadFile(source);
+        for (const std::string& damaged :
+             {bytes.substr(0, bytes.size() * 2 / 5) + "\xFF\xD9",
+              ClaimingHeight(bytes.substr(0, bytes.size() / 10) + "\xFF\xD9", 12000)}) {
+            SCOPED_TRACE(source + " of " + std::to_string(damaged.size()) + " bytes");
+            const std::string path = folder / "damaged.jpg";
+            folder.Write("damaged.jpg", damaged);
+            bool sparse = true;
+            ASSERT_TRUE(Compare(path, decoder, difference, sparse, 97));
+            EXPECT_FALSE(sparse);
+            ++pictures;
+        }
+    }
+    EXPECT_EQ(pictures, 16);
+    EXPECT_EQ(difference.largest, 0) << difference.differing << " of " << difference.compared;
+}
+
 // A progressive file in arithmetic coding, which TurboJPEG 2.1 does not
 // write, through libjpeg, in TurboJPEG's chroma layout `subsampling`.
 std::vector<unsigned char> ArithmeticProgressive(const std::vector<unsigned char>& rgb, int width,

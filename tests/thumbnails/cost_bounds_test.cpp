@@ -74,6 +74,14 @@ Bytes HeaderOnly(const Bytes& jpeg) {
     return jpeg.substr(0, jpeg.size() - 2);
 }
 
+// `jpeg` with an EXIF block of one entry, its orientation, after its start.
+Bytes WithOrientation(const Bytes& jpeg, int orientation) {
+    const Bytes tiff = Bytes("II*\0", 4) + Little32(8) + Little16(1) + Little16(0x0112) +
+                       Little16(3) + Little32(1) + Little16(orientation) + Little16(0) +
+                       Little32(0);
+    return jpeg.substr(0, 2) + Segment(0xE1, Bytes("Exif\0\0", 6) + tiff) + jpeg.substr(2);
+}
+
 struct Bomb {
     const char* what;
     const char* name;
@@ -139,6 +147,10 @@ std::vector<Bomb> Bombs() {
          "Out of memory"},
         {"baseline header without data", "baseline.jpg", HeaderOnly(Jpeg(0xC0, 26700, 1, "")), 70,
          ""},
+        // Decoded as stored and sampled through the turn: a turned copy of
+        // the claimed picture would take 2 GiB beside it.
+        {"baseline header without data, turned a quarter", "turned.jpg",
+         WithOrientation(HeaderOnly(Jpeg(0xC0, 26700, 1, "")), 6), 70, ""},
         {"GIF screen of 16383 x 16383", "screen.gif", GifScreen(16383, 16383), 70, ""},
         {"GIF of a 6727 x 65351 screen and an interlaced frame of no size, its data refused",
          "nodata.gif",
