@@ -1,5 +1,7 @@
 #include "decoding/SamplingDecoder.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -7,6 +9,7 @@
 #include "decoding/bmp/BitmapDecoder.h"
 #include "decoding/gif/GifDecoder.h"
 #include "decoding/jpeg/JpegDecoder.h"
+#include "decoding/metadata/Exif.h"
 #include "platform/core/Fault.h"
 
 namespace fotolane::picture {
@@ -76,6 +79,51 @@ void SamplingDecoder::DecodeOpened(const SampledPixels& sampled, PixelRows& rows
     if (rows.width != shown_.width || rows.height != shown_.height) {
         throw Fault::InvalidPicture(path_);
     }
+}
+
+void SampledLines::Begin(const StreamedLines& lines) {
+    picks_.clear();
+    nextPick_ = 0;
+    next_ = 0;
+    lines_ = lines.size.height;
+    const auto orientation = static_cast<detail::Orientation>(lines.orientation);
+    const PictureSize shown = detail::OrientedSize(lines.size, orientation);
+    whole_ = lines.extentWidth == lines.size.width && lines.extentHeight == lines.size.height &&
+             shown.width == rows_.width && shown.height == rows_.height;
+    if (!whole_) return;
+    picks_.reserve(sampled_.rows.size() * sampled_.columns.size());
+    for (const std::int32_t v : sampled_.rows) {
+        const std::size_t line =
+            static_cast<std::size_t>(rows_.height - 1 - v) * static_cast<std::size_t>(rows_.stride);
+        for (const std::int32_t u : sampled_.columns) {
+            const detail::StoredPixel pixel = detail::StoredPixelOf(orientation, u, v, lines.size);
+            picks_.push_back({pixel.y, 3 * static_cast<std::size_t>(pixel.x),
+                              line + 3 * static_cast<std::size_t>(u)});
+        }
+    }
+    std::sort(picks_.begin(), picks_.end(),
+              [](const Pick& a, const Pick& b) { return a.line < b.line; });
+}
+
+void SampledLines::Take(const std::uint8_t* bgr) {
+    std::uint8_t* bits = rows_.bits.get();
+    for (; nextPick_ < picks_.size() && picks_[nextPick_].line == next_; ++nextPick_) {
+        const Pick& pick = picks_[nextPick_];
+        if (bgr != nullptr) {
+            std::memcpy(bits + pick.to, bgr + pick.from, 3);
+        } else {
+            std::memset(bits + pick.to, 0, 3);
+        }
+    }
+    ++next_;
+}
+
+void SampledLines::Line(const std::uint8_t* bgr) {
+    if (whole_ && next_ < lines_) Take(bgr);
+}
+
+void SampledLines::Blank(std::int32_t count) {
+    for (std::int32_t n = 0; n < count && whole_ && next_ < lines_; ++n) Take(nullptr);
 }
 
 }  // namespace fotolane::picture

@@ -18,6 +18,42 @@ struct SampledPixels {
     std::vector<std::int32_t> rows;
 };
 
+// Takes the sampled pixels of a picture from the lines of its decode for
+// other work (StreamJpegAtLeast, as the album's images are made), as they
+// pass, into `rows` of the shown size. Complete() when the lines were the
+// whole picture (at 8/8: the lines of DecodePicture, before the orientation)
+// and all of them came: the sampled pixels are then those that
+// SamplingDecoder::Decode would give. A decode that begins again counts from
+// its new start.
+class SampledLines final : public LineSink {
+  public:
+    SampledLines(const SampledPixels& sampled, PixelRows& rows) : sampled_(sampled), rows_(rows) {}
+
+    void Begin(const StreamedLines& lines) override;
+    void Line(const std::uint8_t* bgr) override;
+    void Blank(std::int32_t count) override;
+    bool Complete() const { return whole_ && next_ == lines_; }
+
+  private:
+    // One sampled pixel: the stored line it is on, where it stands in that
+    // line (bytes) and in the rows.
+    struct Pick {
+        std::int32_t line;
+        std::size_t from;
+        std::size_t to;
+    };
+    // The picks of the next line, from `bgr`, or black.
+    void Take(const std::uint8_t* bgr);
+
+    const SampledPixels& sampled_;
+    PixelRows& rows_;
+    std::vector<Pick> picks_;  // by line
+    std::size_t nextPick_ = 0;
+    std::int32_t next_ = 0;  // the next line to come
+    std::int32_t lines_ = 0;
+    bool whole_ = false;
+};
+
 namespace detail {
 class SparseJpegDecoder;
 }

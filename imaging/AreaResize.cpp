@@ -403,9 +403,11 @@ PixelRows ResizeExtentByArea(const PixelRows& source, double extentWidth, double
 // the cost of turning the lines.
 class AreaLines final : public picture::LineSink {
   public:
-    AreaLines(std::int32_t width, std::int32_t height) : width_(width), height_(height) {}
+    AreaLines(std::int32_t width, std::int32_t height, picture::LineSink* also)
+        : width_(width), height_(height), also_(also) {}
 
     void Begin(const picture::StreamedLines& lines) override {
+        if (also_ != nullptr) also_->Begin(lines);
         lines_ = lines;
         // EXIF's orientations 5 to 8 turn by a quarter.
         const bool swapped = lines.orientation >= 5;
@@ -431,6 +433,7 @@ class AreaLines final : public picture::LineSink {
     }
 
     void Line(const std::uint8_t* bgr) override {
+        if (also_ != nullptr) also_->Line(bgr);
         if (next_ < 0) return;
         const std::size_t slot = Slot(next_);
         const std::size_t values = black_.size();
@@ -440,6 +443,7 @@ class AreaLines final : public picture::LineSink {
     }
 
     void Blank(std::int32_t count) override {
+        if (also_ != nullptr) also_->Blank(count);
         for (std::int32_t n = 0; n < count && next_ >= 0; ++n) {
             blank_[Slot(next_)] = true;
             Arrived();
@@ -484,6 +488,7 @@ class AreaLines final : public picture::LineSink {
 
     std::int32_t width_;
     std::int32_t height_;
+    picture::LineSink* also_;  // told every line too, or null
     picture::StreamedLines lines_;
     PixelRows target_;
     std::optional<AreaPlan> plan_;
@@ -514,7 +519,8 @@ PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t
                               AllocatePixelRows(width, height));
 }
 
-PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height) {
+PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height,
+                       picture::LineSink* alsoTo) {
     if (width < 1 || height < 1) throw Fault::SubscriptOutOfRange();
     try {
         AreaSink area(width, height);
@@ -523,13 +529,13 @@ PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t
         // decode at the margin is beyond the memory budget is decoded at the
         // smallest scale that still gives the target: coarser, but bounded.
         try {
-            AreaLines lines(width, height);
+            AreaLines lines(width, height, alsoTo);
             picture::StreamJpegAtLeast(path, WithMargin(width), WithMargin(height), lines);
             return lines.Finish();
         } catch (const Fault& fault) {
             if (fault.Message() != Fault::OutOfMemory().Message()) throw;
         }
-        AreaLines lines(width, height);
+        AreaLines lines(width, height, alsoTo);
         picture::StreamJpegAtLeast(path, width, height, lines);
         return lines.Finish();
     } catch (const Fault& fault) {

@@ -5,6 +5,10 @@
 
 #include "platform/core/PixelRows.h"
 
+namespace fotolane::picture {
+class LineSink;
+}
+
 namespace fotolane::imaging {
 
 // The picture at width x height by area averaging: every target pixel is the
@@ -38,9 +42,12 @@ PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t
 // memory (all coefficients of a progressive file) are the memory; the
 // data's pixels and the target's the time. Faults as
 // picture::DecodePicture's and ResizeByArea's, each naming the file.
+// `alsoTo`, when given, is told a JPEG's lines as well, as they are decoded
+// (so that other work can take what it needs of them in the same pass).
 inline constexpr std::int32_t kScaledDecodeMargin = 3;
 inline constexpr double kScaledDecodeBound = 45.0;  // dB
-PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height);
+PixelRows DecodeByArea(const std::string& path, std::int32_t width, std::int32_t height,
+                       picture::LineSink* alsoTo = nullptr);
 
 // The album's own formats (picture::DecodeAlbumPicture) at width x height
 // by area averaging. A PNG is averaged from its lines as libspng decodes

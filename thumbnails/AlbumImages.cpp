@@ -19,6 +19,7 @@
 #include "platform/ui/UserInterface.h"
 #include "thumbnails/AlbumJpeg.h"
 #include "thumbnails/Freshness.h"
+#include "thumbnails/OrderedWorkers.h"
 #include "thumbnails/Sampling.h"
 
 namespace fotolane::thumbnails {
@@ -102,6 +103,31 @@ void WriteImages(const PixelRows& rows, bool previewed, const ImagePlan& plan,
                         plan.smallPath, kAlbumThumbnailQuality, counts)) {
         album.smallThumbnail.reset();
     }
+}
+
+// A gallery picture of `size` as the album shows it, but for its metadata:
+// its images' sizes.
+gallery::AlbumPicture GalleryPictureAlbum(const std::string& strName,
+                                          const picture::PictureSize& size,
+                                          std::int32_t lThumbSize) {
+    gallery::AlbumPicture album;
+    album.name = strName;
+    album.thumbnail = AlbumImageSize(size, lThumbSize);
+    album.largeThumbnail = AlbumTileSize(size);
+    album.smallThumbnail = AlbumSmallTileSize(size);
+    if (std::max(size.width, size.height) > gallery::kPreviewSide) {
+        album.preview = AlbumImageSize(size, gallery::kPreviewSide);
+    }
+    return album;
+}
+
+// What one read of the picture's metadata gives the album.
+void ReadMetadataFields(const std::string& strFileName, gallery::AlbumPicture& album) {
+    const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
+    album.dateTaken = metadata.dateTaken;
+    album.dateOffset = metadata.dateOffset;
+    album.caption = gallery::AlbumCaption(metadata.caption);
+    album.details = CameraDetailsOf(metadata);
 }
 
 // A picture of the album's own formats (PNG, WebP, HEIC, AVIF): its tiles
@@ -229,12 +255,15 @@ void AlbumImages::AddMetadata(const std::string& strFileName, const std::string&
             return;
         }
     }
-    const picture::PictureMetadata metadata = picture::ReadPictureMetadata(strFileName);
-    album.dateTaken = metadata.dateTaken;
-    album.dateOffset = metadata.dateOffset;
-    album.caption = gallery::AlbumCaption(metadata.caption);
-    album.details = CameraDetailsOf(metadata);
+    ReadMetadataFields(strFileName, album);
+    RecordMetadata(paths, strName, stamp, album);
+}
+
+void AlbumImages::RecordMetadata(const gallery::AlbumPaths& paths, const std::string& strName,
+                                 const std::optional<FileStamp>& stamp,
+                                 const gallery::AlbumPicture& album) {
     if (!stamp) return;
+    const std::string recordPath = paths.largeThumbnailFolder + std::string(kAlbumRecordName);
     gallery::SiteEntry entry;
     entry.source = strName;
     entry.stamp = *stamp;
@@ -256,15 +285,13 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     if (gallery::IsAlbumOnlyPictureName(strName)) {
         return MakeOwnImages(strFileName, strName, paths, remake, lThumbSize, counts, addMetadata);
     }
-    const picture::PictureSize size = picture::ReadPictureSize(strFileName);
-    gallery::AlbumPicture album;
-    album.name = strName;
-    album.thumbnail = AlbumImageSize(size, lThumbSize);
-    album.largeThumbnail = AlbumTileSize(size);
-    album.smallThumbnail = AlbumSmallTileSize(size);
-    if (std::max(size.width, size.height) > gallery::kPreviewSide) {
-        album.preview = AlbumImageSize(size, gallery::kPreviewSide);
+    if (remake == gallery::AlbumRemake::All) {
+        if (std::optional<Ahead> ahead = TakeAhead(strFileName, lThumbSize)) {
+            return WriteAhead(*ahead, strFileName, strName, paths, counts);
+        }
     }
+    const picture::PictureSize size = picture::ReadPictureSize(strFileName);
+    gallery::AlbumPicture album = GalleryPictureAlbum(strName, size, lThumbSize);
     addMetadata(album);
 
     const ImagePlan plan = PlanImages(strFileName, strName, paths, remake, album, counts);
@@ -279,6 +306,100 @@ gallery::AlbumPicture AlbumImages::MakeAlbumImages(
     const gallery::PixelSize first = previewed ? *album.preview : *album.largeThumbnail;
     const PixelRows rows = imaging::DecodeByArea(strFileName, first.width, first.height);
     WriteImages(rows, previewed, plan, album, counts);
+    return album;
+}
+
+std::size_t AlbumImages::Ahead::Bytes() const {
+    std::size_t bytes = 0;
+    for (const std::optional<jpeg::JpegBytes>* image : {&preview, &large, &small}) {
+        if (*image) bytes += (*image)->Bytes().size();
+    }
+    return bytes;
+}
+
+bool AlbumImages::MakeAhead(const std::string& strFileName, std::int32_t lThumbSize,
+                            const picture::SampledPixels& sampled, PixelRows& rows) {
+    {
+        const std::scoped_lock lock(mutex_);
+        if (aheadBytes_ >= kMostHeldAheadBytes || ahead_.contains(strFileName)) return false;
+    }
+    // Nothing shown: a picture that has anything to say is left to the album.
+    std::vector<detail::Shown> shown;
+    detail::ShownRecorder recorder(shown);
+    const ui::ScopedThreadHost host(recorder);
+    picture::SampledLines lines(sampled, rows);
+    Ahead ahead;
+    ahead.lThumbSize = lThumbSize;
+    try {
+        // As MakeAlbumImages makes them with "All".
+        const picture::PictureSize size = picture::ReadPictureSize(strFileName);
+        ahead.album = GalleryPictureAlbum({}, size, lThumbSize);
+        ahead.stamp = StampOf(strFileName);
+        if (ahead.stamp) ahead.album.modifiedNs = ahead.stamp->modifiedNs;
+        ReadMetadataFields(strFileName, ahead.album);
+        const gallery::AlbumPicture& album = ahead.album;
+        const bool previewed = album.preview.has_value();
+        const gallery::PixelSize first = previewed ? *album.preview : *album.largeThumbnail;
+        const PixelRows decoded =
+            imaging::DecodeByArea(strFileName, first.width, first.height, &lines);
+        PixelRows shrunk;
+        if (previewed) {
+            ahead.preview = EncodeAlbumJpeg(decoded, kAlbumPreviewQuality);
+            shrunk = imaging::ResizeByArea(decoded, album.largeThumbnail->width,
+                                           album.largeThumbnail->height);
+        }
+        const PixelRows& largeRows = previewed ? shrunk : decoded;
+        ahead.large = EncodeAlbumJpeg(largeRows, kAlbumThumbnailQuality);
+        ahead.small = EncodeAlbumJpeg(imaging::ResizeByArea(largeRows, album.smallThumbnail->width,
+                                                            album.smallThumbnail->height),
+                                      kAlbumThumbnailQuality);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!shown.empty()) return false;
+    const std::scoped_lock lock(mutex_);
+    aheadBytes_ += ahead.Bytes();
+    ahead_.insert_or_assign(strFileName, std::move(ahead));
+    return lines.Complete();
+}
+
+void AlbumImages::DropAhead() {
+    const std::scoped_lock lock(mutex_);
+    ahead_.clear();
+    aheadBytes_ = 0;
+}
+
+std::optional<AlbumImages::Ahead> AlbumImages::TakeAhead(const std::string& strFileName,
+                                                         std::int32_t lThumbSize) {
+    std::optional<Ahead> ahead;
+    {
+        const std::scoped_lock lock(mutex_);
+        const auto found = ahead_.find(strFileName);
+        if (found == ahead_.end()) return std::nullopt;
+        aheadBytes_ -= found->second.Bytes();
+        ahead = std::move(found->second);
+        ahead_.erase(found);
+    }
+    // A picture changed since is made again.
+    if (ahead->lThumbSize != lThumbSize || StampOf(strFileName) != ahead->stamp)
+        return std::nullopt;
+    return ahead;
+}
+
+gallery::AlbumPicture AlbumImages::WriteAhead(Ahead& ahead, const std::string& strFileName,
+                                              const std::string& strName,
+                                              const gallery::AlbumPaths& paths,
+                                              gallery::AlbumImageCounts& counts) {
+    gallery::AlbumPicture album = std::move(ahead.album);
+    album.name = strName;
+    RecordMetadata(paths, strName, ahead.stamp, album);
+    const ImagePlan plan =
+        PlanImages(strFileName, strName, paths, gallery::AlbumRemake::All, album, counts);
+    if (ahead.preview && !WriteAlbumJpegBytes(*ahead.preview, plan.previewPath, counts)) {
+        album.preview.reset();
+    }
+    if (!WriteAlbumJpegBytes(*ahead.large, plan.largePath, counts)) album.largeThumbnail.reset();
+    if (!WriteAlbumJpegBytes(*ahead.small, plan.smallPath, counts)) album.smallThumbnail.reset();
     return album;
 }
 

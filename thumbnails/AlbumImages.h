@@ -1,14 +1,20 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "decoding/SamplingDecoder.h"
 #include "gallery/Album.h"
 #include "gallery/Site.h"
+#include "imaging/JpegEncoder.h"
+#include "platform/core/PixelRows.h"
+#include "platform/files/FileSystem.h"
 
 namespace fotolane::thumbnails {
 
@@ -47,7 +53,42 @@ class AlbumImages final : public gallery::IAlbumImages {
     void ExpectAlbumImages(const gallery::AlbumPaths& paths,
                            const std::vector<gallery::AlbumImageJob>& jobs) override;
 
+    // The images of a gallery picture made ahead by the thumbnail maker
+    // (frmThumbnails::MakeAlbumsAhead), on the thread that samples its
+    // thumbnail, from one decode: the picture decoded and its images encoded
+    // as MakeAlbumImages does with "All", the thumbnail's sampled pixels
+    // taken into `rows` from the same lines when those are the whole
+    // picture's (true then: the sampler need not decode it). They are held
+    // until MakeAlbumImages of the picture with "All" and the same thumbnail
+    // size writes them (a picture changed meanwhile is made anew). Nothing
+    // is written or shown here: a picture that faults or has anything to
+    // say is left to MakeAlbumImages, as are all once kMostHeldAheadBytes
+    // are held.
+    bool MakeAhead(const std::string& strFileName, std::int32_t lThumbSize,
+                   const picture::SampledPixels& sampled, PixelRows& rows);
+    // Drops what was made ahead and not taken (a new run begins).
+    void DropAhead();
+    static constexpr std::size_t kMostHeldAheadBytes = std::size_t{64} << 20;
+
   private:
+    // A picture made ahead: its album picture but for its name, its file's
+    // stamp then, its images encoded.
+    struct Ahead {
+        std::int32_t lThumbSize = 0;
+        std::optional<FileStamp> stamp;
+        gallery::AlbumPicture album;
+        std::optional<jpeg::JpegBytes> preview;
+        std::optional<jpeg::JpegBytes> large;
+        std::optional<jpeg::JpegBytes> small;
+        std::size_t Bytes() const;
+    };
+    std::optional<Ahead> TakeAhead(const std::string& strFileName, std::int32_t lThumbSize);
+    gallery::AlbumPicture WriteAhead(Ahead& ahead, const std::string& strFileName,
+                                     const std::string& strName, const gallery::AlbumPaths& paths,
+                                     gallery::AlbumImageCounts& counts);
+    void RecordMetadata(const gallery::AlbumPaths& paths, const std::string& strName,
+                        const std::optional<FileStamp>& stamp, const gallery::AlbumPicture& album);
+
     // One album folder's record: as read, and the entries of this run.
     struct Record {
         std::string text;
@@ -63,6 +104,8 @@ class AlbumImages final : public gallery::IAlbumImages {
 
     std::mutex mutex_;
     std::map<std::string, Record> records_;  // by the record's path
+    std::map<std::string, Ahead> ahead_;     // by the picture's path
+    std::size_t aheadBytes_ = 0;
 };
 
 // The album's record of its pictures' metadata, in the 2x tiles' folder.

@@ -1,6 +1,7 @@
 #include "thumbnails/AlbumJpeg.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "imaging/JpegEncoder.h"
 #include "platform/core/Fault.h"
@@ -47,21 +48,43 @@ gallery::PixelSize AlbumSmallTileSize(const picture::PictureSize& picture) {
                     gallery::kAlbumSmallThumbnailLongest);
 }
 
+jpeg::JpegBytes EncodeAlbumJpeg(const PixelRows& rows, std::int32_t quality) {
+    jpeg::Compressor compressor;
+    if (compressor.InitCode() != 0) throw Fault("The JPEG encoder could not be set up");
+    return compressor.CompressBottomUpBgr(rows.bits.get(), rows.width, rows.stride, rows.height,
+                                          quality);
+}
+
+namespace {
+
+bool Failed(const std::string& strPath, gallery::AlbumImageCounts& counts) {
+    ++counts.failed;
+    ui::Warn("Failed to save to JPG", strPath);
+    return false;
+}
+
+}  // namespace
+
+bool WriteAlbumJpegBytes(const jpeg::JpegBytes& bytes, const std::string& strPath,
+                         gallery::AlbumImageCounts& counts) {
+    try {
+        ReplaceFileWhole(strPath, bytes.Bytes());
+    } catch (const Fault&) {
+        return Failed(strPath, counts);
+    }
+    ++counts.made;
+    return true;
+}
+
 bool WriteAlbumJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality,
                     gallery::AlbumImageCounts& counts) {
+    std::optional<jpeg::JpegBytes> bytes;
     try {
-        jpeg::Compressor compressor;
-        if (compressor.InitCode() != 0) throw Fault("The JPEG encoder could not be set up");
-        const jpeg::JpegBytes bytes = compressor.CompressBottomUpBgr(
-            rows.bits.get(), rows.width, rows.stride, rows.height, quality);
-        ReplaceFileWhole(strPath, bytes.Bytes());
-        ++counts.made;
-        return true;
+        bytes = EncodeAlbumJpeg(rows, quality);
     } catch (const Fault&) {
-        ++counts.failed;
-        ui::Warn("Failed to save to JPG", strPath);
-        return false;
+        return Failed(strPath, counts);
     }
+    return WriteAlbumJpegBytes(*bytes, strPath, counts);
 }
 
 gallery::CameraDetails CameraDetailsOf(const picture::PictureMetadata& metadata) {

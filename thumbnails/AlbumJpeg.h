@@ -7,6 +7,7 @@
 #include "decoding/PictureMetadata.h"
 #include "gallery/AlbumPage.h"
 #include "gallery/RunOutcome.h"
+#include "imaging/JpegEncoder.h"
 #include "platform/core/PixelRows.h"
 
 namespace fotolane::thumbnails {
@@ -35,6 +36,11 @@ gallery::PixelSize AlbumSmallTileSize(const picture::PictureSize& picture);
 // thumbnails' are ("Failed to save to JPG"), and counted in `counts`.
 bool WriteAlbumJpeg(const PixelRows& rows, const std::string& strPath, std::int32_t quality,
                     gallery::AlbumImageCounts& counts);
+// The same in two steps: the rows encoded (a Fault when the encoder fails),
+// and encoded bytes written as WriteAlbumJpeg writes them.
+jpeg::JpegBytes EncodeAlbumJpeg(const PixelRows& rows, std::int32_t quality);
+bool WriteAlbumJpegBytes(const jpeg::JpegBytes& bytes, const std::string& strPath,
+                         gallery::AlbumImageCounts& counts);
 
 // The camera details the album and the site show of a picture, as its
 // metadata gives them.

@@ -6,6 +6,7 @@
 #include "platform/core/Fault.h"
 #include "platform/core/Threads.h"
 #include "platform/files/FileSystem.h"
+#include "thumbnails/AlbumImages.h"
 #include "thumbnails/PictureSteps.h"
 #include "thumbnails/ThumbnailSampler.h"
 
@@ -18,6 +19,13 @@ namespace {
 constexpr std::size_t kLookAhead = 32;
 
 }  // namespace
+
+ThumbnailSampler::SharedDecode SharedDecodeOf(const ThumbnailJob& job) {
+    if (job.album == nullptr) return {};
+    return [&job](const picture::SampledPixels& sampled, PixelRows& rows) {
+        return job.album->MakeAhead(job.strFileName, job.lSize, sampled, rows);
+    };
+}
 
 ThumbnailPipeline::ThumbnailPipeline(int workers)
     : mostWorkers_(static_cast<std::size_t>(std::max(workers, 1))) {}
@@ -179,7 +187,7 @@ void ThumbnailPipeline::Work(std::stop_token stop) {
         }
         if (!result.skipped) {
             try {
-                sampler.SampleThumbnail(job.strFileName, job.lSize);
+                sampler.SampleThumbnail(job.strFileName, job.lSize, SharedDecodeOf(job));
                 result.ThumbBits = std::move(sampler.ThumbBits);
                 result.ThumbWidth = sampler.ThumbWidth;
                 result.ThumbHeight = sampler.ThumbHeight;

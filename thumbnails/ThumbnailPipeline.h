@@ -12,8 +12,11 @@
 
 #include "decoding/PictureDecoder.h"
 #include "platform/core/PixelRows.h"
+#include "thumbnails/ThumbnailSampler.h"
 
 namespace fotolane::thumbnails {
+
+class AlbumImages;
 
 // One picture that the run will ask for: its path, its thumbnail file, and
 // whether an existing thumbnail is kept ("New"); and the picture file's
@@ -24,6 +27,9 @@ struct ThumbnailJob {
     bool bThumbMode = true;
     std::int32_t lSize = 0;
     std::uintmax_t fileBytes = 0;
+    // Makes the picture's album images ahead, from the thumbnail's decode
+    // (AlbumImages::MakeAhead), when not null.
+    AlbumImages* album = nullptr;
 };
 
 // What a worker made of a job: the thumbnail rows, or the fault that making
@@ -40,6 +46,9 @@ struct SampledThumbnail {
     bool outOfMemory = false;
     bool skipped = false;
 };
+
+// The sampler's shared decode for the job: its album images made ahead.
+ThumbnailSampler::SharedDecode SharedDecodeOf(const ThumbnailJob& job);
 
 // Worker threads that decode and sample the pictures of a run ahead of it,
 // in their own memory, each with a sampler of its own. Results are handed

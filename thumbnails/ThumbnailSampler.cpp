@@ -11,7 +11,13 @@ namespace fotolane::thumbnails {
 using detail::AboutPicture;
 using detail::BytesOf;
 
-void ThumbnailSampler::SampleThumbnail(const std::string& strFileName, std::int32_t lSize) {
+void ThumbnailSampler::SampleThumbnail(const std::string& strFileName, std::int32_t lSize,
+                                       const SharedDecode& shared) {
+    shared_ = shared ? &shared : nullptr;
+    struct Forget {
+        const SharedDecode*& shared;
+        ~Forget() { shared = nullptr; }
+    } forget{shared_};
     try {
         SampleOnce(strFileName, lSize);
     } catch (const Fault& fault) {
@@ -60,6 +66,7 @@ void ThumbnailSampler::ReadSourceSize(const picture::PictureSize& size) {
 void ThumbnailSampler::GrabSourceBits() {
     const picture::SampledPixels sampled{WalkPositions(SourceWidth, StepX, ThumbWidth),
                                          WalkPositions(SourceHeight, StepY, ThumbHeight)};
+    if (shared_ != nullptr && (*shared_)(sampled, SourceBits)) return;
     Picture1.Decode(sampled, SourceBits);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "decoding/SamplingDecoder.h"
@@ -20,7 +21,13 @@ class ThumbnailSampler {
     // A picture that is "Out of memory" beside the source rows kept from
     // earlier pictures is tried once more without them: whether a picture
     // fits the memory budget does not depend on the pictures before it.
-    void SampleThumbnail(const std::string& strFileName, std::int32_t lSize);
+    //
+    // `shared`, when given, is asked first to put the sampled pixels into
+    // the source rows from a decode it makes for other images of the
+    // picture; when it returns false the sampler decodes them itself.
+    using SharedDecode = std::function<bool(const picture::SampledPixels&, PixelRows&)>;
+    void SampleThumbnail(const std::string& strFileName, std::int32_t lSize,
+                         const SharedDecode& shared = {});
 
     // Gives back the source rows and the decoder's memory kept for the next
     // picture (and the thumbnail rows not taken), with their share of the
@@ -42,7 +49,8 @@ class ThumbnailSampler {
     void GrabSourceBits();
     void ScaleBits();
 
-    picture::SamplingDecoder Picture1;  // the picture being decoded
+    const SharedDecode* shared_ = nullptr;  // during SampleThumbnail
+    picture::SamplingDecoder Picture1;      // the picture being decoded
     // Bottom-up B, G, R rows of the source picture: the pixels the walk
     // reads are the picture's, others may hold an earlier picture's.
     PixelRows SourceBits;

@@ -14,6 +14,7 @@
 #include "platform/core/Numbers.h"
 #include "platform/files/FileSystem.h"
 #include "platform/ui/UserInterface.h"
+#include "thumbnails/AlbumImages.h"
 #include "thumbnails/PictureSteps.h"
 
 namespace fotolane::thumbnails {
@@ -61,15 +62,18 @@ void frmThumbnails::ExpectPictures(const std::vector<std::string>& strFileNames,
         // (the album) finds the same memory with any number of workers.
         if (pipeline_) pipeline_->Stop();
         sampler_.ReleaseMemory();
+        albumAheadNow_ = false;
         return;
     }
+    albumAheadNow_ = albumAhead_ != nullptr && bThumbMode;
+    if (albumAhead_ != nullptr) albumAhead_->DropAhead();
     if (!pipeline_) return;
     try {
         std::vector<ThumbnailJob> jobs;
         jobs.reserve(strFileNames.size());
         for (const std::string& strFileName : strFileNames) {
             jobs.push_back({strFileName, ThumbnailFileName(strFileName, strNewPath), bThumbMode,
-                            lSize, FileBytes(strFileName)});
+                            lSize, FileBytes(strFileName), albumAheadNow_ ? albumAhead_ : nullptr});
         }
         pipeline_->Expect(std::move(jobs));
     } catch (...) {
@@ -141,7 +145,9 @@ void frmThumbnails::SampleThumbnail(const std::string& strFileName, const std::s
     }
     const bool besideWorkers = pipeline_ && pipeline_->Workers() > 0;
     try {
-        sampler_.SampleThumbnail(strFileName, lSize);
+        ThumbnailJob job{strFileName, strThumbFile, bThumbMode, lSize};
+        if (albumAheadNow_ && bThumbMode) job.album = albumAhead_;
+        sampler_.SampleThumbnail(strFileName, lSize, SharedDecodeOf(job));
     } catch (const Fault& fault) {
         if (besideWorkers) sampler_.ReleaseMemory();
         if (!besideWorkers || !detail::IsOutOfMemory(fault)) throw;

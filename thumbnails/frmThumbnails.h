@@ -15,6 +15,8 @@
 
 namespace fotolane::thumbnails {
 
+class AlbumImages;
+
 // The thumbnail maker: turns one picture file into one JPEG thumbnail file
 // (decode, work out the size, point-sample, write at quality 80) and tells a
 // picture's size in pixels. A plain object that owns the preview surface
@@ -59,6 +61,12 @@ class frmThumbnails final : public gallery::IThumbnailMaker {
     void ExpectPictures(const std::vector<std::string>& strFileNames, const std::string& strNewPath,
                         bool bThumbMode, std::int32_t lSize) override;
 
+    // From now on a run that makes every thumbnail ("All") has `images`
+    // make each picture's album images too, from the decode that gives its
+    // thumbnail (AlbumImages::MakeAhead), for the album that follows the
+    // run; the thumbnails are the same.
+    void MakeAlbumsAhead(AlbumImages& images) { albumAhead_ = &images; }
+
     // The thumbnail files are put in place on a thread of their own, in the
     // order written (JpegFileQueue): a flush or rename that fails is warned
     // about a few thumbnails later, or here, at the latest.
@@ -91,7 +99,9 @@ class frmThumbnails final : public gallery::IThumbnailMaker {
     imaging::mIntelJPEGLibrary::JpegFileQueue jpegFiles_;
     ThumbnailSampler sampler_;                     // for thumbnails made in the call
     std::unique_ptr<ThumbnailPipeline> pipeline_;  // with more than one worker
-    PictureBox Picture2{1};                        // the thumbnail, inside a one-pixel frame
+    AlbumImages* albumAhead_ = nullptr;
+    bool albumAheadNow_ = false;  // in this run
+    PictureBox Picture2{1};       // the thumbnail, inside a one-pixel frame
 };
 
 }  // namespace fotolane::thumbnails

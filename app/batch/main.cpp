@@ -24,6 +24,9 @@ int main(int argc, char** argv) {
     fotolane::thumbnails::frmThumbnails thumbnails(workers);
     fotolane::thumbnails::AlbumImages images;
     fotolane::thumbnails::AlbumWorkers album(images, workers);
+    // The album's images of the gallery's pictures come from the decodes of
+    // their thumbnails.
+    if (parsed.settings.index) thumbnails.MakeAlbumsAhead(images);
     fotolane::thumbnails::SiteImages site;
     fotolane::thumbnails::SiteWorkers siteWorkers(site, workers);
     return fotolane::batch::BatchMain(arguments, {thumbnails, &album, &siteWorkers}, std::cout,

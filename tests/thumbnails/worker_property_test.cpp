@@ -78,7 +78,8 @@ struct Result {
     std::vector<std::string> warnings;  // the files warned about
 };
 
-Result RunGallery(const Scenario& scenario, int workers) {
+// `ahead`: the album's images made from the thumbnails' decodes.
+Result RunGallery(const Scenario& scenario, int workers, bool ahead = false) {
     TempFolder folder;
     const std::string pictures = folder / "Photos";
     std::filesystem::create_directories(pictures + "/Thumbnails");
@@ -107,7 +108,9 @@ Result RunGallery(const Scenario& scenario, int workers) {
     const ScopedPictureMemoryBudget budget(std::size_t{3} << 29);
     std::optional<fotolane::testing::ScopedThreadRefusal> refusal;
     if (workers > 1 && scenario.threadsStarted >= 0) refusal.emplace(scenario.threadsStarted);
+    AlbumImages images;
     frmThumbnails maker(workers);
+    if (ahead) maker.MakeAlbumsAhead(images);
     gallery::GalleryRun run(inputs, view, maker);
     view.onYield = [&](int yield) {
         if (yield == scenario.stopAtYield) run.Command2_Click();
@@ -123,10 +126,7 @@ Result RunGallery(const Scenario& scenario, int workers) {
         // whichever worker held it.
         EXPECT_NO_THROW(AllocatePixelRows(6727, 65351)) << workers << " workers";
     }
-    if (scenario.album) {
-        AlbumImages images;
-        outcome = gallery::BuildAlbum(run, inputs, view, images, {});
-    }
+    if (scenario.album) outcome = gallery::BuildAlbum(run, inputs, view, images, {});
 
     Result result;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(pictures)) {
@@ -164,6 +164,7 @@ TEST(WorkerProperty, AnyNumberOfWorkersLeavesAndShowsWhatOneWorkerDoes) {
         {"", 0, true, 0, -1, false, 3},  // three huge GIFs
         // The album, with a huge GIF, when the system gives two threads.
         {"", 0, true, 0, -1, true, 1, 2},
+        {"", 4, true, 0, -1, true},                   // the album of a stopped run
         {"p15_zz.jpg", 0, true, 0, -1, false, 0, 0},  // no thread at all
     };
     for (const Scenario& scenario : scenarios) {
@@ -183,10 +184,19 @@ TEST(WorkerProperty, AnyNumberOfWorkersLeavesAndShowsWhatOneWorkerDoes) {
                       std::vector<std::string>{"<folder>/Photos/Thumbnails/p11_testimgari.jpg"});
             EXPECT_EQ(one.files.count("Thumbnails/p11_testimgari.jpg"), 0u);
         }
-        EXPECT_EQ(one.files.count("index.html"), scenario.album ? 1u : 0u);
-        // Fewer workers than pictures, and 999, which start one per picture.
-        for (const int workers : {2, 999}) {
-            const Result many = RunGallery(scenario, workers);
+        // A stopped run gets no album.
+        EXPECT_EQ(one.files.count("index.html"),
+                  scenario.album && scenario.stopAtYield == 0 ? 1u : 0u);
+        // Fewer workers than pictures, and 999, which start one per picture;
+        // the album's images made ahead with one worker and with two.
+        const std::vector<std::pair<int, bool>> runs =
+            scenario.album
+                ? std::vector<std::pair<int, bool>>{{2, false}, {999, false}, {1, true}, {2, true}}
+                : std::vector<std::pair<int, bool>>{{2, false}, {999, false}};
+        for (const auto& [workers, ahead] : runs) {
+            const Result many = RunGallery(scenario, workers, ahead);
+            SCOPED_TRACE(std::to_string(workers) + " workers, album ahead " +
+                         std::to_string(ahead));
             EXPECT_EQ(many.end, one.end) << workers;
             EXPECT_EQ(many.fault, one.fault) << workers;
             EXPECT_EQ(many.cells, one.cells) << workers;
