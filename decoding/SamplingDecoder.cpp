@@ -26,6 +26,10 @@ void SamplingDecoder::ReleaseMemory() noexcept {
     sparse_.reset();
 }
 
+void SamplingDecoder::ReleaseDecoderMemory() noexcept {
+    sparse_.reset();
+}
+
 PictureSize SamplingDecoder::Open(const std::string& path) {
     path_ = path;
     bytes_.clear();

@@ -33,6 +33,8 @@ class SampledLines final : public LineSink {
     void Line(const std::uint8_t* bgr) override;
     void Blank(std::int32_t count) override;
     bool Complete() const { return whole_ && next_ == lines_; }
+    // Whether the decode begun last is the whole picture's.
+    bool Whole() const { return whole_; }
 
   private:
     // One sampled pixel: the stored line it is on, where it stands in that
@@ -97,6 +99,11 @@ class SamplingDecoder {
 
     // Whether the last Decode reconstructed the sampled pixels alone.
     bool DecodedSparsely() const { return decodedSparsely_; }
+
+    // Gives back the JPEG decoder's memory kept from earlier pictures (its
+    // coefficients and rows), keeping the picture last opened: for a
+    // picture whose pixels come from elsewhere. Never faults.
+    void ReleaseDecoderMemory() noexcept;
 
     // Gives back the memory kept for the next picture (the file's bytes, the
     // JPEG decoder's coefficients and rows); the next Open starts afresh.

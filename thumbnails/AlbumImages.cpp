@@ -130,6 +130,25 @@ void ReadMetadataFields(const std::string& strFileName, gallery::AlbumPicture& a
     album.details = CameraDetailsOf(metadata);
 }
 
+// The lines of a JPEG's decode to `sampled` when they are the whole
+// picture's; a decode at a reduced scale stops as it begins (NotWhole), so
+// that the album makes that picture after the run, its memory not beside
+// the thumbnail's.
+struct NotWhole : std::exception {};
+class WholeLines final : public picture::LineSink {
+  public:
+    explicit WholeLines(picture::SampledLines& sampled) : sampled_(sampled) {}
+    void Begin(const picture::StreamedLines& lines) override {
+        sampled_.Begin(lines);
+        if (!sampled_.Whole()) throw NotWhole();
+    }
+    void Line(const std::uint8_t* bgr) override { sampled_.Line(bgr); }
+    void Blank(std::int32_t count) override { sampled_.Blank(count); }
+
+  private:
+    picture::SampledLines& sampled_;
+};
+
 // A picture of the album's own formats (PNG, WebP, HEIC, AVIF): its tiles
 // and preview: the first of them (the preview, else the 2x tile) decoded
 // by area averaging (DecodeAlbumByArea, a PNG line by line), the tiles
@@ -328,6 +347,7 @@ bool AlbumImages::MakeAhead(const std::string& strFileName, std::int32_t lThumbS
     detail::ShownRecorder recorder(shown);
     const ui::ScopedThreadHost host(recorder);
     picture::SampledLines lines(sampled, rows);
+    WholeLines whole(lines);
     Ahead ahead;
     ahead.lThumbSize = lThumbSize;
     try {
@@ -341,7 +361,7 @@ bool AlbumImages::MakeAhead(const std::string& strFileName, std::int32_t lThumbS
         const bool previewed = album.preview.has_value();
         const gallery::PixelSize first = previewed ? *album.preview : *album.largeThumbnail;
         const PixelRows decoded =
-            imaging::DecodeByArea(strFileName, first.width, first.height, &lines);
+            imaging::DecodeByArea(strFileName, first.width, first.height, &whole);
         PixelRows shrunk;
         if (previewed) {
             ahead.preview = EncodeAlbumJpeg(decoded, kAlbumPreviewQuality);

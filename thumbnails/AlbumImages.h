@@ -57,8 +57,10 @@ class AlbumImages final : public gallery::IAlbumImages {
     // (frmThumbnails::MakeAlbumsAhead), on the thread that samples its
     // thumbnail, from one decode: the picture decoded and its images encoded
     // as MakeAlbumImages does with "All", the thumbnail's sampled pixels
-    // taken into `rows` from the same lines when those are the whole
-    // picture's (true then: the sampler need not decode it). They are held
+    // taken into `rows` from the same lines (true then: the sampler need not
+    // decode it). A JPEG whose images come from a decode at a reduced scale,
+    // which gives no samples, is left to MakeAlbumImages, so that the two
+    // decodes' memory is not held at once. The images are held
     // until MakeAlbumImages of the picture with "All" and the same thumbnail
     // size writes them (a picture changed meanwhile is made anew). Nothing
     // is written or shown here: a picture that faults or has anything to
@@ -68,7 +70,7 @@ class AlbumImages final : public gallery::IAlbumImages {
                    const picture::SampledPixels& sampled, PixelRows& rows);
     // Drops what was made ahead and not taken (a new run begins).
     void DropAhead();
-    static constexpr std::size_t kMostHeldAheadBytes = std::size_t{64} << 20;
+    static constexpr std::size_t kMostHeldAheadBytes = std::size_t{32} << 20;
 
   private:
     // A picture made ahead: its album picture but for its name, its file's

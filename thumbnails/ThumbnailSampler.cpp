@@ -66,7 +66,11 @@ void ThumbnailSampler::ReadSourceSize(const picture::PictureSize& size) {
 void ThumbnailSampler::GrabSourceBits() {
     const picture::SampledPixels sampled{WalkPositions(SourceWidth, StepX, ThumbWidth),
                                          WalkPositions(SourceHeight, StepY, ThumbHeight)};
-    if (shared_ != nullptr && (*shared_)(sampled, SourceBits)) return;
+    if (shared_ != nullptr) {
+        // The other decode does not run beside what this one kept.
+        Picture1.ReleaseDecoderMemory();
+        if ((*shared_)(sampled, SourceBits)) return;
+    }
     Picture1.Decode(sampled, SourceBits);
 }
 
