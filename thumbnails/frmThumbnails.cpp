@@ -12,6 +12,7 @@
 #include "imaging/mIntelJPEGLibrary.h"
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
+#include "platform/core/ProcessMemory.h"
 #include "platform/files/FileSystem.h"
 #include "platform/ui/UserInterface.h"
 #include "thumbnails/AlbumImages.h"
@@ -62,6 +63,9 @@ void frmThumbnails::ExpectPictures(const std::vector<std::string>& strFileNames,
         // (the album) finds the same memory with any number of workers.
         if (pipeline_) pipeline_->Stop();
         sampler_.ReleaseMemory();
+        // The workers that made album images ahead held whole decodes; the
+        // album's own workers would not find that memory in their heaps.
+        if (albumAheadNow_) GiveBackFreedMemory();
         albumAheadNow_ = false;
         return;
     }

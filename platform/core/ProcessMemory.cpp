@@ -18,4 +18,10 @@ void KeepFreedMemoryForReuse() {
 #endif
 }
 
+void GiveBackFreedMemory() noexcept {
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+    malloc_trim(0);
+#endif
+}
+
 }  // namespace fotolane

@@ -9,4 +9,8 @@ namespace fotolane {
 // program calls it once at its start, before any thread.
 void KeepFreedMemoryForReuse();
 
+// Gives the memory kept that way back to the system: when the threads that
+// freed it are done, and others, whose own heaps it is not in, take over.
+void GiveBackFreedMemory() noexcept;
+
 }  // namespace fotolane
