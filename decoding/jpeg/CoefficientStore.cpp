@@ -86,7 +86,7 @@ std::size_t CoefficientStore::Prepare(const jpeg_decompress_struct& cinfo, bool 
     return bytes;
 }
 
-JBLOCKROW* CoefficientStore::RingRows(std::size_t component, JDIMENSION mcuRow) {
+JBLOCKROW* CoefficientStore::RingRows(std::size_t component, JDIMENSION mcuRow, bool zero) {
     if (mcuRow >= started_) {
         if (!listener_->McuRowBegins(mcuRow)) return nullptr;
         started_ = mcuRow + 1;
@@ -97,7 +97,7 @@ JBLOCKROW* CoefficientStore::RingRows(std::size_t component, JDIMENSION mcuRow) 
     const std::size_t slot = (mcuRow % kRingMcuRows) * rowCount;
     for (JDIMENSION i = 0; i < rowCount; ++i) {
         JCOEF* row = store.KeptRow(slot + i);
-        std::memset(row, 0, rowBytes);
+        if (zero) std::memset(row, 0, rowBytes);
         store.handed[i] = reinterpret_cast<JBLOCKROW>(row);
         store.rows[mcuRow * rowCount + i] = row;
     }

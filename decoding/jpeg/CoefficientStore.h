@@ -62,9 +62,9 @@ class CoefficientStore {
     // The ring from its start again (after our own entropy decoding gave up).
     void RestartRing() { started_ = 0; }
 
-    // The ring's zeroed rows of MCU row `mcuRow` of component `component`,
-    // the listener told first when the row begins.
-    JBLOCKROW* RingRows(std::size_t component, JDIMENSION mcuRow);
+    // The ring's rows of MCU row `mcuRow` of component `component`, zeroed
+    // unless `zero` is false, the listener told first when the row begins.
+    JBLOCKROW* RingRows(std::size_t component, JDIMENSION mcuRow, bool zero = true);
 
     // Whether libjpeg has asked for the blocks of every component.
     bool AllRequested(const jpeg_decompress_struct& cinfo) const {

@@ -268,11 +268,14 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
 }
 
 // One block: its DC difference added to `predictor` (T.81 F.2.2.1), its AC
-// coefficients into the zeroed block (F.2.2.2, Figures F.13 and F.14). False
-// where libjpeg would warn, or would write a coefficient run past the
-// block's end where it can hold it.
+// coefficients into the block, zeroed before or (kZero) first (F.2.2.2,
+// Figures F.13 and F.14), or with kStore false only passed over (a block no one reads: the same
+// checks, nothing written). False where libjpeg would warn, or would write
+// a coefficient run past the block's end where it can hold it.
+template <bool kStore = true, bool kZero = false>
 [[gnu::always_inline]] inline bool DecodeBlock(Bits& state, const Table& dc, const Table& ac,
                                                std::int32_t& predictor, JCOEF* block) {
+    if constexpr (kStore && kZero) std::memset(block, 0, DCTSIZE2 * sizeof(JCOEF));
     // A copy of the reader, which the compiler keeps in registers.
     Bits bits = state;
     bits.Refill();
@@ -294,7 +297,7 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
         }
         predictor = static_cast<std::int32_t>(sum);
     }
-    block[0] = static_cast<JCOEF>(predictor);
+    if constexpr (kStore) block[0] = static_cast<JCOEF>(predictor);
     // At least 25 bits are valid at the top of the loop, enough for the
     // lookup, which is done before the reader is refilled: so the loads of
     // the data and of the table overlap.
@@ -311,19 +314,23 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
                 if (afterFirst > 64) return false;
                 // The first fills the block: what follows is the next
                 // block's, not a second coefficient.
-                block[kNatural[63]] = Pair::FirstValue(pair);
+                if constexpr (kStore) block[kNatural[63]] = Pair::FirstValue(pair);
                 bits = before;
                 bits.Refill();
                 bits.Skip(Pair::FirstTaken(pair));
                 break;
             }
-            block[kNatural[static_cast<std::size_t>(afterFirst - 1)]] = Pair::FirstValue(pair);
+            if constexpr (kStore) {
+                block[kNatural[static_cast<std::size_t>(afterFirst - 1)]] = Pair::FirstValue(pair);
+            }
             k = afterFirst + Pair::SecondStep(pair);
             if (k > 64) [[unlikely]] {
                 if ((pair & Pair::kSecondEnds) != 0) break;
                 return false;
             }
-            block[kNatural[static_cast<std::size_t>(k - 1)]] = Pair::SecondValue(pair);
+            if constexpr (kStore) {
+                block[kNatural[static_cast<std::size_t>(k - 1)]] = Pair::SecondValue(pair);
+            }
             continue;
         }
         const int symbol = DecodeSymbol(bits, ac);
@@ -337,8 +344,9 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
         }
         k += run;
         if (k > 63) return false;
-        block[kNatural[static_cast<std::size_t>(k)]] =
+        const auto value =
             static_cast<JCOEF>(Extend(static_cast<int>(bits.Take(bitCount)), bitCount));
+        if constexpr (kStore) block[kNatural[static_cast<std::size_t>(k)]] = value;
         ++k;
     }
     state = bits;
@@ -508,18 +516,22 @@ bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std:
         const jpeg_component_info& info = *cinfo.cur_comp_info[0];
         const JDIMENSION perRow = info.width_in_blocks;
         const auto rowsPer = static_cast<JDIMENSION>(info.v_samp_factor);
+        const BlockMask wanted = rows.WantedBlocks(info.component_index);
         for (JDIMENSION mcuRow = 0; mcuRow * rowsPer < info.height_in_blocks; ++mcuRow) {
-            JBLOCKROW* blockRows = rows.RowsOf(info.component_index, mcuRow);
+            JBLOCKROW* blockRows = rows.RowsOf(info.component_index, mcuRow, false);
             if (blockRows == nullptr) return false;
             const JDIMENSION count = std::min(rowsPer, info.height_in_blocks - mcuRow * rowsPer);
             for (JDIMENSION r = 0; r < count; ++r) {
+                const bool rowWanted = wanted.Row(mcuRow * rowsPer + r);
                 for (JDIMENSION x = 0; x < perRow; ++x) {
-                    if (!intervals.Next() ||
-                        !DecodeBlock(intervals.bits, *dcOf[0], *acOf[0], intervals.predictors[0],
-                                     blockRows[r][x]) ||
-                        intervals.Overrun()) {
-                        return false;
-                    }
+                    if (!intervals.Next()) return false;
+                    const bool decoded =
+                        rowWanted && wanted.Column(x)
+                            ? DecodeBlock(intervals.bits, *dcOf[0], *acOf[0],
+                                          intervals.predictors[0], blockRows[r][x])
+                            : DecodeBlock<false>(intervals.bits, *dcOf[0], *acOf[0],
+                                                 intervals.predictors[0], blockRows[r][x]);
+                    if (!decoded || intervals.Overrun()) return false;
                 }
             }
         }
@@ -539,11 +551,30 @@ bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std:
     const auto mcuHeight = static_cast<JDIMENSION>(cinfo.max_v_samp_factor * DCTSIZE);
     const JDIMENSION mcusAcross = (cinfo.image_width + mcuWidth - 1) / mcuWidth;
     const JDIMENSION mcuRows = (cinfo.image_height + mcuHeight - 1) / mcuHeight;
+    std::array<BlockMask, MAX_COMPS_IN_SCAN> wanted{};
+    for (std::size_t i = 0; i < scanned; ++i) {
+        wanted[i] = rows.WantedBlocks(cinfo.cur_comp_info[i]->component_index);
+    }
+    // Every block of the rows is decoded when the MCUs across fill the
+    // components' rows (padded to whole MCUs, as the rows are): then the
+    // blocks written are zeroed as they are decoded, and no others.
+    bool filled = true;
+    for (std::size_t i = 0; i < scanned; ++i) {
+        const jpeg_component_info& info = *cinfo.cur_comp_info[i];
+        const auto across = static_cast<JDIMENSION>(info.h_samp_factor);
+        filled = filled && (info.width_in_blocks + across - 1) / across == mcusAcross;
+    }
     std::array<JBLOCKROW*, MAX_COMPS_IN_SCAN> rowsOf{};
+    // Whether each of an MCU row's block rows is read, by component and row.
+    std::array<std::array<bool, MAX_SAMP_FACTOR>, MAX_COMPS_IN_SCAN> rowWanted{};
     for (JDIMENSION mcuRow = 0; mcuRow < mcuRows; ++mcuRow) {
         for (std::size_t i = 0; i < scanned; ++i) {
-            rowsOf[i] = rows.RowsOf(cinfo.cur_comp_info[i]->component_index, mcuRow);
+            const jpeg_component_info& info = *cinfo.cur_comp_info[i];
+            rowsOf[i] = rows.RowsOf(info.component_index, mcuRow, filled);
             if (rowsOf[i] == nullptr) return false;
+            const auto down = static_cast<JDIMENSION>(info.v_samp_factor);
+            for (JDIMENSION r = 0; r < down; ++r)
+                rowWanted[i][r] = wanted[i].Row(mcuRow * down + r);
         }
         for (JDIMENSION mcu = 0; mcu < mcusAcross; ++mcu) {
             if (!intervals.Next()) return false;
@@ -551,12 +582,20 @@ bool DecodeHuffmanScan(const jpeg_decompress_struct& cinfo, std::span<const std:
                 const McuBlock& block = plan[b];
                 const auto across =
                     static_cast<JDIMENSION>(cinfo.cur_comp_info[block.component]->h_samp_factor);
-                JCOEF* coefficients = rowsOf[block.component][block.down]
-                                            [mcu * across + static_cast<JDIMENSION>(block.across)];
-                if (!DecodeBlock(intervals.bits, *dcOf[block.component], *acOf[block.component],
-                                 intervals.predictors[block.component], coefficients)) {
-                    return false;
-                }
+                const JDIMENSION x = mcu * across + static_cast<JDIMENSION>(block.across);
+                JCOEF* coefficients = rowsOf[block.component][block.down][x];
+                const bool read =
+                    rowWanted[block.component][static_cast<std::size_t>(block.down)] &&
+                    wanted[block.component].Column(x);
+                const Table& dc = *dcOf[block.component];
+                const Table& ac = *acOf[block.component];
+                std::int32_t& predictor = intervals.predictors[block.component];
+                const bool decoded =
+                    !read ? DecodeBlock<false>(intervals.bits, dc, ac, predictor, coefficients)
+                    : filled
+                        ? DecodeBlock<true, true>(intervals.bits, dc, ac, predictor, coefficients)
+                        : DecodeBlock(intervals.bits, dc, ac, predictor, coefficients);
+                if (!decoded) return false;
             }
             if (intervals.Overrun()) return false;
         }

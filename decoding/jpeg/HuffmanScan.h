@@ -22,17 +22,36 @@
 
 namespace fotolane::picture::detail {
 
+// Which blocks of a component are read once decoded: a flag for each block
+// column and each block row (a block is read when both are set); empty
+// flags read every one.
+struct BlockMask {
+    std::span<const std::uint8_t> columns;
+    std::span<const std::uint8_t> rows;
+    bool Column(JDIMENSION x) const {
+        return columns.empty() || (x < columns.size() && columns[x] != 0);
+    }
+    bool Row(JDIMENSION y) const { return rows.empty() || (y < rows.size() && rows[y] != 0); }
+};
+
 // Where the decoded blocks go.
 class ScanBlockRows {
   public:
-    // The zeroed block rows of component `component` (its index in the
-    // frame) that MCU row `mcuRow` fills: as many as the component's
-    // vertical sampling factor, each the first of as many blocks as an MCU
-    // row of the component holds. The rows of earlier MCU rows are complete
+    // The blocks of component `component` (its index in the frame) that
+    // are read: the others are passed over, written with nothing. Every
+    // block unless told otherwise.
+    virtual BlockMask WantedBlocks(int /*component*/) const { return {}; }
+
+    // The block rows of component `component` (its index in the frame) that
+    // MCU row `mcuRow` fills: as many as the component's vertical sampling
+    // factor, each the first of as many blocks as an MCU row of the
+    // component holds; zeroed, unless `decoderZeroes` (the decoder then
+    // zeroes each block it writes as it decodes it, while it is in the
+    // cache, and leaves the others as they are). The rows of earlier MCU rows are complete
     // when this is called, and are not written again. The array returned
     // stays valid until the next call for the same component; null when
     // the rows cannot be given, and the decoder gives up.
-    virtual JBLOCKROW* RowsOf(int component, JDIMENSION mcuRow) = 0;
+    virtual JBLOCKROW* RowsOf(int component, JDIMENSION mcuRow, bool decoderZeroes) = 0;
 
   protected:
     ~ScanBlockRows() = default;

@@ -2,7 +2,9 @@
 // coefficients. The file is entropy-decoded whole (that part cannot be
 // skipped: by our own Huffman decoder for a baseline file of one scan or a
 // progressive one, else by libjpeg's jpeg_read_coefficients) into a store
-// that keeps only what the sampled pixels need; every sampled pixel then
+// that keeps only what the sampled pixels need (of a baseline file, the
+// blocks that no sampled pixel reads are passed over, not written); every
+// sampled pixel then
 // costs one inverse DCT at its position for each sample it needs, where a
 // whole decode does the inverse DCT, the upsampling and the colour
 // conversion of every pixel. The stages
@@ -102,6 +104,10 @@ struct SparseJpegDecoder::State final : CoefficientStore::Listener {
     SparsePlan plan;
     std::array<ComponentSamples, 3> components;
     std::array<std::vector<JDIMENSION>, 3> needed;  // several scans: the block rows kept
+    // One scan: the blocks that the sampled pixels read (BlockMask), by
+    // component: the others are only passed over.
+    std::array<std::vector<std::uint8_t>, 3> wantedColumns;
+    std::array<std::vector<std::uint8_t>, 3> wantedRows;
     Placement placement;
     std::size_t nextLine = 0;  // the first line not yet reconstructed
     std::uint8_t* pixels = nullptr;
@@ -258,17 +264,50 @@ namespace {
 
 using State = SparseJpegDecoder::State;
 
-// The ring's rows for our own entropy decoding.
+// The ring's rows for our own entropy decoding, and the blocks read of them.
 class RingTarget final : public ScanBlockRows {
   public:
-    explicit RingTarget(CoefficientStore& store) : store_(store) {}
-    JBLOCKROW* RowsOf(int component, JDIMENSION mcuRow) override {
-        return store_.RingRows(static_cast<std::size_t>(component), mcuRow);
+    explicit RingTarget(State& state) : state_(state) {}
+    JBLOCKROW* RowsOf(int component, JDIMENSION mcuRow, bool decoderZeroes) override {
+        return state_.store.RingRows(static_cast<std::size_t>(component), mcuRow, !decoderZeroes);
+    }
+    BlockMask WantedBlocks(int component) const override {
+        const auto c = static_cast<std::size_t>(component);
+        if (c >= state_.wantedColumns.size()) return {};
+        return {state_.wantedColumns[c], state_.wantedRows[c]};
     }
 
   private:
-    CoefficientStore& store_;
+    State& state_;
 };
+
+// The blocks of each component that the sampled pixels read: those of the
+// samples that each sampled line and column is made of.
+void NoteWantedBlocks(State& state, const jpeg_decompress_struct& cinfo) {
+    for (std::size_t c = 0; c < state.wantedColumns.size(); ++c) {
+        std::vector<std::uint8_t>& columns = state.wantedColumns[c];
+        std::vector<std::uint8_t>& rows = state.wantedRows[c];
+        columns.clear();
+        rows.clear();
+        if (static_cast<int>(c) >= cinfo.num_components) continue;
+        const jpeg_component_info& info = cinfo.comp_info[c];
+        const auto across = static_cast<JDIMENSION>(info.h_samp_factor);
+        const auto down = static_cast<JDIMENSION>(info.v_samp_factor);
+        columns.assign((info.width_in_blocks + across - 1) / across * across, 0);
+        rows.assign((info.height_in_blocks + down - 1) / down * down, 0);
+        const ComponentSamples& component = state.components[c];
+        for (const Placed& line : state.placement.lines) {
+            const auto [low, high] = component.RowsOfLine(line.stored);
+            rows[static_cast<std::size_t>(low >> 3)] = 1;
+            rows[static_cast<std::size_t>(high >> 3)] = 1;
+        }
+        for (const Placed& column : state.placement.columns) {
+            const auto [low, high] = component.ColumnsOfPixel(column.stored);
+            columns[static_cast<std::size_t>(low >> 3)] = 1;
+            columns[static_cast<std::size_t>(high >> 3)] = 1;
+        }
+    }
+}
 
 // The store's rows for our own entropy decoding of several scans.
 class ScansTarget final : public ScanBlockArrays {
@@ -338,6 +377,7 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
                      state.placement);
         state.pixels = rows.bits.get();
         NoteNeededRows(state, plan->ring ? 0 : cinfo.num_components);
+        if (plan->ring) NoteWantedBlocks(state, cinfo);
         const std::size_t bytes = state.store.Prepare(cinfo, plan->ring, state, state.needed);
         for (std::size_t c = 0; c < state.components.size(); ++c) {
             state.components[c].blockRows = state.store.RowsOf(c);
@@ -353,7 +393,7 @@ bool SparseJpegDecoder::Decode(const JpegCheck& check, const SampledPixels& samp
     if (plan->ring && state.session.Warnings() == 0 && HuffmanScanFits(cinfo) &&
         state.PrepareComponents(false)) {
         state.prepared = true;
-        RingTarget target(state.store);
+        RingTarget target(state);
         if (DecodeHuffmanScan(cinfo, {cinfo.src->next_input_byte, cinfo.src->bytes_in_buffer},
                               target, state.scan)) {
             state.ReconstructBefore(std::numeric_limits<JDIMENSION>::max());

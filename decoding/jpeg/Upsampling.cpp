@@ -26,6 +26,23 @@ std::pair<std::int32_t, std::int32_t> ComponentSamples::RowsOfLine(std::int32_t 
     return {y, y};
 }
 
+std::pair<std::int32_t, std::int32_t> ComponentSamples::ColumnsOfPixel(std::int32_t x) const {
+    switch (upsampling) {
+        case Upsampling::None:
+        case Upsampling::H1V2Smooth:
+            return {x, x};
+        case Upsampling::Replicate:
+            return {x / factorX, x / factorX};
+        case Upsampling::H2V1Smooth:
+        case Upsampling::H2V2Smooth: {
+            const std::int32_t near = x >> 1;
+            if ((x & 1) == 0) return {std::max(near - 1, 0), near};
+            return {near, std::min(near + 1, width - 1)};
+        }
+    }
+    return {x, x};
+}
+
 int ComponentSamples::ValueAt(std::int32_t x, std::int32_t y) {
     switch (upsampling) {
         case Upsampling::None:

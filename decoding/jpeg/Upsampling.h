@@ -75,8 +75,9 @@ struct ComponentSamples {
     }
 
     // The lowest and the highest of this component's rows that the pixels
-    // of picture line y are made of.
+    // of picture line y are made of, and of its columns for picture column x.
     std::pair<std::int32_t, std::int32_t> RowsOfLine(std::int32_t y) const;
+    std::pair<std::int32_t, std::int32_t> ColumnsOfPixel(std::int32_t x) const;
 
     // The full-size value at pixel (x, y), upsampled as libjpeg does: the
     // smooth kinds weigh the nearest sample 3/4 and the next one 1/4 in each

@@ -1,8 +1,9 @@
 // Our own entropy decoding of baseline scans and of progressive files
 // against libjpeg's jpeg_read_coefficients: whenever it takes a file,
 // libjpeg decodes that file without a warning to the very same
-// coefficients. Over the test pictures, files of every chroma layout and
-// restart interval made here, and damaged copies of two of them.
+// coefficients, also when only some blocks are read (the others passed
+// over). Over the test pictures, files of every chroma layout and restart
+// interval made here, and damaged copies of two of them.
 
 #include <gtest/gtest.h>
 
@@ -59,15 +60,29 @@ JDIMENSION BlockRows(const jpeg_component_info& info) {
     return (info.height_in_blocks + v - 1) / v * v;
 }
 
+// Whether a block is read when only some are (`masked`): every third block
+// column of every other block row.
+bool Read(JDIMENSION x, JDIMENSION y) {
+    return x % 3 == 1 && y % 2 == 0;
+}
+
 class AllRows final : public ScanBlockRows, public ScanBlockArrays {
   public:
-    explicit AllRows(const jpeg_decompress_struct& cinfo) : cinfo_(cinfo) {
+    AllRows(const jpeg_decompress_struct& cinfo, bool masked) : cinfo_(cinfo) {
         for (int c = 0; c < cinfo.num_components; ++c) {
             const jpeg_component_info& info = cinfo.comp_info[c];
             blocks.emplace_back(std::size_t{BlocksAcross(info)} * BlockRows(info) * 64, JCOEF{0});
+            auto& [columns, rows] = masks_[static_cast<std::size_t>(c)];
+            if (!masked) continue;
+            for (JDIMENSION x = 0; x < BlocksAcross(info); ++x) columns.push_back(Read(x, 0));
+            for (JDIMENSION y = 0; y < BlockRows(info); ++y) rows.push_back(Read(1, y));
         }
     }
-    JBLOCKROW* RowsOf(int component, JDIMENSION mcuRow) override {
+    BlockMask WantedBlocks(int component) const override {
+        const auto& [columns, rows] = masks_[static_cast<std::size_t>(component)];
+        return {columns, rows};
+    }
+    JBLOCKROW* RowsOf(int component, JDIMENSION mcuRow, bool) override {
         const jpeg_component_info& info = cinfo_.comp_info[component];
         std::vector<JBLOCKROW>& handed = handed_[static_cast<std::size_t>(component)];
         handed.clear();
@@ -86,7 +101,7 @@ class AllRows final : public ScanBlockRows, public ScanBlockArrays {
         if (count != static_cast<JDIMENSION>(info.v_samp_factor) || first % count != 0) {
             return nullptr;
         }
-        JBLOCKROW* rows = RowsOf(component, first / count);
+        JBLOCKROW* rows = RowsOf(component, first / count, false);
         std::vector<ScanRow>& handed = scanRows_[static_cast<std::size_t>(component)];
         handed.clear();
         for (JDIMENSION r = 0; r < count; ++r) handed.push_back({rows[r], nullptr});
@@ -96,19 +111,21 @@ class AllRows final : public ScanBlockRows, public ScanBlockArrays {
 
   private:
     const jpeg_decompress_struct& cinfo_;
+    std::array<std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>>, 4> masks_;
     std::array<std::vector<JBLOCKROW>, 4> handed_;  // each component's rows last handed out
     std::array<std::vector<ScanRow>, 4> scanRows_;
 };
 
-// Our decoding; false when it does not take the file.
-bool DecodeOurs(const Bytes& jpeg, Blocks& blocks) {
+// Our decoding (`masked`: some blocks only read, the others passed over);
+// false when it does not take the file.
+bool DecodeOurs(const Bytes& jpeg, Blocks& blocks, bool masked = false) {
     Decompressor d;
     if (setjmp(d.jump) != 0) return false;
     jpeg_mem_src(&d.cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
     if (jpeg_read_header(&d.cinfo, TRUE) != JPEG_HEADER_OK || d.errors.num_warnings != 0) {
         return false;
     }
-    AllRows rows(d.cinfo);
+    AllRows rows(d.cinfo, masked);
     HuffmanScanMemory memory;
     const std::span<const std::uint8_t> data{d.cinfo.src->next_input_byte,
                                              d.cinfo.src->bytes_in_buffer};
@@ -146,12 +163,42 @@ bool DecodeLibjpeg(const Bytes& jpeg, Blocks& blocks) {
 
 // Whether our decoding took the file; fails the test when it took it and
 // libjpeg warns or differs.
+// A baseline file is taken alike when only some blocks are read, those the
+// same and the others left as they were.
 bool TakenAndSame(const Bytes& jpeg) {
     Blocks ours;
-    if (!DecodeOurs(jpeg, ours)) return false;
+    const bool taken = DecodeOurs(jpeg, ours);
+    Blocks masked;
+    const bool maskedTaken = DecodeOurs(jpeg, masked, true);
+    if (!taken) {
+        EXPECT_FALSE(maskedTaken) << "taken when only some blocks are read";
+        return false;
+    }
     Blocks theirs;
     EXPECT_TRUE(DecodeLibjpeg(jpeg, theirs)) << "taken, but libjpeg fails or warns";
     EXPECT_TRUE(ours == theirs) << "coefficients differ";
+    EXPECT_TRUE(maskedTaken) << "not taken when only some blocks are read";
+    if (!maskedTaken || masked.size() != ours.size()) return true;
+    Decompressor d;
+    jpeg_mem_src(&d.cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&d.cinfo, TRUE);
+    if (d.cinfo.progressive_mode) return true;
+    for (std::size_t c = 0; c < ours.size(); ++c) {
+        const JDIMENSION across = BlocksAcross(d.cinfo.comp_info[c]);
+        for (std::size_t b = 0; b < ours[c].size() / 64; ++b) {
+            const bool read =
+                Read(static_cast<JDIMENSION>(b % across), static_cast<JDIMENSION>(b / across));
+            const auto first = static_cast<std::ptrdiff_t>(b * 64);
+            const bool same = std::equal(masked[c].begin() + first, masked[c].begin() + first + 64,
+                                         ours[c].begin() + first);
+            const bool zero = std::all_of(masked[c].begin() + first, masked[c].begin() + first + 64,
+                                          [](JCOEF v) { return v == 0; });
+            if (read ? !same : !zero) {
+                ADD_FAILURE() << "block " << b << " of component " << c << " when some are read";
+                return true;
+            }
+        }
+    }
     return true;
 }
 
