@@ -48,6 +48,9 @@ struct Table {
     // AC tables, by the next kFastBits bits: the one or two coefficients
     // whose codes and extra bits fit in them (see Pair), or 0.
     std::array<std::uint64_t, kFastSize> pair{};
+    // AC tables, by the next kFastBits bits: the up to four symbols of two
+    // pairs that fit in them, for a block passed over (see Skip), or 0.
+    std::array<std::uint16_t, kFastSize> skip{};
     // Longer codes, as libjpeg decodes them: the largest code of each length
     // (-1 for none), and what turns a code of that length into the index of
     // its symbol.
@@ -81,6 +84,17 @@ struct Pair {
     }
     static JCOEF FirstValue(std::uint64_t e) { return static_cast<JCOEF>(e >> 32); }
     static JCOEF SecondValue(std::uint64_t e) { return static_cast<JCOEF>(e >> 48); }
+};
+
+// An entry of an AC table's `skip`: the bits that its symbols take (4
+// bits), the steps of their coefficients and runs of zeros (7 bits), and
+// whether the last is the end of the block.
+struct Skip {
+    static constexpr int kStepsShift = 4;
+    static constexpr std::uint16_t kEnds = 1 << 11;
+    static int Taken(std::uint16_t e) { return e & 15; }
+    static int Steps(std::uint16_t e) { return (e >> kStepsShift) & 127; }
+    static bool Ends(std::uint16_t e) { return (e & kEnds) != 0; }
 };
 
 // The value that `bits`, the `size` extra bits of a coefficient, stand for:
@@ -133,6 +147,38 @@ std::uint64_t PairAt(const Table& table, std::size_t at) {
            static_cast<std::uint64_t>(second.step) << Pair::kSecondStepShift |
            (first.ends ? Pair::kFirstEnds : 0) | (second.ends ? Pair::kSecondEnds : 0) |
            bitsOf(first.value) << 32 | bitsOf(secondValue) << 48;
+}
+
+// What a pair entry passes over: its bits, its steps but the end's, and
+// whether it ends the block.
+struct Passed {
+    int taken = 0;
+    int steps = 0;
+    bool ends = false;
+};
+Passed PassedBy(std::uint64_t pair) {
+    if ((pair & Pair::kFirstEnds) != 0) return {Pair::FirstTaken(pair), 0, true};
+    if ((pair & Pair::kSecondEnds) != 0) {
+        return {Pair::Taken(pair), Pair::FirstStep(pair), true};
+    }
+    return {Pair::Taken(pair), Pair::FirstStep(pair) + Pair::SecondStep(pair), false};
+}
+
+// The skip entry of the next kFastBits bits `at`: the pair there and, when
+// it does not end the block, the pair whose bits follow it within them.
+std::uint16_t SkipAt(const Table& table, std::size_t at) {
+    const std::uint64_t first = table.pair[at];
+    if (first == 0) return 0;
+    Passed passed = PassedBy(first);
+    if (!passed.ends && passed.taken < kFastBits) {
+        const std::uint64_t second = table.pair[(at << passed.taken) & (kFastSize - 1)];
+        if (second != 0 && Pair::Taken(second) <= kFastBits - passed.taken) {
+            const Passed more = PassedBy(second);
+            passed = {passed.taken + more.taken, passed.steps + more.steps, more.ends};
+        }
+    }
+    return static_cast<std::uint16_t>(passed.taken | passed.steps << Skip::kStepsShift |
+                                      (passed.ends ? Skip::kEnds : 0));
 }
 
 // Builds the table as libjpeg does, with its checks: false where libjpeg
@@ -200,6 +246,7 @@ bool Build(const JHUFF_TBL* source, bool dc, Table& table, bool pairs = true) {
     }
     if (!dc && pairs) {
         for (std::size_t at = 0; at < kFastSize; ++at) table.pair[at] = PairAt(table, at);
+        for (std::size_t at = 0; at < kFastSize; ++at) table.skip[at] = SkipAt(table, at);
     }
     return true;
 }
@@ -303,6 +350,18 @@ template <bool kStore = true, bool kZero = false>
     // the data and of the table overlap.
     // k is the position after the last coefficient decoded.
     for (int k = 1; k < 64;) {
+        if constexpr (!kStore) {
+            // Up to four symbols at once while they stay within the block;
+            // near its end the pairs decide, as for a block written.
+            const std::uint16_t skip = ac.skip[bits.Peek(kFastBits)];
+            bits.Refill();
+            if (skip != 0 && k + Skip::Steps(skip) < 64) [[likely]] {
+                bits.Skip(Skip::Taken(skip));
+                if (Skip::Ends(skip)) break;
+                k += Skip::Steps(skip);
+                continue;
+            }
+        }
         const std::uint64_t pair = ac.pair[bits.Peek(kFastBits)];
         const Bits before = bits;
         bits.Refill();
