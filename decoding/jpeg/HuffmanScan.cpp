@@ -316,9 +316,10 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
 
 // One block: its DC difference added to `predictor` (T.81 F.2.2.1), its AC
 // coefficients into the block, zeroed before or (kZero) first (F.2.2.2,
-// Figures F.13 and F.14), or with kStore false only passed over (a block no one reads: the same
-// checks, nothing written). False where libjpeg would warn, or would write
-// a coefficient run past the block's end where it can hold it.
+// Figures F.13 and F.14); with kStore false only passed over, for a block
+// no one reads: the same checks, nothing written. False where libjpeg would
+// warn, or would write a coefficient run past the block's end where it can
+// hold it.
 template <bool kStore = true, bool kZero = false>
 [[gnu::always_inline]] inline bool DecodeBlock(Bits& state, const Table& dc, const Table& ac,
                                                std::int32_t& predictor, JCOEF* block) {

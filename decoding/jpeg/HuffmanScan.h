@@ -47,10 +47,11 @@ class ScanBlockRows {
     // factor, each the first of as many blocks as an MCU row of the
     // component holds; zeroed, unless `decoderZeroes` (the decoder then
     // zeroes each block it writes as it decodes it, while it is in the
-    // cache, and leaves the others as they are). The rows of earlier MCU rows are complete
-    // when this is called, and are not written again. The array returned
-    // stays valid until the next call for the same component; null when
-    // the rows cannot be given, and the decoder gives up.
+    // cache, and leaves the others as they are). The rows of earlier MCU
+    // rows are complete when this is called, and are not written again.
+    // The array returned stays valid until the next call for the same
+    // component; null when the rows cannot be given, and the decoder gives
+    // up.
     virtual JBLOCKROW* RowsOf(int component, JDIMENSION mcuRow, bool decoderZeroes) = 0;
 
   protected:

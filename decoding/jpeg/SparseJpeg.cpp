@@ -4,12 +4,11 @@
 // progressive one, else by libjpeg's jpeg_read_coefficients) into a store
 // that keeps only what the sampled pixels need (of a baseline file, the
 // blocks that no sampled pixel reads are passed over, not written); every
-// sampled pixel then
-// costs one inverse DCT at its position for each sample it needs, where a
-// whole decode does the inverse DCT, the upsampling and the colour
-// conversion of every pixel. The stages
-// follow libjpeg-turbo's for its default decode, in its own arithmetic, so
-// that the pixels come out as a whole decode gives them:
+// sampled pixel then costs one inverse DCT at its position for each sample
+// it needs, where a whole decode does the inverse DCT, the upsampling and
+// the colour conversion of every pixel. The stages follow libjpeg-turbo's
+// for its default decode, in its own arithmetic, so that the pixels come
+// out as a whole decode gives them:
 //
 //   DecodePlan        sampled or whole, and how (jdmaster.c)
 //   HuffmanScan       the entropy decoding of a baseline scan (jdhuff.c)
