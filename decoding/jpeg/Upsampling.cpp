@@ -9,38 +9,32 @@ void ComponentSamples::Prepare(const JQUANT_TBL& table) {
     Forget();
 }
 
+namespace {
+
+// The lowest and the highest samples that full-size position p is made of
+// in one direction: with smooth upsampling the nearer sample and the next
+// one towards p (the edge sample repeated), else the one that p / factor
+// falls in.
+std::pair<std::int32_t, std::int32_t> SamplesOf(std::int32_t p, bool smooth, int factor,
+                                                std::int32_t samples) {
+    if (!smooth) return {p / factor, p / factor};
+    const std::int32_t near = p >> 1;
+    if ((p & 1) == 0) return {std::max(near - 1, 0), near};
+    return {near, std::min(near + 1, samples - 1)};
+}
+
+}  // namespace
+
 std::pair<std::int32_t, std::int32_t> ComponentSamples::RowsOfLine(std::int32_t y) const {
-    switch (upsampling) {
-        case Upsampling::None:
-        case Upsampling::H2V1Smooth:
-            return {y, y};
-        case Upsampling::Replicate:
-            return {y / factorY, y / factorY};
-        case Upsampling::H1V2Smooth:
-        case Upsampling::H2V2Smooth: {
-            const std::int32_t near = y >> 1;
-            if ((y & 1) == 0) return {std::max(near - 1, 0), near};
-            return {near, std::min(near + 1, height - 1)};
-        }
-    }
-    return {y, y};
+    const bool smooth =
+        upsampling == Upsampling::H1V2Smooth || upsampling == Upsampling::H2V2Smooth;
+    return SamplesOf(y, smooth, factorY, height);
 }
 
 std::pair<std::int32_t, std::int32_t> ComponentSamples::ColumnsOfPixel(std::int32_t x) const {
-    switch (upsampling) {
-        case Upsampling::None:
-        case Upsampling::H1V2Smooth:
-            return {x, x};
-        case Upsampling::Replicate:
-            return {x / factorX, x / factorX};
-        case Upsampling::H2V1Smooth:
-        case Upsampling::H2V2Smooth: {
-            const std::int32_t near = x >> 1;
-            if ((x & 1) == 0) return {std::max(near - 1, 0), near};
-            return {near, std::min(near + 1, width - 1)};
-        }
-    }
-    return {x, x};
+    const bool smooth =
+        upsampling == Upsampling::H2V1Smooth || upsampling == Upsampling::H2V2Smooth;
+    return SamplesOf(x, smooth, factorX, width);
 }
 
 int ComponentSamples::ValueAt(std::int32_t x, std::int32_t y) {
