@@ -243,7 +243,9 @@ class AreaPlan {
             ky_ = sourceHeight / height;
             whole_ = std::int64_t{kx_} * ky_ <= 257;
         }
-        if (whole_) {
+        if (whole_ && kx_ == 2 && ky_ == 2) {
+            pairs_.resize(values_);
+        } else if (whole_) {
             sums_.resize(values_);
             const auto area = static_cast<std::uint32_t>(kx_ * ky_);
             // sum / area as (sum * reciprocal) >> 32, the reciprocal rounded
@@ -285,6 +287,31 @@ class AreaPlan {
     // the weighted sums in floating point may miss a half by their rounding,
     // and with it a level.
     void AverageWhole(const std::uint8_t* const* lines, std::uint8_t* out) {
+        if (kx_ == 2 && ky_ == 2) {
+            // The common 2:1 (a camera's photo to its tile, the 2x tile to
+            // the 1x): the same means, from the two lines at once and
+            // divided by a shift.
+            // Every value with its neighbour three on (the same channel of
+            // the next pixel) over the whole line, a loop the compiler
+            // vectorises; the target's are those of every other pixel.
+            const std::uint8_t* top = lines[0];
+            const std::uint8_t* bottom = lines[1];
+            // (The bounds are held in locals: a byte written may be any
+            // object's, a member's too, as far as the compiler knows.)
+            std::uint8_t* pairs = pairs_.data();
+            const std::size_t values = values_ - 3;
+            for (std::size_t v = 0; v < values; ++v) {
+                pairs[v] = static_cast<std::uint8_t>(
+                    (top[v] + top[v + 3] + bottom[v] + bottom[v + 3] + 2) >> 2);
+            }
+            // Four bytes at a time, the fourth overwritten by the next pixel.
+            const std::int32_t last = width_ - 1;
+            for (std::int32_t c = 0; c < last; ++c) {
+                std::memcpy(out + 3 * c, pairs + 6 * c, 4);
+            }
+            std::memcpy(out + 3 * last, pairs + 6 * last, 3);
+            return;
+        }
         const auto area = static_cast<std::uint32_t>(kx_ * ky_);
         std::uint16_t* line = sums_.data();
         const std::uint8_t* row = lines[0];
@@ -296,16 +323,6 @@ class AreaPlan {
             }
         }
         const std::uint16_t* pixel = line;
-        if (kx_ == 2 && ky_ == 2) {
-            // The common 2:1 (a camera's photo to its tile, the 2x tile to
-            // the 1x): the same means, divided by a shift.
-            for (std::int32_t c = 0; c < width_; ++c, pixel += 6, out += 3) {
-                out[0] = static_cast<std::uint8_t>((pixel[0] + pixel[3] + 2) >> 2);
-                out[1] = static_cast<std::uint8_t>((pixel[1] + pixel[4] + 2) >> 2);
-                out[2] = static_cast<std::uint8_t>((pixel[2] + pixel[5] + 2) >> 2);
-            }
-            return;
-        }
         for (std::int32_t c = 0; c < width_; ++c) {
             std::uint32_t b = area / 2, g = area / 2, r = area / 2;
             for (std::int32_t k = 0; k < kx_; ++k, pixel += 3) {
@@ -368,6 +385,7 @@ class AreaPlan {
     std::int32_t ky_ = 0;
     std::uint64_t reciprocal_ = 0;
     std::vector<std::uint16_t> sums_;
+    std::vector<std::uint8_t> pairs_;  // 2:1, the means of neighbouring pixels
     Spans columns_;
     Spans rows_;
     std::vector<float> line_;
