@@ -320,10 +320,17 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
 // no one reads: the same checks, nothing written. False where libjpeg would
 // warn, or would write a coefficient run past the block's end where it can
 // hold it.
+// The block zeroed by eight 16-byte stores: the compiler makes a memset of
+// these 128 bytes a `rep stos`, whose start-up costs more than the stores.
+[[gnu::always_inline]] inline void ZeroBlock(JCOEF* block) {
+    using Eight = std::int16_t __attribute__((vector_size(16), aligned(2), may_alias));
+    for (std::size_t i = 0; i < DCTSIZE2; i += 8) *reinterpret_cast<Eight*>(block + i) = Eight{};
+}
+
 template <bool kStore = true, bool kZero = false>
 [[gnu::always_inline]] inline bool DecodeBlock(Bits& state, const Table& dc, const Table& ac,
                                                std::int32_t& predictor, JCOEF* block) {
-    if constexpr (kStore && kZero) std::memset(block, 0, DCTSIZE2 * sizeof(JCOEF));
+    if constexpr (kStore && kZero) ZeroBlock(block);
     // A copy of the reader, which the compiler keeps in registers.
     Bits bits = state;
     bits.Refill();
