@@ -744,6 +744,16 @@ std::uint64_t BitsBetween(int from, int to) {
     return below & ~((std::uint64_t{1} << from) - 1);
 }
 
+// The bits set. std::popcount is a call into libgcc where the POPCNT
+// instruction is not in the target (the baseline x86-64 of the build): this
+// is its arithmetic, inline.
+int CountOnes(std::uint64_t x) {
+    x -= (x >> 1) & 0x5555555555555555U;
+    x = (x & 0x3333333333333333U) + ((x >> 2) & 0x3333333333333333U);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FU;
+    return static_cast<int>((x * 0x0101010101010101U) >> 56);
+}
+
 std::uint32_t BigEndian16(std::span<const std::uint8_t> bytes, std::size_t at) {
     return static_cast<std::uint32_t>(bytes[at] << 8 | bytes[at + 1]);
 }
@@ -933,7 +943,7 @@ class ProgressiveScan {
         const auto correct = [&](int from, int to) {
             const std::uint64_t there = nonzero & BitsBetween(from, to);
             if constexpr (!Block::kValues) {
-                for (int count = std::popcount(there); count > 0;) {
+                for (int count = CountOnes(there); count > 0;) {
                     if (bits.count < 32) bits.Refill();
                     const int taken = std::min(count, 32);
                     bits.Skip(taken);
