@@ -1,6 +1,7 @@
 #include "imaging/AreaResize.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -9,6 +10,10 @@
 #include <optional>
 #include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "decoding/AlbumDecoder.h"
 #include "decoding/PictureDecoder.h"
@@ -255,8 +260,18 @@ class AreaPlan {
         } else {
             columns_ = SpansFor(sourceWidth, 0, extentWidth, width);
             rows_ = SpansFor(sourceHeight, sourceHeight - extentHeight, extentHeight, height);
-            // One float more: the last pixel is read as four (AverageSpans).
-            line_.resize(values_ + 1);
+            taps_ = *std::max_element(columns_.count.begin(), columns_.count.end());
+            const auto taps = static_cast<std::size_t>(taps_);
+            paddedShares_.assign(static_cast<std::size_t>(width) * taps, 0.0F);
+            for (std::size_t c = 0; c < static_cast<std::size_t>(width); ++c) {
+                std::copy_n(
+                    columns_.weights.begin() + static_cast<std::ptrdiff_t>(columns_.offset[c]),
+                    columns_.count[c],
+                    paddedShares_.begin() + static_cast<std::ptrdiff_t>(c * taps));
+            }
+            // The pixels that padded shares reach past the end read zeros,
+            // and the last pixel is read as four floats (Across).
+            line_.assign(values_ + 3 * taps + 1, 0.0F);
         }
     }
 
@@ -339,43 +354,130 @@ class AreaPlan {
     // Each target line is first averaged down its source lines at the
     // source's width, over whole lines of bytes (a loop the compiler
     // vectorises), and then across, target pixel by target pixel: the
-    // across work then follows the target's height, not the source's.
+    // across work then follows the target's height, not the source's. The
+    // usual counts of lines and of pixels a target pixel takes have loops of
+    // their own, unrolled: the sums are those of the plain loops, term by
+    // term in the same order (across, a column of fewer pixels adds zeros),
+    // without a branch that a count varying from pixel to pixel mispredicts.
     void AverageSpans(std::int32_t t, const std::uint8_t* const* lines, std::uint8_t* out) {
         const auto at = static_cast<std::size_t>(t);
         const float* weight = rows_.weights.data() + rows_.offset[at];
         float* line = line_.data();
-        const std::uint8_t* row = lines[0];
-        for (std::size_t v = 0; v < values_; ++v) line[v] = weight[0] * row[v];
-        for (std::int32_t k = 1; k < rows_.count[at]; ++k) {
-            const float w = weight[k];
-            row = lines[k];
-            for (std::size_t v = 0; v < values_; ++v) line[v] += w * row[v];
+        switch (rows_.count[at]) {
+            case 1:
+                Down<1>(weight, lines, line);
+                break;
+            case 2:
+                Down<2>(weight, lines, line);
+                break;
+            case 3:
+                Down<3>(weight, lines, line);
+                break;
+            case 4:
+                Down<4>(weight, lines, line);
+                break;
+            default: {
+                Down<1>(weight, lines, line);
+                const std::size_t values = values_;
+                for (std::int32_t k = 1; k < rows_.count[at]; ++k) {
+                    const float w = weight[k];
+                    const std::uint8_t* row = lines[k];
+                    for (std::size_t v = 0; v < values; ++v) line[v] += w * row[v];
+                }
+            }
         }
-        // A pixel's three sums side by side in one vector: each lane does
-        // the arithmetic of one channel in the same order, so the bytes are
-        // those of a channel at a time.
+        switch (taps_) {
+            case 1:
+                Across<1>(line, out);
+                break;
+            case 2:
+                Across<2>(line, out);
+                break;
+            case 3:
+                Across<3>(line, out);
+                break;
+            case 4:
+                Across<4>(line, out);
+                break;
+            case 5:
+                Across<5>(line, out);
+                break;
+            default:
+                Across<0>(line, out);
+        }
+    }
+
+    // The first kCount source lines, weighed, into `line`.
+    template <std::size_t kCount>
+    void Down(const float* weight, const std::uint8_t* const* lines, float* line) const {
+        std::array<const std::uint8_t*, kCount> rows{};
+        std::array<float, kCount> weights{};
+        for (std::size_t k = 0; k < kCount; ++k) {
+            rows[k] = lines[k];
+            weights[k] = weight[k];
+        }
+        const std::size_t values = values_;
+        for (std::size_t v = 0; v < values; ++v) {
+            float sum = weights[0] * rows[0][v];
+            for (std::size_t k = 1; k < kCount; ++k) sum += weights[k] * rows[k][v];
+            line[v] = sum;
+        }
+    }
+
+    // The target line from the line of sums: kTaps pixels a target pixel
+    // (its shares padded with zeros), or with kTaps 0 each its own count.
+    // A pixel's three sums side by side in one vector: each lane does the
+    // arithmetic of one channel in the same order, so the bytes are those
+    // of a channel at a time.
+    template <std::size_t kTaps>
+    void Across(const float* line, std::uint8_t* out) const {
         using Four = float __attribute__((vector_size(16)));
-        using FourInts = std::int32_t __attribute__((vector_size(16)));
         const Four half = {0.5F, 0.5F, 0.5F, 0.5F};
         const Four zero = {0, 0, 0, 0};
-        const Four most = {255.0F, 255.0F, 255.0F, 255.0F};
-        for (std::size_t c = 0; c < static_cast<std::size_t>(width_); ++c) {
-            const float* shares = columns_.weights.data() + columns_.offset[c];
+        // Target pixel c's bytes, the three channels and a fourth.
+        const auto bytesOf = [&](std::size_t c) {
             const float* pixel = line + 3 * static_cast<std::size_t>(columns_.first[c]);
             Four sum = zero;
-            for (std::int32_t k = 0; k < columns_.count[c]; ++k, pixel += 3) {
+            const auto add = [&](float share, const float* at) {
                 Four values;
-                std::memcpy(&values, pixel, sizeof values);
-                sum += shares[k] * values;
+                std::memcpy(&values, at, sizeof values);
+                sum += share * values;
+            };
+            if constexpr (kTaps > 0) {
+                const float* shares = paddedShares_.data() + c * kTaps;
+                for (std::size_t k = 0; k < kTaps; ++k) add(shares[k], pixel + 3 * k);
+            } else {
+                const float* shares = columns_.weights.data() + columns_.offset[c];
+                for (std::int32_t k = 0; k < columns_.count[c]; ++k) add(shares[k], pixel + 3 * k);
             }
             sum += half;
+#if defined(__SSE2__)
+            // Truncated, then narrowed with saturation to 0..255: the same
+            // bytes as clamping first, for sums far inside int32's range.
+            const __m128i ints = _mm_cvttps_epi32(static_cast<__m128>(sum));
+            const __m128i words = _mm_packs_epi32(ints, ints);
+            return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+#else
+            using FourInts = std::int32_t __attribute__((vector_size(16)));
+            const Four most = {255.0F, 255.0F, 255.0F, 255.0F};
             sum = sum < zero ? zero : sum;
             sum = sum > most ? most : sum;
-            const FourInts bytes = __builtin_convertvector(sum, FourInts);
-            *out++ = static_cast<std::uint8_t>(bytes[0]);
-            *out++ = static_cast<std::uint8_t>(bytes[1]);
-            *out++ = static_cast<std::uint8_t>(bytes[2]);
+            const FourInts ints = __builtin_convertvector(sum, FourInts);
+            return static_cast<std::uint32_t>(ints[0]) | static_cast<std::uint32_t>(ints[1]) << 8 |
+                   static_cast<std::uint32_t>(ints[2]) << 16;
+#endif
+        };
+        // Four bytes a pixel, the fourth overwritten by the next one's
+        // (little-endian words); the last pixel's three.
+        const auto last = static_cast<std::size_t>(width_) - 1;
+        for (std::size_t c = 0; c < last; ++c, out += 3) {
+            const std::uint32_t word = bytesOf(c);
+            std::memcpy(out, &word, 4);
         }
+        const std::uint32_t word = bytesOf(last);
+        out[0] = static_cast<std::uint8_t>(word);
+        out[1] = static_cast<std::uint8_t>(word >> 8);
+        out[2] = static_cast<std::uint8_t>(word >> 16);
     }
 
     std::int32_t width_;
@@ -388,6 +490,8 @@ class AreaPlan {
     std::vector<std::uint8_t> pairs_;  // 2:1, the means of neighbouring pixels
     Spans columns_;
     Spans rows_;
+    std::int32_t taps_ = 0;            // the most source pixels of a target pixel
+    std::vector<float> paddedShares_;  // taps_ a target pixel, zeros after its own
     std::vector<float> line_;
 };
 
