@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 #include "platform/core/Fault.h"
 #include "platform/core/Numbers.h"
@@ -60,6 +61,13 @@ SampledExtent SampleNearest(std::span<const std::uint8_t> source, const RowLayou
     const double lastRow = static_cast<double>(sourceLayout.height) - 1.0;
     const double lastColumn = static_cast<double>(sourceLayout.width) - 1.0;
     SampledExtent reached;
+    // Every row takes the same columns: walked once, their byte offsets.
+    std::vector<std::int64_t> columns;
+    float x = 0.0f;
+    for (std::int64_t c = 0; static_cast<double>(x) <= lastColumn && c < thumbLayout.width; ++c) {
+        columns.push_back(3 * std::int64_t{RoundHalfEven(static_cast<double>(x))});
+        x = x + stepX;
+    }
     float y = 0.0f;
     std::int64_t r = 0;
     // The float positions drift: with a large step (a picture tens of
@@ -70,20 +78,15 @@ SampledExtent SampleNearest(std::span<const std::uint8_t> source, const RowLayou
         const std::int64_t sy = RoundHalfEven(static_cast<double>(y));
         const std::int64_t sourceRow = RowFromTop(sourceLayout, sy);
         const std::int64_t thumbRow = RowFromTop(thumbLayout, r);
-        float x = 0.0f;
-        std::int64_t c = 0;
-        while (static_cast<double>(x) <= lastColumn && c < thumbLayout.width) {
-            const std::int64_t sx = RoundHalfEven(static_cast<double>(x));
-            const std::size_t from = PixelIndex(sourceRow + 3 * sx, source.size());
-            const std::size_t to = PixelIndex(thumbRow + 3 * c, thumb.size());
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const std::size_t from = PixelIndex(sourceRow + columns[c], source.size());
+            const std::size_t to =
+                PixelIndex(thumbRow + 3 * static_cast<std::int64_t>(c), thumb.size());
             thumb[to + 2] = source[from + 2];
             thumb[to + 1] = source[from + 1];
             thumb[to] = source[from];
-            x = x + stepX;
-            ++c;
         }
-        // Every row takes the same columns, so the last row's count holds for all.
-        reached.columns = static_cast<std::int32_t>(c);
+        reached.columns = static_cast<std::int32_t>(columns.size());
         y = y + stepY;
         ++r;
     }
