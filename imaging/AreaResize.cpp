@@ -557,18 +557,15 @@ class AreaLines final : public picture::LineSink {
     void Line(const std::uint8_t* bgr) override {
         if (also_ != nullptr) also_->Line(bgr);
         if (next_ < 0) return;
-        const std::size_t slot = Slot(next_);
-        const std::size_t values = black_.size();
-        std::copy(bgr, bgr + values, ring_.data() + slot * values);
-        blank_[slot] = false;
-        Arrived();
+        blank_[Slot(next_)] = false;
+        Arrived(bgr);
     }
 
     void Blank(std::int32_t count) override {
         if (also_ != nullptr) also_->Blank(count);
         for (std::int32_t n = 0; n < count && next_ >= 0; ++n) {
             blank_[Slot(next_)] = true;
-            Arrived();
+            Arrived(nullptr);
         }
     }
 
@@ -582,9 +579,11 @@ class AreaLines final : public picture::LineSink {
         return static_cast<std::size_t>(line % ringLines_);
     }
 
-    // Source line next_ (memory order) has arrived: every target line that
-    // starts there has all of its lines.
-    void Arrived() {
+    // Source line next_ (memory order) has arrived, `bgr` or blank (null):
+    // every target line that starts there has all of its lines. The line is
+    // read where the decoder left it for those, and kept in the ring only
+    // when a target line still to come takes it too.
+    void Arrived(const std::uint8_t* bgr) {
         const std::size_t values = black_.size();
         while (nextTarget_ >= 0 && plan_->First(nextTarget_) == next_) {
             const std::int32_t t = nextTarget_--;
@@ -592,8 +591,9 @@ class AreaLines final : public picture::LineSink {
             for (std::int32_t k = 0; k < plan_->Count(t); ++k) {
                 const std::size_t slot = Slot(next_ + k);
                 anyData = anyData || !blank_[slot];
+                const std::uint8_t* kept = ring_.data() + slot * values;
                 pointers_[static_cast<std::size_t>(k)] =
-                    blank_[slot] ? black_.data() : ring_.data() + slot * values;
+                    blank_[slot] ? black_.data() : (k == 0 ? bgr : kept);
             }
             std::uint8_t* out = target_.ScanLine(t);
             if (anyData) {
@@ -604,6 +604,12 @@ class AreaLines final : public picture::LineSink {
                 // the lines of its data.
                 std::fill(out, out + 3 * static_cast<std::size_t>(target_.width), 0);
             }
+        }
+        // Spans grow with the target line (a line that the next target line
+        // to come does not take, no later one takes either).
+        if (bgr != nullptr && nextTarget_ >= 0 &&
+            plan_->First(nextTarget_) + plan_->Count(nextTarget_) > next_) {
+            std::copy(bgr, bgr + values, ring_.data() + Slot(next_) * values);
         }
         --next_;
     }

@@ -411,11 +411,14 @@ bool StreamChecked(const JpegCheck& check, int eighths, const std::string& path,
     }
     const auto width = static_cast<std::size_t>(size.width);
     std::vector<std::uint8_t> inks(check.cmyk ? 4 * width : 0);
-    std::vector<std::uint8_t> line(3 * width);
+    // The line starts one byte past an aligned address: libjpeg-turbo's SIMD
+    // colour conversion writes an aligned line with non-temporal stores,
+    // past the cache, and the sink then reads every byte of it from memory.
+    std::vector<std::uint8_t> line(3 * width + 1);
     LibjpegSession session;
     {
         const SessionPicture picture(session, working);
-        if (!ReadLines(session, bytes, eighths, check.cmyk, inks.data(), line.data(), lines,
+        if (!ReadLines(session, bytes, eighths, check.cmyk, inks.data(), line.data() + 1, lines,
                        sink)) {
             throw Fault::InvalidPicture(path);
         }
