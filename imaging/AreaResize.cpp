@@ -363,53 +363,36 @@ class AreaPlan {
         const auto at = static_cast<std::size_t>(t);
         const float* weight = rows_.weights.data() + rows_.offset[at];
         float* line = line_.data();
-        switch (rows_.count[at]) {
-            case 1:
-                Down<1>(weight, lines, line);
-                break;
-            case 2:
-                Down<2>(weight, lines, line);
-                break;
-            case 3:
-                Down<3>(weight, lines, line);
-                break;
-            case 4:
-                Down<4>(weight, lines, line);
-                break;
-            default: {
-                Down<1>(weight, lines, line);
-                const std::size_t values = values_;
-                for (std::int32_t k = 1; k < rows_.count[at]; ++k) {
-                    const float w = weight[k];
-                    const std::uint8_t* row = lines[k];
-                    for (std::size_t v = 0; v < values; ++v) line[v] += w * row[v];
-                }
+        // By count, the unrolled loops (0: any count, the plain loops).
+        using DownLoop = void (AreaPlan::*)(const float*, const std::uint8_t* const*, float*) const;
+        using AcrossLoop = void (AreaPlan::*)(const float*, std::uint8_t*) const;
+        static constexpr std::array<DownLoop, 5> kDown = {&AreaPlan::Down<0>, &AreaPlan::Down<1>,
+                                                          &AreaPlan::Down<2>, &AreaPlan::Down<3>,
+                                                          &AreaPlan::Down<4>};
+        static constexpr std::array<AcrossLoop, 6> kAcross = {
+            &AreaPlan::Across<0>, &AreaPlan::Across<1>, &AreaPlan::Across<2>,
+            &AreaPlan::Across<3>, &AreaPlan::Across<4>, &AreaPlan::Across<5>};
+        const auto count = static_cast<std::size_t>(rows_.count[at]);
+        const auto taps = static_cast<std::size_t>(taps_);
+        if (count < kDown.size()) {
+            (this->*kDown[count])(weight, lines, line);
+        } else {
+            (this->*kDown[0])(weight, lines, line);
+            const std::size_t values = values_;
+            for (std::size_t k = 1; k < count; ++k) {
+                const float w = weight[k];
+                const std::uint8_t* row = lines[k];
+                for (std::size_t v = 0; v < values; ++v) line[v] += w * row[v];
             }
         }
-        switch (taps_) {
-            case 1:
-                Across<1>(line, out);
-                break;
-            case 2:
-                Across<2>(line, out);
-                break;
-            case 3:
-                Across<3>(line, out);
-                break;
-            case 4:
-                Across<4>(line, out);
-                break;
-            case 5:
-                Across<5>(line, out);
-                break;
-            default:
-                Across<0>(line, out);
-        }
+        (this->*kAcross[taps < kAcross.size() ? taps : 0])(line, out);
     }
 
-    // The first kCount source lines, weighed, into `line`.
-    template <std::size_t kCount>
+    // The first kLines source lines, weighed, into `line` (kLines 0: the
+    // first line alone, to which the plain loops add the others).
+    template <std::size_t kLines>
     void Down(const float* weight, const std::uint8_t* const* lines, float* line) const {
+        constexpr std::size_t kCount = kLines == 0 ? 1 : kLines;
         std::array<const std::uint8_t*, kCount> rows{};
         std::array<float, kCount> weights{};
         for (std::size_t k = 0; k < kCount; ++k) {

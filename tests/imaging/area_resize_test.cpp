@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -107,6 +108,42 @@ TEST(ResizeByArea, GivesTheRoundedMeanAtWholeFactors) {
                 const Bgr mean{(2 * sum[0] + area) / (2 * area), (2 * sum[1] + area) / (2 * area),
                                (2 * sum[2] + area) / (2 * area)};
                 ASSERT_EQ(At(target, x, y), mean) << kx << "x" << ky << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(ResizeByArea, GivesTheWeightedMeanAtBrokenFactorsWithinALevel) {
+    // Factors whose target pixels take 2 to 3, 4 to 5 and 7 to 9 source
+    // pixels a side: the unrolled sums and the plain ones.
+    const PixelRows source = Rows(48, 36, [](std::int32_t x, std::int32_t y) {
+        return Bgr{(x * 37 + y * 11) % 256, (x * y * 7) % 256, (255 - x * 5 - y * 3 + 512) % 256};
+    });
+    // The share of source pixel s in target pixel t of `targets` along `length`.
+    const auto share = [](std::int32_t length, std::int32_t targets, std::int32_t t,
+                          std::int32_t s) {
+        const double scale = static_cast<double>(length) / targets;
+        const double from = std::max(t * scale, static_cast<double>(s));
+        const double to = std::min((t + 1) * scale, s + 1.0);
+        return to > from ? (to - from) / scale : 0.0;
+    };
+    for (const auto [width, height] : {std::array{25, 19}, std::array{11, 8}, std::array{6, 5}}) {
+        const PixelRows target = ResizeByArea(source, width, height);
+        for (std::int32_t y = 0; y < height; ++y) {
+            for (std::int32_t x = 0; x < width; ++x) {
+                std::array<double, 3> mean{};
+                for (std::int32_t sy = 0; sy < 36; ++sy) {
+                    for (std::int32_t sx = 0; sx < 48; ++sx) {
+                        const double weight = share(48, width, x, sx) * share(36, height, y, sy);
+                        const Bgr c = At(source, sx, sy);
+                        for (std::size_t k = 0; k < 3; ++k) mean[k] += weight * c[k];
+                    }
+                }
+                const Bgr got = At(target, x, y);
+                for (std::size_t k = 0; k < 3; ++k) {
+                    ASSERT_NEAR(got[k], mean[k], 1.0)
+                        << width << "x" << height << " at " << x << "," << y;
+                }
             }
         }
     }
