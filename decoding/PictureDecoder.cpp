@@ -58,6 +58,11 @@ using detail::PictureFormat;
 // segments stand before its frame header, and rarely pass this.
 constexpr std::size_t kHeaderPrefix = 256 * 1024;
 
+// What a picture's decode reads first: every picture may take this much of
+// its file (MostBytesNeeded), so a file no longer is read once, header and
+// all, not its start and then the whole of it again.
+constexpr std::size_t kDecodePrefix = std::size_t{16} << 20;
+
 // A JPEG whose frame header, or a GIF whose first frame, stands further into
 // the file is no picture.
 constexpr std::size_t kFarthestHeader = std::size_t{64} << 20;
@@ -82,10 +87,10 @@ struct PictureHeader {
     bool whole = false;
 };
 
-PictureHeader ReadHeader(const std::string& path) {
+PictureHeader ReadHeader(const std::string& path, std::size_t prefix = kHeaderPrefix) {
     PictureHeader header;
-    header.bytes = ReadFileStart(path, kHeaderPrefix);
-    header.whole = header.bytes.size() < kHeaderPrefix;
+    header.bytes = ReadFileStart(path, prefix);
+    header.whole = header.bytes.size() < prefix;
     header.format = detail::FormatOfContent(header.bytes);
     switch (header.format) {
         case PictureFormat::Unknown:
@@ -149,7 +154,7 @@ PictureSize ReadSize(const std::string& path) {
 }  // namespace
 
 detail::OpenedPicture detail::OpenPicture(const std::string& path) {
-    PictureHeader header = ReadHeader(path);
+    PictureHeader header = ReadHeader(path, kDecodePrefix);
     OpenedPicture opened;
     opened.shown = ShownSize(header, path);
     if (!header.whole) {
@@ -172,7 +177,7 @@ std::vector<std::uint8_t> ReadPictureBytes(PictureHeader header, const std::stri
 }  // namespace
 
 std::vector<std::uint8_t> detail::ReadPictureBytes(const std::string& path) {
-    return ReadPictureBytes(ReadHeader(path), path);
+    return ReadPictureBytes(ReadHeader(path, kDecodePrefix), path);
 }
 
 PixelRows DecodePicture(const std::string& path) {
