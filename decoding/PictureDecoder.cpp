@@ -87,9 +87,11 @@ struct PictureHeader {
     bool whole = false;
 };
 
-PictureHeader ReadHeader(const std::string& path, std::size_t prefix = kHeaderPrefix) {
+PictureHeader ReadHeader(const std::string& path, std::size_t prefix = kHeaderPrefix,
+                         std::vector<std::uint8_t> reused = {}) {
     PictureHeader header;
-    header.bytes = ReadFileStart(path, prefix);
+    header.bytes = std::move(reused);
+    ReadFileStartInto(path, prefix, header.bytes);
     header.whole = header.bytes.size() < prefix;
     header.format = detail::FormatOfContent(header.bytes);
     switch (header.format) {
@@ -153,8 +155,9 @@ PictureSize ReadSize(const std::string& path) {
 
 }  // namespace
 
-detail::OpenedPicture detail::OpenPicture(const std::string& path) {
-    PictureHeader header = ReadHeader(path, kDecodePrefix);
+detail::OpenedPicture detail::OpenPicture(const std::string& path,
+                                          std::vector<std::uint8_t> reused) {
+    PictureHeader header = ReadHeader(path, kDecodePrefix, std::move(reused));
     OpenedPicture opened;
     opened.shown = ShownSize(header, path);
     if (!header.whole) {

@@ -33,13 +33,13 @@ bool IsHeifFileType(Bytes bytes);
 std::vector<std::uint8_t> ReadPictureBytes(const std::string& path);
 
 // ReadPictureSize and then ReadPictureBytes, with their faults, from one
-// reading of the file's start (a file shorter than the header's share is
-// read once).
+// reading of the file's start (a file of up to 16 MB is read once), into
+// the memory of `reused` (ReadFileStartInto).
 struct OpenedPicture {
     std::vector<std::uint8_t> bytes;
     PictureSize shown{0, 0};
 };
-OpenedPicture OpenPicture(const std::string& path);
+OpenedPicture OpenPicture(const std::string& path, std::vector<std::uint8_t> reused = {});
 
 // Raises "Overflow" unless rows of this size pass the 32-bit limits of
 // AllocatePixelRows (stride, and stride * height), "Invalid picture" for a

@@ -32,13 +32,12 @@ void SamplingDecoder::ReleaseDecoderMemory() noexcept {
 
 PictureSize SamplingDecoder::Open(const std::string& path) {
     path_ = path;
-    bytes_.clear();
     shown_ = {0, 0};
     try {
         // The size as DecodePicture gives it, orientation applied, with the
         // faults of its header; then no more of the file than that picture
-        // can need.
-        detail::OpenedPicture opened = detail::OpenPicture(path);
+        // can need, read into the last picture's memory.
+        detail::OpenedPicture opened = detail::OpenPicture(path, std::move(bytes_));
         shown_ = opened.shown;
         bytes_ = std::move(opened.bytes);
         const PictureFormat format = detail::FormatOfContent(bytes_);

@@ -299,6 +299,13 @@ std::uintmax_t FileBytes(const std::string& path) {
 }
 
 std::vector<std::uint8_t> ReadFileStart(const std::string& path, std::size_t limit) {
+    std::vector<std::uint8_t> bytes;
+    ReadFileStartInto(path, limit, bytes);
+    return bytes;
+}
+
+void ReadFileStartInto(const std::string& path, std::size_t limit,
+                       std::vector<std::uint8_t>& bytes) {
     // O_NONBLOCK: a FIFO of that name must not hang the open; it is refused
     // below as no plain file.
     ReadDescriptor file(files::sys::OpenToRead(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -311,7 +318,7 @@ std::vector<std::uint8_t> ReadFileStart(const std::string& path, std::size_t lim
     if (status.st_size >= 0 && static_cast<std::uintmax_t>(status.st_size) < limit) {
         expected = static_cast<std::size_t>(status.st_size);
     }
-    std::vector<std::uint8_t> bytes(expected);
+    bytes.resize(expected);
     std::size_t filled = 0;
     const auto readInto = [&](std::uint8_t* into, std::size_t count) {
         for (;;) {
@@ -334,7 +341,6 @@ std::vector<std::uint8_t> ReadFileStart(const std::string& path, std::size_t lim
         filled += got;
     }
     bytes.resize(filled);
-    return bytes;
 }
 
 bool IsUpToDate(const std::string& made, const std::string& source) {

@@ -112,6 +112,10 @@ std::uintmax_t FileBytes(const std::string& path);
 // "Permission denied" for one that may not be read, another failure a fault
 // from its errno; each names the file.
 std::vector<std::uint8_t> ReadFileStart(const std::string& path, std::size_t limit);
+// The same into `bytes`, whose memory serves again (what it held is
+// overwritten, and only its growth beyond the size it had is zeroed first).
+void ReadFileStartInto(const std::string& path, std::size_t limit,
+                       std::vector<std::uint8_t>& bytes);
 
 // A plain file's size and the time it was last written, to the nanosecond.
 struct FileStamp {
