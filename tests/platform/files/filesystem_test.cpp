@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -204,6 +205,17 @@ TEST(WalkFolder, GivesVisibleEntriesInNameOrderWithTheirKinds) {
     EXPECT_EQ(FaultOf([&] { WalkFolder(folder.str()); }), "Device I/O error: " + folder.str());
     EXPECT_EQ(FaultOf([&] { WalkFolder(folder / "nowhere"); }),
               "Path not found: " + (folder / "nowhere"));
+}
+
+TEST(ReadFileStartInto, OverwritesTheBufferItReusesAndKeepsToTheLimit) {
+    TempFolder folder;
+    folder.Write("short.jpg", "abc");
+    folder.Write("long.jpg", std::string(40, 'L'));
+    std::vector<std::uint8_t> bytes(100, 0xAB);  // a longer file's leftovers
+    ReadFileStartInto((folder.path() / "short.jpg").string(), 1024, bytes);
+    EXPECT_EQ(bytes, (std::vector<std::uint8_t>{'a', 'b', 'c'}));
+    ReadFileStartInto((folder.path() / "long.jpg").string(), 16, bytes);
+    EXPECT_EQ(bytes, std::vector<std::uint8_t>(16, 'L'));
 }
 
 }  // namespace
