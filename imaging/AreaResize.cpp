@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -450,17 +451,23 @@ class AreaPlan {
                    static_cast<std::uint32_t>(ints[2]) << 16;
 #endif
         };
-        // Four bytes a pixel, the fourth overwritten by the next one's
-        // (little-endian words); the last pixel's three.
+        // Of a little-endian word, four bytes a pixel, the fourth overwritten
+        // by the next one's; the last pixel's three.
+        const auto put = [](std::uint8_t* at, std::uint32_t word) {
+            at[0] = static_cast<std::uint8_t>(word);
+            at[1] = static_cast<std::uint8_t>(word >> 8);
+            at[2] = static_cast<std::uint8_t>(word >> 16);
+        };
         const auto last = static_cast<std::size_t>(width_) - 1;
         for (std::size_t c = 0; c < last; ++c, out += 3) {
             const std::uint32_t word = bytesOf(c);
-            std::memcpy(out, &word, 4);
+            if constexpr (std::endian::native == std::endian::little) {
+                std::memcpy(out, &word, 4);
+            } else {
+                put(out, word);
+            }
         }
-        const std::uint32_t word = bytesOf(last);
-        out[0] = static_cast<std::uint8_t>(word);
-        out[1] = static_cast<std::uint8_t>(word >> 8);
-        out[2] = static_cast<std::uint8_t>(word >> 16);
+        put(out, bytesOf(last));
     }
 
     std::int32_t width_;

@@ -314,12 +314,6 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
         (code + table.valueOffset[static_cast<std::size_t>(length)]) & 0xFF)];
 }
 
-// One block: its DC difference added to `predictor` (T.81 F.2.2.1), its AC
-// coefficients into the block, zeroed before or (kZero) first (F.2.2.2,
-// Figures F.13 and F.14); with kStore false only passed over, for a block
-// no one reads: the same checks, nothing written. False where libjpeg would
-// warn, or would write a coefficient run past the block's end where it can
-// hold it.
 // The block zeroed by eight 16-byte stores: the compiler makes a memset of
 // these 128 bytes a `rep stos`, whose start-up costs more than the stores.
 [[gnu::always_inline]] inline void ZeroBlock(JCOEF* block) {
@@ -327,6 +321,12 @@ inline int DecodeSymbol(Bits& bits, const Table& table) {
     for (std::size_t i = 0; i < DCTSIZE2; i += 8) *reinterpret_cast<Eight*>(block + i) = Eight{};
 }
 
+// One block: its DC difference added to `predictor` (T.81 F.2.2.1), its AC
+// coefficients into the block, zeroed before or (kZero) first (F.2.2.2,
+// Figures F.13 and F.14); with kStore false only passed over, for a block
+// no one reads: the same checks, nothing written. False where libjpeg would
+// warn, or would write a coefficient run past the block's end where it can
+// hold it.
 template <bool kStore = true, bool kZero = false>
 [[gnu::always_inline]] inline bool DecodeBlock(Bits& state, const Table& dc, const Table& ac,
                                                std::int32_t& predictor, JCOEF* block) {
