@@ -305,10 +305,9 @@ class AreaPlan {
     void AverageWhole(const std::uint8_t* const* lines, std::uint8_t* out) {
         if (kx_ == 2 && ky_ == 2) {
             // The common 2:1 (a camera's photo to its tile, the 2x tile to
-            // the 1x): the same means, from the two lines at once and
-            // divided by a shift.
-            // Every value with its neighbour three on (the same channel of
-            // the next pixel) over the whole line, a loop the compiler
+            // the 1x): the same means, divided by a shift, of every value of
+            // the two lines and its neighbour three on (the same channel of
+            // the next pixel), over the whole line in a loop the compiler
             // vectorises; the target's are those of every other pixel.
             const std::uint8_t* top = lines[0];
             const std::uint8_t* bottom = lines[1];
@@ -409,7 +408,7 @@ class AreaPlan {
     }
 
     // The target line from the line of sums: kTaps pixels a target pixel
-    // (its shares padded with zeros), or with kTaps 0 each its own count.
+    // (its shares padded with zeros; kTaps 0: as many as the plan's most).
     // A pixel's three sums side by side in one vector: each lane does the
     // arithmetic of one channel in the same order, so the bytes are those
     // of a channel at a time.
@@ -418,6 +417,7 @@ class AreaPlan {
         using Four = float __attribute__((vector_size(16)));
         const Four half = {0.5F, 0.5F, 0.5F, 0.5F};
         const Four zero = {0, 0, 0, 0};
+        const std::size_t taps = kTaps > 0 ? kTaps : static_cast<std::size_t>(taps_);
         // Target pixel c's bytes, the three channels and a fourth.
         const auto bytesOf = [&](std::size_t c) {
             const float* pixel = line + 3 * static_cast<std::size_t>(columns_.first[c]);
@@ -427,13 +427,8 @@ class AreaPlan {
                 std::memcpy(&values, at, sizeof values);
                 sum += share * values;
             };
-            if constexpr (kTaps > 0) {
-                const float* shares = paddedShares_.data() + c * kTaps;
-                for (std::size_t k = 0; k < kTaps; ++k) add(shares[k], pixel + 3 * k);
-            } else {
-                const float* shares = columns_.weights.data() + columns_.offset[c];
-                for (std::int32_t k = 0; k < columns_.count[c]; ++k) add(shares[k], pixel + 3 * k);
-            }
+            const float* shares = paddedShares_.data() + c * taps;
+            for (std::size_t k = 0; k < taps; ++k) add(shares[k], pixel + 3 * k);
             sum += half;
 #if defined(__SSE2__)
             // Truncated, then narrowed with saturation to 0..255: the same
