@@ -39,7 +39,8 @@ PixelRows ResizeByArea(const PixelRows& source, std::int32_t width, std::int32_t
 // (picture::StreamPicture), so that neither memory nor time follows the
 // size that the file claims. The target's rows (and for a bitmap or a GIF
 // its sums, 12 bytes a pixel), a JPEG's few lines and libjpeg's working
-// memory (all coefficients of a progressive file) are the memory; the
+// memory (all coefficients of a progressive file, packed between libjpeg's
+// visits: a fraction of its 128 bytes a block) are the memory; the
 // data's pixels and the target's the time. Faults as
 // picture::DecodePicture's and ResizeByArea's, each naming the file.
 // `alsoTo`, when given, is told a JPEG's lines as well, as they are decoded

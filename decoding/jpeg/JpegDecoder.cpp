@@ -15,6 +15,7 @@
 #include "decoding/jpeg/JpegDecoder.h"
 #include "decoding/jpeg/JpegSegments.h"
 #include "decoding/jpeg/LibjpegSession.h"
+#include "decoding/jpeg/PackedCoefficients.h"
 #include "platform/core/Fault.h"
 #include "platform/core/MemoryBudget.h"
 
@@ -349,10 +350,12 @@ bool DecodeChecked(const JpegCheck& check, int eighths, const std::string& path,
 // that each line is the bytes tjDecompress2 gives for it. False when
 // libjpeg failed. Nothing here may own anything: an error of libjpeg jumps
 // back past this frame's destructors.
-bool ReadLines(LibjpegSession& session, Bytes bytes, int eighths, bool cmyk, std::uint8_t* inks,
-               std::uint8_t* line, std::int32_t lines, LineSink& sink) {
+bool ReadLines(LibjpegSession& session, PackedCoefficients& coefficients, Bytes bytes, int eighths,
+               bool cmyk, std::uint8_t* inks, std::uint8_t* line, std::int32_t lines,
+               LineSink& sink) {
     if (setjmp(session.Jump()) != 0) return false;
     jpeg_decompress_struct& cinfo = session.Begin();
+    coefficients.TakeOver(cinfo);
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
@@ -391,7 +394,8 @@ bool StreamChecked(const JpegCheck& check, int eighths, const std::string& path,
     // The sink takes its memory before the decode, as the album's target
     // is drawn before the rows were (a decode that takes what the budget has
     // left cannot starve it); libjpeg keeps every coefficient of a file of
-    // several scans, drawn from the budget as for the whole decode.
+    // several scans, drawn from the budget as for the whole decode (though
+    // they take less here, packed between libjpeg's visits).
     sink.Begin(streamed);
     PictureMemory working(check.buffered ? check.coefficientBytes : 0);
 
@@ -415,11 +419,14 @@ bool StreamChecked(const JpegCheck& check, int eighths, const std::string& path,
     // colour conversion writes an aligned line with non-temporal stores,
     // past the cache, and the sink then reads every byte of it from memory.
     std::vector<std::uint8_t> line(3 * width + 1);
+    // A file of several scans has its coefficients packed between libjpeg's
+    // visits (the session's arrays, which must outlive it).
+    PackedCoefficients coefficients;
     LibjpegSession session;
     {
         const SessionPicture picture(session, working);
-        if (!ReadLines(session, bytes, eighths, check.cmyk, inks.data(), line.data() + 1, lines,
-                       sink)) {
+        if (!ReadLines(session, coefficients, bytes, eighths, check.cmyk, inks.data(),
+                       line.data() + 1, lines, sink)) {
             throw Fault::InvalidPicture(path);
         }
     }
