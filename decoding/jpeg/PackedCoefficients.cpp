@@ -32,8 +32,8 @@ extern "C" jvirt_barray_ptr RequestPacked(j_common_ptr cinfo, int /*pool*/, bool
     return StoreOf(cinfo).Request(cinfo, blocksPerRow, rowCount, maxAccess);
 }
 
-extern "C" JBLOCKARRAY AccessPacked(j_common_ptr cinfo, jvirt_barray_ptr array,
-                                    JDIMENSION startRow, JDIMENSION rowCount, boolean writable) {
+extern "C" JBLOCKARRAY AccessPacked(j_common_ptr cinfo, jvirt_barray_ptr array, JDIMENSION startRow,
+                                    JDIMENSION rowCount, boolean writable) {
     return StoreOf(cinfo).Access(cinfo, array, startRow, rowCount, writable);
 }
 
@@ -180,8 +180,7 @@ jvirt_barray_ptr PackedCoefficients::Request(j_common_ptr cinfo, JDIMENSION bloc
 }
 
 JBLOCKARRAY PackedCoefficients::Access(j_common_ptr cinfo, jvirt_barray_ptr array,
-                                       JDIMENSION startRow, JDIMENSION rowCount,
-                                       boolean writable) {
+                                       JDIMENSION startRow, JDIMENSION rowCount, boolean writable) {
     Blocks* blocks = nullptr;
     for (Blocks& each : arrays_) {
         if (reinterpret_cast<jvirt_barray_ptr>(&each) == array) blocks = &each;
@@ -198,8 +197,8 @@ JBLOCKARRAY PackedCoefficients::Access(j_common_ptr cinfo, jvirt_barray_ptr arra
         if (blocks->openWritable) {
             for (JDIMENSION i = 0; i < blocks->openRows; ++i) {
                 const JDIMENSION row = blocks->openStart + i;
-                Pack(blocks->open.data() + (row % blocks->slots) * rowValues,
-                     blocks->blocksPerRow, blocks->scratch, blocks->packed[row]);
+                Pack(blocks->open.data() + (row % blocks->slots) * rowValues, blocks->blocksPerRow,
+                     blocks->scratch, blocks->packed[row]);
             }
         }
     } catch (const std::bad_alloc&) {

@@ -61,7 +61,8 @@ TEST(PackedCoefficients, GiveLibjpegsLinesInAFractionOfTheMemory) {
                 seed = seed * 1103515245u + 12345u;
                 const std::size_t x = i / 3 % kWidth;
                 const std::size_t y = i / 3 / kWidth;
-                pixels[i] = static_cast<unsigned char>(noisy ? seed >> 24 : (x + 2 * y + i % 3) / 2);
+                pixels[i] =
+                    static_cast<unsigned char>(noisy ? seed >> 24 : (x + 2 * y + i % 3) / 2);
             }
             unsigned char* written = nullptr;
             unsigned long size = 0;
@@ -87,8 +88,8 @@ TEST(PackedCoefficients, GiveLibjpegsLinesInAFractionOfTheMemory) {
                     ASSERT_TRUE(DecodePacked(session, packed, file, lines.data()));
                 }
                 EXPECT_EQ(lines, whole);
-                const std::size_t blocks = (kWidth + 7) / 8 * ((kHeight + 7) / 8) *
-                                           (subsampling == TJSAMP_GRAY ? 1 : 3);
+                const std::size_t blocks =
+                    (kWidth + 7) / 8 * ((kHeight + 7) / 8) * (subsampling == TJSAMP_GRAY ? 1 : 3);
                 if (!noisy) {
                     EXPECT_LT(packed.PackedBytes(), blocks * 128 / 4);
                 }
