@@ -1,9 +1,9 @@
 #include "decoding/jpeg/CoefficientStore.h"
 
 #include <bit>
-#include <cstdlib>
 #include <cstring>
 
+#include "decoding/jpeg/LibjpegSession.h"
 #include "decoding/jpeg/PointIdct.h"
 
 namespace fotolane::picture::detail {
@@ -14,12 +14,6 @@ constexpr JDIMENSION kRingMcuRows = 3;
 
 CoefficientStore& StoreOf(j_common_ptr cinfo) {
     return *static_cast<CoefficientStore*>(cinfo->client_data);
-}
-
-// An error of libjpeg's: error_exit jumps out of the library.
-[[noreturn]] void Refuse(j_common_ptr cinfo) {
-    (*cinfo->err->error_exit)(cinfo);
-    std::abort();  // error_exit does not return
 }
 
 extern "C" jvirt_barray_ptr RequestBlocks(j_common_ptr cinfo, int /*pool*/, boolean preZero,
@@ -121,11 +115,11 @@ jvirt_barray_ptr CoefficientStore::Request(j_common_ptr cinfo, boolean preZero,
                                            JDIMENSION maxAccess) {
     const auto index = static_cast<std::size_t>(requested_);
     const auto* decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
-    if (index >= stores_.size() || requested_ >= decompress->num_components) Refuse(cinfo);
+    if (index >= stores_.size() || requested_ >= decompress->num_components) RefuseInLibjpeg(cinfo);
     Blocks& store = stores_[index];
     if (!preZero || blocksPerRow != store.blocksPerRow || rowCount != store.rowCount ||
         maxAccess < store.rowsPerAccess) {
-        Refuse(cinfo);
+        RefuseInLibjpeg(cinfo);
     }
     ++requested_;
     return reinterpret_cast<jvirt_barray_ptr>(&store);
@@ -138,15 +132,15 @@ JBLOCKARRAY CoefficientStore::Access(j_common_ptr cinfo, jvirt_barray_ptr array,
     if (store < stores_.data() || index >= static_cast<std::size_t>(requested_) || !writable ||
         rowCount != store->rowsPerAccess || startRow % rowCount != 0 ||
         startRow + rowCount > store->rowCount) {
-        Refuse(cinfo);
+        RefuseInLibjpeg(cinfo);
     }
     const jpeg_decompress_struct& decompress = *reinterpret_cast<j_decompress_ptr>(cinfo);
     if (!ring_) return AccessSeveralScans(decompress, *store, startRow, rowCount);
     // The rows of MCU row startRow / rowCount: every row before it is
     // complete.
-    if (decompress.comps_in_scan != decompress.num_components) Refuse(cinfo);
+    if (decompress.comps_in_scan != decompress.num_components) RefuseInLibjpeg(cinfo);
     JBLOCKROW* rows = RingRows(index, startRow / rowCount);
-    if (rows == nullptr) Refuse(cinfo);
+    if (rows == nullptr) RefuseInLibjpeg(cinfo);
     return rows;
 }
 

@@ -1,5 +1,7 @@
 #include "decoding/jpeg/LibjpegSession.h"
 
+#include <cstdlib>
+
 namespace fotolane::picture::detail {
 
 namespace {
@@ -28,6 +30,11 @@ extern "C" void OnJpegProgress(j_common_ptr cinfo) {
 }
 
 }  // namespace
+
+void RefuseInLibjpeg(j_common_ptr cinfo) {
+    (*cinfo->err->error_exit)(cinfo);
+    std::abort();  // error_exit does not return
+}
 
 LibjpegSession::~LibjpegSession() {
     if (created_) jpeg_destroy_decompress(&cinfo_);

@@ -23,6 +23,10 @@ struct LibjpegErrors {
     std::jmp_buf jump{};
 };
 
+// An error of libjpeg's raised from a callback of ours (its memory
+// manager's): error_exit jumps out of the library, as libjpeg's own errors do.
+[[noreturn]] void RefuseInLibjpeg(j_common_ptr cinfo);
+
 class LibjpegSession {
   public:
     LibjpegSession() = default;

@@ -1,13 +1,14 @@
 #include "decoding/jpeg/PackedCoefficients.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "decoding/jpeg/LibjpegSession.h"
 
 namespace fotolane::picture::detail {
 
@@ -17,12 +18,6 @@ constexpr std::size_t kRowBytes = 8 * sizeof(JCOEF);  // a row of a block's coef
 
 PackedCoefficients& StoreOf(j_common_ptr cinfo) {
     return *static_cast<PackedCoefficients*>(cinfo->client_data);
-}
-
-// An error of libjpeg's: error_exit jumps out of the library.
-[[noreturn]] void Refuse(j_common_ptr cinfo) {
-    (*cinfo->err->error_exit)(cinfo);
-    std::abort();  // error_exit does not return
 }
 
 extern "C" jvirt_barray_ptr RequestPacked(j_common_ptr cinfo, int /*pool*/, boolean /*preZero*/,
@@ -159,7 +154,7 @@ void PackedCoefficients::Unpack(const std::vector<std::uint8_t>& packed, JDIMENS
 
 jvirt_barray_ptr PackedCoefficients::Request(j_common_ptr cinfo, JDIMENSION blocksPerRow,
                                              JDIMENSION rowCount, JDIMENSION maxAccess) {
-    if (blocksPerRow == 0 || rowCount == 0 || maxAccess == 0) Refuse(cinfo);
+    if (blocksPerRow == 0 || rowCount == 0 || maxAccess == 0) RefuseInLibjpeg(cinfo);
     // Nothing may throw through libjpeg: a picture whose arrays cannot be
     // had is one of its errors.
     try {
@@ -176,7 +171,7 @@ jvirt_barray_ptr PackedCoefficients::Request(j_common_ptr cinfo, JDIMENSION bloc
         return reinterpret_cast<jvirt_barray_ptr>(&blocks);
     } catch (const std::bad_alloc&) {
     }
-    Refuse(cinfo);
+    RefuseInLibjpeg(cinfo);
 }
 
 JBLOCKARRAY PackedCoefficients::Access(j_common_ptr cinfo, jvirt_barray_ptr array,
@@ -187,7 +182,7 @@ JBLOCKARRAY PackedCoefficients::Access(j_common_ptr cinfo, jvirt_barray_ptr arra
     }
     if (blocks == nullptr || rowCount == 0 || rowCount > blocks->maxAccess ||
         startRow > blocks->rowCount || rowCount > blocks->rowCount - startRow) {
-        Refuse(cinfo);
+        RefuseInLibjpeg(cinfo);
     }
     const std::size_t rowValues = std::size_t{blocks->blocksPerRow} * DCTSIZE2;
     bool failed = false;
@@ -204,7 +199,7 @@ JBLOCKARRAY PackedCoefficients::Access(j_common_ptr cinfo, jvirt_barray_ptr arra
     } catch (const std::bad_alloc&) {
         failed = true;
     }
-    if (failed) Refuse(cinfo);
+    if (failed) RefuseInLibjpeg(cinfo);
     // A read may go a little past the rows asked for, as it can in libjpeg's
     // own arrays, which are in memory whole (its block smoothing reads
     // neighbours of the rows it asks for): the rows around them are handed
